@@ -1,0 +1,311 @@
+// The host runtime: loads plug-ins, owns worlds, time, parameters and
+// sequence data, and serves every call of the effect API.
+//
+// This is the public face used by the command line and the tests. The
+// services handed to plug-ins (function tables of pf/api.h) live in src/.
+#pragma once
+
+#include <pf/api.h>
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ombrix {
+
+// Errors raised by the host (never thrown across into a plug-in).
+struct HostError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// ---------------------------------------------------------------------------
+// Time
+// ---------------------------------------------------------------------------
+struct FrameRate {
+  int64_t num = 24;
+  int64_t den = 1;
+  static FrameRate Parse(std::string_view text);  // "24", "25", "24000/1001"
+};
+
+// Host time units for one frame rate: time_scale ticks per second, and the
+// ticks of one frame. Integer rates: scale 100 x rate, step 100; N/D rates:
+// scale N, step D. An explicit scale overrides (step = scale / rate).
+struct TimeBase {
+  A_u_long time_scale = 2400;
+  A_long time_step = 100;
+  static TimeBase ForRate(FrameRate rate, std::optional<A_u_long> scale = {});
+  A_long SecondsToTicks(double seconds) const;  // round(seconds * scale)
+  A_long FrameToTicks(int64_t frame) const { return A_long(frame * time_step); }
+};
+
+// ---------------------------------------------------------------------------
+// Worlds
+// ---------------------------------------------------------------------------
+// An image owned by the host. New worlds are transparent black, including
+// any row padding. `pf` is what plug-ins see.
+class World {
+ public:
+  World() = default;
+  World(A_long width, A_long height, A_long pad_bytes = 0);
+  World(const World&);
+  World& operator=(const World&);
+  World(World&&) noexcept;
+  World& operator=(World&&) noexcept;
+  ~World();
+
+  PF_EffectWorld& pf() { return pf_; }
+  const PF_EffectWorld& pf() const { return pf_; }
+  A_long width() const { return pf_.width; }
+  A_long height() const { return pf_.height; }
+  A_long rowbytes() const { return pf_.rowbytes; }
+  bool empty() const { return pf_.data == nullptr; }
+  PF_Pixel* Row(A_long y) { return reinterpret_cast<PF_Pixel*>(bytes_ + size_t(y) * pf_.rowbytes); }
+  const PF_Pixel* Row(A_long y) const { return reinterpret_cast<const PF_Pixel*>(bytes_ + size_t(y) * pf_.rowbytes); }
+  PF_Pixel& At(A_long x, A_long y) { return Row(y)[x]; }
+  const PF_Pixel& At(A_long x, A_long y) const { return Row(y)[x]; }
+
+ private:
+  void Allocate(A_long width, A_long height, A_long rowbytes);
+  PF_EffectWorld pf_{};
+  uint8_t* bytes_ = nullptr;
+  size_t size_ = 0;
+};
+
+// True when both worlds have the same size and the same pixels (padding ignored).
+bool SamePixels(const PF_EffectWorld& a, const PF_EffectWorld& b);
+
+// ---------------------------------------------------------------------------
+// Failure injection: the n-th call (1-based) of a named service answers err.
+// Service names: "add_param", "checkout_param", "checkin_param", "abort",
+// "progress", "iterate", "copy", "fill", "new_world", "dispose_world",
+// "subpixel_sample", "area_sample", "new_handle", "lock_handle",
+// "resize_handle", "get_callback_addr", "get_platform_data", "RGBtoHLS",
+// "HLStoRGB", "register_ui", "acquire_suite". A failing new_handle answers NULL and a failing
+// lock_handle NULL; the others answer err.
+// ---------------------------------------------------------------------------
+class FailureInjector {
+ public:
+  void Arm(std::string service, int nth_call, PF_Err err);
+  void Clear();
+  // Counts one call of `service`; returns the armed error on the armed call, else 0.
+  PF_Err Check(std::string_view service);
+  int Calls(std::string_view service) const;
+  static std::span<const std::string_view> ServiceNames();
+
+ private:
+  struct Arm_ { int nth; PF_Err err; };
+  std::map<std::string, int, std::less<>> calls_;
+  std::map<std::string, std::vector<Arm_>, std::less<>> armed_;
+};
+
+// ---------------------------------------------------------------------------
+// Plug-in files and their registration data
+// ---------------------------------------------------------------------------
+struct PiplInfo {
+  std::string kind;          // "eFKT"
+  std::string display_name;  // "OB Flatwash"
+  std::string category;      // "Ombrix One"
+  std::string entry_point;   // "main"
+  uint16_t pipl_major = 0, pipl_minor = 0;  // 'ePVR'
+  uint16_t spec_major = 0, spec_minor = 0;  // 'eSVR'
+  uint32_t effect_version = 0;              // 'eVER'
+  uint16_t info_flags = 0;                  // 'eINF'
+  uint32_t global_flags = 0;                // 'eGLO'
+  std::string match_name;                   // 'eMNA'
+  uint32_t ae_flags = 0, ae_reserved = 0;   // 'aeFL', 'aeRD'
+  std::vector<uint8_t> bytes;               // the whole resource
+};
+
+// Parses PIPL bytes; throws HostError with a clear message on damage.
+PiplInfo ParsePipl(std::span<const uint8_t> bytes);
+
+struct PluginFile {
+  std::filesystem::path path;
+  std::string short_name;  // file name without ".aex": "flatwash"
+  PiplInfo pipl;
+  std::map<std::string, std::string> version;  // version block fields
+};
+
+// Reads a plug-in's registration and version block from its ELF sections
+// without running any of its code. Throws HostError naming the file and the
+// fault for anything that is not a well-formed plug-in.
+PluginFile ReadPluginFile(const std::filesystem::path& path);
+
+struct PluginScan {
+  std::vector<PluginFile> plugins;  // sorted by category, then display name
+  std::vector<std::string> errors;  // one line per rejected file
+};
+PluginScan ScanPluginFolder(const std::filesystem::path& folder);
+
+// The folder searched when none is given: $OMBRIX_PLUGIN_PATH, else the
+// build's plugin folder, else the installed lib/ombrix/plugins beside the executable.
+std::filesystem::path DefaultPluginFolder();
+
+// Finds an effect by short name, display name or match name (exact, then
+// case-insensitive). Throws HostError listing nothing found.
+const PluginFile& FindPlugin(const PluginScan& scan, std::string_view name);
+
+// ---------------------------------------------------------------------------
+// Parameter values and keyframes
+// ---------------------------------------------------------------------------
+struct ParamValue {
+  // For sliders, fixed sliders, angles, popups and check boxes: `value`.
+  // For points: x and y in 16.16 full-resolution layer pixels.
+  // For colours: `color`.
+  A_long value = 0;
+  PF_Fixed x = 0, y = 0;
+  PF_Pixel color{};
+  bool operator==(const ParamValue&) const = default;
+};
+
+struct Keyframe {
+  A_long time = 0;  // ticks
+  ParamValue value;
+};
+
+// ---------------------------------------------------------------------------
+// The host
+// ---------------------------------------------------------------------------
+struct HostOptions {
+  int threads = 0;  // 0: all cores
+  std::filesystem::path registry_dir;  // the platform registry's folder; empty: the user's
+};
+
+class ThreadPool;
+
+class Host {
+ public:
+  explicit Host(HostOptions options = {});
+  ~Host();
+  Host(const Host&) = delete;
+  Host& operator=(const Host&) = delete;
+
+  FailureInjector& failures() { return failures_; }
+  int threads() const;
+  void SetThreads(int threads);  // 0: all cores
+  ThreadPool& pool();
+
+  // Where a command's return_msg goes (default: stderr, one line).
+  std::function<void(std::string_view)> on_message;
+  // Progress of the current command: rows done of total. May be empty.
+  std::function<void(A_long done, A_long total)> on_progress;
+  // Set to make the abort service (and iterate, between bands) answer PF_Interrupt_CANCEL.
+  std::atomic<bool> abort_requested{false};
+
+  const HostOptions& options() const { return options_; }
+
+ private:
+  HostOptions options_;
+  FailureInjector failures_;
+  std::unique_ptr<ThreadPool> pool_;
+};
+
+// A loaded plug-in after GLOBAL_SETUP and PARAMS_SETUP.
+class Effect {
+ public:
+  // Loads the module, sends GLOBAL_SETUP and PARAMS_SETUP. Throws HostError
+  // when the module cannot be loaded or a setup command fails.
+  Effect(Host& host, const PluginFile& file);
+  ~Effect();  // GLOBAL_SETDOWN, then unload
+  Effect(const Effect&) = delete;
+  Effect& operator=(const Effect&) = delete;
+
+  Host& host() { return host_; }
+  const PluginFile& file() const { return file_; }
+  A_u_long my_version() const { return my_version_; }
+  A_long global_out_flags() const { return global_out_flags_; }
+  A_long num_params() const { return num_params_; }  // as the plug-in set it
+
+  // Every registered definition, index 0 the input layer, kept exactly as registered.
+  const std::vector<PF_ParamDef>& params() const { return params_; }
+  // Popup items (separators included) and check box labels, read at registration.
+  std::vector<std::string> PopupItems(int index) const;
+  std::string CheckboxLabel(int index) const;
+  // A parameter by name, check box label (when the name is blank) or index; -1 if none.
+  int FindParam(std::string_view name_or_index) const;
+
+  // Sends one command with fresh records; used by Instance and the tests.
+  PF_Err Send(PF_Cmd cmd, PF_InData& in_data, PF_OutData& out_data,
+              PF_ParamDef** params, PF_LayerDef* output, void* extra);
+
+  struct Impl;
+
+ private:
+  Host& host_;
+  PluginFile file_;
+  std::unique_ptr<Impl> impl_;
+  A_u_long my_version_ = 0;
+  A_long global_out_flags_ = 0;
+  A_long num_params_ = 0;
+  std::vector<PF_ParamDef> params_;
+  friend class Instance;
+};
+
+struct RenderSettings {
+  PF_RationalScale downsample_x{1, 1}, downsample_y{1, 1};
+  PF_RationalScale pixel_aspect{1, 1};
+  PF_Quality quality = PF_Quality_HI;
+};
+
+struct CommandResult {
+  PF_Err err = PF_Err_NONE;
+  A_long out_flags = 0;
+  std::string message;  // return_msg, empty if none
+};
+
+// One application of an effect to a layer: its parameter tracks and its
+// sequence data. SEQUENCE_SETUP (or RESETUP with stored bytes) on creation,
+// SEQUENCE_SETDOWN on destruction.
+class Instance {
+ public:
+  Instance(Effect& effect, TimeBase time, A_long layer_width, A_long layer_height,
+           std::optional<std::vector<uint8_t>> stored_sequence_data = {});
+  ~Instance();
+  Instance(const Instance&) = delete;
+  Instance& operator=(const Instance&) = delete;
+
+  const CommandResult& setup_result() const { return setup_result_; }
+
+  // The value at every time (clears keys), or a keyframe at `time` ticks.
+  void SetValue(int index, const ParamValue& value);
+  void AddKey(int index, A_long time, const ParamValue& value);
+  // The value at `time`: linear between keys (rounded to the nearest unit,
+  // halves away from zero), held before the first and after the last key;
+  // popups and check boxes hold until the next key.
+  ParamValue ValueAt(int index, A_long time) const;
+
+  // FRAME_SETUP then RENDER (skipped, with the input copied, when FRAME_SETUP
+  // set NOP_RENDER). `input` and `output` have the same size: the buffer size.
+  CommandResult RenderFrame(A_long time, PF_EffectWorld& input, PF_EffectWorld& output,
+                            const RenderSettings& settings = {});
+
+  // Any other command with this instance's sequence data.
+  CommandResult Command(PF_Cmd cmd, A_long time = 0, void* extra = nullptr);
+
+  // The sequence data's bytes (after SEQUENCE_FLATTEN for effects that flatten).
+  std::vector<uint8_t> SequenceDataBytes();
+  PF_Handle sequence_data() const { return sequence_data_; }
+
+  const TimeBase& time_base() const { return time_; }
+  Effect& effect() { return effect_; }
+
+ private:
+  Effect& effect_;
+  TimeBase time_;
+  A_long layer_width_, layer_height_;
+  PF_Handle sequence_data_ = nullptr;
+  CommandResult setup_result_;
+  struct Track { ParamValue value; std::vector<Keyframe> keys; };
+  std::vector<Track> tracks_;
+};
+
+}  // namespace ombrix
