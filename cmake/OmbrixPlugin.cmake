@@ -20,6 +20,8 @@ function(ombrix_add_plugin name)
     CXX_VISIBILITY_PRESET hidden
     VISIBILITY_INLINES_HIDDEN ON)
   target_link_libraries(${target} PRIVATE ombrix_shell ${P_LIBS})
+  # The short name enters the version block (InternalName, OriginalFilename).
+  target_compile_definitions(${target} PRIVATE OMBRIX_PLUGIN_SHORT_NAME="${name}")
   target_link_options(${target} PRIVATE
     -Wl,--version-script=${OMBRIX_SOURCE_DIR_FOR_PLUGINS}/cmake/plugin.map
     -Wl,--no-undefined -Wl,-z,defs)
