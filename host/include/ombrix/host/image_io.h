@@ -1,0 +1,113 @@
+// Image files and image sources for the host and the command line.
+//
+// Worlds hold 8-bit straight (unassociated) ARGB. PNG and TIFF keep that
+// alpha byte for byte, colour under alpha 0 included; EXR, whose alpha is
+// associated by definition, is unpremultiplied on read and premultiplied on
+// write. Every failure throws HostError with a one-line message.
+#pragma once
+
+#include <ombrix/host/host.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ombrix {
+
+// Largest side and largest pixel count accepted for any image or source.
+inline constexpr A_long kMaxImageSide = 65535;
+inline constexpr int64_t kMaxImagePixels = int64_t(1) << 28;
+
+// ---------------------------------------------------------------------------
+// Files
+// ---------------------------------------------------------------------------
+
+// Reads the first subimage of an image file into a new world with
+// `pad_bytes` of padding per row. Grey inputs expand to grey RGB, inputs
+// without alpha get alpha 255, deeper inputs become bytes by round(v x 255).
+World ReadImage(const std::filesystem::path& path, A_long pad_bytes = 0);
+
+// Width and height of an image file, from its header.
+struct ImageSize {
+  A_long width = 0, height = 0;
+};
+ImageSize ReadImageSize(const std::filesystem::path& path);
+
+struct WriteOptions {
+  int jpeg_quality = 95;  // 1..100
+};
+
+// True for the extensions WriteImage understands: png, exr, tif, tiff, jpg, jpeg.
+bool IsWritableImagePath(const std::filesystem::path& path);
+
+// Writes `world` to `path`, the format chosen by the extension. The file is
+// written beside its destination under a temporary name and renamed into
+// place, so on any error no file (and no temporary) is left and an existing
+// file at `path` is untouched. JPEG drops alpha.
+void WriteImage(const std::filesystem::path& path, const PF_EffectWorld& world,
+                const WriteOptions& options = {});
+
+// ---------------------------------------------------------------------------
+// Frame-number patterns: "shot.####.png" (at least four digits, zero padded)
+// or printf style "shot.%04d.png" / "shot.%d.png".
+// ---------------------------------------------------------------------------
+struct FramePattern {
+  std::string prefix;  // path text before the frame number
+  std::string suffix;  // path text after it
+  int digits = 0;      // zero padding width; 0 means no padding
+};
+
+// The pattern in `path`, or nothing when the path has no frame placeholder.
+// Throws HostError for a malformed or repeated placeholder.
+std::optional<FramePattern> ParseFramePattern(std::string_view path);
+std::string FramePath(const FramePattern& pattern, int64_t frame);
+// The frame numbers of existing files matching the pattern, ascending.
+std::vector<int64_t> DiscoverFrames(const FramePattern& pattern);
+
+// ---------------------------------------------------------------------------
+// Sources: what `--input` names.
+// ---------------------------------------------------------------------------
+enum class SourceKind { kFile, kSequence, kSolid, kTestCard };
+
+struct ImageSource {
+  SourceKind kind = SourceKind::kTestCard;
+  std::string text;              // as the user wrote it
+  std::filesystem::path path;    // kFile
+  FramePattern pattern;          // kSequence
+  std::vector<int64_t> frames;   // kSequence: existing frame numbers, ascending
+  A_long width = 640, height = 360;  // kSolid, kTestCard; files: from the header
+  PF_Pixel color{255, 0, 0, 0};  // kSolid (alpha, red, green, blue)
+};
+
+// Parses a source: "testcard[:WxH]", "solid:WxH[:#RRGGBB[AA]]", a frame
+// pattern (its frames discovered from the folder) or a plain file (its size
+// read from the header). Throws HostError naming what is wrong.
+ImageSource ParseSource(std::string_view text);
+
+// The sequence frame shown at `ticks`: frame f covers [f x step, (f+1) x step);
+// times before the first or after the last frame hold the end frame, and a
+// gap in the numbering holds the frame before it.
+int64_t SequenceFrameAt(const ImageSource& source, int64_t ticks, int64_t step);
+
+// The source's image at `ticks` (time only matters for sequences).
+World LoadSource(const ImageSource& source, int64_t ticks, int64_t step, A_long pad_bytes = 0);
+
+World MakeSolid(A_long width, A_long height, PF_Pixel color, A_long pad_bytes = 0);
+
+// The built-in test card: a transparent margin around an opaque rounded card
+// holding colour bars, a grey ramp, a smooth photo-like gradient and fine
+// detail (zone plate, one-pixel checker and lines), with a soft-edged
+// semi-transparent disc beside the card. Deterministic for every size.
+World MakeTestCard(A_long width, A_long height, A_long pad_bytes = 0);
+
+// "#RRGGBB", "#RRGGBBAA" or "R,G,B[,A]" (0..255; alpha 255 when omitted).
+// Throws HostError naming the text.
+PF_Pixel ParseColor(std::string_view text);
+
+// "WIDTHxHEIGHT" within the image limits. Throws HostError.
+ImageSize ParseSize(std::string_view text);
+
+}  // namespace ombrix

@@ -1,0 +1,392 @@
+// Image sources: frame-number patterns, solid colours and the test card.
+#include <ombrix/host/image_io.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <system_error>
+
+namespace ombrix {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool AllDigits(std::string_view s) {
+  return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// A decimal integer made only of digits, within [0, max]; nothing otherwise.
+std::optional<int64_t> ParseCount(std::string_view s, int64_t max) {
+  if (!AllDigits(s) || s.size() > 12) return std::nullopt;
+  int64_t v = 0;
+  std::from_chars(s.data(), s.data() + s.size(), v);
+  if (v > max) return std::nullopt;
+  return v;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+double Round(double v) { return std::floor(v + 0.5); }
+double Clamp01(double v) { return v < 0.0 ? 0.0 : (v > 1.0 ? 1.0 : v); }
+uint8_t Byte(double v) { return uint8_t(std::clamp(Round(v), 0.0, 255.0)); }
+double Smoothstep(double e0, double e1, double x) {
+  const double t = Clamp01((x - e0) / (e1 - e0));
+  return t * t * (3.0 - 2.0 * t);
+}
+
+struct Rgb {
+  double r, g, b;
+};
+Rgb Mix(Rgb a, Rgb b, double t) {
+  return {a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t};
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Parsing of sizes and colours
+// ---------------------------------------------------------------------------
+ImageSize ParseSize(std::string_view text) {
+  const size_t x = text.find('x');
+  std::optional<int64_t> w, h;
+  if (x != std::string_view::npos) {
+    w = ParseCount(text.substr(0, x), kMaxImageSide);
+    h = ParseCount(text.substr(x + 1), kMaxImageSide);
+  }
+  if (!w || !h || *w < 1 || *h < 1 || *w * *h > kMaxImagePixels) {
+    throw HostError("bad size '" + std::string(text) + "' (expected WIDTHxHEIGHT, each 1.." +
+                    std::to_string(kMaxImageSide) + ", at most " + std::to_string(kMaxImagePixels) +
+                    " pixels)");
+  }
+  return {A_long(*w), A_long(*h)};
+}
+
+PF_Pixel ParseColor(std::string_view text) {
+  auto bad = [&]() -> HostError {
+    return HostError("bad colour '" + std::string(text) +
+                     "' (expected #RRGGBB, #RRGGBBAA or R,G,B[,A] with values 0..255)");
+  };
+  uint8_t v[4] = {0, 0, 0, 255};
+  if (!text.empty() && text[0] == '#') {
+    const std::string_view hex = text.substr(1);
+    if (hex.size() != 6 && hex.size() != 8) throw bad();
+    for (size_t i = 0; i < hex.size(); i += 2) {
+      const int hi = HexDigit(hex[i]), lo = HexDigit(hex[i + 1]);
+      if (hi < 0 || lo < 0) throw bad();
+      v[i / 2] = uint8_t(hi * 16 + lo);
+    }
+  } else {
+    size_t n = 0, start = 0;
+    while (true) {
+      const size_t comma = text.find(',', start);
+      const std::string_view part = text.substr(start, comma == std::string_view::npos ? text.npos : comma - start);
+      const auto value = ParseCount(part, 255);
+      if (!value || n == 4) throw bad();
+      v[n++] = uint8_t(*value);
+      if (comma == std::string_view::npos) break;
+      start = comma + 1;
+    }
+    if (n < 3) throw bad();
+  }
+  PF_Pixel p;
+  p.red = v[0];
+  p.green = v[1];
+  p.blue = v[2];
+  p.alpha = v[3];
+  return p;
+}
+
+// ---------------------------------------------------------------------------
+// Frame patterns
+// ---------------------------------------------------------------------------
+std::optional<FramePattern> ParseFramePattern(std::string_view path) {
+  std::optional<FramePattern> found;
+  auto take = [&](size_t begin, size_t end, int digits) {
+    if (found) throw HostError("'" + std::string(path) + "' has more than one frame-number placeholder");
+    FramePattern p;
+    p.prefix = std::string(path.substr(0, begin));
+    p.suffix = std::string(path.substr(end));
+    p.digits = digits;
+    if (p.suffix.find('/') != std::string::npos) {
+      throw HostError("'" + std::string(path) + "': the frame number must be in the file name, not a folder");
+    }
+    found = p;
+  };
+  for (size_t i = 0; i < path.size();) {
+    if (path[i] == '#') {
+      size_t j = i;
+      while (j < path.size() && path[j] == '#') ++j;
+      take(i, j, int(j - i));
+      i = j;
+    } else if (path[i] == '%') {
+      // %d or %0Nd; any other '%' is an ordinary character of the name.
+      size_t j = i + 1;
+      int digits = 0;
+      if (j < path.size() && path[j] == '0') {
+        ++j;
+        if (j < path.size() && path[j] >= '1' && path[j] <= '9') digits = path[j++] - '0';
+        else digits = -1;
+      }
+      if (digits >= 0 && j < path.size() && path[j] == 'd') {
+        take(i, j + 1, digits);
+        i = j + 1;
+      } else {
+        ++i;
+      }
+    } else {
+      ++i;
+    }
+  }
+  return found;
+}
+
+std::string FramePath(const FramePattern& pattern, int64_t frame) {
+  char digits[32];
+  std::snprintf(digits, sizeof digits, "%0*lld", pattern.digits, static_cast<long long>(frame));
+  return pattern.prefix + digits + pattern.suffix;
+}
+
+std::vector<int64_t> DiscoverFrames(const FramePattern& pattern) {
+  const size_t slash = pattern.prefix.rfind('/');
+  const fs::path dir = slash == std::string::npos ? fs::path(".")
+                       : fs::path(slash == 0 ? std::string("/") : pattern.prefix.substr(0, slash));
+  const std::string head = slash == std::string::npos ? pattern.prefix : pattern.prefix.substr(slash + 1);
+  std::vector<int64_t> frames;
+  std::error_code ec;
+  fs::directory_iterator it(dir, ec), end;
+  if (ec) return frames;
+  for (; it != end; it.increment(ec)) {
+    if (ec) break;
+    const std::string name = it->path().filename().string();
+    if (name.size() <= head.size() + pattern.suffix.size()) continue;
+    if (name.compare(0, head.size(), head) != 0) continue;
+    if (name.compare(name.size() - pattern.suffix.size(), pattern.suffix.size(), pattern.suffix) != 0) continue;
+    const std::string_view number(name.data() + head.size(), name.size() - head.size() - pattern.suffix.size());
+    if (!AllDigits(number) || number.size() > 12) continue;
+    // Zero padding to exactly `digits`; longer numbers only without leading zeros.
+    const size_t want = size_t(std::max(pattern.digits, 1));
+    if (number.size() < want) continue;
+    if (number.size() > want && number[0] == '0') continue;
+    int64_t f = 0;
+    std::from_chars(number.data(), number.data() + number.size(), f);
+    std::error_code fec;
+    if (!fs::is_regular_file(it->path(), fec)) continue;
+    frames.push_back(f);
+  }
+  std::sort(frames.begin(), frames.end());
+  frames.erase(std::unique(frames.begin(), frames.end()), frames.end());
+  return frames;
+}
+
+// ---------------------------------------------------------------------------
+// Sources
+// ---------------------------------------------------------------------------
+ImageSource ParseSource(std::string_view text) {
+  ImageSource s;
+  s.text = std::string(text);
+  if (text.empty()) throw HostError("empty input source");
+  auto starts = [&](std::string_view word) {
+    return text.substr(0, word.size()) == word &&
+           (text.size() == word.size() || text[word.size()] == ':');
+  };
+  if (starts("testcard")) {
+    s.kind = SourceKind::kTestCard;
+    if (text.size() > 8) {
+      const ImageSize size = ParseSize(text.substr(9));
+      s.width = size.width;
+      s.height = size.height;
+    }
+    return s;
+  }
+  if (starts("solid")) {
+    s.kind = SourceKind::kSolid;
+    if (text.size() <= 5) throw HostError("bad source 'solid': expected solid:WIDTHxHEIGHT[:#RRGGBBAA]");
+    std::string_view rest = text.substr(6);
+    const size_t colon = rest.find(':');
+    const ImageSize size = ParseSize(rest.substr(0, colon));
+    s.width = size.width;
+    s.height = size.height;
+    if (colon != std::string_view::npos) s.color = ParseColor(rest.substr(colon + 1));
+    return s;
+  }
+  if (auto pattern = ParseFramePattern(text)) {
+    s.kind = SourceKind::kSequence;
+    s.pattern = *pattern;
+    s.frames = DiscoverFrames(*pattern);
+    if (s.frames.empty()) throw HostError("no frames found for the sequence '" + s.text + "'");
+    const ImageSize size = ReadImageSize(FramePath(s.pattern, s.frames.front()));
+    s.width = size.width;
+    s.height = size.height;
+    return s;
+  }
+  s.kind = SourceKind::kFile;
+  s.path = fs::path(std::string(text));
+  const ImageSize size = ReadImageSize(s.path);
+  s.width = size.width;
+  s.height = size.height;
+  return s;
+}
+
+int64_t SequenceFrameAt(const ImageSource& source, int64_t ticks, int64_t step) {
+  if (source.frames.empty()) throw HostError("the sequence '" + source.text + "' has no frames");
+  if (step <= 0) step = 1;
+  int64_t f = ticks / step;
+  if (ticks % step != 0 && ticks < 0) --f;  // floor toward minus infinity
+  auto it = std::upper_bound(source.frames.begin(), source.frames.end(), f);
+  if (it == source.frames.begin()) return source.frames.front();
+  return *(it - 1);
+}
+
+World LoadSource(const ImageSource& source, int64_t ticks, int64_t step, A_long pad_bytes) {
+  switch (source.kind) {
+    case SourceKind::kTestCard:
+      return MakeTestCard(source.width, source.height, pad_bytes);
+    case SourceKind::kSolid:
+      return MakeSolid(source.width, source.height, source.color, pad_bytes);
+    case SourceKind::kFile:
+      return ReadImage(source.path, pad_bytes);
+    case SourceKind::kSequence: {
+      const int64_t frame = SequenceFrameAt(source, ticks, step);
+      const std::string path = FramePath(source.pattern, frame);
+      World w = ReadImage(path, pad_bytes);
+      if (w.width() != source.width || w.height() != source.height) {
+        throw HostError("'" + path + "' is " + std::to_string(w.width()) + "x" + std::to_string(w.height()) +
+                        " but the sequence's first frame is " + std::to_string(source.width) + "x" +
+                        std::to_string(source.height));
+      }
+      return w;
+    }
+  }
+  throw HostError("unknown source kind");
+}
+
+World MakeSolid(A_long width, A_long height, PF_Pixel color, A_long pad_bytes) {
+  World w(width, height, pad_bytes);
+  for (A_long y = 0; y < height; ++y) std::fill_n(w.Row(y), width, color);
+  return w;
+}
+
+// ---------------------------------------------------------------------------
+// The test card. All geometry is in continuous coordinates, pixel (x, y)
+// sampled at its centre (x + 0.5, y + 0.5), so the card scales to any size.
+// ---------------------------------------------------------------------------
+namespace {
+
+constexpr Rgb kBars[8] = {{255, 255, 255}, {255, 255, 0}, {0, 255, 255}, {0, 255, 0},
+                          {255, 0, 255},   {255, 0, 0},   {0, 0, 255},   {0, 0, 0}};
+
+struct CardLayout {
+  double margin;
+  double x0, y0, x1, y1;  // the opaque card
+  double corner;
+  double disc_x, disc_y, disc_r, disc_soft;
+};
+
+CardLayout Layout(double W, double H) {
+  CardLayout l;
+  l.margin = std::max(1.0, Round(std::min(W, H) * 0.05));
+  l.x0 = l.margin;
+  l.y0 = l.margin;
+  l.x1 = std::max(l.x0, Round(W * 0.76));
+  l.y1 = std::max(l.y0, H - l.margin);
+  l.corner = std::min(l.x1 - l.x0, l.y1 - l.y0) * 0.08;
+  l.disc_x = (l.x1 + W) * 0.5;
+  l.disc_y = H * 0.62;
+  l.disc_r = std::min((W - l.x1) * 0.42, H * 0.3);
+  l.disc_soft = l.disc_r * 0.5;
+  return l;
+}
+
+// Coverage of the rounded card at a pixel centre, from its signed distance.
+double CardCoverage(const CardLayout& l, double px, double py) {
+  const double hx = (l.x1 - l.x0) * 0.5, hy = (l.y1 - l.y0) * 0.5;
+  if (hx <= 0.0 || hy <= 0.0) return 0.0;
+  const double qx = std::fabs(px - (l.x0 + hx)) - (hx - l.corner);
+  const double qy = std::fabs(py - (l.y0 + hy)) - (hy - l.corner);
+  const double outside = std::hypot(std::max(qx, 0.0), std::max(qy, 0.0));
+  const double sd = outside + std::min(std::max(qx, qy), 0.0) - l.corner;
+  return Clamp01(0.5 - sd);
+}
+
+Rgb CardColour(const CardLayout& l, A_long x, A_long y, double px, double py) {
+  const double cw = l.x1 - l.x0, ch = l.y1 - l.y0;
+  const double u = Clamp01((px - l.x0) / cw), v = Clamp01((py - l.y0) / ch);
+  if (v < 0.34) return kBars[std::min(7, int(u * 8.0))];
+  if (v < 0.46) {
+    const double g = Round(Clamp01((px - l.x0 - 0.5) / std::max(1.0, cw - 1.0)) * 255.0);
+    return {g, g, g};
+  }
+  const double ly0 = l.y0 + ch * 0.46, lh = l.y1 - ly0;
+  const double sv = Clamp01((py - ly0) / lh);
+  const double split = l.x0 + cw * 0.55;
+  if (px < split) {
+    // A landscape at dusk: sky gradient, a glowing sun, a rolling horizon.
+    const double a = (px - l.x0) / (split - l.x0), b = sv;
+    Rgb sky = Mix({40, 80, 170}, {250, 180, 110}, Clamp01(b / 0.75));
+    const double dx = a - 0.68, dy = (b - 0.45) * 0.8;
+    const double glow = std::exp(-(dx * dx + dy * dy) / 0.012);
+    sky = Mix(sky, {255, 236, 170}, glow);
+    const double horizon = 0.72 + 0.06 * std::sin(a * 7.0 + 0.5);
+    const double ground_t = Clamp01((b - horizon) * lh + 0.5);
+    const Rgb ground = Mix({70, 120, 55}, {25, 55, 20}, Clamp01((b - horizon) / (1.0 - horizon)));
+    return Mix(sky, ground, ground_t);
+  }
+  // Fine detail: a zone plate reaching one cycle per two pixels at its rim,
+  // then a one-pixel checker, one-pixel columns and two-pixel rows.
+  const double dw = l.x1 - split;
+  if (sv < 0.6) {
+    const double zx = split + dw * 0.5, zy = ly0 + lh * 0.3;
+    const double radius = std::max(1.0, std::min(dw, lh * 0.6) * 0.5);
+    const double r2 = (px - zx) * (px - zx) + (py - zy) * (py - zy);
+    const double g = Round(127.5 + 127.5 * std::cos(M_PI * r2 / (2.0 * radius)));
+    return {g, g, g};
+  }
+  const double a = (px - split) / dw;
+  double g;
+  if (a < 1.0 / 3.0) g = ((x + y) & 1) ? 255.0 : 0.0;
+  else if (a < 2.0 / 3.0) g = (x & 1) ? 255.0 : 0.0;
+  else g = ((y >> 1) & 1) ? 255.0 : 0.0;
+  return {g, g, g};
+}
+
+}  // namespace
+
+World MakeTestCard(A_long width, A_long height, A_long pad_bytes) {
+  World w(width, height, pad_bytes);
+  const CardLayout l = Layout(width, height);
+  for (A_long y = 0; y < height; ++y) {
+    PF_Pixel* row = w.Row(y);
+    for (A_long x = 0; x < width; ++x) {
+      const double px = x + 0.5, py = y + 0.5;
+      PF_Pixel& p = row[x];
+      const double card = CardCoverage(l, px, py);
+      if (card > 0.0) {
+        const Rgb c = CardColour(l, x, y, px, py);
+        p.alpha = Byte(card * 255.0);
+        p.red = Byte(c.r);
+        p.green = Byte(c.g);
+        p.blue = Byte(c.b);
+        continue;
+      }
+      if (l.disc_r > 1.0) {
+        const double d = std::hypot(px - l.disc_x, py - l.disc_y);
+        const double a = 160.0 * (1.0 - Smoothstep(l.disc_r - l.disc_soft, l.disc_r, d));
+        if (Byte(a) > 0) {
+          p.alpha = Byte(a);
+          p.red = 255;
+          p.green = 140;
+          p.blue = 30;
+        }
+      }
+    }
+  }
+  return w;
+}
+
+}  // namespace ombrix
