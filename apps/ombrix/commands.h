@@ -1,0 +1,56 @@
+// The subcommands of `ombrix`. Each takes its parsed options and returns
+// the exit status; user mistakes are thrown as UsageError, host failures as
+// HostError, and main() turns either into one line on stderr.
+#pragma once
+
+#include "param_text.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ombrix::cli {
+
+struct CommonOptions {
+  std::string plugins;  // --plugins DIR; empty: the default folder
+  bool quiet = false;
+};
+
+struct ListOptions {
+  bool json = false;
+};
+int RunList(const CommonOptions& common, const ListOptions& options);
+
+struct InfoOptions {
+  std::string effect;
+  bool json = false;
+};
+int RunInfo(const CommonOptions& common, const InfoOptions& options);
+
+struct RenderOptions {
+  std::string effect;
+  std::string input = "testcard";
+  std::string output;
+  std::vector<std::string> params;  // NAME=VALUE
+  std::vector<std::string> keys;    // NAME@SECONDS=VALUE
+  std::optional<double> time;       // seconds
+  std::optional<int64_t> frame;
+  std::string fps = "24";
+  std::string frames;               // FIRST-LAST
+  std::optional<int64_t> time_scale;
+  std::string quality = "high";
+  int threads = 0;
+  int pad_rows = 0;
+};
+int RunRender(const CommonOptions& common, const RenderOptions& options);
+
+struct DemoOptions {
+  std::string out_dir = "out";
+  std::string input = "testcard";
+};
+int RunDemo(const CommonOptions& common, const DemoOptions& options);
+
+// Plug-in folder scan shared by the subcommands.
+PluginScan ScanPlugins(const CommonOptions& common);
+
+}  // namespace ombrix::cli

@@ -1,0 +1,273 @@
+// `ombrix list` and `ombrix info`.
+#include "commands.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <iostream>
+
+namespace ombrix::cli {
+namespace {
+
+using nlohmann::ordered_json;
+
+// Keys of the version block in the order plug-ins store them.
+constexpr const char* kVersionKeys[] = {"FileVersion",     "ProductVersion",   "FileOS",
+                                        "FileType",        "FileDescription",  "InternalName",
+                                        "OriginalFilename", "ProductName",     "CompanyName",
+                                        "LegalCopyright"};
+
+std::vector<std::pair<std::string, std::string>> OrderedVersion(const PluginFile& file) {
+  std::vector<std::pair<std::string, std::string>> out;
+  for (const char* key : kVersionKeys) {
+    auto it = file.version.find(key);
+    if (it != file.version.end()) out.emplace_back(it->first, it->second);
+  }
+  for (const auto& [key, value] : file.version) {
+    bool known = false;
+    for (const char* k : kVersionKeys) known = known || key == k;
+    if (!known) out.emplace_back(key, value);
+  }
+  return out;
+}
+
+std::string Hex(uint32_t v, int digits) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%0*X", digits, v);
+  return buf;
+}
+
+// The host's version packing: version << 19 | subversion << 15 | patch << 11 | stage << 9 | build.
+std::string VersionText(uint32_t v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%u.%u.%u stage %u build %u", (v >> 19) & 0x1FFF, (v >> 15) & 0xF,
+                (v >> 11) & 0xF, (v >> 9) & 0x3, v & 0x1FF);
+  return buf;
+}
+
+ordered_json ParamJson(const Effect& effect, int index) {
+  const PF_ParamDef& d = effect.params()[index];
+  ordered_json j;
+  j["index"] = index;
+  j["kind"] = KindKey(d.param_type);
+  j["kind_number"] = d.param_type;
+  j["name"] = d.name;
+  j["flags"] = d.flags;
+  j["ui_flags"] = d.ui_flags;
+  switch (d.param_type) {
+    case PF_Param_LAYER:
+      j["default"] = d.u.ld.dephault == PF_LayerDefault_MYSELF ? "self" : "none";
+      break;
+    case PF_Param_SLIDER:
+      j["default"] = d.u.sd.dephault;
+      j["valid_min"] = d.u.sd.valid_min;
+      j["valid_max"] = d.u.sd.valid_max;
+      j["slider_min"] = d.u.sd.slider_min;
+      j["slider_max"] = d.u.sd.slider_max;
+      break;
+    case PF_Param_FIX_SLIDER:
+      j["default"] = d.u.fd.dephault / 65536.0;
+      j["default_fixed"] = d.u.fd.dephault;
+      j["valid_min"] = d.u.fd.valid_min / 65536.0;
+      j["valid_max"] = d.u.fd.valid_max / 65536.0;
+      j["slider_min"] = d.u.fd.slider_min / 65536.0;
+      j["slider_max"] = d.u.fd.slider_max / 65536.0;
+      j["precision"] = d.u.fd.precision;
+      j["display_flags"] = d.u.fd.display_flags;
+      j["percent"] = (d.u.fd.display_flags & PF_ValueDisplayFlag_PERCENT) != 0;
+      break;
+    case PF_Param_ANGLE:
+      j["default"] = d.u.ad.dephault / 65536.0;
+      j["default_fixed"] = d.u.ad.dephault;
+      if (d.u.ad.valid_min < d.u.ad.valid_max) {
+        j["valid_min"] = d.u.ad.valid_min / 65536.0;
+        j["valid_max"] = d.u.ad.valid_max / 65536.0;
+      }
+      break;
+    case PF_Param_CHECKBOX:
+      j["label"] = effect.CheckboxLabel(index);
+      j["default"] = d.u.bd.dephault ? "on" : "off";
+      break;
+    case PF_Param_COLOR:
+      j["default"] = FormatColor(d.u.cd.dephault);
+      break;
+    case PF_Param_POINT:
+      j["default_percent"] = {d.u.td.x_dephault / 65536.0, d.u.td.y_dephault / 65536.0};
+      j["restrict_bounds"] = d.u.td.restrict_bounds != 0;
+      break;
+    case PF_Param_POPUP: {
+      j["default"] = d.u.pd.dephault;
+      j["num_choices"] = d.u.pd.num_choices;
+      ordered_json items = ordered_json::array();
+      const auto texts = effect.PopupItems(index);
+      for (size_t i = 0; i < texts.size(); ++i) {
+        items.push_back({{"number", i + 1}, {"text", texts[i]}, {"separator", IsSeparator(texts[i])}});
+      }
+      j["items"] = items;
+      break;
+    }
+    default:
+      break;
+  }
+  return j;
+}
+
+// One line per parameter for the text form of `info`.
+std::string ParamLine(const Effect& effect, int index) {
+  const PF_ParamDef& d = effect.params()[index];
+  std::string s = "  " + std::to_string(index) + "  " + KindName(d.param_type);
+  s += "  \"" + std::string(d.name) + "\"";
+  std::string items;
+  switch (d.param_type) {
+    case PF_Param_LAYER:
+      s += "  default " + std::string(d.u.ld.dephault == PF_LayerDefault_MYSELF ? "self" : "none");
+      break;
+    case PF_Param_SLIDER:
+      s += "  default " + std::to_string(d.u.sd.dephault) + "  valid " + std::to_string(d.u.sd.valid_min) +
+           ".." + std::to_string(d.u.sd.valid_max) + "  slider " + std::to_string(d.u.sd.slider_min) + ".." +
+           std::to_string(d.u.sd.slider_max);
+      break;
+    case PF_Param_FIX_SLIDER:
+      s += "  default " + FormatFixed(d.u.fd.dephault) + "  valid " + FormatFixed(d.u.fd.valid_min) + ".." +
+           FormatFixed(d.u.fd.valid_max) + "  slider " + FormatFixed(d.u.fd.slider_min) + ".." +
+           FormatFixed(d.u.fd.slider_max) + "  precision " + std::to_string(d.u.fd.precision) +
+           ((d.u.fd.display_flags & PF_ValueDisplayFlag_PERCENT) ? "  shown as percent" : "  shown as number");
+      break;
+    case PF_Param_ANGLE:
+      s += "  default " + FormatFixed(d.u.ad.dephault) + " degrees";
+      if (d.u.ad.valid_min < d.u.ad.valid_max) {
+        s += "  valid " + FormatFixed(d.u.ad.valid_min) + ".." + FormatFixed(d.u.ad.valid_max);
+      }
+      break;
+    case PF_Param_CHECKBOX:
+      s += "  label \"" + effect.CheckboxLabel(index) + "\"  default " + (d.u.bd.dephault ? "on" : "off");
+      break;
+    case PF_Param_COLOR:
+      s += "  default " + FormatColor(d.u.cd.dephault);
+      break;
+    case PF_Param_POINT:
+      s += "  default " + FormatFixed(d.u.td.x_dephault) + "%," + FormatFixed(d.u.td.y_dephault) +
+           "% of the layer" + (d.u.td.restrict_bounds ? "  kept inside the layer" : "");
+      break;
+    case PF_Param_POPUP: {
+      s += "  default " + std::to_string(d.u.pd.dephault) + "  choices " + std::to_string(d.u.pd.num_choices);
+      const auto texts = effect.PopupItems(index);
+      for (size_t i = 0; i < texts.size(); ++i) {
+        items += "      " + std::to_string(i + 1) + "  " +
+                 (IsSeparator(texts[i]) ? std::string("(separator)") : texts[i]) + "\n";
+      }
+      break;
+    }
+    default:
+      break;
+  }
+  if (d.flags != 0) s += "  flags " + Hex(uint32_t(d.flags), 2);
+  return s + "\n" + items;
+}
+
+}  // namespace
+
+PluginScan ScanPlugins(const CommonOptions& common) {
+  const std::filesystem::path folder = common.plugins.empty() ? DefaultPluginFolder()
+                                                              : std::filesystem::path(common.plugins);
+  std::error_code ec;
+  if (!std::filesystem::is_directory(folder, ec)) {
+    throw UsageError("plug-in folder '" + folder.string() + "' does not exist");
+  }
+  return ScanPluginFolder(folder);
+}
+
+int RunList(const CommonOptions& common, const ListOptions& options) {
+  const PluginScan scan = ScanPlugins(common);
+  for (const std::string& error : scan.errors) std::cerr << "ombrix: warning: " << error << "\n";
+  if (options.json) {
+    ordered_json effects = ordered_json::array();
+    for (const PluginFile& p : scan.plugins) {
+      effects.push_back({{"category", p.pipl.category},
+                         {"display_name", p.pipl.display_name},
+                         {"match_name", p.pipl.match_name},
+                         {"short_name", p.short_name},
+                         {"file", p.path.string()}});
+    }
+    std::cout << effects.dump(2) << "\n";
+    return kExitOk;
+  }
+  std::string category;
+  bool first = true;
+  for (const PluginFile& p : scan.plugins) {
+    if (first || p.pipl.category != category) {
+      category = p.pipl.category;
+      std::cout << (first ? "" : "\n") << category << "\n";
+      first = false;
+    }
+    std::printf("  %-18s %-14s %s\n", p.pipl.display_name.c_str(), p.short_name.c_str(),
+                p.pipl.match_name.c_str());
+  }
+  std::fflush(stdout);
+  return kExitOk;
+}
+
+int RunInfo(const CommonOptions& common, const InfoOptions& options) {
+  const PluginScan scan = ScanPlugins(common);
+  const PluginFile& file = FindPlugin(scan, options.effect);
+  Host host;
+  Effect effect(host, file);
+  const PiplInfo& pipl = file.pipl;
+  const int count = int(effect.params().size());
+
+  if (options.json) {
+    ordered_json j;
+    j["short_name"] = file.short_name;
+    j["file"] = file.path.string();
+    j["display_name"] = pipl.display_name;
+    j["match_name"] = pipl.match_name;
+    j["category"] = pipl.category;
+    j["kind"] = pipl.kind;
+    j["entry_point"] = pipl.entry_point;
+    j["pipl_version"] = std::to_string(pipl.pipl_major) + "." + std::to_string(pipl.pipl_minor);
+    j["api_version"] = std::to_string(pipl.spec_major) + "." + std::to_string(pipl.spec_minor);
+    j["effect_version"] = pipl.effect_version;
+    j["info_flags"] = pipl.info_flags;
+    j["global_flags"] = pipl.global_flags;
+    j["ae_flags"] = pipl.ae_flags;
+    j["ae_reserved"] = pipl.ae_reserved;
+    j["my_version"] = effect.my_version();
+    j["version"] = VersionText(effect.my_version());
+    j["global_out_flags"] = effect.global_out_flags();
+    ordered_json block = ordered_json::object();
+    for (const auto& [key, value] : OrderedVersion(file)) block[key] = value;
+    j["version_block"] = block;
+    j["num_params"] = effect.num_params();
+    ordered_json params = ordered_json::array();
+    for (int i = 0; i < count; ++i) params.push_back(ParamJson(effect, i));
+    j["params"] = params;
+    std::cout << j.dump(2) << "\n";
+    return kExitOk;
+  }
+
+  std::cout << pipl.display_name << "  (" << pipl.match_name << ")\n"
+            << "  file           " << file.path.string() << "\n"
+            << "  short name     " << file.short_name << "\n"
+            << "  category       " << pipl.category << "\n"
+            << "  kind           " << pipl.kind << "\n"
+            << "  entry point    " << pipl.entry_point << "\n"
+            << "  PiPL version   " << pipl.pipl_major << "." << pipl.pipl_minor << "\n"
+            << "  API version    " << pipl.spec_major << "." << pipl.spec_minor << "\n"
+            << "  effect version " << Hex(pipl.effect_version, 8) << " (" << VersionText(pipl.effect_version)
+            << ")\n"
+            << "  my_version     " << Hex(effect.my_version(), 8) << "\n"
+            << "  info flags     " << Hex(pipl.info_flags, 4) << "\n"
+            << "  global flags   " << Hex(pipl.global_flags, 8) << " (GLOBAL_SETUP reported "
+            << Hex(uint32_t(effect.global_out_flags()), 8) << ")\n"
+            << "  aeFL, aeRD     " << pipl.ae_flags << ", " << pipl.ae_reserved << "\n"
+            << "Version block\n";
+  for (const auto& [key, value] : OrderedVersion(file)) {
+    std::printf("  %-17s %s\n", key.c_str(), value.c_str());
+  }
+  std::fflush(stdout);
+  std::cout << "Parameters (num_params " << effect.num_params() << ")\n";
+  for (int i = 0; i < count; ++i) std::cout << ParamLine(effect, i);
+  return kExitOk;
+}
+
+}  // namespace ombrix::cli

@@ -1,0 +1,111 @@
+// ombrix: list, describe and render Ombrix One effects from the command line.
+//
+// Every failure ends with one line on stderr and a non-zero status:
+// 2 for a mistake in the command line (option, effect, parameter, value,
+// input), 1 when an effect or a file operation fails.
+#include "commands.h"
+
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+
+namespace {
+
+using namespace ombrix::cli;
+
+std::string OneLine(std::string text) {
+  for (char& c : text) {
+    if (c == '\n' || c == '\r') c = ' ';
+  }
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
+}
+
+int Fail(int status, const std::string& message) {
+  std::cerr << "ombrix: " << OneLine(message) << "\n";
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"ombrix: list, describe and render Ombrix One effects"};
+  app.require_subcommand(1);
+  app.set_version_flag("--version", "ombrix 1.0.0");
+
+  CommonOptions common;
+  auto add_common = [&](CLI::App* sub) {
+    sub->add_option("--plugins", common.plugins, "Folder of plug-ins (default: $OMBRIX_PLUGIN_PATH or the built/installed ones)");
+    sub->add_flag("-q,--quiet", common.quiet, "No progress or summary lines");
+  };
+
+  ListOptions list;
+  CLI::App* list_cmd = app.add_subcommand("list", "List the effects by category, then display name");
+  list_cmd->add_flag("--json", list.json, "Print JSON");
+  add_common(list_cmd);
+
+  InfoOptions info;
+  CLI::App* info_cmd = app.add_subcommand("info", "Registration data and every parameter of an effect");
+  info_cmd->add_option("EFFECT", info.effect, "Short name, display name or match name")->required();
+  info_cmd->add_flag("--json", info.json, "Print JSON");
+  add_common(info_cmd);
+
+  RenderOptions render;
+  CLI::App* render_cmd = app.add_subcommand("render", "Render an effect into image files");
+  render_cmd->add_option("EFFECT", render.effect, "Short name, display name or match name")->required();
+  render_cmd->add_option("-i,--input", render.input,
+                         "Image file, sequence (name.####.png, name.%04d.png), solid:WxH[:#RRGGBBAA] "
+                         "or testcard[:WxH]")
+      ->capture_default_str();
+  render_cmd->add_option("-o,--output", render.output, "Output file (png, exr, tif, jpg); #### or %04d renders frames")
+      ->required();
+  render_cmd->add_option("-p,--param", render.params, "NAME=VALUE, the value at every time (repeatable)")
+      ->allow_extra_args(false);
+  render_cmd->add_option("-k,--key", render.keys, "NAME@SECONDS=VALUE, a keyframe (repeatable)")
+      ->allow_extra_args(false);
+  CLI::Option* time_opt = render_cmd->add_option("--time", render.time, "Time in seconds");
+  CLI::Option* frame_opt = render_cmd->add_option("--frame", render.frame, "Frame number")->check(CLI::NonNegativeNumber);
+  time_opt->excludes(frame_opt);
+  render_cmd->add_option("--fps", render.fps, "Frame rate, N or N/D")->capture_default_str();
+  render_cmd->add_option("--frames", render.frames, "Frame range FIRST-LAST for an output pattern");
+  render_cmd->add_option("--time-scale", render.time_scale, "Ticks per second");
+  render_cmd->add_option("--quality", render.quality, "high or low")->capture_default_str();
+  render_cmd->add_option("--threads", render.threads, "Worker threads (0: all cores)")->capture_default_str();
+  render_cmd->add_option("--pad-rows", render.pad_rows, "Bytes of padding after each row of every buffer")
+      ->capture_default_str();
+  add_common(render_cmd);
+
+  DemoOptions demo;
+  CLI::App* demo_cmd = app.add_subcommand("demo", "Render every installed effect with its defaults");
+  demo_cmd->add_option("OUTDIR", demo.out_dir, "Folder for the images")->capture_default_str();
+  demo_cmd->add_option("-i,--input", demo.input, "Source, as for render")->capture_default_str();
+  add_common(demo_cmd);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    return Fail(kExitBadInput, e.what());
+  }
+
+  try {
+    if (*list_cmd) return RunList(common, list);
+    if (*info_cmd) return RunInfo(common, info);
+    if (*render_cmd) return RunRender(common, render);
+    if (*demo_cmd) return RunDemo(common, demo);
+  } catch (const UsageError& e) {
+    return Fail(kExitBadInput, e.what());
+  } catch (const ombrix::HostError& e) {
+    return Fail(kExitFailed, e.what());
+  } catch (const std::bad_alloc&) {
+    return Fail(kExitFailed, "out of memory");
+  } catch (const std::exception& e) {
+    return Fail(kExitFailed, e.what());
+  }
+  return kExitBadInput;
+}
