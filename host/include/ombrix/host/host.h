@@ -13,6 +13,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <stdexcept>
@@ -25,6 +26,8 @@ namespace ombrix {
 // Errors raised by the host (never thrown across into a plug-in).
 struct HostError : std::runtime_error {
   using std::runtime_error::runtime_error;
+  HostError(const std::string& what, PF_Err code) : std::runtime_error(what), err(code) {}
+  PF_Err err = PF_Err_NONE;  // the plug-in's or service's error, when one caused this
 };
 
 // ---------------------------------------------------------------------------
@@ -90,12 +93,16 @@ bool SamePixels(const PF_EffectWorld& a, const PF_EffectWorld& b);
 // "subpixel_sample", "area_sample", "new_handle", "lock_handle",
 // "resize_handle", "get_callback_addr", "get_platform_data", "RGBtoHLS",
 // "HLStoRGB", "register_ui", "acquire_suite". A failing new_handle answers NULL and a failing
-// lock_handle NULL; the others answer err.
+// lock_handle NULL; the others answer err. The basic suite's block
+// services are "allocate_block" and "reallocate_block".
+// The count for an armed failure starts at the Arm call: nth_call 1 fails
+// the next call. Arm throws HostError for a name not in ServiceNames().
+// Thread-safe: services may be called from iterate's worker threads.
 // ---------------------------------------------------------------------------
 class FailureInjector {
  public:
   void Arm(std::string service, int nth_call, PF_Err err);
-  void Clear();
+  void Clear();  // disarms everything and resets the counts
   // Counts one call of `service`; returns the armed error on the armed call, else 0.
   PF_Err Check(std::string_view service);
   int Calls(std::string_view service) const;
@@ -103,6 +110,8 @@ class FailureInjector {
 
  private:
   struct Arm_ { int nth; PF_Err err; };
+  mutable std::mutex mutex_;
+  std::atomic<bool> any_armed_{false};
   std::map<std::string, int, std::less<>> calls_;
   std::map<std::string, std::vector<Arm_>, std::less<>> armed_;
 };
@@ -177,10 +186,41 @@ struct Keyframe {
 // ---------------------------------------------------------------------------
 struct HostOptions {
   int threads = 0;  // 0: all cores
+  A_long pad_rows = 0;  // extra bytes per row of worlds made by new_world
   std::filesystem::path registry_dir;  // the platform registry's folder; empty: the user's
 };
 
-class ThreadPool;
+// A fixed set of worker threads running submitted tasks in order of
+// submission. Used by iterate; tasks must not wait on other tasks.
+class ThreadPool {
+ public:
+  explicit ThreadPool(int threads);  // 0: all cores
+  ~ThreadPool();
+  ThreadPool(const ThreadPool&) = delete;
+  ThreadPool& operator=(const ThreadPool&) = delete;
+  int size() const;
+  void Submit(std::function<void()> task);
+  // True on the pool's own worker threads.
+  static bool OnWorker();
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+// Host memory handles (the handle services of the effect API). A handle is
+// valid until disposed; services given an unknown handle do nothing.
+PF_Handle NewHandle(size_t size);  // zero-filled; NULL when out of memory
+void DisposeHandle(PF_Handle h);
+size_t HandleSize(PF_Handle h);    // 0 for an unknown handle
+bool HandleIsLive(PF_Handle h);
+size_t LiveHandleCount();          // handles not yet disposed, process-wide
+size_t LiveWorldCount();           // worlds from new_world not yet disposed
+size_t LiveBlockCount();           // basic-suite blocks not yet freed
+
+// The basic suite's answer for a suite the host does not provide ('S!Fd').
+constexpr SPErr kSuiteNotFoundError = 0x53214664;
 
 class Host {
  public:
@@ -233,7 +273,13 @@ class Effect {
   // A parameter by name, check box label (when the name is blank) or index; -1 if none.
   int FindParam(std::string_view name_or_index) const;
 
-  // Sends one command with fresh records; used by Instance and the tests.
+  // PF_InData with the services, effect_ref, basic suite, global data and
+  // num_params filled and everything else zero (time scale 1).
+  PF_InData BaseInData();
+  PF_Handle global_data() const { return global_data_; }
+
+  // Sends one command with the records as given (the caller clears them) and
+  // hands a non-empty return_msg to Host::on_message.
   PF_Err Send(PF_Cmd cmd, PF_InData& in_data, PF_OutData& out_data,
               PF_ParamDef** params, PF_LayerDef* output, void* extra);
 
@@ -246,8 +292,10 @@ class Effect {
   A_u_long my_version_ = 0;
   A_long global_out_flags_ = 0;
   A_long num_params_ = 0;
+  PF_Handle global_data_ = nullptr;
   std::vector<PF_ParamDef> params_;
   friend class Instance;
+  friend PF_Err AddParamFor(Effect&, PF_ParamIndex, const PF_ParamDef*);
 };
 
 struct RenderSettings {
@@ -295,6 +343,9 @@ class Instance {
   std::vector<uint8_t> SequenceDataBytes();
   PF_Handle sequence_data() const { return sequence_data_; }
 
+  // in_data->total_time (default: one frame).
+  void SetTotalTime(A_long ticks) { total_time_ = ticks; }
+
   const TimeBase& time_base() const { return time_; }
   Effect& effect() { return effect_; }
 
@@ -303,7 +354,14 @@ class Instance {
   TimeBase time_;
   A_long layer_width_, layer_height_;
   PF_Handle sequence_data_ = nullptr;
+  A_long total_time_ = 0;
   CommandResult setup_result_;
+  friend PF_Err CheckoutParamFor(struct CallContext&, PF_ParamIndex, A_long, A_long,
+                                 A_u_long, PF_ParamDef*);
+  CommandResult Run(PF_Cmd cmd, A_long time, PF_ParamDef** params, PF_LayerDef* output,
+                    void* extra, const RenderSettings& settings);
+  std::vector<PF_ParamDef> ParamsAt(A_long time, const RenderSettings& settings) const;
+  void AdoptSequenceData(PF_Handle handed_in, PF_Handle returned, bool host_made);
   struct Track { ParamValue value; std::vector<Keyframe> keys; };
   std::vector<Track> tracks_;
 };

@@ -1,0 +1,28 @@
+// The host object: options, failure injection, thread pool, message sink.
+#include "host_internal.h"
+
+#include <cstdio>
+#include <iostream>
+
+namespace ombrix {
+
+Host::Host(HostOptions options) : options_(std::move(options)) {
+  pool_ = std::make_unique<ThreadPool>(options_.threads);
+  on_message = [](std::string_view msg) {
+    std::fwrite(msg.data(), 1, msg.size(), stderr);
+    std::fputc('\n', stderr);
+  };
+}
+
+Host::~Host() = default;
+
+int Host::threads() const { return pool_->size(); }
+
+void Host::SetThreads(int threads) {
+  options_.threads = threads;
+  pool_ = std::make_unique<ThreadPool>(threads);
+}
+
+ThreadPool& Host::pool() { return *pool_; }
+
+}  // namespace ombrix

@@ -1,0 +1,63 @@
+// The worker threads behind iterate.
+#include <ombrix/host/host.h>
+
+#include <condition_variable>
+#include <deque>
+#include <thread>
+
+namespace ombrix {
+namespace {
+thread_local bool tls_on_worker = false;
+}
+
+struct ThreadPool::Impl {
+  std::mutex mutex;
+  std::condition_variable wake;
+  std::deque<std::function<void()>> queue;
+  std::vector<std::thread> workers;
+  bool stopping = false;
+
+  void Work() {
+    tls_on_worker = true;
+    for (;;) {
+      std::function<void()> task;
+      {
+        std::unique_lock lock(mutex);
+        wake.wait(lock, [&] { return stopping || !queue.empty(); });
+        if (queue.empty()) return;
+        task = std::move(queue.front());
+        queue.pop_front();
+      }
+      task();
+    }
+  }
+};
+
+ThreadPool::ThreadPool(int threads) : impl_(std::make_unique<Impl>()) {
+  if (threads <= 0) threads = int(std::max(1u, std::thread::hardware_concurrency()));
+  impl_->workers.reserve(size_t(threads));
+  for (int i = 0; i < threads; ++i) impl_->workers.emplace_back([this] { impl_->Work(); });
+}
+
+ThreadPool::~ThreadPool() {
+  {
+    std::lock_guard lock(impl_->mutex);
+    impl_->stopping = true;
+  }
+  impl_->wake.notify_all();
+  for (auto& t : impl_->workers) t.join();
+}
+
+int ThreadPool::size() const { return int(impl_->workers.size()); }
+
+void ThreadPool::Submit(std::function<void()> task) {
+  {
+    std::lock_guard lock(impl_->mutex);
+    impl_->queue.push_back(std::move(task));
+  }
+  impl_->wake.notify_one();
+}
+
+bool ThreadPool::OnWorker() { return tls_on_worker; }
+
+}  // namespace ombrix
