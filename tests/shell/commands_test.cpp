@@ -67,25 +67,6 @@ TEST(ShellCommands, UnhandledAndOutOfRangeCommandsReturnZeroAndWriteNothing) {
   for (PF_Cmd cmd : {5, 6, 8, 9}) EXPECT_TRUE(u.Send(flatwash.entry, cmd));
 }
 
-TEST(ShellCommands, GlobalSetupSetsVersionAndOrsTheRowsFlags) {
-  struct Case { const std::string* path; A_long flags; };
-  for (const Case& c : {Case{&kFlatwash, 0}, Case{&kProbeA, 0}, Case{&kProbeB, 0x21}}) {
-    SCOPED_TRACE(*c.path);
-    harness::Module m(*c.path);
-    ASSERT_NE(m.entry, nullptr);
-    for (A_long passed : {A_long(0), A_long(0x40000 | 0x4), A_long(0x21)}) {
-      harness::Calls calls;
-      PF_OutData out = harness::PatternedOut();
-      out.out_flags = passed;
-      PF_OutData expected = out;
-      expected.my_version = 0x80600;
-      expected.out_flags = passed | c.flags;
-      EXPECT_EQ(m.entry(PF_Cmd_GLOBAL_SETUP, &calls.in, &out, nullptr, nullptr, nullptr), 0);
-      EXPECT_TRUE(harness::SameBytes(out, expected)) << "out_flags " << std::hex << out.out_flags;
-    }
-  }
-}
-
 TEST(ShellCommands, AboutWritesTheAboutText) {
   harness::Module m(kFlatwash);
   harness::Calls calls;
@@ -206,24 +187,6 @@ TEST(ShellCommands, ReusedRecordCarriesFieldsOverAndClearedRecordDoesNot) {
   EXPECT_EQ(ca.registry.defs[6].u.ad.valid_max, 50 << 16);
   EXPECT_EQ(cb.registry.defs[6].u.ad.valid_min, 0);
   EXPECT_EQ(cb.registry.defs[6].u.ad.valid_max, 0);
-}
-
-TEST(ShellCommands, TwoBuildsOfOneSourceKeepSeparateModuleState) {
-  harness::Module a(kProbeA), b(kProbeB);
-  ASSERT_NE(a.entry, nullptr);
-  ASSERT_NE(b.entry, nullptr);
-  ASSERT_NE(a.handle, b.handle);
-  harness::Calls calls;
-  PF_OutData out = harness::PatternedOut(0);
-  auto count = [&](harness::Module& m) {
-    EXPECT_EQ(m.entry(PF_Cmd_FRAME_SETUP, &calls.in, &out, nullptr, nullptr, nullptr), 0);
-    return std::string(out.return_msg);
-  };
-  EXPECT_EQ(count(a), "1");
-  EXPECT_EQ(count(a), "2");
-  EXPECT_EQ(count(b), "1");
-  EXPECT_EQ(count(a), "3");
-  EXPECT_EQ(count(b), "2");
 }
 
 }  // namespace
