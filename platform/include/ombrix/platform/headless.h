@@ -1,0 +1,168 @@
+// Configuration of the platform by the host (and tests): where the registry
+// lives, the scripts that answer dialogs, the key states, the main window,
+// how programs are started, and the records of what happened.
+//
+// These calls are for the host, not for plug-ins: they use standard library
+// types and may allocate.
+#pragma once
+
+#include <ombrix/platform/dialog.h>
+#include <ombrix/platform/types.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ombrix::platform {
+
+// ---------------------------------------------------------------------------
+// Registry
+// ---------------------------------------------------------------------------
+// The folder of the registry store; empty means the user's configuration
+// folder ($XDG_CONFIG_HOME/ombrix, else ~/.config/ombrix). Takes effect at once.
+OMBRIX_PLATFORM_API void SetRegistryDirectory(std::string_view dir);
+// The folder in use and the store file within it.
+OMBRIX_PLATFORM_API std::string RegistryDirectory();
+OMBRIX_PLATFORM_API std::string RegistryFile();
+
+enum class RegistryCall { kOpen, kCreate, kQuery, kSet };
+// The n-th call (1-based, counted from now) of `call` answers `status`
+// without touching the store.
+OMBRIX_PLATFORM_API void FailRegistryCall(RegistryCall call, int nth, Status status);
+OMBRIX_PLATFORM_API void ClearRegistryFailures();
+
+// ---------------------------------------------------------------------------
+// Keyboard and beep
+// ---------------------------------------------------------------------------
+OMBRIX_PLATFORM_API void SetKeyDown(int virtual_key, bool down);
+OMBRIX_PLATFORM_API void ReleaseAllKeys();
+
+// Beeps counted by sound type since the last reset.
+OMBRIX_PLATFORM_API uint32_t BeepCount(uint32_t sound_type);
+OMBRIX_PLATFORM_API uint32_t BeepTotal();
+OMBRIX_PLATFORM_API std::vector<uint32_t> BeepLog();  // sound types in order
+OMBRIX_PLATFORM_API void ResetBeeps();
+
+// ---------------------------------------------------------------------------
+// Temporary folder
+// ---------------------------------------------------------------------------
+// Overrides the temporary folder (empty: $TMPDIR, else /tmp).
+OMBRIX_PLATFORM_API void SetTempFolder(std::string_view dir);
+
+// ---------------------------------------------------------------------------
+// Starting programs
+// ---------------------------------------------------------------------------
+enum class LaunchMode {
+  kStart,       // start the program for real (and record it)
+  kRecordOnly,  // record what would be started; start nothing
+};
+OMBRIX_PLATFORM_API void SetLaunchMode(LaunchMode mode);
+
+struct LaunchRecord {
+  std::string program;            // the program file started
+  std::vector<std::string> argv;  // the argument vector, argv[0] first
+  int pid = 0;                    // 0 when not started
+  Status status = kOk;            // the start's own result
+};
+OMBRIX_PLATFORM_API std::vector<LaunchRecord> LaunchRecords();
+OMBRIX_PLATFORM_API void ClearLaunchRecords();
+
+// ---------------------------------------------------------------------------
+// Dialogs
+// ---------------------------------------------------------------------------
+// The host's main window: a headless window made by the platform, handed to
+// plug-ins through the host's platform data. An interactive backend may set
+// its own.
+OMBRIX_PLATFORM_API DialogWindow* MainWindow();
+
+enum class DialogStepKind {
+  kSetText,  // type `text` into edit `id` (then EN_CHANGE)
+  kSetCheck, // bring check box / radio `id` to `value` by clicking it if needed
+  kScroll,   // scroll action `value` on bar `id` (thumb actions carry `pos`), then end-scroll
+  kClick,    // click button `id` (push, check box or radio)
+  kSet,      // by the control's kind: edit text, check state, or bar thumb position
+  kCommand,  // send WM_COMMAND (id, code `value`) as the keyboard would (Enter, Escape)
+};
+
+struct DialogStep {
+  DialogStepKind kind = DialogStepKind::kClick;
+  int id = 0;
+  std::string text;
+  int value = 0;
+  int pos = 0;
+};
+
+struct DialogScript {
+  std::vector<DialogStep> steps;
+  bool fail_create = false;         // DialogBoxParam answers -1
+  bool refuse_user_data = false;    // SetWindowUserData fails in this dialog
+};
+
+// Scripts answer dialogs in the order they are shown (nested ones included).
+// A dialog shown with no script left runs with an empty script.
+OMBRIX_PLATFORM_API void PushDialogScript(DialogScript script);
+OMBRIX_PLATFORM_API void ClearDialogScripts();
+OMBRIX_PLATFORM_API size_t PendingDialogScripts();
+
+// Parses a script from text: steps separated by ';' or newlines, each one of
+//   text ID=TEXT      check ID=0|1     click ID      ok     cancel
+//   scroll ID=ACTION[@POS]   (ACTION a number or lineleft, lineright,
+//                             pageleft, pageright, thumbposition, thumbtrack,
+//                             left, right, endscroll)
+//   set ID=VALUE     command ID[=CODE]
+//   fail-create     refuse-user-data
+// TEXT runs to the end of the step; "\;" stands for ';' and "\\" for '\'.
+// Answers false with a message in `error` when the text is not a script.
+OMBRIX_PLATFORM_API bool ParseDialogScript(std::string_view text, DialogScript* script,
+                                           std::string* error);
+
+// Values for DialogRecord::result beside the dialog's own.
+inline constexpr intptr_t kDialogScriptExhausted = -2;
+inline constexpr intptr_t kDialogScriptError = -3;
+
+enum class DialogOutcome {
+  kEnded,            // the procedure called EndDialog
+  kScriptExhausted,  // still open after the last step: closed by the platform
+  kScriptError,      // a step named a missing, disabled or unsuitable control
+  kNotCreated,       // DialogBoxParam failed before the dialog existed
+};
+
+struct ControlRecord {
+  int id = 0;
+  ControlKind kind = ControlKind::kStatic;
+  std::string text;
+  unsigned check = 0;
+  int scroll_min = 0, scroll_max = 0, scroll_pos = 0;
+  int sel_start = 0, sel_end = 0;
+  bool enabled = true;
+  int redraws = 0;  // scroll changes made with the redraw flag
+};
+
+struct MessageRecord {
+  unsigned msg = 0;
+  uintptr_t wparam = 0;
+  intptr_t lparam = 0;
+  intptr_t result = 0;
+};
+
+struct DialogRecord {
+  std::string title;
+  intptr_t result = 0;  // what DialogBoxParam returned
+  DialogOutcome outcome = DialogOutcome::kEnded;
+  std::string error;    // for kScriptError and kNotCreated
+  int steps_run = 0;
+  int steps_unused = 0;  // steps left over when the dialog ended
+  int focus_id = 0;     // control with the focus at the end (0: none)
+  intptr_t user_data = 0;
+  std::vector<ControlRecord> controls;  // template order
+  std::vector<MessageRecord> messages;  // every message given to the procedure
+};
+OMBRIX_PLATFORM_API std::vector<DialogRecord> DialogRecords();
+OMBRIX_PLATFORM_API void ClearDialogRecords();
+
+// Back to a fresh headless state: no scripts, records, beeps, keys, registry
+// failures; launch mode kStart; the registry and temp folders unchanged.
+OMBRIX_PLATFORM_API void ResetHeadless();
+
+}  // namespace ombrix::platform
