@@ -20,11 +20,13 @@ constexpr std::array<double, 256> kUnit = [] {
   return t;
 }();
 
-inline PF_Fixed ToFixed(double v) { return PF_Fixed(std::floor(v * 65536.0 + 0.5)); }
+// round(v * 65536) for the non-negative H, L and S: truncation is the floor.
+inline PF_Fixed ToFixed(double v) { return PF_Fixed(v * 65536.0 + 0.5); }
 
+// round(255 * v), clamped; values a rounding error outside 0..1 included.
 inline uint8_t ToByte(double v) {
-  const double b = std::floor(255.0 * v + 0.5);
-  return b <= 0 ? 0 : b >= 255 ? 255 : uint8_t(b);
+  const double b = 255.0 * v + 0.5;
+  return b < 1 ? 0 : b >= 255 ? 255 : uint8_t(b);
 }
 
 // One channel of the inverse from its hue in degrees.
@@ -62,9 +64,11 @@ void RgbToHls(const PF_Pixel& rgb, PF_Fixed hls[3]) {
 }
 
 void HlsToRgb(const PF_Fixed hls[3], PF_Pixel& rgb) {
-  double h = std::fmod(hls[0] / 65536.0, 360.0);
-  if (h < 0) h += 360;
-  if (h >= 360) h = 0;
+  double h = hls[0] / 65536.0;
+  if (hls[0] < 0 || hls[0] >= 360 * 65536) {
+    h = std::fmod(h, 360.0);  // exact
+    if (h < 0) h += 360;      // exact for 16.16 inputs, so never 360
+  }
   const double l = std::clamp(hls[1] / 65536.0, 0.0, 1.0);
   const double s = std::clamp(hls[2] / 65536.0, 0.0, 1.0);
   const double m2 = l <= 0.5 ? l * (1 + s) : l + s - l * s;

@@ -3,7 +3,6 @@
 
 #include <pf/api.h>
 
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
 
@@ -31,11 +30,16 @@ inline bool HasPixels(const PF_EffectWorld& w) {
 // 1/2 costs at most another 2^-45, while n / d + 1/2 is either an exact
 // integer (then every step is exact: q = k + 1/2 is representable) or at
 // least 1 / (2d) > 2^-44 away from the nearest integer. The floor is
-// therefore the true one. Larger denominators use integer division.
+// therefore the true one. Larger denominators use integer division, in 64
+// bits while 2n + d fits.
 inline uint32_t RoundQuotient(u128 n, u128 d) {
   if (d < (u128(1) << 43)) {
     const double q = double(uint64_t(n)) / double(uint64_t(d));
-    return uint32_t(std::floor(q + 0.5));
+    return uint32_t(q + 0.5);  // positive: truncation is the floor
+  }
+  if (n < (u128(1) << 62) && d < (u128(1) << 62)) {
+    const uint64_t n64 = uint64_t(n), d64 = uint64_t(d);
+    return uint32_t((2 * n64 + d64) / (2 * d64));
   }
   return uint32_t((2 * n + d) / (2 * d));
 }

@@ -22,38 +22,30 @@ inline PF_Pixel Tap(const PF_EffectWorld& w, A_long x, A_long y) {
 
 // Four pixels under weights in units of 2^-32 that sum to 2^32.
 PF_Pixel Blend4(const PF_Pixel p[4], const uint64_t wt[4]) {
-  uint64_t wa[4];
-  uint64_t sa = 0;
-  for (int k = 0; k < 4; ++k) {
-    wa[k] = wt[k] * p[k].alpha;
-    sa += wa[k];
-  }
+  const uint64_t wa0 = wt[0] * p[0].alpha, wa1 = wt[1] * p[1].alpha;
+  const uint64_t wa2 = wt[2] * p[2].alpha, wa3 = wt[3] * p[3].alpha;
+  const uint64_t sa = wa0 + wa1 + wa2 + wa3;
   if (sa == 0) return PF_Pixel{};
   PF_Pixel out;
   out.alpha = ClampByte(uint32_t((sa + (uint64_t(1) << 31)) >> 32));
   if (p[0].alpha == p[1].alpha && p[0].alpha == p[2].alpha && p[0].alpha == p[3].alpha) {
     // A common alpha cancels from sum w*a*c / sum w*a, leaving sum w*c / 2^32.
-    uint64_t sr = 0, sg = 0, sb = 0;
-    for (int k = 0; k < 4; ++k) {
-      sr += wt[k] * p[k].red;
-      sg += wt[k] * p[k].green;
-      sb += wt[k] * p[k].blue;
-    }
     const uint64_t half = uint64_t(1) << 31;
-    out.red = ClampByte(uint32_t((sr + half) >> 32));
-    out.green = ClampByte(uint32_t((sg + half) >> 32));
-    out.blue = ClampByte(uint32_t((sb + half) >> 32));
+    out.red = ClampByte(uint32_t(
+        (wt[0] * p[0].red + wt[1] * p[1].red + wt[2] * p[2].red + wt[3] * p[3].red + half) >> 32));
+    out.green = ClampByte(uint32_t((wt[0] * p[0].green + wt[1] * p[1].green +
+                                    wt[2] * p[2].green + wt[3] * p[3].green + half) >> 32));
+    out.blue = ClampByte(uint32_t(
+        (wt[0] * p[0].blue + wt[1] * p[1].blue + wt[2] * p[2].blue + wt[3] * p[3].blue + half) >>
+        32));
     return out;
   }
-  uint64_t sr = 0, sg = 0, sb = 0;
-  for (int k = 0; k < 4; ++k) {
-    sr += wa[k] * p[k].red;
-    sg += wa[k] * p[k].green;
-    sb += wa[k] * p[k].blue;
-  }
-  out.red = ClampByte(RoundQuotient(sr, sa));
-  out.green = ClampByte(RoundQuotient(sg, sa));
-  out.blue = ClampByte(RoundQuotient(sb, sa));
+  out.red = ClampByte(RoundQuotient(
+      wa0 * p[0].red + wa1 * p[1].red + wa2 * p[2].red + wa3 * p[3].red, sa));
+  out.green = ClampByte(RoundQuotient(
+      wa0 * p[0].green + wa1 * p[1].green + wa2 * p[2].green + wa3 * p[3].green, sa));
+  out.blue = ClampByte(RoundQuotient(
+      wa0 * p[0].blue + wa1 * p[1].blue + wa2 * p[2].blue + wa3 * p[3].blue, sa));
   return out;
 }
 
@@ -82,6 +74,38 @@ inline uint64_t Coverage(const AxisSpan& s, A_long i) {
   const int64_t a = std::max(s.lo, int64_t(i) * kOne - kHalf);
   const int64_t b = std::min(s.hi, int64_t(i) * kOne + kHalf);
   return uint64_t(b - a);
+}
+
+// The premultiplied box sums and the resolved pixel. Row sums stay below
+// 2^63 for any row width (coverage <= 2^16, a*c < 2^16); Sum holds the
+// weighted sums over rows.
+template <class Sum>
+PF_Pixel BoxSum(const PF_EffectWorld& w, const AxisSpan& xs, const AxisSpan& ys, u128 area) {
+  Sum sa = 0, sr = 0, sg = 0, sb = 0;
+  for (A_long j = ys.first; j <= ys.last; ++j) {
+    const PF_Pixel* row = RowOf(w, j);
+    uint64_t ra = 0, rr = 0, rg = 0, rb = 0;
+    for (A_long i = xs.first; i <= xs.last; ++i) {
+      const PF_Pixel p = row[i];
+      const uint64_t wa = Coverage(xs, i) * p.alpha;
+      ra += wa;
+      rr += wa * p.red;
+      rg += wa * p.green;
+      rb += wa * p.blue;
+    }
+    const uint64_t cy = Coverage(ys, j);
+    sa += Sum(ra) * cy;
+    sr += Sum(rr) * cy;
+    sg += Sum(rg) * cy;
+    sb += Sum(rb) * cy;
+  }
+  if (sa == 0) return PF_Pixel{};
+  PF_Pixel out;
+  out.alpha = ClampByte(RoundQuotient(sa, area));
+  out.red = ClampByte(RoundQuotient(sr, sa));
+  out.green = ClampByte(RoundQuotient(sg, sa));
+  out.blue = ClampByte(RoundQuotient(sb, sa));
+  return out;
 }
 
 }  // namespace
@@ -126,35 +150,12 @@ PF_Pixel AreaSample(const PF_EffectWorld& w, PF_Fixed x, PF_Fixed y,
   if (!MakeSpan(x, x_radius, w.width, xs) || !MakeSpan(y, y_radius, w.height, ys))
     return PF_Pixel{};
 
-  // Row sums stay below 2^63 for any row width (coverage <= 2^16, a*c < 2^16);
-  // the weighted sums over rows are kept in 128 bits.
-  u128 sa = 0, sr = 0, sg = 0, sb = 0;
-  for (A_long j = ys.first; j <= ys.last; ++j) {
-    const PF_Pixel* row = RowOf(w, j);
-    uint64_t ra = 0, rr = 0, rg = 0, rb = 0;
-    for (A_long i = xs.first; i <= xs.last; ++i) {
-      const PF_Pixel p = row[i];
-      const uint64_t wa = Coverage(xs, i) * p.alpha;
-      ra += wa;
-      rr += wa * p.red;
-      rg += wa * p.green;
-      rb += wa * p.blue;
-    }
-    const uint64_t cy = Coverage(ys, j);
-    sa += u128(ra) * cy;
-    sr += u128(rr) * cy;
-    sg += u128(rg) * cy;
-    sb += u128(rb) * cy;
-  }
-  if (sa == 0) return PF_Pixel{};
   // The box's whole area, outside parts included, in units of 2^-32 pixels.
   const u128 area = u128(uint64_t(xs.hi - xs.lo)) * uint64_t(ys.hi - ys.lo);
-  PF_Pixel out;
-  out.alpha = ClampByte(RoundQuotient(sa, area));
-  out.red = ClampByte(RoundQuotient(sr, sa));
-  out.green = ClampByte(RoundQuotient(sg, sa));
-  out.blue = ClampByte(RoundQuotient(sb, sa));
-  return out;
+  // Every sum is at most 255 * 255 * area: 64 bits hold them for boxes below
+  // 2^15 square pixels, larger boxes sum in 128 bits.
+  if (area < (u128(1) << 47)) return BoxSum<uint64_t>(w, xs, ys, area);
+  return BoxSum<u128>(w, xs, ys, area);
 }
 
 }  // namespace ombrix

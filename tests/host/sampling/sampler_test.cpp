@@ -129,13 +129,15 @@ TEST(SubpixelSample, HandComputedValues) {
   EXPECT_EQ(SubpixelSample(empty, 0, 0), (PF_Pixel{0, 0, 0, 0}));
 }
 
+// Radii of 24 pixels make the box area pass 2^43 units (integer rounding).
 TEST(AreaSample, MatchesBoxFormulaForRadiiAroundHalfAPixel) {
   TestWorld w(7, 5, 20);
   w.Randomize(23);
   const PF_Fixed radii[] = {INT_MIN, -kOne, 0, 100, kOne / 2 - 1, kOne / 2, kOne / 2 + 1,
-                            0xC000, kOne, 0x1A3C7, 5 * kOne / 2, 9 * kOne};
+                            0xC000, kOne, 0x1A3C7, 5 * kOne / 2, 9 * kOne, 24 * kOne};
   for (PF_Fixed rx : radii)
-    for (PF_Fixed ry : {PF_Fixed(0), PF_Fixed(kOne / 2), PF_Fixed(0xC000), PF_Fixed(3 * kOne + 7)})
+    for (PF_Fixed ry : {PF_Fixed(0), PF_Fixed(kOne / 2), PF_Fixed(0xC000), PF_Fixed(3 * kOne + 7),
+                        PF_Fixed(24 * kOne)})
       for (PF_Fixed y : Positions(5))
         for (PF_Fixed x : Positions(7))
           ASSERT_EQ(AreaSample(w.pf, x, y, rx, ry), RefArea(w, x, y, rx, ry))
