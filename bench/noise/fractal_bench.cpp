@@ -1,0 +1,50 @@
+// The fractal noise core: the per-render lattice build and the per-pixel
+// readers, in lookups per second.
+#include <noise/fractal.h>
+
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+
+namespace {
+
+noise::NoiseLattice g_lattice;
+
+void BM_BuildNoiseLattice(benchmark::State& state) {
+  const noise::NoiseSettings settings{1234, 1, 3};
+  int32_t evolution = 0;
+  for (auto _ : state) {
+    noise::BuildNoiseLattice(g_lattice, evolution, &settings);
+    benchmark::DoNotOptimize(g_lattice.cell[4095]);
+    evolution += 65536 * 7 + 321;  // a new phase and new keys every time
+  }
+}
+BENCHMARK(BM_BuildNoiseLattice)->Unit(benchmark::kMicrosecond);
+
+// One row of a 1920-pixel image at Mistform's default frequency, starting
+// from the lattice origin, as an octave loop would read it.
+template <double (*Read)(const noise::NoiseLattice&, double, double)>
+void BM_Reader(benchmark::State& state) {
+  noise::BuildNoiseLattice(g_lattice, 65536 * 45, nullptr);
+  constexpr int kRow = 1920;
+  constexpr double kStep = 0.015;
+  double y = noise::NoiseOriginY;
+  for (auto _ : state) {
+    double sum = 0.0;
+    double x = noise::NoiseOriginX;
+    for (int i = 0; i < kRow; ++i) {
+      sum += Read(g_lattice, x, y);
+      x += kStep;
+    }
+    y += kStep;
+    benchmark::DoNotOptimize(sum);
+  }
+  state.SetItemsProcessed(state.iterations() * kRow);
+}
+BENCHMARK(BM_Reader<noise::NoiseFaded>)->Name("BM_NoiseFaded");
+BENCHMARK(BM_Reader<noise::NoiseLinear>)->Name("BM_NoiseLinear");
+BENCHMARK(BM_Reader<noise::NoiseCubic>)->Name("BM_NoiseCubic");
+
+}  // namespace
+
+BENCHMARK_MAIN();
