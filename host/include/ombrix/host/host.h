@@ -173,7 +173,10 @@ struct ParamValue {
   A_long value = 0;
   PF_Fixed x = 0, y = 0;
   PF_Pixel color{};
-  bool operator==(const ParamValue&) const = default;
+  bool operator==(const ParamValue& o) const {
+    return value == o.value && x == o.x && y == o.y && color.alpha == o.color.alpha && color.red == o.color.red &&
+           color.green == o.color.green && color.blue == o.color.blue;
+  }
 };
 
 struct Keyframe {
