@@ -209,7 +209,13 @@ int RunList(const CommonOptions& common, const ListOptions& options) {
 
 int RunInfo(const CommonOptions& common, const InfoOptions& options) {
   const PluginScan scan = ScanPlugins(common);
-  const PluginFile& file = FindPlugin(scan, options.effect);
+  const PluginFile* found = nullptr;
+  try {
+    found = &FindPlugin(scan, options.effect);
+  } catch (const HostError& e) {
+    throw UsageError(e.what());
+  }
+  const PluginFile& file = *found;
   Host host;
   Effect effect(host, file);
   const PiplInfo& pipl = file.pipl;

@@ -81,6 +81,11 @@ int main(int argc, char** argv) {
   demo_cmd->add_option("-i,--input", demo.input, "Source, as for render")->capture_default_str();
   add_common(demo_cmd);
 
+  bool known = argc < 2 || argv[1][0] == '-';
+  for (const CLI::App* sub : app.get_subcommands({})) known = known || sub->get_name() == argv[1];
+  if (!known) {
+    return Fail(kExitBadInput, std::string("unknown command '") + argv[1] + "' (expected list, info, render or demo)");
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {

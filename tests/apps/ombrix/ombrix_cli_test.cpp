@@ -1,0 +1,327 @@
+// The `ombrix` binary run as a user runs it, on real files. Flatwash's
+// expected bytes are computed here from its mixing formula; the files are
+// written and read with OpenImageIO directly, not through the host.
+#include <OpenImageIO/imageio.h>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+  int status = -1;
+  std::string out, err;
+};
+
+std::string Quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+std::string Slurp(const fs::path& p) {
+  std::ifstream f(p);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+class OmbrixCli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string tmpl = (fs::temp_directory_path() / "ombrix-cli-XXXXXX").string();
+    dir_ = mkdtemp(tmpl.data());
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+
+  fs::path Path(const std::string& name) const { return dir_ / name; }
+
+  // Runs ombrix with the test's plug-in folder (unless one is given).
+  Result Ombrix(std::vector<std::string> args, bool default_plugins = true) {
+    std::string cmd = Quote(OMBRIX_CLI);
+    for (const auto& a : args) cmd += " " + Quote(a);
+    if (default_plugins) cmd += " --plugins " + Quote(OMBRIX_TEST_PLUGIN_DIR);
+    cmd += " >" + Quote(Path("stdout.txt").string()) + " 2>" + Quote(Path("stderr.txt").string()) + " </dev/null";
+    Result r;
+    const int raw = std::system(cmd.c_str());
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    r.out = Slurp(Path("stdout.txt"));
+    r.err = Slurp(Path("stderr.txt"));
+    fs::remove(Path("stdout.txt"));
+    fs::remove(Path("stderr.txt"));
+    return r;
+  }
+
+  // Files in the test folder other than the given inputs.
+  std::vector<std::string> Outputs(const std::vector<std::string>& inputs) const {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir_)) {
+      const std::string n = e.path().filename().string();
+      if (std::find(inputs.begin(), inputs.end(), n) == inputs.end()) names.push_back(n);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  fs::path dir_;
+};
+
+// RGBA bytes, written straight.
+void WritePng(const fs::path& path, int w, int h, const std::vector<uint8_t>& rgba) {
+  auto out = OIIO::ImageOutput::create(path.string());
+  ASSERT_TRUE(out);
+  OIIO::ImageSpec spec(w, h, 4, OIIO::TypeDesc::UINT8);
+  spec.attribute("oiio:UnassociatedAlpha", 1);
+  ASSERT_TRUE(out->open(path.string(), spec));
+  ASSERT_TRUE(out->write_image(OIIO::TypeDesc::UINT8, rgba.data()));
+  ASSERT_TRUE(out->close());
+}
+
+std::vector<uint8_t> ReadPng(const fs::path& path, int* w = nullptr, int* h = nullptr) {
+  OIIO::ImageSpec config;
+  config.attribute("oiio:UnassociatedAlpha", 1);
+  auto in = OIIO::ImageInput::open(path.string(), &config);
+  EXPECT_TRUE(in) << path;
+  if (!in) return {};
+  const auto& spec = in->spec();
+  EXPECT_EQ(spec.nchannels, 4);
+  std::vector<uint8_t> data(size_t(spec.width) * spec.height * 4);
+  EXPECT_TRUE(in->read_image(0, 0, 0, 4, OIIO::TypeDesc::UINT8, data.data()));
+  if (w) *w = spec.width;
+  if (h) *h = spec.height;
+  return data;
+}
+
+// A 5 x 3 input covering alpha 0 with colour, partial alphas and extremes.
+const std::vector<uint8_t> kInput = {
+    200, 100, 50, 0,    255, 255, 255, 255, 0, 0, 0, 255,     1, 2, 3, 128,   90, 180, 27, 64,
+    255, 0, 0, 255,     0, 255, 0, 1,       0, 0, 255, 254,   77, 77, 77, 77,  13, 250, 128, 200,
+    128, 128, 128, 128, 255, 255, 255, 0,   10, 20, 30, 40,   99, 0, 99, 255,  254, 253, 252, 251};
+
+// Flatwash at blend b (16.16) with colour col: (in x b + col x (0x10000 - b)) >> 16, alpha kept.
+std::vector<uint8_t> Flatwash(const std::vector<uint8_t>& in, const uint8_t col[3], int32_t b) {
+  std::vector<uint8_t> out(in.size());
+  for (size_t i = 0; i < in.size(); i += 4) {
+    for (int c = 0; c < 3; ++c) out[i + c] = uint8_t((in[i + c] * b + col[c] * (0x10000 - b)) >> 16);
+    out[i + 3] = in[i + 3];
+  }
+  return out;
+}
+
+int Lines(const std::string& s) { return int(std::count(s.begin(), s.end(), '\n')); }
+
+TEST_F(OmbrixCli, FlatwashBlendsExactlyAsTheFormulaSays) {
+  WritePng(Path("in.png"), 5, 3, kInput);
+  const uint8_t col[3] = {0x20, 0x40, 0x80};
+
+  Result r = Ombrix({"render", "flatwash", "-i", Path("in.png").string(), "-o", Path("half.png").string(), "-p",
+                  "Color=#204080", "-p", "Blend With Original=0.5", "--quiet"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(ReadPng(Path("half.png")), Flatwash(kInput, col, 0x8000));
+
+  // By index, colour as R,G,B,A (its alpha plays no part), blend 0: the pure colour.
+  r = Ombrix({"render", "OB Flatwash", "-i", Path("in.png").string(), "-o", Path("pure.png").string(), "-p",
+              "1=32,64,128,7", "-p", "2=0", "-q"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadPng(Path("pure.png")), Flatwash(kInput, col, 0));
+
+  // Raw 16.16 just below 1 and padded rows: (in x 0xFFFF + col x 1) >> 16.
+  r = Ombrix({"render", "obx Flatwash", "-i", Path("in.png").string(), "-o", Path("raw.png").string(), "-p",
+              "Color=32,64,128", "-p", "Blend With Original=fixed:65535", "--pad-rows", "12", "--threads", "2", "-q"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadPng(Path("raw.png")), Flatwash(kInput, col, 0xFFFF));
+
+  // 0.3 registered units -> round(0.3 x 65536) = 19661.
+  r = Ombrix({"render", "flatwash", "-i", Path("in.png").string(), "-o", Path("third.png").string(), "-p",
+              "Color=#204080FF", "-p", "Blend With Original=0.3", "-q"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadPng(Path("third.png")), Flatwash(kInput, col, 19661));
+}
+
+TEST_F(OmbrixCli, KeyframesAndFrameRanges) {
+  WritePng(Path("in.png"), 5, 3, kInput);
+  const uint8_t white[3] = {255, 255, 255};
+  // Keys 0 at 0 s and 1 at 1 s: frame 12 of 24 fps is 0.5 s, blend 0x8000.
+  Result r = Ombrix({"render", "flatwash", "-i", Path("in.png").string(), "-o", Path("k.png").string(), "-k",
+                  "Blend With Original@0=0", "-k", "Blend With Original@1=1", "--frame", "12", "-q"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadPng(Path("k.png")), Flatwash(kInput, white, 0x8000));
+
+  // A range writes one file per frame, named by frame number; frame 24 (1 s) is a copy.
+  r = Ombrix({"render", "flatwash", "-i", Path("in.png").string(), "-o", Path("seq.####.png").string(), "--frames",
+              "23-24", "-k", "Blend With Original@0=0", "-k", "Blend With Original@1=1", "-q"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Outputs({"in.png", "k.png"}), (std::vector<std::string>{"seq.0023.png", "seq.0024.png"}));
+  EXPECT_EQ(ReadPng(Path("seq.0024.png")), kInput);
+
+  // A sequence as input: the range is its frames, and each frame is read at its own time.
+  r = Ombrix({"render", "flatwash", "-i", Path("seq.%04d.png").string(), "-o", Path("again.%d.png").string(), "-p",
+              "Blend With Original=1", "-q"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadPng(Path("again.23.png")), ReadPng(Path("seq.0023.png")));
+  EXPECT_EQ(ReadPng(Path("again.24.png")), kInput);
+}
+
+TEST_F(OmbrixCli, BadInputEndsWithOneLineAndNoOutput) {
+  WritePng(Path("in.png"), 5, 3, kInput);
+  { std::ofstream(Path("text.png")) << "not an image"; }
+  const std::string in = Path("in.png").string();
+  const std::string out = Path("out.png").string();
+  struct Case {
+    std::vector<std::string> args;
+    std::string mentions;
+  };
+  const std::vector<Case> cases = {
+      {{"render", "nosuch", "-i", in, "-o", out}, "nosuch"},
+      {{"render", "flatwash", "-i", in, "-o", out, "-p", "Nope=1"}, "Nope"},
+      {{"render", "flatwash", "-i", in, "-o", out, "-p", "7=1"}, "7"},
+      {{"render", "flatwash", "-i", in, "-o", out, "-p", "Color=abc"}, "Color"},
+      {{"render", "flatwash", "-i", in, "-o", out, "-p", "Color=#12345"}, "#12345"},
+      {{"render", "flatwash", "-i", in, "-o", out, "-p", "Blend With Original=on"}, "Blend With Original"},
+      {{"render", "flatwash", "-i", in, "-o", out, "-p", "Blend With Original=1.5"}, "1.5"},
+      {{"render", "flatwash", "-i", in, "-o", out, "-p", "Blend With Original=fixed:65537"}, "65537"},
+      {{"render", "flatwash", "-i", in, "-o", out, "-p", "Blend With Original=-0.01"}, "-0.01"},
+      {{"render", "flatwash", "-i", in, "-o", out, "-p", "0=1"}, "layer"},
+      {{"render", "flatwash", "-i", in, "-o", out, "-p", "Color"}, "Color"},
+      {{"render", "flatwash", "-i", in, "-o", out, "-k", "Color@x=#000000"}, "x"},
+      {{"render", "flatwash", "-i", Path("missing.png").string(), "-o", out}, "missing.png"},
+      {{"render", "flatwash", "-i", Path("text.png").string(), "-o", out}, "text.png"},
+      {{"render", "flatwash", "-i", "solid:0x4", "-o", out}, "0x4"},
+      {{"render", "flatwash", "-i", in, "-o", Path("out.bmpx").string()}, "bmpx"},
+      {{"render", "flatwash", "-i", in, "-o", Path("nodir/out.png").string()}, "nodir"},
+      {{"render", "flatwash", "-i", in, "-o", out, "--bogus"}, "--bogus"},
+      {{"render", "flatwash", "-i", in, "-o", out, "--quality", "best"}, "best"},
+      {{"render", "flatwash", "-i", in, "-o", out, "--fps", "0"}, "fps"},
+      {{"render", "flatwash", "-i", in, "-o", out, "--frames", "1-3"}, "--frames"},
+      {{"render", "flatwash", "-i", in, "-o", Path("o.####.png").string(), "--frames", "5-2"}, "5-2"},
+      {{"render", "flatwash", "-i", in, "-o", out, "--time", "1", "--frame", "2"}, "--frame"},
+      {{"render", "flatwash", "-i", in}, "output"},
+      {{"info", "nosuch"}, "nosuch"},
+      {{"frobnicate"}, "frobnicate"},
+  };
+  for (const Case& c : cases) {
+    std::string joined;
+    for (const auto& a : c.args) joined += a + " ";
+    SCOPED_TRACE(joined);
+    const Result r = Ombrix(c.args);
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(Lines(r.err), 1) << r.err;
+    EXPECT_EQ(r.err.rfind("ombrix: ", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find(c.mentions), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(Outputs({"in.png", "text.png"}), std::vector<std::string>{});
+  }
+}
+
+TEST_F(OmbrixCli, ListShowsFlatwashUnderItsCategory) {
+  Result r = Ombrix({"list"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const size_t category = r.out.find("Ombrix One\n");
+  const size_t flatwash = r.out.find("  OB Flatwash ");
+  ASSERT_NE(category, std::string::npos) << r.out;
+  ASSERT_NE(flatwash, std::string::npos) << r.out;
+  EXPECT_LT(category, flatwash);
+  EXPECT_NE(r.out.find("obx Flatwash", flatwash), std::string::npos);
+
+  r = Ombrix({"list", "--json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto j = nlohmann::json::parse(r.out);
+  ASSERT_TRUE(j.is_array());
+  bool found = false;
+  for (const auto& e : j) {
+    if (e["display_name"] != "OB Flatwash") continue;
+    found = true;
+    EXPECT_EQ(e["category"], "Ombrix One");
+    EXPECT_EQ(e["match_name"], "obx Flatwash");
+    EXPECT_EQ(e["short_name"], "flatwash");
+  }
+  EXPECT_TRUE(found);
+}
+
+TEST_F(OmbrixCli, RejectedPluginFilesAreWarnedAbout) {
+  const fs::path plugins = Path("plugins");
+  fs::create_directory(plugins);
+  fs::copy_file(fs::path(OMBRIX_TEST_PLUGIN_DIR) / "flatwash.aex", plugins / "flatwash.aex");
+  { std::ofstream(plugins / "broken.aex") << "not a plug-in"; }
+  const Result r = Ombrix({"list", "--plugins", plugins.string()}, false);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("OB Flatwash"), std::string::npos);
+  EXPECT_NE(r.err.find("warning"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("broken.aex"), std::string::npos) << r.err;
+}
+
+TEST_F(OmbrixCli, InfoDescribesRegistrationAndParameters) {
+  Result r = Ombrix({"info", "flatwash", "--json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto j = nlohmann::json::parse(r.out);
+  EXPECT_EQ(j["display_name"], "OB Flatwash");
+  EXPECT_EQ(j["match_name"], "obx Flatwash");
+  EXPECT_EQ(j["category"], "Ombrix One");
+  EXPECT_EQ(j["kind"], "eFKT");
+  EXPECT_EQ(j["entry_point"], "main");
+  EXPECT_EQ(j["pipl_version"], "2.0");
+  EXPECT_EQ(j["api_version"], "11.0");
+  EXPECT_EQ(j["effect_version"], 0x80600);
+  EXPECT_EQ(j["my_version"], 0x80600);
+  EXPECT_EQ(j["global_flags"], 0);
+  EXPECT_EQ(j["num_params"], 3);
+  const auto& v = j["version_block"];
+  EXPECT_EQ(v["FileVersion"], "1, 0, 0, 0");
+  EXPECT_EQ(v["FileDescription"], "OB Flatwash");
+  EXPECT_EQ(v["InternalName"], "flatwash");
+  EXPECT_EQ(v["OriginalFilename"], "flatwash.aex");
+  EXPECT_EQ(v["ProductName"], "Ombrix");
+  EXPECT_EQ(v["CompanyName"], "Kestrane");
+
+  const auto& p = j["params"];
+  ASSERT_EQ(p.size(), 3u);
+  EXPECT_EQ(p[0]["kind"], "layer");
+  EXPECT_EQ(p[1]["index"], 1);
+  EXPECT_EQ(p[1]["name"], "Color");
+  EXPECT_EQ(p[1]["kind"], "color");
+  EXPECT_EQ(p[1]["default"], "#FFFFFFFF");
+  EXPECT_EQ(p[1]["flags"], 0);
+  EXPECT_EQ(p[2]["name"], "Blend With Original");
+  EXPECT_EQ(p[2]["kind"], "fixed_slider");
+  EXPECT_EQ(p[2]["default"], 0.0);
+  EXPECT_EQ(p[2]["valid_min"], 0.0);
+  EXPECT_EQ(p[2]["valid_max"], 1.0);
+  EXPECT_EQ(p[2]["slider_max"], 1.0);
+  EXPECT_EQ(p[2]["precision"], 1);
+  EXPECT_EQ(p[2]["display_flags"], 1);
+  EXPECT_EQ(p[2]["percent"], true);
+  EXPECT_EQ(p[2]["flags"], 0x20);
+
+  r = Ombrix({"info", "OB Flatwash"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\"Blend With Original\""), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("valid 0..1"), std::string::npos) << r.out;
+}
+
+TEST_F(OmbrixCli, DemoRendersEveryEffect) {
+  const Result r = Ombrix({"demo", Path("demo").string(), "-i", "testcard:64x36", "-q"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  int w = 0, h = 0;
+  const auto card = ReadPng(Path("demo/input.png"), &w, &h);
+  EXPECT_EQ(w, 64);
+  EXPECT_EQ(h, 36);
+  // Flatwash's defaults: white at blend 0, the card's alpha kept.
+  const uint8_t white[3] = {255, 255, 255};
+  EXPECT_EQ(ReadPng(Path("demo/flatwash.png")), Flatwash(card, white, 0));
+}
+
+}  // namespace
