@@ -9,7 +9,9 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <charconv>
+#include <csignal>
 #include <cmath>
 #include <cstdio>
 #include <iostream>
@@ -18,6 +20,30 @@ namespace ombrix::cli {
 namespace {
 
 namespace fs = std::filesystem;
+
+// Ctrl-C and SIGTERM ask the host to abort the current render; the run then
+// stops after the file being written (if any) is complete.
+std::atomic<bool>* g_abort = nullptr;
+volatile std::sig_atomic_t g_interrupted = 0;
+
+extern "C" void OnInterrupt(int) {
+  g_interrupted = 1;
+  if (g_abort) g_abort->store(true);
+}
+
+void CatchInterrupts(Host& host) {
+  static_assert(std::atomic<bool>::is_always_lock_free);
+  g_abort = &host.abort_requested;
+  struct sigaction sa {};
+  sa.sa_handler = OnInterrupt;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+}
+
+void StopIfInterrupted() {
+  if (g_interrupted) throw HostError("interrupted");
+}
 
 struct Assignment {
   int index;
@@ -173,6 +199,7 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
   Host host(host_options);
   Messages messages;
   host.on_message = [&](std::string_view m) { messages.pending.emplace_back(m); };
+  CatchInterrupts(host);
   Effect effect(host, *file);
   const std::string name = file->pipl.display_name;
 
@@ -242,9 +269,11 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
     }
     World output(source.width, source.height, o.pad_rows);
     const CommandResult result = instance.RenderFrame(jobs[i].ticks, input.pf(), output.pf(), settings);
+    StopIfInterrupted();
     messages.Settle(name, ("render at " + TimeText(tb, jobs[i].ticks)).c_str(), result);
     WriteImage(jobs[i].path, output.pf());
     if (progress) ShowProgress(int64_t(i + 1), int64_t(jobs.size()));
+    StopIfInterrupted();
   }
   if (!common.quiet && !progress) {
     if (jobs.size() == 1) std::cerr << "ombrix: wrote " << jobs[0].path << "\n";

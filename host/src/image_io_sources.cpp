@@ -337,12 +337,13 @@ Rgb CardColour(const CardLayout& l, A_long x, A_long y, double px, double py) {
     const Rgb ground = Mix({70, 120, 55}, {25, 55, 20}, Clamp01((b - horizon) / (1.0 - horizon)));
     return Mix(sky, ground, ground_t);
   }
-  // Fine detail: a zone plate reaching one cycle per two pixels at its rim,
+  // Fine detail: a zone plate reaching one cycle per two pixels at its corners,
   // then a one-pixel checker, one-pixel columns and two-pixel rows.
   const double dw = l.x1 - split;
   if (sv < 0.6) {
     const double zx = split + dw * 0.5, zy = ly0 + lh * 0.3;
-    const double radius = std::max(1.0, std::min(dw, lh * 0.6) * 0.5);
+    // Half the box's diagonal: the frequency reaches Nyquist only at its corners.
+    const double radius = std::max(1.0, std::hypot(dw, lh * 0.6) * 0.5);
     const double r2 = (px - zx) * (px - zx) + (py - zy) * (py - zy);
     const double g = Round(127.5 + 127.5 * std::cos(M_PI * r2 / (2.0 * radius)));
     return {g, g, g};
