@@ -9,7 +9,7 @@
 // Precision: the samplers and the scaled copy are exact. Their weights are
 // rationals (16.16 fractions, or coverage in units of the two sizes), all
 // sums are kept in integers, and every rounded quotient equals the one of
-// the real-number formula (see RoundQuotient in pixel_ops_sample.cpp).
+// the real-number formula (RoundQuotient in src/pixel_ops_internal.h).
 // The HLS conversion is the hexcone model evaluated in IEEE double in the
 // order written below, so that an independent double implementation
 // gives the same 16.16 words and bytes.
@@ -67,6 +67,8 @@ void RgbToHls(const PF_Pixel& rgb, PF_Fixed hls[3]);
 // green, h - 120 for blue, brought back into [0, 360)): m1 + (m2 - m1) * h
 // / 60 below 60, m2 below 180, m1 + (m2 - m1) * (240 - h) / 60 below 240,
 // else m1; each byte = round(255 * value). Alpha is left unchanged.
+// The 16.16 words are fine enough that every one of the 2^24 colours comes
+// back byte for byte from RgbToHls followed by HlsToRgb.
 void HlsToRgb(const PF_Fixed hls[3], PF_Pixel& rgb);
 
 }  // namespace ombrix
