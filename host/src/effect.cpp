@@ -115,6 +115,7 @@ struct Effect::Impl {
   }
 
   void Unload() {
+    ReleaseAllOwnedBy(&ref);
     if (module) dlclose(module);
     module = nullptr;
     entry = nullptr;
@@ -397,6 +398,7 @@ CommandResult Instance::RenderFrame(A_long time, PF_EffectWorld& input, PF_Effec
   if (input.width != output.width || input.height != output.height)
     throw HostError("input and output buffers differ in size");
   if (!input.data || !output.data) throw HostError("render buffers must hold pixels");
+  if (input.data == output.data) throw HostError("the output must be a buffer of its own");
   // The output starts as transparent black, padding included.
   std::memset(output.data, 0, size_t(output.rowbytes) * size_t(output.height));
 

@@ -39,6 +39,10 @@ PF_ProgressInfo*& CurrentCall();
 // Validates an effect_ref; NULL when it is not one of ours.
 CallContext* ContextOf(PF_ProgPtr ref);
 
+// Frees the handles, worlds and blocks made during commands of the effect
+// whose effect_ref is `owner` and not released by it.
+void ReleaseAllOwnedBy(const void* owner);
+
 // Counts one call of `service` against the current host's injector.
 PF_Err Inject(CallContext* ctx, std::string_view service);
 

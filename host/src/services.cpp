@@ -54,11 +54,14 @@ struct HandleBlock {
   size_t size = 0;
 };
 
+// Each entry remembers the effect whose command made it (NULL for the
+// host's own handles), so that what a plug-in leaves behind is freed when
+// it is unloaded.
 struct Registries {
   std::mutex mutex;
-  std::unordered_set<PF_Handle> handles;
-  std::unordered_map<void*, size_t> worlds;
-  std::unordered_set<void*> blocks;
+  std::unordered_map<PF_Handle, const void*> handles;
+  std::unordered_map<void*, const void*> worlds;
+  std::unordered_map<void*, const void*> blocks;
 };
 
 Registries& Reg() {
@@ -84,7 +87,7 @@ PF_Handle NewHandle(size_t size) {
   block->size = size;
   PF_Handle h = &block->data;
   std::lock_guard lock(Reg().mutex);
-  Reg().handles.insert(h);
+  Reg().handles.emplace(h, CurrentCall());
   return h;
 }
 
@@ -108,6 +111,35 @@ void DisposeHandle(PF_Handle h) {
 size_t HandleSize(PF_Handle h) {
   std::lock_guard lock(Reg().mutex);
   return Reg().handles.count(h) ? BlockOf(h)->size : 0;
+}
+
+void ReleaseAllOwnedBy(const void* owner) {
+  if (!owner) return;
+  std::vector<PF_Handle> handles;
+  std::vector<void*> memory;
+  {
+    std::lock_guard lock(Reg().mutex);
+    for (auto it = Reg().handles.begin(); it != Reg().handles.end();)
+      if (it->second == owner) {
+        handles.push_back(it->first);
+        it = Reg().handles.erase(it);
+      } else {
+        ++it;
+      }
+    for (auto* table : {&Reg().worlds, &Reg().blocks})
+      for (auto it = table->begin(); it != table->end();)
+        if (it->second == owner) {
+          memory.push_back(it->first);
+          it = table->erase(it);
+        } else {
+          ++it;
+        }
+  }
+  for (PF_Handle h : handles) {
+    std::free(*h);
+    delete BlockOf(h);
+  }
+  for (void* p : memory) std::free(p);
 }
 
 size_t LiveHandleCount() {
@@ -195,7 +227,13 @@ PF_Err SvcProgress(PF_ProgPtr ref, A_long current, A_long total) {
   CallContext* ctx = ContextOf(ref);
   if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
   if (PF_Err e = Inject(ctx, "progress")) return e;
-  if (ctx->host->on_progress) ctx->host->on_progress(current, total);
+  if (ctx->host->on_progress) {
+    try {
+      ctx->host->on_progress(current, total);
+    } catch (...) {
+      ctx->host->abort_requested = true;  // nothing may be thrown into the plug-in
+    }
+  }
   return ctx->host->abort_requested ? PF_Interrupt_CANCEL : PF_Err_NONE;
 }
 
@@ -240,8 +278,13 @@ struct IterateJob {
 // Progress between bands, on the calling thread: rows done mapped onto
 // [base, final]. Returns true when the host asks to stop.
 bool ReportAndCheck(Host& host, A_long base, A_long final_, A_long done, A_long total) {
-  if (host.on_progress && total > 0)
-    host.on_progress(A_long(base + int64_t(final_ - base) * done / total), final_);
+  if (host.on_progress && total > 0) {
+    try {
+      host.on_progress(A_long(base + int64_t(final_ - base) * done / total), final_);
+    } catch (...) {
+      host.abort_requested = true;  // nothing may be thrown into the plug-in
+    }
+  }
   return host.abort_requested;
 }
 
@@ -431,7 +474,7 @@ PF_Err SvcNewWorld(PF_ProgPtr ref, A_long width, A_long height, PF_WorldFlags, P
   if (!data) return PF_Err_OUT_OF_MEMORY;
   {
     std::lock_guard lock(Reg().mutex);
-    Reg().worlds.emplace(data, size);
+    Reg().worlds.emplace(data, static_cast<const void*>(ref));
   }
   *world = PF_EffectWorld{};
   world->data = static_cast<PF_PixelPtr>(data);
@@ -554,7 +597,7 @@ SPErr BasicAllocateBlock(A_u_long size, void** block) {
   *block = p;
   if (!p) return PF_Err_OUT_OF_MEMORY;
   std::lock_guard lock(Reg().mutex);
-  Reg().blocks.insert(p);
+  Reg().blocks.emplace(p, CurrentCall());
   return PF_Err_NONE;
 }
 
@@ -573,11 +616,16 @@ SPErr BasicReallocateBlock(void* block, A_u_long new_size, void** new_block) {
   if (!new_block) return PF_Err_BAD_CALLBACK_PARAM;
   if (!block) return BasicAllocateBlock(new_size, new_block);
   std::lock_guard lock(Reg().mutex);
-  if (!Reg().blocks.count(block)) return PF_Err_BAD_CALLBACK_PARAM;
+  auto it = Reg().blocks.find(block);
+  if (it == Reg().blocks.end()) return PF_Err_BAD_CALLBACK_PARAM;
+  const void* owner = it->second;
+  Reg().blocks.erase(it);
   void* p = std::realloc(block, std::max<size_t>(new_size, 1));
-  if (!p) return PF_Err_OUT_OF_MEMORY;  // the old block stays valid
-  Reg().blocks.erase(block);
-  Reg().blocks.insert(p);
+  if (!p) {
+    Reg().blocks.emplace(block, owner);  // the old block stays valid
+    return PF_Err_OUT_OF_MEMORY;
+  }
+  Reg().blocks.emplace(p, owner);
   *new_block = p;
   return PF_Err_NONE;
 }
