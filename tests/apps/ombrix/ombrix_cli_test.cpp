@@ -325,3 +325,92 @@ TEST_F(OmbrixCli, DemoRendersEveryEffect) {
 }
 
 }  // namespace
+
+namespace {
+
+// Parameter kinds Flatwash lacks, through the host core's probe plug-in.
+class OmbrixProbe : public OmbrixCli {
+ protected:
+  void SetUp() override {
+    OmbrixCli::SetUp();
+    if (!fs::exists(fs::path(OMBRIX_PROBE_PLUGIN_DIR) / "probe.aex")) GTEST_SKIP() << "probe plug-in not built";
+  }
+  Result Probe(std::vector<std::string> args) {
+    args.insert(args.end(), {"--plugins", OMBRIX_PROBE_PLUGIN_DIR});
+    return Ombrix(args, false);
+  }
+};
+
+TEST_F(OmbrixProbe, InfoMarksSeparatorsAndCheckboxLabels) {
+  const Result r = Probe({"info", "probe", "--json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto j = nlohmann::json::parse(r.out);
+  const auto& p = j["params"];
+  const auto& popup = p[2];
+  EXPECT_EQ(popup["kind"], "popup");
+  EXPECT_EQ(popup["num_choices"], 3);
+  ASSERT_EQ(popup["items"].size(), 3u);
+  EXPECT_EQ(popup["items"][0]["text"], "One");
+  EXPECT_EQ(popup["items"][1]["separator"], true);
+  EXPECT_EQ(popup["items"][2]["number"], 3);
+  EXPECT_EQ(popup["items"][2]["text"], "Three");
+  EXPECT_EQ(popup["items"][2]["separator"], false);
+  EXPECT_EQ(p[3]["kind"], "checkbox");
+  EXPECT_EQ(p[3]["name"], "");
+  EXPECT_EQ(p[3]["label"], "Flag");
+  EXPECT_EQ(p[5]["kind"], "angle");
+  EXPECT_EQ(p[5]["default"], 45.0);
+  EXPECT_EQ(p[7]["kind"], "point");
+  EXPECT_EQ(p[7]["default_percent"][0], 50.0);
+}
+
+TEST_F(OmbrixProbe, ValuesOfEveryKind) {
+  const std::string out = Path("o.png").string();
+  // Accepted: item text past a separator, a check box by its label, points, angles, colours.
+  Result r = Probe({"render", "probe", "-i", "solid:8x4", "-o", out, "-p", "Choice...=Three", "-p", "Flag=on",
+                    "-p", "Centre=-3.5,2", "-p", "Angle=-720", "-p", "Tint=1,2,3", "-p", "Amount=99.5", "-q"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(fs::exists(out));
+  fs::remove(out);
+
+  const std::vector<std::pair<std::vector<std::string>, std::string>> bad = {
+      {{"-p", "Choice...=2"}, "separator"},
+      {{"-p", "Choice...=4"}, "1..3"},
+      {{"-p", "Choice...=Two"}, "Two"},
+      {{"-p", "Flag=maybe"}, "Flag"},
+      {{"-p", "Mode=11"}, "0..10"},
+      {{"-p", "Mode=2.5"}, "Mode"},
+      {{"-p", "Centre=10"}, "Centre"},
+      {{"-p", "Angle=north"}, "Angle"},
+      {{"-p", "Amount=100.01"}, "0..100"},
+  };
+  for (const auto& [extra, mentions] : bad) {
+    SCOPED_TRACE(extra[1]);
+    std::vector<std::string> args = {"render", "probe", "-i", "solid:8x4", "-o", out};
+    args.insert(args.end(), extra.begin(), extra.end());
+    r = Probe(args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(Lines(r.err), 1) << r.err;
+    EXPECT_NE(r.err.find(mentions), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(out));
+  }
+}
+
+TEST_F(OmbrixProbe, EffectMessagesAndErrors) {
+  const std::string out = Path("o.png").string();
+  // A message with result 0 is shown and the file is written.
+  Result r = Probe({"render", "probe", "-i", "solid:8x4", "-o", out, "-p", "Mode=2", "-q"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("render "), std::string::npos) << r.err;
+  EXPECT_TRUE(fs::exists(out));
+  fs::remove(out);
+  // A non-zero result ends the run with the effect's message; nothing is written.
+  r = Probe({"render", "probe", "-i", "solid:8x4", "-o", out, "-p", "Mode=3"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Lines(r.err), 1) << r.err;
+  EXPECT_NE(r.err.find("damaged"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("512"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(out));
+}
+
+}  // namespace
