@@ -125,6 +125,7 @@ struct Effect::Impl {
 Effect::Effect(Host& host, const PluginFile& file) : host_(host), file_(file), impl_(std::make_unique<Impl>()) {
   impl_->ref.ctx.host = &host_;
   impl_->ref.ctx.effect = this;
+  InitServiceTables(impl_->tables);
   PF_ParamDef input{};
   input.param_type = PF_Param_LAYER;
   input.u.ld.dephault = PF_LayerDefault_MYSELF;
@@ -188,7 +189,6 @@ Effect::~Effect() {
 }
 
 PF_InData Effect::BaseInData() {
-  InitServiceTables(impl_->tables);  // fresh tables: a plug-in cannot corrupt later calls
   PF_InData in{};
   in.inter = impl_->tables.inter;
   in.utils = &impl_->tables.utils;

@@ -46,8 +46,9 @@ void ReleaseAllOwnedBy(const void* owner);
 // Counts one call of `service` against the current host's injector.
 PF_Err Inject(CallContext* ctx, std::string_view service);
 
-// The service tables of one effect (each effect gets its own copy so that a
-// plug-in scribbling over its table cannot disturb another).
+// The service tables of one effect, filled once when it is loaded (each
+// effect gets its own copy so that a plug-in scribbling over its table
+// cannot disturb another).
 struct ServiceTables {
   PF_UtilCallbacks utils;
   PF_InteractCallbacks inter;
