@@ -58,10 +58,6 @@ uint8_t UnitToByte(double v) {
   return x >= 255.0 ? 255 : uint8_t(x);
 }
 
-// round(v x 255 / 65535) with halves up, exactly in integers.
-uint8_t Word16ToByte(uint16_t v) {
-  return uint8_t((uint32_t(v) * 255u * 2u + 65535u) / (2u * 65535u));
-}
 
 std::unique_ptr<ImageInput> OpenInput(const fs::path& path) {
   std::error_code ec;
@@ -126,31 +122,39 @@ World ReadImage(const fs::path& path, A_long pad_bytes) {
   };
 
   auto fail = [&] { throw HostError("cannot read " + Quoted(path) + ": " + OneLine(in->geterror())); };
+  // Straight alpha is kept as stored; associated alpha (EXR by definition,
+  // TIFF that says so) is divided out. Where alpha is 0 there is no straight
+  // colour to recover, and the stored values are kept.
+  const bool associated =
+      alpha >= 0 && (is_exr || spec.get_int_attribute("oiio:UnassociatedAlpha", 0) != 1);
   const TypeDesc base = TypeDesc(TypeDesc::BASETYPE(spec.format.basetype));
-  if (base == TypeDesc::UINT8 && !is_exr) {
-    std::vector<uint8_t> buf(samples);
-    if (!in->read_image(0, 0, 0, nch, TypeDesc::UINT8, buf.data())) fail();
-    store([&](size_t i, int c) { return buf[i * nch + c]; });
-  } else if (base == TypeDesc::UINT16 && !is_exr) {
+  if ((base == TypeDesc::UINT8 || base == TypeDesc::UINT16) && !is_exr) {
+    // Integers: round(255 x c / max) or, associated, round(255 x c / a), exactly.
+    const bool wide = base == TypeDesc::UINT16;
+    const uint32_t max = wide ? 65535u : 255u;
     std::vector<uint16_t> buf(samples);
-    if (!in->read_image(0, 0, 0, nch, TypeDesc::UINT16, buf.data())) fail();
-    store([&](size_t i, int c) { return Word16ToByte(buf[i * nch + c]); });
+    if (wide) {
+      if (!in->read_image(0, 0, 0, nch, TypeDesc::UINT16, buf.data())) fail();
+    } else {
+      std::vector<uint8_t> bytes(samples);
+      if (!in->read_image(0, 0, 0, nch, TypeDesc::UINT8, bytes.data())) fail();
+      std::copy(bytes.begin(), bytes.end(), buf.begin());
+    }
+    store([&](size_t i, int c) -> uint8_t {
+      const uint64_t v = buf[i * nch + c];
+      const uint64_t a = alpha >= 0 ? buf[i * nch + alpha] : max;
+      const uint64_t d = (associated && c != alpha && a > 0) ? a : max;
+      return uint8_t(std::min<uint64_t>(255, (510 * v + d) / (2 * d)));
+    });
   } else {
     std::vector<float> buf(samples);
     if (!in->read_image(0, 0, 0, nch, TypeDesc::FLOAT, buf.data())) fail();
-    if (is_exr && alpha >= 0) {
-      // Associated alpha: colour / alpha. Where alpha is 0 there is no straight
-      // colour to recover; the stored values are kept as they are.
-      for (size_t i = 0; i < w * h; ++i) {
-        const float a = buf[i * nch + alpha];
-        if (a > 0.0f) {
-          for (int c = 0; c < nch; ++c) {
-            if (c != alpha) buf[i * nch + c] = float(double(buf[i * nch + c]) / double(a));
-          }
-        }
-      }
-    }
-    store([&](size_t i, int c) { return UnitToByte(buf[i * nch + c]); });
+    store([&](size_t i, int c) -> uint8_t {
+      double v = buf[i * nch + c];
+      const double a = alpha >= 0 ? buf[i * nch + alpha] : 1.0;
+      if (associated && c != alpha && a > 0.0) v /= a;
+      return UnitToByte(v);
+    });
   }
   in->close();
   return world;

@@ -176,6 +176,12 @@ TEST(ImageFiles, DeepGreyAndRgbInputsBecomeStraightBytes) {
   w = ReadImage(dir / "greya.png");
   EXPECT_TRUE(Same(w.At(0, 0), Px(0, 90, 90, 90)));
 
+  // A TIFF with associated alpha is divided out: round(255 x c / a), 64 / 128 -> 127.5 -> 128.
+  WriteRaw<uint8_t>(dir / "assoc.tif", 2, 1, 4, OIIO::TypeDesc::UINT8, {64, 1, 128, 128, 100, 0, 0, 0}, false);
+  w = ReadImage(dir / "assoc.tif");
+  EXPECT_TRUE(Same(w.At(0, 0), Px(128, 128, 2, 255)));
+  EXPECT_TRUE(Same(w.At(1, 0), Px(0, 100, 0, 0)));
+
   WriteRaw<uint8_t>(dir / "rgb.tif", 1, 1, 3, OIIO::TypeDesc::UINT8, {1, 2, 3});
   w = ReadImage(dir / "rgb.tif");
   EXPECT_TRUE(Same(w.At(0, 0), Px(255, 1, 2, 3)));
