@@ -27,7 +27,8 @@ inline constexpr int64_t kMaxImagePixels = int64_t(1) << 28;
 
 // Reads the first subimage of an image file into a new world with
 // `pad_bytes` of padding per row. Grey inputs expand to grey RGB, inputs
-// without alpha get alpha 255, deeper inputs become bytes by round(v x 255).
+// without alpha get alpha 255, deeper inputs become bytes by round(v x 255),
+// and associated alpha (EXR, a TIFF that declares it) is divided out.
 World ReadImage(const std::filesystem::path& path, A_long pad_bytes = 0);
 
 // Width and height of an image file, from its header.
