@@ -1,0 +1,488 @@
+// Mistform's arithmetic: the render setup (frequency, octave cap, amplitude)
+// and the eighteen per-pixel formulas, as free functions on the frame's
+// constant block. Nothing here talks to the host except through the pow
+// function the block carries, so tests call these directly.
+//
+// Every formula receives the pixel's offset from "Offset Turbulence" in
+// lattice units (dx, dy) and returns the intensity V that the overflow
+// mapping turns into a gray byte. The octave loops follow one pattern: the
+// coordinates are scaled first, then the lattice is read, then the weight
+// shrinks; the fractional octave reads once more at the next scale with the
+// current weight, scaled by the fraction.
+#pragma once
+
+#include <noise/fractal.h>
+#include <pf/api.h>
+
+#include <cmath>
+#include <cstdint>
+
+namespace mistform {
+
+// "Fractal Type..." values. The four headers (1, 4, 8, 15) select nothing.
+enum FractalType : int32_t {
+  kBasicLinear = 2,
+  kBasicSmooth = 3,
+  kSoft = 5,
+  kStandard = 6,
+  kSharp = 7,
+  kDynamicLinear = 9,
+  kLinearProgressive = 10,
+  kLinearTwist = 11,
+  kDynamicSmooth = 12,
+  kSmoothProgressive = 13,
+  kSmoothTwist = 14,
+  kMax = 16,
+  kSmeary = 17,
+  kSwirly = 18,
+  kRocky = 19,
+  kCloudy = 20,
+  kTerrain = 21,
+  kSubscale = 22,
+};
+
+struct Block;
+using Formula = double (*)(const Block& b, double dx, double dy);
+using PowFunc = PF_FpLong (*)(PF_FpLong, PF_FpLong);
+
+// The frame's constant block, handed to every pixel as the iterate refcon.
+struct Block {
+  const noise::NoiseLattice* lattice;  // built for this frame, only read here
+  double amplitude;                    // A
+  double frequency;                    // F, lattice units per buffer pixel
+  int32_t octaves;                     // n
+  double fraction;                     // f, 0 at low quality
+  double offset_x, offset_y;           // "Offset Turbulence", buffer pixels
+  int32_t overflow;                    // MapOverflow mode
+  PowFunc pow;                         // the host's pow ("Rocky")
+  Formula formula;                     // the type's formula
+};
+
+inline constexpr double kOctaveScale = 1.77;
+inline constexpr double kOctaveWeight = 0.7;
+
+// ---------------------------------------------------------------------------
+// Render setup
+// ---------------------------------------------------------------------------
+
+// Types whose pattern is centred on mid-gray: zero contrast gives gray and
+// Soft Clamp becomes the centred soft clamp.
+inline bool IsCentred(int32_t type) {
+  return type == kBasicLinear || type == kBasicSmooth ||
+         (type >= kDynamicLinear && type <= kSmoothTwist) || type == kRocky || type == kSubscale;
+}
+
+// Types whose amplitude is divided by the octave-weight total D.
+inline bool IsNormalised(int32_t type) {
+  return type == kBasicLinear || type == kBasicSmooth ||
+         (type >= kDynamicLinear && type <= kSmoothTwist) || type == kSubscale;
+}
+
+// The linear types read the lattice at half the base frequency.
+inline bool HalvesFrequency(int32_t type) {
+  return type == kBasicLinear || (type >= kDynamicLinear && type <= kLinearTwist);
+}
+
+// Lattice units per pixel: 1.5 / scale at full resolution, more in a
+// reduced buffer so that a preview shows the same pattern.
+inline double BaseFrequency(double scale, PF_RationalScale downsample_x) {
+  return (500.0 / scale) * 0.003 / (double(downsample_x.num) / double(downsample_x.den));
+}
+
+// Drops the octaves finer than about one lattice cell per pixel and fades the
+// last one kept. Complexity 4 or less is never changed, nor lowered below 4.
+inline double CapComplexity(double complexity, double frequency, int32_t type) {
+  if (!(complexity > 4.0)) return complexity;
+  const double q = (type == kMax) ? 1.1 : kOctaveScale;
+  const double last = std::floor(complexity) - 1.0;
+  double s = q * frequency;
+  for (int32_t i = 1; double(i) < last; ++i) {
+    s = s * q;
+    if (s >= 1.1) {
+      double c = double(i + 1) - (s - 1.0) / (q - 1.0);
+      if (c < 4.0) c = 4.0;
+      return c;
+    }
+  }
+  return complexity;
+}
+
+// D = 1 + (1 + 0.7 + ... + 0.7^(n-1)) + f 0.7^n: one more than the total of
+// the octave weights.
+inline double OctaveNormaliser(int32_t octaves, double fraction) {
+  double total = 0.0;
+  double w = 1.0;
+  for (int32_t k = 0; k < octaves; ++k) {
+    total = total + w;
+    w = w * kOctaveWeight;
+  }
+  return 1.0 + total + fraction * w;
+}
+
+// ---------------------------------------------------------------------------
+// Shaping helpers
+// ---------------------------------------------------------------------------
+
+inline double Fade(double t) {
+  if (t <= 0.0) return 0.0;
+  if (t >= 1.0) return 1.0;
+  return t * t * (3.0 - 2.0 * t);
+}
+
+inline double SharpShape(double l) { return 2.0 - 2.0 / (std::fabs(l) + 1.0); }
+
+// ---------------------------------------------------------------------------
+// Basic: a weighted sum of octaves around mid-gray
+// ---------------------------------------------------------------------------
+
+// "Linear": faded bilinear reads on coordinates turned by 45 degrees.
+inline double BasicLinear(const Block& b, double dx, double dy) {
+  const noise::NoiseLattice& L = *b.lattice;
+  double u = dx - dy + noise::NoiseOriginX;
+  double v = dx + dy + noise::NoiseOriginY;
+  double sum = 0.0, w = 1.0;
+  for (int32_t k = 0; k < b.octaves; ++k) {
+    u = u * kOctaveScale;
+    v = v * kOctaveScale;
+    sum = sum + w * noise::NoiseFaded(L, u, v);
+    w = w * kOctaveWeight;
+  }
+  if (b.fraction > 0.0) sum = sum + b.fraction * w * noise::NoiseFaded(L, u * kOctaveScale, v * kOctaveScale);
+  return sum * b.amplitude + 127.5;
+}
+
+// "Smooth": bicubic reads on plain coordinates.
+inline double BasicSmooth(const Block& b, double dx, double dy) {
+  const noise::NoiseLattice& L = *b.lattice;
+  double u = dx + noise::NoiseOriginX;
+  double v = dy + noise::NoiseOriginY;
+  double sum = 0.0, w = 1.0;
+  for (int32_t k = 0; k < b.octaves; ++k) {
+    u = u * kOctaveScale;
+    v = v * kOctaveScale;
+    sum = sum + w * noise::NoiseCubic(L, u, v);
+    w = w * kOctaveWeight;
+  }
+  if (b.fraction > 0.0) sum = sum + b.fraction * w * noise::NoiseCubic(L, u * kOctaveScale, v * kOctaveScale);
+  return sum * b.amplitude + 127.5;
+}
+
+// ---------------------------------------------------------------------------
+// Turbulent: a product of (1 - w h(l)) per octave, shown as 1 - product
+// ---------------------------------------------------------------------------
+
+inline double SoftShape(double l) { return l * l; }
+inline double StandardShape(double l) { return Fade(std::fabs(l)); }
+
+inline double Turbulent(const Block& b, double dx, double dy, double (*shape)(double)) {
+  const noise::NoiseLattice& L = *b.lattice;
+  double u = dx + noise::NoiseOriginX;
+  double v = dy + noise::NoiseOriginY;
+  double g = 1.0, w = 1.0;
+  for (int32_t k = 0; k < b.octaves; ++k) {
+    u = u * kOctaveScale;
+    v = v * kOctaveScale;
+    g = g * (1.0 - w * shape(noise::NoiseCubic(L, u, v)));
+    w = w * kOctaveWeight;
+  }
+  if (b.fraction > 0.0)
+    g = g * (1.0 - b.fraction * w * shape(noise::NoiseCubic(L, u * kOctaveScale, v * kOctaveScale)));
+  return (1.0 - g) * b.amplitude;
+}
+
+inline double Soft(const Block& b, double dx, double dy) { return Turbulent(b, dx, dy, SoftShape); }
+inline double Standard(const Block& b, double dx, double dy) { return Turbulent(b, dx, dy, StandardShape); }
+inline double Sharp(const Block& b, double dx, double dy) { return Turbulent(b, dx, dy, SharpShape); }
+
+// ---------------------------------------------------------------------------
+// Dynamic: each octave displaced by the previous octave's gradient
+// ---------------------------------------------------------------------------
+
+enum class Displace { kPlain, kProgressive, kTwist };
+
+struct DynamicStyle {
+  double (*read)(const noise::NoiseLattice&, double, double);
+  bool rotated;      // coordinates turned by 45 degrees
+  double step;       // e, the gradient's finite-difference step
+  Displace displace;
+  double twist;      // the turned displacement's factor (kTwist only)
+};
+
+inline double Dynamic(const Block& b, double dx, double dy, const DynamicStyle& s) {
+  const noise::NoiseLattice& L = *b.lattice;
+  double u = s.rotated ? dx - dy + noise::NoiseOriginX : dx + noise::NoiseOriginX;
+  double v = s.rotated ? dx + dy + noise::NoiseOriginY : dy + noise::NoiseOriginY;
+  const double e = s.step;
+  // The reading at the starting point only seeds the first displacement.
+  double m = s.read(L, u, v);
+  double gx = s.read(L, u + e, v) - m;
+  double gy = s.read(L, u, v + e) - m;
+  double sum = 0.0, w = 1.0;
+  for (int32_t k = 0; k < b.octaves; ++k) {
+    if (s.displace == Displace::kTwist) {
+      u = u * kOctaveScale - s.twist * gy;
+      v = v * kOctaveScale + s.twist * gx;
+    } else {
+      u = u * kOctaveScale + gx;
+      v = v * kOctaveScale + gy;
+    }
+    m = s.read(L, u, v);
+    const double nx = s.read(L, u + e, v) - m;
+    const double ny = s.read(L, u, v + e) - m;
+    if (s.displace == Displace::kProgressive) {
+      // A quarter-turn coupling with the previous displacement.
+      const double px = gx, py = gy;
+      gx = nx + py;
+      gy = ny - px;
+    } else {
+      gx = nx;
+      gy = ny;
+    }
+    sum = sum + w * m;
+    w = w * kOctaveWeight;
+  }
+  if (b.fraction > 0.0) {
+    double fu, fv;
+    if (s.displace == Displace::kTwist) {
+      fu = u * kOctaveScale - s.twist * gy;
+      fv = v * kOctaveScale + s.twist * gx;
+    } else {
+      fu = u * kOctaveScale + gx;
+      fv = v * kOctaveScale + gy;
+    }
+    sum = sum + b.fraction * w * s.read(L, fu, fv);
+  }
+  return sum * b.amplitude + 127.5;
+}
+
+inline constexpr DynamicStyle kLinearStyle{noise::NoiseFaded, true, 0.15, Displace::kPlain, 1.0};
+inline constexpr DynamicStyle kLinearProgressiveStyle{noise::NoiseFaded, true, 0.15, Displace::kProgressive, 1.0};
+inline constexpr DynamicStyle kLinearTwistStyle{noise::NoiseFaded, true, 0.15, Displace::kTwist, 1.0};
+inline constexpr DynamicStyle kSmoothStyle{noise::NoiseCubic, false, 0.3, Displace::kPlain, 1.0};
+inline constexpr DynamicStyle kSmoothProgressiveStyle{noise::NoiseCubic, false, 0.3, Displace::kProgressive, 1.0};
+inline constexpr DynamicStyle kSmoothTwistStyle{noise::NoiseCubic, false, 0.2, Displace::kTwist, 2.0};
+
+inline double DynamicLinear(const Block& b, double dx, double dy) { return Dynamic(b, dx, dy, kLinearStyle); }
+inline double LinearProgressive(const Block& b, double dx, double dy) {
+  return Dynamic(b, dx, dy, kLinearProgressiveStyle);
+}
+inline double LinearTwist(const Block& b, double dx, double dy) { return Dynamic(b, dx, dy, kLinearTwistStyle); }
+inline double DynamicSmooth(const Block& b, double dx, double dy) { return Dynamic(b, dx, dy, kSmoothStyle); }
+inline double SmoothProgressive(const Block& b, double dx, double dy) {
+  return Dynamic(b, dx, dy, kSmoothProgressiveStyle);
+}
+inline double SmoothTwist(const Block& b, double dx, double dy) { return Dynamic(b, dx, dy, kSmoothTwistStyle); }
+
+// ---------------------------------------------------------------------------
+// Extras
+// ---------------------------------------------------------------------------
+
+// "Max": the strongest weighted octave, with slow scale (1.1) and weight (0.9) steps.
+inline double Max(const Block& b, double dx, double dy) {
+  const noise::NoiseLattice& L = *b.lattice;
+  double u = dx + noise::NoiseOriginX;
+  double v = dy + noise::NoiseOriginY;
+  double g = 0.0, w = 1.0;
+  for (int32_t k = 0; k < b.octaves; ++k) {
+    u = u * 1.1;
+    v = v * 1.1;
+    const double c = w * std::fabs(noise::NoiseCubic(L, u, v));
+    if (c > g) g = c;
+    w = w * 0.9;
+  }
+  if (b.fraction > 0.0) {
+    const double c = b.fraction * w * std::fabs(noise::NoiseCubic(L, u * 1.1, v * 1.1));
+    if (c > g) g = c;
+  }
+  return g * b.amplitude;
+}
+
+// One "Smeary" octave: two faded reads steer a bicubic read near the
+// mirrored, growing copy of the coordinates; returns the shaped value.
+inline double SmearyShape(const noise::NoiseLattice& L, double su, double sv, double u, double v) {
+  const double r = noise::NoiseFaded(L, v, -u);
+  const double t = noise::NoiseFaded(L, u, v);
+  return SharpShape(noise::NoiseCubic(L, t + su, r + sv));
+}
+
+inline double Smeary(const Block& b, double dx, double dy) {
+  const noise::NoiseLattice& L = *b.lattice;
+  double u = dx + noise::NoiseOriginX;
+  double v = dy + noise::NoiseOriginY;
+  double su = u, sv = v;
+  double p = 1.0, w = 1.0;
+  for (int32_t k = 0; k < b.octaves; ++k) {
+    su = su * -kOctaveScale;
+    sv = sv * -kOctaveScale;
+    u = u + p;
+    v = v + p;
+    p = p * (1.0 - w * SmearyShape(L, su, sv, u, v));
+    w = w * kOctaveWeight;
+  }
+  if (b.fraction > 0.0)
+    p = p * (1.0 - b.fraction * w * SmearyShape(L, su * -kOctaveScale, sv * -kOctaveScale, u + p, v + p));
+  return (1.0 - p) * b.amplitude;
+}
+
+// "Swirly": the starting point is pushed by two bicubic reads, then a
+// turbulent product of |N|.
+inline double Swirly(const Block& b, double dx, double dy) {
+  const noise::NoiseLattice& L = *b.lattice;
+  const double a = noise::NoiseCubic(L, dx + 91.0, dy);
+  const double c = noise::NoiseCubic(L, dy + 37.0, dx);
+  double u = dx + a + noise::NoiseOriginX;
+  double v = dy + c + noise::NoiseOriginY;
+  double l = 1.0, w = 1.0;
+  for (int32_t k = 0; k < b.octaves; ++k) {
+    u = u * kOctaveScale;
+    v = v * kOctaveScale;
+    l = l * (1.0 - w * std::fabs(noise::NoiseCubic(L, u, v)));
+    w = w * kOctaveWeight;
+  }
+  if (b.fraction > 0.0)
+    l = l * (1.0 - w * b.fraction * std::fabs(noise::NoiseCubic(L, u * kOctaveScale, v * kOctaveScale)));
+  return (1.0 - l) * b.amplitude;
+}
+
+// "Rocky"'s ridge step: 0 below -0.15, 1 from 0.15, smooth between.
+inline double RockyStep(double t) {
+  if (t < -0.15) return 0.0;
+  if (t >= 0.15) return 1.0;
+  const double q = (t + 0.15) * 3.3333333333333335;
+  return q * q * (3.0 - 2.0 * q);
+}
+
+// "Rocky": stepped plain bilinear reads on turned, vertically squeezed
+// coordinates; the weights decay by a factor taken from the first read and
+// the sum is divided by their total (which starts at 1).
+inline double Rocky(const Block& b, double dx, double dy) {
+  const noise::NoiseLattice& L = *b.lattice;
+  double u = dx - dy + noise::NoiseOriginX;
+  double v = (dx + dy) * 0.39 + noise::NoiseOriginY;
+  const double h = noise::NoiseLinear(L, u, v);
+  const double d = (b.pow(1.0 - std::fabs(h), 7.0) * 0.16 + 0.95) * 0.7;
+  double sum = 0.0, w = 1.0, total = 1.0;
+  for (int32_t k = 0; k < b.octaves; ++k) {
+    u = u * kOctaveScale;
+    v = v * 1.947;
+    const double s = RockyStep(noise::NoiseLinear(L, u, v));
+    sum = sum + (s - 0.5) * w;
+    total = total + w;
+    w = w * d;
+  }
+  if (b.fraction > 0.0) {
+    const double s = RockyStep(noise::NoiseLinear(L, u * kOctaveScale, v * 1.947));
+    sum = sum + (s - 0.5) * b.fraction * w;
+    total = total + w * b.fraction;
+  }
+  return sum * b.amplitude / total + 127.5;
+}
+
+// "Cloudy": a turbulent product seeded by the unscaled read, the coordinates'
+// sign alternating from octave to octave.
+inline double Cloudy(const Block& b, double dx, double dy) {
+  const noise::NoiseLattice& L = *b.lattice;
+  double u = dx + noise::NoiseOriginX;
+  double v = dy + noise::NoiseOriginY;
+  double l = (noise::NoiseCubic(L, u, v) + 1.0) * 0.5;
+  double w = 1.0;
+  for (int32_t k = 0; k < b.octaves; ++k) {
+    u = u * -kOctaveScale;
+    v = v * -kOctaveScale;
+    l = l * (1.0 - w * std::fabs(noise::NoiseCubic(L, u, v)));
+    w = w * kOctaveWeight;
+  }
+  if (b.fraction > 0.0)
+    l = l * (1.0 - w * b.fraction * std::fabs(noise::NoiseCubic(L, u * -kOctaveScale, v * -kOctaveScale)));
+  return (1.0 - l) * b.amplitude;
+}
+
+// "Terrain": a clamped height from the unscaled read, eroded by every octave.
+inline double Terrain(const Block& b, double dx, double dy) {
+  const noise::NoiseLattice& L = *b.lattice;
+  double u = dx + noise::NoiseOriginX;
+  double v = dy + noise::NoiseOriginY;
+  const double g = noise::NoiseCubic(L, u, v) + 0.2;
+  double h = (g >= 1.0) ? 1.0 : (g > 0.0 ? g : 0.0);
+  double w = 0.5;
+  for (int32_t k = 0; k < b.octaves; ++k) {
+    u = u * -kOctaveScale;
+    v = v * -kOctaveScale;
+    h = h - w * std::fabs(noise::NoiseCubic(L, u, v));
+    w = w * kOctaveWeight;
+  }
+  if (b.fraction > 0.0)
+    h = h - w * b.fraction * std::fabs(noise::NoiseCubic(L, u * -kOctaveScale, v * -kOctaveScale));
+  return h * b.amplitude;
+}
+
+// One "Subscale" octave: the lattice read at the two whole multiples around
+// sigma, mixed by its fraction.
+inline double SubscaleRead(const noise::NoiseLattice& L, double u, double v, double j, double t) {
+  return t * noise::NoiseCubic(L, u * (j + 1.0), v * (j + 1.0)) + (1.0 - t) * noise::NoiseCubic(L, u * j, v * j);
+}
+
+// "Subscale": every octave is read at a per-pixel multiple sigma of its
+// coordinates. Both axes start from the same origin constant.
+inline double Subscale(const Block& b, double dx, double dy) {
+  const noise::NoiseLattice& L = *b.lattice;
+  double u = dx + noise::NoiseOriginX;
+  double v = dy + noise::NoiseOriginX;
+  const double c = noise::NoiseCubic(L, u, v);
+  const double sigma = 4.0 * c * c + 1.0;
+  const double j = std::floor(sigma);
+  const double t = sigma - j;
+  double sum = 0.0, w = 1.0;
+  for (int32_t k = 0; k < b.octaves; ++k) {
+    u = u * kOctaveScale;
+    v = v * kOctaveScale;
+    sum = sum + w * SubscaleRead(L, u, v, j, t);
+    w = w * kOctaveWeight;
+  }
+  if (b.fraction > 0.0) sum = sum + b.fraction * w * SubscaleRead(L, u * kOctaveScale, v * kOctaveScale, j, t);
+  return sum * b.amplitude + 127.5;
+}
+
+// ---------------------------------------------------------------------------
+// Type table and the pixel
+// ---------------------------------------------------------------------------
+
+// The formula of a popup value; null for a header or a value outside 2..22.
+inline Formula FormulaFor(int32_t type) {
+  switch (type) {
+    case kBasicLinear: return BasicLinear;
+    case kBasicSmooth: return BasicSmooth;
+    case kSoft: return Soft;
+    case kStandard: return Standard;
+    case kSharp: return Sharp;
+    case kDynamicLinear: return DynamicLinear;
+    case kLinearProgressive: return LinearProgressive;
+    case kLinearTwist: return LinearTwist;
+    case kDynamicSmooth: return DynamicSmooth;
+    case kSmoothProgressive: return SmoothProgressive;
+    case kSmoothTwist: return SmoothTwist;
+    case kMax: return Max;
+    case kSmeary: return Smeary;
+    case kSwirly: return Swirly;
+    case kRocky: return Rocky;
+    case kCloudy: return Cloudy;
+    case kTerrain: return Terrain;
+    case kSubscale: return Subscale;
+    default: return nullptr;
+  }
+}
+
+// The input pixel is copied; where it is not transparent, red, green and
+// blue become the gray of the type's intensity at (x, y).
+inline void ShadePixel(const Block& b, A_long x, A_long y, const PF_Pixel& in, PF_Pixel& out) {
+  out = in;
+  if (in.alpha == 0) return;
+  const double dx = (double(x) - b.offset_x) * b.frequency;
+  const double dy = (double(y) - b.offset_y) * b.frequency;
+  const uint8_t gray = noise::MapOverflow(b.formula(b, dx, dy), b.overflow);
+  out.red = gray;
+  out.green = gray;
+  out.blue = gray;
+}
+
+}  // namespace mistform

@@ -1,0 +1,148 @@
+// Mistform: fills the layer with gray fractal noise in eighteen types, keeping
+// the layer's alpha. The pattern evolves with "Evolution" and, through the
+// settings record, with a random seed and an optional loop period.
+#include <pf/shell.h>
+
+#include <noise/fractal.h>
+
+#include "kernels.h"
+
+OMBRIX_PLUGIN("OB Mistform", "obx Mistform", 11, 0, 0x21);
+
+namespace {
+
+enum {
+  kParamInput = 0,
+  kParamType = 1,
+  kParamContrast = 2,
+  kParamScale = 3,
+  kParamOffset = 4,
+  kParamComplexity = 5,
+  kParamEvolution = 6,
+  kParamOverflow = 7,
+  kParamInvert = 8,
+};
+
+constexpr PF_Fixed Fix(A_long whole) { return whole * PF_Fixed_ONE; }
+
+// Items starting with "(" are the disabled group headers (values 1, 4, 8, 15).
+constexpr const char* kTypeItems =
+    "(=== Basic ===|Linear|Smooth|(=== Turbulent ===|Soft|Standard|Sharp|(=== Dynamic ===|Linear|"
+    "Linear Progressive|Linear Twist|Smooth|Smooth Progressive|Smooth Twist|(=== Extras === |Max|"
+    "Smeary|Swirly|Rocky|Cloudy|Terrain|Subscale";
+static_assert(pf::PopupItemCount(kTypeItems) == 22);
+
+constexpr const char* kOverflowItems = "Clip|Soft Clamp|Wrap Back";
+
+constexpr pf::ParamSpec kParams[] = {
+    pf::PopupParam("Fractal Type...", kTypeItems, mistform::kBasicLinear),
+    pf::FixSliderParam("Contrast", Fix(100), 0, Fix(10000), 0, Fix(400), 1, PF_ValueDisplayFlag_NONE),
+    pf::FixSliderParam("Scale", Fix(100), Fix(20), Fix(10000), Fix(25), Fix(600), 1, PF_ValueDisplayFlag_NONE),
+    pf::PointParam("Offset Turbulence", Fix(50), Fix(50), false),
+    pf::FixSliderParam("Complexity", Fix(6), Fix(1), Fix(20), Fix(1), Fix(10), 1, PF_ValueDisplayFlag_NONE),
+    pf::AngleParam("Evolution", 0),
+    pf::PopupParam("Overflow...", kOverflowItems, noise::kOverflowClip),
+    pf::CheckboxParam(" ", "Invert", false),
+};
+static_assert(pf::ParamNamesFit(kParams));
+
+// The lattice of the current render: rebuilt at its start, only read by the
+// pixel callbacks while the host iterates.
+noise::NoiseLattice g_lattice;
+
+PF_Err ParamsSetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef*[], PF_LayerDef*, void*) {
+  return pf::RegisterParams(in_data, out_data, kParams, pf::ParamRecord::kClearedEach);
+}
+
+// Seed, repeat and revolutions (words 1..3) from the settings record; false
+// when the host holds no record, or one too short to carry them.
+bool ReadNoiseSettings(PF_InData* in_data, noise::NoiseSettings& settings) {
+  const PF_Handle h = in_data->sequence_data;
+  if (h == nullptr) return false;
+  if (in_data->utils->host_get_handle_size(h) < 4 * sizeof(int32_t)) return false;
+  const int32_t* words = static_cast<const int32_t*>(in_data->utils->host_lock_handle(h));
+  if (words == nullptr) return false;
+  settings.seed = words[1];
+  settings.repeat = words[2];
+  settings.revolutions = words[3];
+  in_data->utils->host_unlock_handle(h);
+  return true;
+}
+
+PF_Err FillWhole(PF_InData* in_data, PF_LayerDef* output, A_u_char gray) {
+  const PF_Pixel colour{255, gray, gray, gray};
+  return in_data->utils->fill(in_data->effect_ref, &colour, nullptr, output);
+}
+
+PF_Err ShadePixel(void* refcon, A_long x, A_long y, PF_Pixel* in, PF_Pixel* out) {
+  mistform::ShadePixel(*static_cast<const mistform::Block*>(refcon), x, y, *in, *out);
+  return PF_Err_NONE;
+}
+
+PF_Err Render(PF_InData* in_data, PF_OutData*, PF_ParamDef* params[], PF_LayerDef* output, void*) {
+  const double ox = params[kParamOffset]->u.td.x_value / 65536.0;
+  const double oy = params[kParamOffset]->u.td.y_value / 65536.0;
+  const double contrast = params[kParamContrast]->u.fd.value / 65536.0;
+  const double scale = params[kParamScale]->u.fd.value / 65536.0;
+  double complexity = params[kParamComplexity]->u.fd.value / 65536.0;
+  const int32_t type = params[kParamType]->u.pd.value;
+  const bool invert = params[kParamInvert]->u.bd.value != 0;
+  int32_t mode = params[kParamOverflow]->u.pd.value + (invert ? 5 : 0);
+
+  double amplitude = contrast * 2.55;
+
+  // Zero contrast: a flat frame over the whole output, whatever the layer's alpha.
+  if (mistform::IsCentred(type)) {
+    if (amplitude <= 0.0) return FillWhole(in_data, output, 127);
+    if (mode == noise::kOverflowSoftClamp) mode = noise::kOverflowCentred;
+    if (mode == noise::kOverflowSoftClampInverted) mode = noise::kOverflowCentredInverted;
+  }
+  if (amplitude <= 0.0) return FillWhole(in_data, output, invert ? 255 : 0);
+
+  // A header item (or a value outside the list) renders nothing.
+  const mistform::Formula formula = mistform::FormulaFor(type);
+  if (formula == nullptr) return PF_Err_NONE;
+
+  double frequency = mistform::BaseFrequency(scale, in_data->downsample_x);
+  complexity = mistform::CapComplexity(complexity, frequency, type);
+  if (mistform::HalvesFrequency(type)) frequency = frequency * 0.5;
+  const noise::ComplexitySplit split = noise::SplitComplexity(complexity, in_data->quality);
+
+  noise::NoiseSettings settings;
+  const bool has_record = ReadNoiseSettings(in_data, settings);
+  noise::BuildNoiseLattice(g_lattice, params[kParamEvolution]->u.ad.value, has_record ? &settings : nullptr);
+
+  if (mistform::IsNormalised(type))
+    amplitude = amplitude / mistform::OctaveNormaliser(split.octaves, split.fraction);
+  if (type == mistform::kTerrain) amplitude = amplitude * 4.0;
+
+  const mistform::Block block{&g_lattice, amplitude,  frequency,        split.octaves,
+                              split.fraction, ox,      oy,               mode,
+                              in_data->utils->ansi.pow, formula};
+  return in_data->utils->iterate(in_data, 0, output->height, &params[kParamInput]->u.ld, nullptr,
+                                 const_cast<mistform::Block*>(&block), ShadePixel, output);
+}
+
+constexpr pf::Handler kHandlers[pf::kDispatchedCommands] = {
+    pf::About,    // 0 about
+    pf::GlobalSetup,  // 1 global setup
+    nullptr,      // 2
+    nullptr,      // 3 global setdown
+    ParamsSetup,  // 4 parameters
+    nullptr,      // 5 sequence setup
+    nullptr,      // 6 sequence resetup
+    nullptr,      // 7 sequence flatten
+    nullptr,      // 8 sequence setdown
+    nullptr,      // 9 options dialog
+    nullptr,      // 10 frame setup
+    Render,       // 11 render
+};
+
+}  // namespace
+
+OMBRIX_ENTRY(MistformMain);
+
+PF_Err MistformMain(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
+                    PF_LayerDef* output, void* extra) {
+  return pf::DispatchByTable(kHandlers, cmd, in_data, out_data, params, output, extra);
+}
