@@ -415,6 +415,19 @@ TEST(MistformRender, HeaderValueLeavesTheOutputUntouched) {
     ASSERT_EQ(f.effect.Send(PF_Cmd_RENDER, in_data, out_data, params, &out.pf(), nullptr), PF_Err_NONE);
     EXPECT_TRUE(ombrix::SamePixels(out.pf(), before.pf()));
   }
+  // The zero-contrast fill comes first in the setup, for any type.
+  World out(kW, kH, kPad);
+  FillPattern(out, 77);
+  std::vector<PF_ParamDef> defs = f.effect.params();
+  defs[0].u.ld = in.pf();
+  defs[kType].u.pd.value = 4;
+  defs[kContrast].u.fd.value = 0;
+  PF_ParamDef* params[9];
+  for (int i = 0; i < 9; ++i) params[i] = &defs[i];
+  PF_InData in_data = f.effect.BaseInData();
+  PF_OutData out_data{};
+  ASSERT_EQ(f.effect.Send(PF_Cmd_RENDER, in_data, out_data, params, &out.pf(), nullptr), PF_Err_NONE);
+  EXPECT_TRUE(IsFlat(out, PF_Pixel{255, 0, 0, 0}));
 }
 
 TEST(MistformRender, SameBytesOnOneThreadAndMany) {
