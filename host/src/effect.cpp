@@ -2,6 +2,9 @@
 // registration, keyframed values and sequence data.
 #include "host_internal.h"
 
+#include <ombrix/host/image_io.h>
+#include <ombrix/host/pixel_ops.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cstring>
@@ -107,6 +110,8 @@ struct Effect::Impl {
     CurrentCall() = &ref;
     const PF_Err err = entry(cmd, &in, &out, params, output, extra);
     CurrentCall() = saved;
+    // Layers checked out and never checked in go back when the command ends.
+    ReleaseCheckoutsOwnedBy(&ref);
     ctx.cmd = -1;
     ctx.instance = nullptr;
     const size_t n = strnlen(out.return_msg, sizeof out.return_msg);
@@ -269,6 +274,7 @@ Instance::Instance(Effect& effect, TimeBase time, A_long layer_width, A_long lay
                    std::optional<std::vector<uint8_t>> stored)
     : effect_(effect), time_(time), layer_width_(layer_width), layer_height_(layer_height) {
   total_time_ = time_.time_step;
+  layers_.resize(effect_.params_.size());
   for (const PF_ParamDef& def : effect_.params_)
     tracks_.push_back(Track{DefaultValue(def, layer_width_, layer_height_), {}});
   const auto params = ParamsAt(0, {});
@@ -393,37 +399,220 @@ ParamValue Instance::ValueAt(int index, A_long time) const {
   return v;
 }
 
+// A layer parameter's binding and the image last loaded for it.
+struct Instance::LayerFeed {
+  LayerSource source;
+  bool cached = false;
+  int64_t frame = 0;  // the sequence frame held in `world`
+  World world;
+};
+
+BufferSize BufferSizeFor(A_long full_width, A_long full_height, const RenderSettings& settings) {
+  return BufferSize{ScaledSize(full_width, settings.downsample_x.num, A_long(settings.downsample_x.den)),
+                    ScaledSize(full_height, settings.downsample_y.num, A_long(settings.downsample_y.den))};
+}
+
+World DownsampledWorld(const PF_EffectWorld& full, const RenderSettings& settings, A_long pad_bytes) {
+  const BufferSize size = BufferSizeFor(full.width, full.height, settings);
+  World w(size.width, size.height, pad_bytes);
+  if (size.width > 0 && size.height > 0) ScaledCopy(full, w.pf());
+  return w;
+}
+
+namespace {
+
+std::string SizeText(A_long w, A_long h) { return std::to_string(w) + "x" + std::to_string(h); }
+
+A_long PaddingOf(const PF_EffectWorld& w) { return std::max<A_long>(w.rowbytes - 4 * w.width, 0); }
+
+}  // namespace
+
+CommandResult Instance::RenderFrame(A_long time, PF_EffectWorld& input, World& output,
+                                    const RenderSettings& settings) {
+  const BufferSize size = BufferSizeAt(settings);
+  if (output.width() != size.width || output.height() != size.height)
+    output = World(size.width, size.height, PaddingOf(output.pf()));
+  return RenderFrame(time, input, output.pf(), settings);
+}
+
 CommandResult Instance::RenderFrame(A_long time, PF_EffectWorld& input, PF_EffectWorld& output,
                                     const RenderSettings& settings) {
-  if (input.width != output.width || input.height != output.height)
-    throw HostError("input and output buffers differ in size");
+  const BufferSize size = BufferSizeAt(settings);
+  const bool full = input.width == layer_width_ && input.height == layer_height_;
+  if (!full && (input.width != size.width || input.height != size.height))
+    throw HostError("the input is " + SizeText(input.width, input.height) + "; expected the layer's " +
+                    SizeText(layer_width_, layer_height_) + " or the buffer's " + SizeText(size.width, size.height));
+  if (output.width != size.width || output.height != size.height)
+    throw HostError("the output is " + SizeText(output.width, output.height) + "; expected the buffer's " +
+                    SizeText(size.width, size.height));
   if (!input.data || !output.data) throw HostError("render buffers must hold pixels");
   if (input.data == output.data) throw HostError("the output must be a buffer of its own");
+
+  // The plug-in's input: the box reduction of the full layer when downsampling.
+  World reduced;
+  PF_EffectWorld* in_world = &input;
+  if (full && (size.width != input.width || size.height != input.height)) {
+    reduced = DownsampledWorld(input, settings, PaddingOf(input));
+    in_world = &reduced.pf();
+  }
+  struct CurrentInput {
+    Instance& inst;
+    ~CurrentInput() { inst.current_input_ = nullptr; }
+  } current{*this};
+  current_input_ = &input;
+  current_input_full_ = full;
+  service_error_.clear();
+
+  // The other layer parameters at this time, reduced like the input.
+  std::vector<World> layer_worlds;
+  std::vector<std::pair<size_t, PF_EffectWorld>> layer_values;
+  for (size_t i = 1; i < effect_.params_.size(); ++i) {
+    if (effect_.params_[i].param_type != PF_Param_LAYER) continue;
+    const LayerSource source = SourceOf(int(i));
+    if (source.kind == LayerSource::Kind::kNone) continue;
+    if (source.kind == LayerSource::Kind::kSelf && !(layers_[0] && layers_[0]->source.kind == LayerSource::Kind::kImage)) {
+      layer_values.emplace_back(i, *in_world);
+      continue;
+    }
+    bool layer_full = true;
+    const PF_EffectWorld* layer = LayerAt(int(i), time, time_.time_scale, layer_full);
+    if (!layer) continue;
+    if (layer_full) {
+      layer_worlds.push_back(DownsampledWorld(*layer, settings, PaddingOf(input)));
+    } else {
+      layer_worlds.emplace_back(layer->width, layer->height, PaddingOf(input));
+      ScaledCopy(*layer, layer_worlds.back().pf());
+    }
+    layer_values.emplace_back(i, layer_worlds.back().pf());
+  }
+
   // The output starts as transparent black, padding included.
   std::memset(output.data, 0, size_t(output.rowbytes) * size_t(output.height));
 
   auto make_params = [&](std::vector<PF_ParamDef>& defs, std::vector<PF_ParamDef*>& ptrs) {
     defs = ParamsAt(time, settings);
-    defs[0].u.ld = input;
+    defs[0].u.ld = *in_world;
     defs[0].u.ld.dephault = PF_LayerDefault_MYSELF;
+    for (const auto& [index, world] : layer_values) {
+      const A_long dephault = defs[index].u.ld.dephault;
+      defs[index].u.ld = world;
+      defs[index].u.ld.dephault = dephault;
+    }
     ptrs.clear();
     for (auto& d : defs) ptrs.push_back(&d);
+  };
+  auto explain = [&](CommandResult& r) {
+    if (r.err && r.message.empty() && !service_error_.empty()) r.message = service_error_;
   };
   std::vector<PF_ParamDef> defs;
   std::vector<PF_ParamDef*> ptrs;
   make_params(defs, ptrs);
   CommandResult setup = Run(PF_Cmd_FRAME_SETUP, time, ptrs.data(), &output, nullptr, settings);
-  if (setup.err) return setup;
+  if (setup.err) {
+    explain(setup);
+    return setup;
+  }
   if (setup.out_flags & PF_OutFlag_NOP_RENDER) {
-    for (A_long y = 0; y < input.height; ++y)
+    for (A_long y = 0; y < in_world->height; ++y)
       std::memcpy(reinterpret_cast<uint8_t*>(output.data) + size_t(y) * output.rowbytes,
-                  reinterpret_cast<const uint8_t*>(input.data) + size_t(y) * input.rowbytes, size_t(input.width) * 4);
+                  reinterpret_cast<const uint8_t*>(in_world->data) + size_t(y) * in_world->rowbytes,
+                  size_t(in_world->width) * 4);
     return setup;
   }
   make_params(defs, ptrs);  // fresh copies: FRAME_SETUP may have written into them
   CommandResult render = Run(PF_Cmd_RENDER, time, ptrs.data(), &output, nullptr, settings);
   if (render.message.empty()) render.message = setup.message;
+  explain(render);
   return render;
+}
+
+// ---------------------------------------------------------------------------
+// Layer parameters
+// ---------------------------------------------------------------------------
+LayerSource LayerSource::Image(ImageSource source, std::optional<FrameRate> rate) {
+  LayerSource s;
+  s.kind = Kind::kImage;
+  s.image = std::make_shared<const ImageSource>(std::move(source));
+  s.rate = rate;
+  return s;
+}
+
+void Instance::BindLayer(int index, LayerSource source) {
+  if (index < 0 || size_t(index) >= effect_.params_.size() ||
+      effect_.params_[size_t(index)].param_type != PF_Param_LAYER)
+    throw HostError("parameter " + std::to_string(index) + " is not a layer");
+  if (source.kind == LayerSource::Kind::kImage && !source.image) throw HostError("a layer image needs a source");
+  if (source.rate && (source.rate->num <= 0 || source.rate->den <= 0))
+    throw HostError("a layer's frame rate must be positive");
+  if (index == 0 && source.kind == LayerSource::Kind::kNone)
+    throw HostError("the effect's own layer cannot be none");
+  auto feed = std::make_shared<LayerFeed>();
+  feed->source = std::move(source);
+  layers_[size_t(index)] = std::move(feed);
+}
+
+LayerSource Instance::SourceOf(int index) const {
+  if (layers_[size_t(index)]) return layers_[size_t(index)]->source;
+  if (index == 0 || effect_.params_[size_t(index)].u.ld.dephault == PF_LayerDefault_MYSELF) return LayerSource::Self();
+  return LayerSource::None();
+}
+
+// The layer's image at `what_time` (in units of `time_scale`): NULL for no
+// layer; `full_size` tells whether it is at full resolution (a source
+// image, or the render's full input) or already at the buffer size.
+const PF_EffectWorld* Instance::LayerAt(int index, A_long what_time, A_u_long time_scale, bool& full_size) {
+  const LayerSource source = SourceOf(index);
+  if (source.kind == LayerSource::Kind::kNone) return nullptr;
+  if (source.kind == LayerSource::Kind::kSelf) {
+    if (index != 0) return LayerAt(0, what_time, time_scale, full_size);
+    if (!current_input_) throw HostError("the effect's own layer is only known during a render");
+    full_size = current_input_full_;
+    return current_input_;
+  }
+  LayerFeed& feed = *layers_[size_t(index)];
+  const ImageSource& image = *feed.source.image;
+  full_size = true;
+  int64_t frame = 0;
+  if (image.kind == SourceKind::kSequence) {
+    // Frames per second as a ratio: the layer's own rate, else the instance's.
+    const Wide per_second_num = feed.source.rate ? Wide(feed.source.rate->num) : Wide(time_.time_scale);
+    const Wide per_second_den = feed.source.rate ? Wide(feed.source.rate->den) : Wide(time_.time_step);
+    const Wide n = Wide(what_time) * per_second_num, d = Wide(time_scale) * per_second_den;
+    Wide f = n / d;
+    if (n % d != 0 && n < 0) --f;  // floor
+    frame = SequenceFrameAt(image, int64_t(std::clamp<Wide>(f, INT64_MIN / 2, INT64_MAX / 2)), 1);
+  }
+  if (!feed.cached || feed.frame != frame) {
+    feed.cached = false;
+    feed.world = LoadSource(image, frame, 1, 0);
+    feed.frame = frame;
+    feed.cached = true;
+  }
+  return &feed.world.pf();
+}
+
+PF_Err Instance::CheckoutLayer(int index, A_long what_time, A_u_long time_scale, const RenderSettings& settings,
+                               PF_ParamDef* param, const void* owner, A_long pad_bytes) {
+  const PF_ParamDef& def = effect_.params_[size_t(index)];
+  bool full = true;
+  const PF_EffectWorld* layer = LayerAt(index, what_time, time_scale, full);
+  *param = def;
+  param->u.ld = PF_LayerDef{};
+  param->u.ld.dephault = def.u.ld.dephault;
+  if (!layer || !layer->data) return PF_Err_NONE;  // no layer: a checkout without pixels
+  const BufferSize size = full ? BufferSizeFor(layer->width, layer->height, settings)
+                               : BufferSize{layer->width, layer->height};
+  PF_EffectWorld world;
+  if (PF_Err e = NewCheckoutWorld(owner, size.width, size.height, pad_bytes, &world)) return e;
+  try {
+    ScaledCopy(*layer, world);
+  } catch (...) {
+    ReleaseCheckout(world.data);
+    throw;
+  }
+  param->u.ld = world;
+  param->u.ld.dephault = def.u.ld.dephault;
+  return PF_Err_NONE;
 }
 
 CommandResult Instance::Command(PF_Cmd cmd, A_long time, void* extra) {
@@ -459,10 +648,22 @@ PF_Err CheckoutParamFor(CallContext& ctx, PF_ParamIndex index, A_long what_time,
   const Effect& effect = *ctx.effect;
   if (index < 0 || size_t(index) >= effect.params().size()) return PF_Err_INVALID_INDEX;
   const PF_ParamDef& def = effect.params()[size_t(index)];
-  // Layer checkouts are not served yet.
-  if (def.param_type == PF_Param_LAYER) return PF_Err_BAD_CALLBACK_PARAM;
   Instance* inst = ctx.instance;
   if (!inst || time_scale == 0) return PF_Err_BAD_CALLBACK_PARAM;
+  if (def.param_type == PF_Param_LAYER) {
+    // Nothing may be thrown into the plug-in: failures become error codes,
+    // with the reason kept for the caller of the render.
+    try {
+      return inst->CheckoutLayer(index, what_time, time_scale, ctx.settings, param, &ctx,
+                                 ctx.host->options().pad_rows);
+    } catch (const std::bad_alloc&) {
+      inst->service_error_ = "out of memory checking out a layer";
+      return PF_Err_OUT_OF_MEMORY;
+    } catch (const std::exception& e) {
+      inst->service_error_ = std::string("checking out layer ") + std::to_string(index) + ": " + e.what();
+      return PF_Err_BAD_CALLBACK_PARAM;
+    }
+  }
   A_long t = what_time;
   if (time_scale != inst->time_.time_scale)
     t = Clamp32(DivRoundHalfUp(Wide(what_time) * inst->time_.time_scale, Wide(time_scale)));

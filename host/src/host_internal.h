@@ -43,6 +43,14 @@ CallContext* ContextOf(PF_ProgPtr ref);
 // whose effect_ref is `owner` and not released by it.
 void ReleaseAllOwnedBy(const void* owner);
 
+// Pixels of checked-out layers: transparent black, counted by
+// LiveCheckoutCount and owned by the effect whose effect_ref is `owner`.
+PF_Err NewCheckoutWorld(const void* owner, A_long width, A_long height, A_long pad_bytes, PF_EffectWorld* world);
+// Frees a checkout's pixels; false when `data` is not a live checkout.
+bool ReleaseCheckout(void* data);
+// Frees the checkouts of `owner` that were never checked in.
+void ReleaseCheckoutsOwnedBy(const void* owner);
+
 // Counts one call of `service` against the current host's injector.
 PF_Err Inject(CallContext* ctx, std::string_view service);
 

@@ -17,12 +17,11 @@
 #include <unordered_map>
 #include <unordered_set>
 #include <new>
+#include <stdexcept>
 #include <vector>
 
-#if __has_include(<ombrix/host/pixel_ops.h>)
 #include <ombrix/host/pixel_ops.h>
-#define OMBRIX_HAVE_PIXEL_OPS 1
-#endif
+#include <ombrix/platform/headless.h>
 
 namespace ombrix {
 
@@ -62,6 +61,7 @@ struct Registries {
   std::unordered_map<PF_Handle, const void*> handles;
   std::unordered_map<void*, const void*> worlds;
   std::unordered_map<void*, const void*> blocks;
+  std::unordered_map<void*, const void*> checkouts;  // pixels of checked-out layers
 };
 
 Registries& Reg() {
@@ -126,7 +126,7 @@ void ReleaseAllOwnedBy(const void* owner) {
       } else {
         ++it;
       }
-    for (auto* table : {&Reg().worlds, &Reg().blocks})
+    for (auto* table : {&Reg().worlds, &Reg().blocks, &Reg().checkouts})
       for (auto it = table->begin(); it != table->end();)
         if (it->second == owner) {
           memory.push_back(it->first);
@@ -155,6 +155,56 @@ size_t LiveWorldCount() {
 size_t LiveBlockCount() {
   std::lock_guard lock(Reg().mutex);
   return Reg().blocks.size();
+}
+
+size_t LiveCheckoutCount() {
+  std::lock_guard lock(Reg().mutex);
+  return Reg().checkouts.size();
+}
+
+PF_Err NewCheckoutWorld(const void* owner, A_long width, A_long height, A_long pad_bytes, PF_EffectWorld* world) {
+  if (width <= 0 || height <= 0 || pad_bytes < 0) return PF_Err_BAD_CALLBACK_PARAM;
+  const int64_t rowbytes = int64_t(width) * 4 + pad_bytes;
+  if (rowbytes > INT32_MAX) return PF_Err_OUT_OF_MEMORY;
+  void* data = std::calloc(size_t(rowbytes) * size_t(height), 1);
+  if (!data) return PF_Err_OUT_OF_MEMORY;
+  {
+    std::lock_guard lock(Reg().mutex);
+    Reg().checkouts.emplace(data, owner);
+  }
+  *world = PF_EffectWorld{};
+  world->data = static_cast<PF_PixelPtr>(data);
+  world->rowbytes = A_long(rowbytes);
+  world->width = width;
+  world->height = height;
+  world->extent_hint = PF_Rect{0, 0, width, height};
+  world->pix_aspect_ratio = PF_RationalScale{1, 1};
+  return PF_Err_NONE;
+}
+
+bool ReleaseCheckout(void* data) {
+  if (!data) return false;
+  {
+    std::lock_guard lock(Reg().mutex);
+    if (Reg().checkouts.erase(data) == 0) return false;
+  }
+  std::free(data);
+  return true;
+}
+
+void ReleaseCheckoutsOwnedBy(const void* owner) {
+  std::vector<void*> memory;
+  {
+    std::lock_guard lock(Reg().mutex);
+    for (auto it = Reg().checkouts.begin(); it != Reg().checkouts.end();)
+      if (it->second == owner) {
+        memory.push_back(it->first);
+        it = Reg().checkouts.erase(it);
+      } else {
+        ++it;
+      }
+  }
+  for (void* p : memory) std::free(p);
 }
 
 namespace {
@@ -212,7 +262,13 @@ PF_Err SvcCheckinParam(PF_ProgPtr ref, PF_ParamDef* param) {
   if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
   if (PF_Err e = Inject(ctx, "checkin_param")) return e;
   if (!param) return PF_Err_BAD_CALLBACK_PARAM;
-  // Non-layer checkouts hold no host resources.
+  // Only layers with pixels hold host memory; other checkouts, and a layer
+  // checked out empty, hold nothing.
+  if (param->param_type != PF_Param_LAYER || !param->u.ld.data) return PF_Err_NONE;
+  if (!ReleaseCheckout(param->u.ld.data)) return PF_Err_BAD_CALLBACK_PARAM;  // not ours, or checked in twice
+  const A_long dephault = param->u.ld.dephault;
+  param->u.ld = PF_LayerDef{};
+  param->u.ld.dephault = dephault;
   return PF_Err_NONE;
 }
 
@@ -420,7 +476,6 @@ PF_Err SvcCopy(PF_ProgPtr ref, PF_EffectWorld* src, PF_EffectWorld* dst, PF_Rect
       std::memmove(PixelAt(*dst, dr.left, dr.top + y), PixelAt(*src, sr.left, sr.top + y), size_t(w) * 4);
     return PF_Err_NONE;
   }
-#ifdef OMBRIX_HAVE_PIXEL_OPS
   // Different sizes: the box reduction / enlargement between the two rects.
   try {
     PF_EffectWorld from = SubWorld(*src, sr);
@@ -438,10 +493,9 @@ PF_Err SvcCopy(PF_ProgPtr ref, PF_EffectWorld* src, PF_EffectWorld* dst, PF_Rect
     return PF_Err_NONE;
   } catch (const std::bad_alloc&) {
     return PF_Err_OUT_OF_MEMORY;
+  } catch (const std::length_error&) {
+    return PF_Err_OUT_OF_MEMORY;
   }
-#else
-  return PF_Err_BAD_CALLBACK_PARAM;
-#endif
 }
 
 PF_Err SvcFill(PF_ProgPtr ref, const PF_Pixel* color, const PF_Rect* dst_rect, PF_EffectWorld* world) {
@@ -503,20 +557,22 @@ PF_Err SvcDisposeWorld(PF_ProgPtr ref, PF_EffectWorld* world) {
 // ---------------------------------------------------------------------------
 // Sampling, colour conversion, callbacks and platform data
 // ---------------------------------------------------------------------------
-PF_Err SvcSubpixelSample(PF_ProgPtr ref, PF_Fixed, PF_Fixed, const PF_SampPB* params, PF_Pixel* dst) {
+PF_Err SvcSubpixelSample(PF_ProgPtr ref, PF_Fixed x, PF_Fixed y, const PF_SampPB* params, PF_Pixel* dst) {
   CallContext* ctx = ContextOf(ref);
   if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
   if (PF_Err e = Inject(ctx, "subpixel_sample")) return e;
   if (!params || !params->src || !dst) return PF_Err_BAD_CALLBACK_PARAM;
-  return PF_Err_BAD_CALLBACK_PARAM;  // sampling is not served yet
+  *dst = SubpixelSample(*params->src, x, y);
+  return PF_Err_NONE;
 }
 
-PF_Err SvcAreaSample(PF_ProgPtr ref, PF_Fixed, PF_Fixed, const PF_SampPB* params, PF_Pixel* dst) {
+PF_Err SvcAreaSample(PF_ProgPtr ref, PF_Fixed x, PF_Fixed y, const PF_SampPB* params, PF_Pixel* dst) {
   CallContext* ctx = ContextOf(ref);
   if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
   if (PF_Err e = Inject(ctx, "area_sample")) return e;
   if (!params || !params->src || !dst) return PF_Err_BAD_CALLBACK_PARAM;
-  return PF_Err_BAD_CALLBACK_PARAM;  // sampling is not served yet
+  *dst = AreaSample(*params->src, x, y, params->x_radius, params->y_radius);
+  return PF_Err_NONE;
 }
 
 PF_Err SvcRgbToHls(PF_ProgPtr ref, PF_Pixel* rgb, PF_HLS_Pixel hls) {
@@ -524,7 +580,8 @@ PF_Err SvcRgbToHls(PF_ProgPtr ref, PF_Pixel* rgb, PF_HLS_Pixel hls) {
   if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
   if (PF_Err e = Inject(ctx, "RGBtoHLS")) return e;
   if (!rgb || !hls) return PF_Err_BAD_CALLBACK_PARAM;
-  return PF_Err_BAD_CALLBACK_PARAM;  // colour conversion is not served yet
+  RgbToHls(*rgb, hls);
+  return PF_Err_NONE;
 }
 
 PF_Err SvcHlsToRgb(PF_ProgPtr ref, PF_HLS_Pixel hls, PF_Pixel* rgb) {
@@ -532,7 +589,8 @@ PF_Err SvcHlsToRgb(PF_ProgPtr ref, PF_HLS_Pixel hls, PF_Pixel* rgb) {
   if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
   if (PF_Err e = Inject(ctx, "HLStoRGB")) return e;
   if (!rgb || !hls) return PF_Err_BAD_CALLBACK_PARAM;
-  return PF_Err_BAD_CALLBACK_PARAM;  // colour conversion is not served yet
+  HlsToRgb(hls, *rgb);
+  return PF_Err_NONE;
 }
 
 PF_Err SvcGetCallbackAddr(PF_ProgPtr ref, PF_Quality, A_long, A_long, void** fn_ptr) {
@@ -540,7 +598,7 @@ PF_Err SvcGetCallbackAddr(PF_ProgPtr ref, PF_Quality, A_long, A_long, void** fn_
   if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
   if (PF_Err e = Inject(ctx, "get_callback_addr")) return e;
   if (fn_ptr) *fn_ptr = nullptr;
-  return PF_Err_BAD_CALLBACK_PARAM;  // no routine is offered yet, the smoothing routine included
+  return PF_Err_BAD_CALLBACK_PARAM;  // no routine is offered yet; the smoothing routine (-2) comes later
 }
 
 PF_Err SvcGetPlatformData(PF_ProgPtr ref, A_long which, void* data) {
@@ -549,8 +607,8 @@ PF_Err SvcGetPlatformData(PF_ProgPtr ref, A_long which, void* data) {
   if (PF_Err e = Inject(ctx, "get_platform_data")) return e;
   if (!data) return PF_Err_BAD_CALLBACK_PARAM;
   if (which == PF_PlatData_MAIN_WND) {
-    // Headless: there is no main window; dialogs get no parent.
-    *static_cast<void**>(data) = nullptr;
+    // The platform layer's main window: the parent of the plug-ins' dialogs.
+    *static_cast<void**>(data) = ombrix::platform::MainWindow();
     return PF_Err_NONE;
   }
   return PF_Err_BAD_CALLBACK_PARAM;

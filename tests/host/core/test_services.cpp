@@ -281,16 +281,15 @@ TEST_F(Services, BasicSuiteRefusesUnknownSuitesAndManagesBlocks) {
   EXPECT_EQ(LiveBlockCount(), before);
 }
 
-TEST_F(Services, CallbackAddressPlatformDataAndCheckoutOutsideAnInstance) {
+TEST_F(Services, CallbackAddressAndCheckoutOutsideAnInstance) {
   void* fn = &fn;
   EXPECT_EQ(in.utils->get_callback_addr(in.effect_ref, PF_Quality_HI, 0, PF_Callback_SMOOTH, &fn),
             PF_Err_BAD_CALLBACK_PARAM);
   EXPECT_EQ(fn, nullptr);
-  void* wnd = &wnd;
-  EXPECT_EQ(in.utils->get_platform_data(in.effect_ref, PF_PlatData_MAIN_WND, &wnd), PF_Err_NONE);
-  EXPECT_EQ(wnd, nullptr);
+  void* wnd = nullptr;
+  EXPECT_EQ(in.utils->get_platform_data(in.effect_ref, PF_PlatData_EXE_FILE_PATH, &wnd), PF_Err_BAD_CALLBACK_PARAM);
   PF_ParamDef def{};
-  // No instance: no values to give. The input layer cannot be checked out yet.
+  // No instance: no values and no layers to give.
   EXPECT_EQ(in.inter.checkout_param(in.effect_ref, probe::kAmount, 0, 100, 2400, &def), PF_Err_BAD_CALLBACK_PARAM);
   EXPECT_EQ(in.inter.checkout_param(in.effect_ref, 0, 0, 100, 2400, &def), PF_Err_BAD_CALLBACK_PARAM);
   EXPECT_EQ(in.inter.checkout_param(in.effect_ref, 99, 0, 100, 2400, &def), PF_Err_INVALID_INDEX);

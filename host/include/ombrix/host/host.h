@@ -307,6 +307,41 @@ struct RenderSettings {
   PF_Quality quality = PF_Quality_HI;
 };
 
+// The size of a buffer at the settings' downsample factors: ceil(full x n/d)
+// on each axis (the full size itself at 1/1).
+struct BufferSize {
+  A_long width = 0, height = 0;
+  bool operator==(const BufferSize&) const = default;
+};
+BufferSize BufferSizeFor(A_long full_width, A_long full_height, const RenderSettings& settings);
+
+// The box reduction of a full-resolution image to its buffer size at the
+// settings' downsample factors (an exact copy at 1/1), with `pad_bytes` of
+// padding per row.
+World DownsampledWorld(const PF_EffectWorld& full, const RenderSettings& settings, A_long pad_bytes = 0);
+
+// Live layers checked out through checkout_param and not yet checked in,
+// process-wide.
+size_t LiveCheckoutCount();
+
+struct ImageSource;  // image_io.h
+
+// What a layer parameter shows. kSelf: the effect's own layer (the
+// instance's input). kNone: no layer (a checkout succeeds with no pixels).
+// kImage: an image file, image sequence, solid or test card; a sequence's
+// frame f shows from f / rate seconds up to the next frame (the instance's
+// frame rate unless `rate` is given), holding its end frames outside its range.
+struct LayerSource {
+  enum class Kind { kSelf, kNone, kImage };
+  Kind kind = Kind::kSelf;
+  std::shared_ptr<const ImageSource> image;
+  std::optional<FrameRate> rate;
+
+  static LayerSource Self() { return {}; }
+  static LayerSource None() { return {Kind::kNone, nullptr, std::nullopt}; }
+  static LayerSource Image(ImageSource source, std::optional<FrameRate> rate = {});
+};
+
 struct CommandResult {
   PF_Err err = PF_Err_NONE;
   A_long out_flags = 0;
@@ -335,9 +370,28 @@ class Instance {
   ParamValue ValueAt(int index, A_long time) const;
 
   // FRAME_SETUP then RENDER (skipped, with the input copied, when FRAME_SETUP
-  // set NOP_RENDER). `input` and `output` have the same size: the buffer size.
+  // set NOP_RENDER). `input` is the layer at full resolution (the layer size
+  // given at construction), reduced by the host to the buffer size when the
+  // settings downsample, or an input already at the buffer size, used as
+  // it is. `output` must be of the buffer size (BufferSizeFor).
   CommandResult RenderFrame(A_long time, PF_EffectWorld& input, PF_EffectWorld& output,
                             const RenderSettings& settings = {});
+  // The same with an output world that is resized to the buffer size when
+  // it differs (keeping its row padding).
+  CommandResult RenderFrame(A_long time, PF_EffectWorld& input, World& output,
+                            const RenderSettings& settings = {});
+  BufferSize BufferSizeAt(const RenderSettings& settings) const {
+    return BufferSizeFor(layer_width_, layer_height_, settings);
+  }
+
+  // Binds a layer parameter (by index) to what it shows, at RENDER and in
+  // checkouts at any time. Unbound layer parameters follow their registered
+  // default (the own layer, or none). Index 0 is the effect's own layer:
+  // binding it to an image source tells the host what the input is at other
+  // times (checkouts of the own layer then load it; otherwise they show the
+  // input of the current render at every time). Throws HostError for an
+  // index that is not a layer parameter, or kNone for index 0.
+  void BindLayer(int index, LayerSource source);
 
   // Any other command with this instance's sequence data.
   CommandResult Command(PF_Cmd cmd, A_long time = 0, void* extra = nullptr);
@@ -359,6 +413,15 @@ class Instance {
   PF_Handle sequence_data_ = nullptr;
   A_long total_time_ = 0;
   CommandResult setup_result_;
+  struct LayerFeed;
+  std::vector<std::shared_ptr<LayerFeed>> layers_;  // per parameter index; NULL: the default
+  const PF_EffectWorld* current_input_ = nullptr;   // during RenderFrame
+  bool current_input_full_ = false;                 // at the layer's full size (else the buffer's)
+  std::string service_error_;                       // why a service failed during the last command
+  LayerSource SourceOf(int index) const;
+  PF_Err CheckoutLayer(int index, A_long what_time, A_u_long time_scale, const RenderSettings& settings,
+                       PF_ParamDef* param, const void* owner, A_long pad_bytes);
+  const PF_EffectWorld* LayerAt(int index, A_long what_time, A_u_long time_scale, bool& full_size);
   friend PF_Err CheckoutParamFor(struct CallContext&, PF_ParamIndex, A_long, A_long,
                                  A_u_long, PF_ParamDef*);
   CommandResult Run(PF_Cmd cmd, A_long time, PF_ParamDef** params, PF_LayerDef* output,

@@ -1,0 +1,22 @@
+// The parameters and modes of the services probe plug-in.
+#pragma once
+
+namespace svcprobe {
+
+// Parameter indices (0 is the input layer).
+enum Param { kMode = 1, kShiftX, kShiftY, kRadiusX, kRadiusY, kOffset, kOther, kParamCount };
+
+// What RENDER does.
+enum Mode {
+  kSubpixel = 0,           // each output pixel (x, y) = subpixel_sample(input, x + Shift X, y + Shift Y)
+  kArea = 1,               // the same through area_sample with Radius X and Y
+  kHueShift = 2,           // RGBtoHLS, hue + Shift X, HLStoRGB
+  kCheckout = 3,           // checks "Other" out at Offset frames from now, shows it, checks it in
+  kCheckoutSelf = 4,       // the same with the own layer (index 0)
+  kCheckoutKeep = 5,       // checks "Other" out and never checks it in
+  kCheckoutFineScale = 6,  // as kCheckout, with the time given in units three times finer
+  kRenderLayer = 7,        // shows the value of "Other" handed to RENDER
+  kModeCount
+};
+
+}  // namespace svcprobe
