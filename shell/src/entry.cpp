@@ -13,16 +13,4 @@ PF_Err GlobalSetup(PF_InData*, PF_OutData* out_data, PF_ParamDef*[], PF_LayerDef
   return PF_Err_NONE;
 }
 
-void WriteAboutText(PF_InData* in_data, PF_OutData* out_data, const char* display_name) {
-  in_data->utils->ansi.sprintf(out_data->return_msg, "%s, v%d.%d  %s\r\r%s", display_name, 1, 0,
-                               kLegalNotice, kAboutHint);
-}
-
-PF_Err About(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef*[], PF_LayerDef*, void*) {
-  // An Alt-click opens the vendor's web page instead of the text; that branch
-  // joins here with the platform layer's key state and launcher.
-  WriteAboutText(in_data, out_data, kPluginRow.display_name);
-  return PF_Err_NONE;
-}
-
 }  // namespace pf

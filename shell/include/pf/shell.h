@@ -53,9 +53,45 @@ inline PF_Err DispatchByTable(const Handler (&handlers)[kDispatchedCommands], PF
 PF_Err GlobalSetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
                    PF_LayerDef* output, void* extra);
 
-// PF_Cmd_ABOUT: the about text with the row's display name; always returns 0.
+// PF_Cmd_ABOUT: the about text with the row's display name, or, while the Alt
+// key is down, the vendor's web page in the user's browser ("Failed to launch
+// web browser." when it cannot be started). Always returns 0.
 PF_Err About(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
              PF_LayerDef* output, void* extra);
+// The same with the key tested through MacKeyState(58) (Paint).
+PF_Err AboutMacKey(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
+                   PF_LayerDef* output, void* extra);
+// The same, also reading the launcher's record first and not calling the
+// launcher when its mode says to do nothing (Lenswarp); the outcome is that
+// of About.
+PF_Err AboutPrechecked(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
+                       PF_LayerDef* output, void* extra);
+
+// The key's state word (bit 15: down) for a Macintosh key code: 53 Escape,
+// 55 Control, 56 Shift, 58 Alt; any other code is asked for unchanged.
+uint16_t MacKeyState(int mac_key_code);
+
+// The launcher's record: the registry value of kHelpPrefsKey, exactly 264
+// bytes of binary data, integers little-endian.
+inline constexpr const char* kHelpPrefsKey = "Software\\Kestrane\\Ombrix One";
+inline constexpr uint32_t kHelpPrefsSize = 264;
+struct HelpPrefs {
+  uint8_t bytes[kHelpPrefsSize];  // mode (4), local_root (count byte + 255), reserved (4)
+};
+// Mode 2, local_root "file:///[root]/OBX_WWW/" (count 23), reserved 0.
+HelpPrefs DefaultHelpPrefs();
+uint32_t HelpPrefsMode(const HelpPrefs& prefs);
+// Reads the record; false (and `prefs` undefined) when it is missing, not
+// binary or not exactly 264 bytes.
+bool ReadHelpPrefs(HelpPrefs* prefs);
+
+inline constexpr const char* kWebAddress = "http://www.kestrane.com/ombrix/";
+inline constexpr const char* kMsgLaunchFailed = "Failed to launch web browser.";
+
+// Opens kWebAddress in the program the system associates with HTML files,
+// through the launcher's record. 0 when started or when the record's mode
+// says to do nothing, -1 when no browser could be started.
+int16_t LaunchWebPage();
 
 // Writes "<display name>, v1.0  <legal notice>\r\r\rAlt-click <About> to go to
 // web page." into out_data->return_msg through the host's sprintf.
