@@ -1,6 +1,8 @@
 // The host object: options, failure injection, thread pool, message sink.
 #include "host_internal.h"
 
+#include <ombrix/platform/headless.h>
+
 #include <cstdio>
 #include <iostream>
 
@@ -8,6 +10,9 @@ namespace ombrix {
 
 Host::Host(HostOptions options) : options_(std::move(options)) {
   pool_ = std::make_unique<ThreadPool>(options_.threads);
+  // The registry the plug-ins see (the web-page launcher's record, Paint's
+  // preferences) lives where the host was told; otherwise the user's.
+  if (!options_.registry_dir.empty()) platform::SetRegistryDirectory(options_.registry_dir.string());
   on_message = [](std::string_view msg) {
     std::fwrite(msg.data(), 1, msg.size(), stderr);
     std::fputc('\n', stderr);

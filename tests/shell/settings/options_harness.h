@@ -62,8 +62,10 @@ struct OptionsTest : ::testing::Test {
     ombrix::HostOptions options;
     options.threads = 1;
     options.registry_dir = dir.path / "reg";
-    plat::SetRegistryDirectory((dir.path / "reg").string());
+    plat::SetRegistryDirectory((dir.path / "unused").string());
     host = std::make_unique<ombrix::Host>(options);
+    // The host puts the plug-ins' registry where it was told.
+    ASSERT_EQ(fs::path(plat::RegistryDirectory()), dir.path / "reg");
     host->on_message = [this](std::string_view m) { messages.emplace_back(m); };
   }
 
