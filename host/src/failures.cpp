@@ -19,30 +19,42 @@ constexpr std::array<std::string_view, 23> kServiceNames = {
 
 std::span<const std::string_view> FailureInjector::ServiceNames() { return kServiceNames; }
 
+namespace {
+
+// The position of `service` in kServiceNames, or -1. Services count
+// themselves on every call (per pixel for the samplers), so this is a short
+// scan with no allocation and no lock.
+int ServiceIndex(std::string_view service) {
+  for (size_t i = 0; i < kServiceNames.size(); ++i)
+    if (kServiceNames[i] == service) return int(i);
+  return -1;
+}
+
+}  // namespace
+
 void FailureInjector::Arm(std::string service, int nth_call, PF_Err err) {
-  if (std::find(kServiceNames.begin(), kServiceNames.end(), service) == kServiceNames.end())
-    throw HostError("cannot inject a failure into unknown service '" + service + "'");
+  const int index = ServiceIndex(service);
+  if (index < 0) throw HostError("cannot inject a failure into unknown service '" + service + "'");
   if (nth_call < 1) throw HostError("failure injection: call number must be 1 or more");
   std::lock_guard lock(mutex_);
-  int base = 0;
-  if (auto it = calls_.find(service); it != calls_.end()) base = it->second;
-  armed_[service].push_back(Arm_{base + nth_call, err});
+  armed_[service].push_back(Arm_{calls_[index].load() + nth_call, err});
   any_armed_ = true;
 }
 
 void FailureInjector::Clear() {
+  static_assert(kServiceNames.size() <= kMaxServices);
   std::lock_guard lock(mutex_);
-  calls_.clear();
+  for (auto& c : calls_) c = 0;
   armed_.clear();
   any_armed_ = false;
 }
 
 PF_Err FailureInjector::Check(std::string_view service) {
+  const int index = ServiceIndex(service);
+  if (index < 0) return PF_Err_NONE;
+  const int n = calls_[index].fetch_add(1) + 1;
+  if (!any_armed_.load(std::memory_order_acquire)) return PF_Err_NONE;
   std::lock_guard lock(mutex_);
-  auto it = calls_.find(service);
-  if (it == calls_.end()) it = calls_.emplace(std::string(service), 0).first;
-  int n = ++it->second;
-  if (!any_armed_) return PF_Err_NONE;
   auto a = armed_.find(service);
   if (a == armed_.end()) return PF_Err_NONE;
   for (const Arm_& arm : a->second)
@@ -51,9 +63,8 @@ PF_Err FailureInjector::Check(std::string_view service) {
 }
 
 int FailureInjector::Calls(std::string_view service) const {
-  std::lock_guard lock(mutex_);
-  auto it = calls_.find(service);
-  return it == calls_.end() ? 0 : it->second;
+  const int index = ServiceIndex(service);
+  return index < 0 ? 0 : calls_[index].load();
 }
 
 }  // namespace ombrix

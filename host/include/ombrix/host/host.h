@@ -110,9 +110,10 @@ class FailureInjector {
 
  private:
   struct Arm_ { int nth; PF_Err err; };
-  mutable std::mutex mutex_;
+  static constexpr int kMaxServices = 32;
+  mutable std::mutex mutex_;  // guards armed_
   std::atomic<bool> any_armed_{false};
-  std::map<std::string, int, std::less<>> calls_;
+  std::atomic<int> calls_[kMaxServices] = {};  // by position in ServiceNames()
   std::map<std::string, std::vector<Arm_>, std::less<>> armed_;
 };
 
