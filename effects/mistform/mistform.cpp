@@ -1,6 +1,8 @@
 // Mistform: fills the layer with gray fractal noise in eighteen types, keeping
 // the layer's alpha. The pattern evolves with "Evolution" and, through the
 // settings record, with a random seed and an optional loop period.
+#include <pf/dialogs.h>
+#include <pf/settings.h>
 #include <pf/shell.h>
 
 #include <noise/fractal.h>
@@ -8,6 +10,7 @@
 #include "kernels.h"
 
 OMBRIX_PLUGIN("OB Mistform", "obx Mistform", 11, 0, 0x21);
+OMBRIX_OPTIONS(kSeedEvolution);
 
 namespace {
 
@@ -55,17 +58,13 @@ PF_Err ParamsSetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef*[], PF_
 }
 
 // Seed, repeat and revolutions (words 1..3) from the settings record; false
-// when the host holds no record, or one too short to carry them.
+// when the host holds no record (or none of the record's size).
 bool ReadNoiseSettings(PF_InData* in_data, noise::NoiseSettings& settings) {
-  const PF_Handle h = in_data->sequence_data;
-  if (h == nullptr) return false;
-  if (in_data->utils->host_get_handle_size(h) < 4 * sizeof(int32_t)) return false;
-  const int32_t* words = static_cast<const int32_t*>(in_data->utils->host_lock_handle(h));
-  if (words == nullptr) return false;
-  settings.seed = words[1];
-  settings.repeat = words[2];
-  settings.revolutions = words[3];
-  in_data->utils->host_unlock_handle(h);
+  pf::NoiseSettings record;
+  if (!pf::ReadSettings(in_data, &record)) return false;
+  settings.seed = int32_t(record.words[1]);
+  settings.repeat = int32_t(record.words[2]);
+  settings.revolutions = int32_t(record.words[3]);
   return true;
 }
 
@@ -124,18 +123,18 @@ PF_Err Render(PF_InData* in_data, PF_OutData*, PF_ParamDef* params[], PF_LayerDe
 }
 
 constexpr pf::Handler kHandlers[pf::kDispatchedCommands] = {
-    pf::About,    // 0 about
-    pf::GlobalSetup,  // 1 global setup
-    nullptr,      // 2
-    nullptr,      // 3 global setdown
-    ParamsSetup,  // 4 parameters
-    nullptr,      // 5 sequence setup
-    nullptr,      // 6 sequence resetup
-    nullptr,      // 7 sequence flatten
-    nullptr,      // 8 sequence setdown
-    nullptr,      // 9 options dialog
-    nullptr,      // 10 frame setup
-    Render,       // 11 render
+    pf::About,             // 0 about
+    pf::GlobalSetup,       // 1 global setup
+    nullptr,               // 2
+    nullptr,               // 3 global setdown
+    ParamsSetup,           // 4 parameters
+    pf::SequenceSetup,     // 5 sequence setup
+    pf::SequenceResetup,   // 6 sequence resetup
+    nullptr,               // 7 sequence flatten
+    pf::SequenceSetdown,   // 8 sequence setdown
+    pf::DoDialog,          // 9 options dialog
+    nullptr,               // 10 frame setup
+    Render,                // 11 render
 };
 
 }  // namespace
@@ -144,5 +143,5 @@ OMBRIX_ENTRY(MistformMain);
 
 PF_Err MistformMain(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
                     PF_LayerDef* output, void* extra) {
-  return pf::DispatchByTable(kHandlers, cmd, in_data, out_data, params, output, extra);
+  return pf::DispatchWithOptions(kHandlers, cmd, in_data, out_data, params, output, extra);
 }

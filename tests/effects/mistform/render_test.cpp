@@ -3,6 +3,7 @@
 // type, the zero-contrast fills, the octave cap, low quality, a reduced
 // buffer, the settings record and its absence.
 #include <ombrix/host/host.h>
+#include <ombrix/platform/headless.h>
 
 #include "reference.h"
 
@@ -319,10 +320,14 @@ TEST(MistformRender, OctaveCapAtScale20Complexity20) {
   }
 }
 
-// A 46x26 layer rendered at 1/2 into a 23x13 buffer: the frequency doubles,
-// the offset arrives in buffer pixels and the cap sees the doubled frequency.
+// A 46x26 layer rendered at 1/2 into a 23x13 buffer: the host reduces the
+// layer, the frequency doubles, the offset arrives in buffer pixels and the
+// cap sees the doubled frequency.
 TEST(MistformRender, HalfResolution) {
   Fixture f;
+  ombrix::RenderSettings half;
+  half.downsample_x = PF_RationalScale{1, 2};
+  half.downsample_y = PF_RationalScale{1, 2};
   for (int type : {2, 12, 17, 19}) {
     for (A_long pad : {A_long(0), kPad}) {
       SCOPED_TRACE(::testing::Message() << "type " << type << " pad " << pad);
@@ -335,13 +340,18 @@ TEST(MistformRender, HalfResolution) {
       v.offset_y = 6.0 * 0.5;
       Instance inst(f.effect, TimeBase{}, 2 * kW, 2 * kH);
       Apply(inst, v, 10.5, 6.0);
-      ombrix::RenderSettings half;
-      half.downsample_x = PF_RationalScale{1, 2};
-      half.downsample_y = PF_RationalScale{1, 2};
-      World in(kW, kH, pad), out(kW, kH, pad);
-      FillPattern(in, 17);
-      ASSERT_EQ(inst.RenderFrame(0, in.pf(), out.pf(), half).err, PF_Err_NONE);
-      ASSERT_TRUE(MatchesReference(in, out, v, nullptr));
+      ASSERT_EQ(inst.BufferSizeAt(half), (ombrix::BufferSize{kW, kH}));
+      World full(2 * kW, 2 * kH, pad), out(kW, kH, pad);
+      FillPattern(full, 17);
+      ASSERT_EQ(inst.RenderFrame(0, full.pf(), out.pf(), half).err, PF_Err_NONE);
+      const World reduced = ombrix::DownsampledWorld(full.pf(), half, pad);
+      ASSERT_TRUE(MatchesReference(reduced, out, v, nullptr));
+
+      // A buffer already at the reduced size is used as it is.
+      World small(kW, kH, pad), out2(kW, kH, pad);
+      FillPattern(small, 18);
+      ASSERT_EQ(inst.RenderFrame(0, small.pf(), out2.pf(), half).err, PF_Err_NONE);
+      ASSERT_TRUE(MatchesReference(small, out2, v, nullptr));
     }
   }
   // At Scale 20 and full resolution Complexity 5.25 stays; at 1/2 it is capped to 4.
@@ -393,6 +403,45 @@ TEST(MistformRender, SettingsRecordAndNone) {
   ASSERT_EQ(f.effect.Send(PF_Cmd_RENDER, in_data, out_data, params, &none.pf(), nullptr), PF_Err_NONE);
   ASSERT_TRUE(MatchesReference(in, none, v, nullptr));
   EXPECT_FALSE(ombrix::SamePixels(with.pf(), none.pf()));
+}
+
+// The record the host keeps: made with the defaults at sequence setup (seed
+// 0, no repeat: the same lattice as no record) and edited in the options
+// dialog, whose seed and loop then steer the pattern.
+TEST(MistformRender, OptionsDialogSteersThePattern) {
+  Fixture f;
+  Values v;
+  v.type = 3;
+  v.offset_x = 6;
+  v.offset_y = 5;
+  World in(kW, kH, kPad);
+  FillPattern(in, 12);
+
+  Instance inst(f.effect, TimeBase{}, kW, kH);
+  ASSERT_EQ(inst.setup_result().err, PF_Err_NONE);
+  EXPECT_EQ(inst.SequenceDataBytes(), Record(0, 0, 1));
+  Apply(inst, v, v.offset_x, v.offset_y);
+  World plain(kW, kH, kPad);
+  ASSERT_EQ(inst.RenderFrame(0, in.pf(), plain.pf()).err, PF_Err_NONE);
+  ASSERT_TRUE(MatchesReference(in, plain, v, nullptr));
+
+  ombrix::platform::DialogScript script;
+  std::string error;
+  ASSERT_TRUE(ombrix::platform::ParseDialogScript("text 1002=123456; check 1003=1; text 1004=1; ok", &script,
+                                                  &error))
+      << error;
+  ombrix::platform::PushDialogScript(script);
+  ASSERT_EQ(inst.Command(PF_Cmd_DO_DIALOG).err, PF_Err_NONE);
+  EXPECT_EQ(inst.SequenceDataBytes(), Record(123456, 1, 1));
+
+  const noise::NoiseSettings seeded{123456, 1, 1};
+  World at0(kW, kH, kPad), at360(kW, kH, kPad);
+  ASSERT_EQ(inst.RenderFrame(0, in.pf(), at0.pf()).err, PF_Err_NONE);
+  ASSERT_TRUE(MatchesReference(in, at0, v, &seeded));
+  EXPECT_FALSE(ombrix::SamePixels(at0.pf(), plain.pf()));
+  inst.SetValue(kEvolution, Scalar(360 * 65536));
+  ASSERT_EQ(inst.RenderFrame(0, in.pf(), at360.pf()).err, PF_Err_NONE);
+  EXPECT_TRUE(ombrix::SamePixels(at0.pf(), at360.pf()));
 }
 
 // A header item, or a value outside the list, renders nothing and succeeds.
