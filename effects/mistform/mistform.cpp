@@ -115,11 +115,10 @@ PF_Err Render(PF_InData* in_data, PF_OutData*, PF_ParamDef* params[], PF_LayerDe
     amplitude = amplitude / mistform::OctaveNormaliser(split.octaves, split.fraction);
   if (type == mistform::kTerrain) amplitude = amplitude * 4.0;
 
-  const mistform::Block block{&g_lattice, amplitude,  frequency,        split.octaves,
-                              split.fraction, ox,      oy,               mode,
-                              in_data->utils->ansi.pow, formula};
+  mistform::Block block{&g_lattice, amplitude, frequency, split.octaves, split.fraction,
+                        ox,         oy,        mode,      in_data->utils->ansi.pow, formula};
   return in_data->utils->iterate(in_data, 0, output->height, &params[kParamInput]->u.ld, nullptr,
-                                 const_cast<mistform::Block*>(&block), ShadePixel, output);
+                                 &block, ShadePixel, output);
 }
 
 constexpr pf::Handler kHandlers[pf::kDispatchedCommands] = {
