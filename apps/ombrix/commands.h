@@ -29,6 +29,10 @@ int RunInfo(const CommonOptions& common, const InfoOptions& options);
 
 struct RenderOptions {
   std::string effect;
+  std::vector<std::string> dialog;     // --dialog ID=VALUE,... answers for the options dialog
+  std::string sequence_data;           // --sequence-data FILE: restored with SEQUENCE_RESETUP
+  std::string save_sequence_data;      // --save-sequence-data FILE
+  std::string registry;                // --registry DIR; empty: the user's
   std::string input = "testcard";
   std::string output;
   std::vector<std::string> params;  // NAME=VALUE
@@ -49,6 +53,19 @@ struct DemoOptions {
   std::string input = "testcard";
 };
 int RunDemo(const CommonOptions& common, const DemoOptions& options);
+
+struct AboutOptions {
+  std::string effect;
+  bool alt = false;      // Alt held: the effect opens its web page instead
+  std::string registry;  // --registry DIR
+};
+int RunAbout(const CommonOptions& common, const AboutOptions& options);
+
+// Options dialogs and sequence data for render (options.cpp).
+// The options command with the scripted answers; the dialog's outcome on stderr.
+CommandResult RunOptionsDialog(Instance& instance, const std::vector<std::string>& answers, bool quiet);
+std::vector<uint8_t> ReadSequenceData(const std::string& path);
+void WriteSequenceData(const std::string& path, const std::vector<uint8_t>& bytes);
 
 // Plug-in folder scan shared by the subcommands.
 PluginScan ScanPlugins(const CommonOptions& common);

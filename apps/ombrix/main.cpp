@@ -50,6 +50,13 @@ int main(int argc, char** argv) {
   info_cmd->add_flag("--json", info.json, "Print JSON");
   add_common(info_cmd);
 
+  AboutOptions about;
+  CLI::App* about_cmd = app.add_subcommand("about", "The effect's about text, or with --alt its web page");
+  about_cmd->add_option("EFFECT", about.effect, "Short name, display name or match name")->required();
+  about_cmd->add_flag("--alt", about.alt, "Hold the Alt key: open the vendor's web page in the browser");
+  about_cmd->add_option("--registry", about.registry, "Folder of the settings registry (default: the user's)");
+  add_common(about_cmd);
+
   RenderOptions render;
   CLI::App* render_cmd = app.add_subcommand("render", "Render an effect into image files");
   render_cmd->add_option("EFFECT", render.effect, "Short name, display name or match name")->required();
@@ -63,6 +70,12 @@ int main(int argc, char** argv) {
       ->allow_extra_args(false);
   render_cmd->add_option("-k,--key", render.keys, "NAME@SECONDS=VALUE, a keyframe (repeatable)")
       ->allow_extra_args(false);
+  render_cmd->add_option("--dialog", render.dialog,
+                         "ID=VALUE,... answers for the options dialog (edit text, on/off, bar position, "
+                         "click, cancel); OK is pressed after them");
+  render_cmd->add_option("--sequence-data", render.sequence_data, "Restore stored sequence data from FILE");
+  render_cmd->add_option("--save-sequence-data", render.save_sequence_data, "Write the sequence data to FILE");
+  render_cmd->add_option("--registry", render.registry, "Folder of the settings registry (default: the user's)");
   CLI::Option* time_opt = render_cmd->add_option("--time", render.time, "Time in seconds");
   CLI::Option* frame_opt = render_cmd->add_option("--frame", render.frame, "Frame number")->check(CLI::NonNegativeNumber);
   time_opt->excludes(frame_opt);
@@ -84,7 +97,7 @@ int main(int argc, char** argv) {
   bool known = argc < 2 || argv[1][0] == '-';
   for (const CLI::App* sub : app.get_subcommands({})) known = known || sub->get_name() == argv[1];
   if (!known) {
-    return Fail(kExitBadInput, std::string("unknown command '") + argv[1] + "' (expected list, info, render or demo)");
+    return Fail(kExitBadInput, std::string("unknown command '") + argv[1] + "' (expected list, info, about, render or demo)");
   }
   try {
     app.parse(argc, argv);
@@ -101,6 +114,7 @@ int main(int argc, char** argv) {
   try {
     if (*list_cmd) return RunList(common, list);
     if (*info_cmd) return RunInfo(common, info);
+    if (*about_cmd) return RunAbout(common, about);
     if (*render_cmd) return RunRender(common, render);
     if (*demo_cmd) return RunDemo(common, demo);
   } catch (const UsageError& e) {

@@ -196,6 +196,7 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
 
   HostOptions host_options;
   host_options.threads = o.threads;
+  host_options.registry_dir = o.registry;
   Host host(host_options);
   Messages messages;
   host.on_message = [&](std::string_view m) { messages.pending.emplace_back(m); };
@@ -249,8 +250,11 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
   }
 
   // Render.
-  Instance instance(effect, tb, source.width, source.height);
+  std::optional<std::vector<uint8_t>> stored;
+  if (!o.sequence_data.empty()) stored = ReadSequenceData(o.sequence_data);
+  Instance instance(effect, tb, source.width, source.height, std::move(stored));
   messages.Settle(name, "sequence setup", instance.setup_result());
+  if (!o.dialog.empty()) messages.Settle(name, "options dialog", RunOptionsDialog(instance, o.dialog, common.quiet));
   for (const Assignment& a : assignments) {
     if (a.time) instance.AddKey(a.index, *a.time, a.value);
     else instance.SetValue(a.index, a.value);
@@ -279,6 +283,7 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
     if (jobs.size() == 1) std::cerr << "ombrix: wrote " << jobs[0].path << "\n";
     else std::cerr << "ombrix: wrote " << jobs.size() << " frames, " << jobs.front().path << " .. " << jobs.back().path << "\n";
   }
+  if (!o.save_sequence_data.empty()) WriteSequenceData(o.save_sequence_data, instance.SequenceDataBytes());
   return kExitOk;
 }
 
