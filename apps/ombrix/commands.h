@@ -45,6 +45,9 @@ struct RenderOptions {
   std::string quality = "high";
   int threads = 0;
   int pad_rows = 0;
+  std::string downsample = "1/1";   // N/D, the preview resolution
+  std::string pixel_aspect = "1/1"; // N/D
+  std::vector<std::string> layers;  // NAME=SOURCE for layer parameters
 };
 int RunRender(const CommonOptions& common, const RenderOptions& options);
 

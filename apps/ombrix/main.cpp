@@ -86,6 +86,12 @@ int main(int argc, char** argv) {
   render_cmd->add_option("--threads", render.threads, "Worker threads (0: all cores)")->capture_default_str();
   render_cmd->add_option("--pad-rows", render.pad_rows, "Bytes of padding after each row of every buffer")
       ->capture_default_str();
+  render_cmd->add_option("--downsample", render.downsample, "Render at reduced resolution N/D (1/2: half size)")
+      ->capture_default_str();
+  render_cmd->add_option("--pixel-aspect", render.pixel_aspect, "Pixel aspect ratio N/D")->capture_default_str();
+  render_cmd->add_option("--layer", render.layers,
+                         "NAME=SOURCE for a layer parameter: self, none, or a source as for --input (repeatable)")
+      ->allow_extra_args(false);
   add_common(render_cmd);
 
   DemoOptions demo;

@@ -114,6 +114,23 @@ void ShowProgress(int64_t done, int64_t total) {
   std::fflush(stderr);
 }
 
+// "N/D" or "N" with both parts positive; `what` names the option in errors.
+PF_RationalScale ParseRatio(const std::string& text, const char* what) {
+  const size_t slash = text.find('/');
+  const std::string_view num_text = std::string_view(text).substr(0, slash);
+  const std::string_view den_text = slash == std::string::npos ? std::string_view("1")
+                                                              : std::string_view(text).substr(slash + 1);
+  int64_t num = 0, den = 0;
+  auto parse = [](std::string_view s, int64_t& v) {
+    auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    return !s.empty() && ec == std::errc() && ptr == s.data() + s.size();
+  };
+  if (!parse(num_text, num) || !parse(den_text, den) || num <= 0 || den <= 0 || num > 0xFFFF || den > 0xFFFF) {
+    throw UsageError(std::string("bad ") + what + " '" + text + "' (expected N/D with 1 <= N, D <= 65535)");
+  }
+  return PF_RationalScale{A_long(num), A_u_long(den)};
+}
+
 std::string TimeText(const TimeBase& tb, A_long ticks) {
   char buf[64];
   std::snprintf(buf, sizeof buf, "%.6g s", double(ticks) / double(tb.time_scale));
@@ -164,6 +181,13 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
   } catch (const std::exception& e) {
     throw UsageError("bad --fps '" + o.fps + "' (expected N or N/D)");
   }
+  RenderSettings settings;
+  settings.quality = o.quality == "high" ? PF_Quality_HI : PF_Quality_LO;
+  settings.downsample_x = settings.downsample_y = ParseRatio(o.downsample, "--downsample");
+  if (settings.downsample_x.num > A_long(settings.downsample_x.den)) {
+    throw UsageError("bad --downsample '" + o.downsample + "' (a reduction: N/D at most 1)");
+  }
+  settings.pixel_aspect = ParseRatio(o.pixel_aspect, "--pixel-aspect");
   std::optional<FrameRange> range;
   if (!o.frames.empty()) range = ParseFrames(o.frames);
   if (range && !out_pattern) throw UsageError("--frames needs an output pattern with #### or %04d");
@@ -232,6 +256,31 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
                                            source.height)});
   }
 
+  // Layer parameters: what each shows.
+  std::vector<std::pair<int, LayerSource>> layers;
+  for (const std::string& l : o.layers) {
+    const size_t eq = l.find('=');
+    if (eq == std::string::npos || eq == 0 || eq + 1 == l.size()) {
+      throw UsageError("bad --layer '" + l + "' (expected NAME=SOURCE)");
+    }
+    const int index = ResolveParam(effect, l.substr(0, eq));
+    if (effect.params()[size_t(index)].param_type != PF_Param_LAYER) {
+      throw UsageError("--layer '" + l.substr(0, eq) + "' is not a layer parameter of " + name);
+    }
+    const std::string what = l.substr(eq + 1);
+    if (what == "self") {
+      layers.emplace_back(index, LayerSource::Self());
+    } else if (what == "none") {
+      layers.emplace_back(index, LayerSource::None());
+    } else {
+      try {
+        layers.emplace_back(index, LayerSource::Image(ParseSource(what), rate));
+      } catch (const HostError& e) {
+        throw UsageError("bad --layer '" + l + "': " + e.what());
+      }
+    }
+  }
+
   // The times to render: one per output file.
   struct Job {
     A_long ticks;
@@ -259,8 +308,9 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
     if (a.time) instance.AddKey(a.index, *a.time, a.value);
     else instance.SetValue(a.index, a.value);
   }
-  RenderSettings settings;
-  settings.quality = o.quality == "high" ? PF_Quality_HI : PF_Quality_LO;
+  // The input at other times, for effects that read their own layer then.
+  instance.BindLayer(0, LayerSource::Image(source, rate));
+  for (auto& [index, layer] : layers) instance.BindLayer(index, std::move(layer));
   const bool progress = !common.quiet && jobs.size() > 1 && ::isatty(STDERR_FILENO);
   std::optional<World> still;
   for (size_t i = 0; i < jobs.size(); ++i) {
@@ -271,8 +321,8 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
       if (!still) still = LoadSource(source, 0, tb.time_step, o.pad_rows);
       input = *still;
     }
-    World output(source.width, source.height, o.pad_rows);
-    const CommandResult result = instance.RenderFrame(jobs[i].ticks, input.pf(), output.pf(), settings);
+    World output(source.width, source.height, o.pad_rows);  // resized to the buffer size
+    const CommandResult result = instance.RenderFrame(jobs[i].ticks, input.pf(), output, settings);
     StopIfInterrupted();
     messages.Settle(name, ("render at " + TimeText(tb, jobs[i].ticks)).c_str(), result);
     WriteImage(jobs[i].path, output.pf());

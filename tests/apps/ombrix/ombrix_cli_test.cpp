@@ -152,6 +152,37 @@ TEST_F(OmbrixCli, FlatwashBlendsExactlyAsTheFormulaSays) {
   EXPECT_EQ(ReadPng(Path("third.png")), Flatwash(kInput, col, 19661));
 }
 
+// At a reduced resolution the effect sees the box reduction of its input and
+// the file is written at the buffer size: ceil(5 x 1/2) x ceil(3 x 1/2) = 3 x 2.
+TEST_F(OmbrixCli, DownsampledRenderSeesTheBoxReducedInput) {
+  WritePng(Path("in.png"), 5, 3, kInput);
+  const Result r = Ombrix({"render", "flatwash", "-i", Path("in.png").string(), "-o", Path("half.png").string(),
+                           "--downsample", "1/2", "-p", "Color=#204080", "-q"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  int w = 0, h = 0;
+  const std::vector<uint8_t> out = ReadPng(Path("half.png"), &w, &h);
+  ASSERT_EQ(w, 3);
+  ASSERT_EQ(h, 2);
+  // Destination pixel (X, Y) covers source [X x 5/3, (X + 1) x 5/3) x [Y x 3/2, (Y + 1) x 3/2);
+  // in units of 1/3 pixel across and 1/2 pixel down, coverage is a count of sub-cells.
+  for (int Y = 0; Y < 2; ++Y) {
+    for (int X = 0; X < 3; ++X) {
+      int64_t alpha_sum = 0, cells = 0;
+      for (int sy = Y * 3; sy < (Y + 1) * 3; ++sy) {      // half-pixel rows
+        for (int sx = X * 5; sx < (X + 1) * 5; ++sx) {    // third-pixel columns
+          alpha_sum += kInput[size_t(((sy / 2) * 5 + sx / 3) * 4 + 3)];
+          ++cells;
+        }
+      }
+      const int expected_alpha = int(std::floor(double(alpha_sum) / double(cells) + 0.5));
+      SCOPED_TRACE(testing::Message() << "pixel " << X << "," << Y);
+      EXPECT_EQ(out[size_t((Y * 3 + X) * 4 + 3)], expected_alpha);
+      EXPECT_EQ(out[size_t((Y * 3 + X) * 4 + 0)], 0x20);  // the colour at blend 0
+      EXPECT_EQ(out[size_t((Y * 3 + X) * 4 + 2)], 0x80);
+    }
+  }
+}
+
 TEST_F(OmbrixCli, KeyframesAndFrameRanges) {
   WritePng(Path("in.png"), 5, 3, kInput);
   const uint8_t white[3] = {255, 255, 255};
@@ -210,6 +241,11 @@ TEST_F(OmbrixCli, BadInputEndsWithOneLineAndNoOutput) {
       {{"render", "flatwash", "-i", in, "-o", Path("o.####.png").string(), "--frames", "5-2"}, "5-2"},
       {{"render", "flatwash", "-i", in, "-o", out, "--time", "1", "--frame", "2"}, "--frame"},
       {{"render", "flatwash", "-i", in}, "output"},
+      {{"render", "flatwash", "-i", in, "-o", out, "--downsample", "2/1"}, "2/1"},
+      {{"render", "flatwash", "-i", in, "-o", out, "--downsample", "half"}, "half"},
+      {{"render", "flatwash", "-i", in, "-o", out, "--pixel-aspect", "1/0"}, "1/0"},
+      {{"render", "flatwash", "-i", in, "-o", out, "--layer", "Color=self"}, "Color"},
+      {{"render", "flatwash", "-i", in, "-o", out, "--layer", "0=nofile.png"}, "nofile.png"},
       {{"info", "nosuch"}, "nosuch"},
       {{"frobnicate"}, "frobnicate"},
   };
