@@ -1,0 +1,505 @@
+// Bolt generation: the value-noise lattice that "Conductivity State" morphs,
+// the turbulence and alpha-obstacle fields that steer a walk, and the walk
+// itself, which turns one bolt record into a polyline of points and files
+// the forks it spawns into the bolt queue.
+//
+// Everything runs in full-resolution layer pixels ("walk space"); the
+// drawing (draw.h) multiplies by the downsample factor again. Memory for
+// paths and the queue comes from the host's handle services.
+#pragma once
+
+#include <pf/api.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+namespace lightning {
+
+// ---------------------------------------------------------------------------
+// Records
+// ---------------------------------------------------------------------------
+
+struct Vec2 {
+  float x, y;
+};
+
+inline Vec2 operator+(Vec2 a, Vec2 b) { return {a.x + b.x, a.y + b.y}; }
+inline Vec2 operator-(Vec2 a, Vec2 b) { return {a.x - b.x, a.y - b.y}; }
+inline Vec2 operator*(Vec2 a, float s) { return {a.x * s, a.y * s}; }
+inline double Dot(Vec2 a, Vec2 b) { return double(a.x) * b.x + double(a.y) * b.y; }
+
+// The 64 x 64 noise table, rebuilt for every frame.
+struct BoltLattice {
+  double v[4096];
+};
+
+// "Lightning Type..." popup values (5 is the separator).
+enum : int32_t {
+  kDirection = 1,
+  kStrike = 2,
+  kBreaking = 3,
+  kBouncey = 4,
+  kOmni = 6,
+  kAnywhere = 7,
+  kVertical = 8,
+};
+
+// walkFlags bits.
+inline constexpr int32_t kFlagMainDecayOff = 2;      // "Decay Main Core" off
+inline constexpr int32_t kFlagMainCollisionOnly = 4;  // forks ignore the alpha obstacle
+
+// fractalModel bits.
+inline constexpr int32_t kModelLinear = 1, kModelSemiLinear = 2, kModelSpline = 4;
+
+// Filled once per render and shared by every bolt of it.
+struct WalkContext {
+  float originX, originY;
+  float targetX, targetY;
+  float obstacleGain;
+  float turbulenceGain;
+  float noiseFrequency;
+  int32_t fractalModel;
+  int32_t complexity;
+  float forkThreshold;
+  float minForkDistance;
+  int32_t walkFlags;
+  float forkDrain, forkStrength, forkVariation;
+  float terminationThreshold;
+  double decayStep;
+  int32_t lightningType;
+  float coreRadius, coreAmount;
+  PF_Pixel coreColor;
+  float glowRadius, glowAmount;
+  PF_Pixel glowColor;
+  float frameWidth, frameHeight;
+  float scale;
+  PF_EffectWorld* input;
+  PF_EffectWorld* output;
+  // The services the walk calls and the frame's lattice.
+  const PF_UtilCallbacks* utils;
+  PF_ProgPtr effect_ref;
+  const BoltLattice* lattice;
+};
+
+struct BoltRecord {
+  int32_t generation;
+  double phase;
+  double strength;
+  float startX, startY;
+  float targetX, targetY;
+};
+
+inline constexpr double kMainPhase = 3197.3;
+
+inline constexpr int32_t kQueueCapacity = 100;
+
+struct BoltQueue {
+  int32_t count = 0;
+  PF_Handle handle = nullptr;  // room for kQueueCapacity records once made
+  BoltRecord* records = nullptr;
+};
+
+struct PathPoint {
+  float x, y, strength;
+};
+
+inline constexpr int32_t kPathChunk = 1200;
+inline constexpr int32_t kPathGrowLimit = 4790;  // no growth beyond this capacity
+
+struct BoltPath {
+  int32_t capacity = 0;
+  int32_t count = 0;
+  PF_Handle handle = nullptr;
+  PathPoint* points = nullptr;
+};
+
+// ---------------------------------------------------------------------------
+// Memory through the host's handles
+// ---------------------------------------------------------------------------
+
+// A locked handle of `bytes`; NULL (nothing kept) when either step fails.
+inline void* NewLockedBlock(const PF_UtilCallbacks* u, A_u_long bytes, PF_Handle* handle) {
+  PF_Handle h = u->host_new_handle(bytes);
+  if (h == nullptr) return nullptr;
+  void* p = u->host_lock_handle(h);
+  if (p == nullptr) {
+    u->host_dispose_handle(h);
+    return nullptr;
+  }
+  *handle = h;
+  return p;
+}
+
+inline void FreeBlock(const PF_UtilCallbacks* u, PF_Handle* handle) {
+  if (*handle == nullptr) return;
+  u->host_unlock_handle(*handle);
+  u->host_dispose_handle(*handle);
+  *handle = nullptr;
+}
+
+inline bool CreatePath(const PF_UtilCallbacks* u, BoltPath* path) {
+  *path = BoltPath{};
+  void* p = NewLockedBlock(u, A_u_long(sizeof(PathPoint)) * kPathChunk, &path->handle);
+  if (p == nullptr) return false;
+  path->points = static_cast<PathPoint*>(p);
+  path->capacity = kPathChunk;
+  return true;
+}
+
+inline void FreePath(const PF_UtilCallbacks* u, BoltPath* path) {
+  FreeBlock(u, &path->handle);
+  *path = BoltPath{};
+}
+
+// Stores one point. The last slot of the current array is never used before
+// growing, so the capacities 1200, 2400, 3600 and 4800 hold at most 4799
+// points; false when the point could not be stored.
+inline bool AppendPoint(const PF_UtilCallbacks* u, BoltPath* path, PathPoint point) {
+  if (path->count >= path->capacity - 1) {
+    if (path->capacity > kPathGrowLimit) return false;
+    const int32_t grown = path->capacity + kPathChunk;
+    PF_Handle h = nullptr;
+    void* p = NewLockedBlock(u, A_u_long(sizeof(PathPoint)) * A_u_long(grown), &h);
+    if (p == nullptr) return false;
+    std::memcpy(p, path->points, sizeof(PathPoint) * size_t(path->count));
+    FreeBlock(u, &path->handle);
+    path->handle = h;
+    path->points = static_cast<PathPoint*>(p);
+    path->capacity = grown;
+  }
+  path->points[path->count++] = point;
+  return true;
+}
+
+inline bool CreateQueue(const PF_UtilCallbacks* u, BoltQueue* queue) {
+  *queue = BoltQueue{};
+  void* p = NewLockedBlock(u, A_u_long(sizeof(BoltRecord)) * kQueueCapacity, &queue->handle);
+  if (p == nullptr) return false;
+  queue->records = static_cast<BoltRecord*>(p);
+  return true;
+}
+
+inline void FreeQueue(const PF_UtilCallbacks* u, BoltQueue* queue) {
+  FreeBlock(u, &queue->handle);
+  *queue = BoltQueue{};
+}
+
+// Appending to a full queue does nothing.
+inline void AppendRecord(BoltQueue* queue, const BoltRecord& record) {
+  if (queue->records == nullptr || queue->count >= kQueueCapacity) return;
+  queue->records[queue->count++] = record;
+}
+
+// ---------------------------------------------------------------------------
+// The lattice and its readers
+// ---------------------------------------------------------------------------
+
+// Cubic B-spline through four values, with the factor 0.2 (not 1/6).
+inline double Spline4(double p, double q, double s, double u, double t) {
+  const double t2 = t * t;
+  const double t3 = t2 * t;
+  const double a = 1.0 - t;
+  return 0.2 * (a * a * a * p + (3.0 * t3 - 6.0 * t2 + 4.0) * q + (-3.0 * t3 + 3.0 * t2 + 3.0 * t + 1.0) * s +
+                t3 * u);
+}
+
+// One step of the family's generator and its draw in [-1, 1).
+inline uint32_t NextState(uint32_t s) { return s * 1103515245u + 12345u; }
+inline double UnitDraw(uint32_t s) { return double((s >> 16) & 0x7FFF) / 16384.0 - 1.0; }
+
+// Every entry follows its own cubic B-spline through the values drawn for
+// six consecutive integer conductivities, shifted by a random offset, so the
+// table changes continuously with `conductivity` (slider units).
+inline void BuildBoltLattice(BoltLattice& lattice, double conductivity) {
+  const double g0 = conductivity + 1.0;
+  const double fl = std::floor(g0);
+  const int32_t m = int32_t(fl);
+  const double frac = g0 - fl;
+  uint32_t s[6];
+  for (int k = 0; k < 6; ++k) {
+    const uint32_t key = uint32_t(int64_t(m) - 2 + k) * 65536u;
+    s[k] = 0xC21F1C8Au - 0x2C23A807u * key;  // six generator steps at once
+  }
+  uint32_t q = 12356789u;
+  for (int e = 0; e < 4096; ++e) {
+    q = NextState(q);
+    double g = UnitDraw(q) + frac;
+    double value[6];
+    for (int k = 0; k < 6; ++k) {
+      s[k] = NextState(s[k]);
+      value[k] = UnitDraw(s[k]);
+    }
+    int first = 1;
+    if (g < 0.0) {
+      first = 0;
+      g = g + 1.0;
+    } else if (g > 1.0) {
+      first = 2;
+      g = g - 1.0;
+    }
+    lattice.v[e] = Spline4(value[first], value[first + 1], value[first + 2], value[first + 3], g);
+  }
+}
+
+inline double BoltLatticeValue(const BoltLattice& lattice, int32_t ix, int32_t iy) {
+  const uint32_t hi = uint32_t((iy >> 5) ^ ix) & 63u;
+  const uint32_t lo = uint32_t((ix >> 5) ^ iy) & 63u;
+  return lattice.v[64u * hi + lo];
+}
+
+struct Cell {
+  int32_t ix, iy;
+  double fx, fy;
+};
+
+// Wraps into [0, 65536) and splits into lattice cell and fraction.
+inline double Wrap(double v) {
+  double w = v - std::trunc(v / 65536.0) * 65536.0;
+  if (w < 0.0) w = w + 65536.0;
+  return w;
+}
+
+inline Cell CellOf(double x, double y) {
+  const double wx = Wrap(x), wy = Wrap(y);
+  const double flx = std::floor(wx), fly = std::floor(wy);
+  return {int32_t(flx), int32_t(fly), wx - flx, wy - fly};
+}
+
+inline double Bilinear(const BoltLattice& l, const Cell& c, double fx, double fy) {
+  return (1.0 - fy) * ((1.0 - fx) * BoltLatticeValue(l, c.ix, c.iy) + fx * BoltLatticeValue(l, c.ix + 1, c.iy)) +
+         fy * ((1.0 - fx) * BoltLatticeValue(l, c.ix, c.iy + 1) + fx * BoltLatticeValue(l, c.ix + 1, c.iy + 1));
+}
+
+inline double BoltNoiseLinear(const BoltLattice& l, double x, double y) {
+  const Cell c = CellOf(x, y);
+  return Bilinear(l, c, c.fx, c.fy);
+}
+
+inline double SmoothStep(double t) {
+  if (t <= 0.0) return 0.0;
+  if (t >= 1.0) return 1.0;
+  return t * t * (3.0 - 2.0 * t);
+}
+
+inline double BoltNoiseSemiLinear(const BoltLattice& l, double x, double y) {
+  const Cell c = CellOf(x, y);
+  return Bilinear(l, c, SmoothStep(c.fx), SmoothStep(c.fy));
+}
+
+inline double BoltNoiseSpline(const BoltLattice& l, double x, double y) {
+  const Cell c = CellOf(x, y);
+  double row[4];
+  for (int j = -1; j <= 2; ++j) {
+    const int32_t iy = c.iy + j;
+    row[j + 1] = Spline4(BoltLatticeValue(l, c.ix - 1, iy), BoltLatticeValue(l, c.ix, iy),
+                         BoltLatticeValue(l, c.ix + 1, iy), BoltLatticeValue(l, c.ix + 2, iy), c.fx);
+  }
+  return Spline4(row[0], row[1], row[2], row[3], c.fy);
+}
+
+// ---------------------------------------------------------------------------
+// Steering fields
+// ---------------------------------------------------------------------------
+
+// The octave sum; X and Y stay in double precision, as a float resolves only
+// about 0.004 near the wrap and the bolt would jitter from frame to frame.
+inline double TurbulenceSum(double x, double y, const WalkContext& c) {
+  double (*noise)(const BoltLattice&, double, double) = nullptr;
+  if (c.fractalModel & kModelLinear)
+    noise = BoltNoiseLinear;
+  else if (c.fractalModel & kModelSemiLinear)
+    noise = BoltNoiseSemiLinear;
+  else if (c.fractalModel & kModelSpline)
+    noise = BoltNoiseSpline;
+  if (noise == nullptr) return 0.0;
+  double X = x * double(c.noiseFrequency), Y = y * double(c.noiseFrequency);
+  double amplitude = 0.8, sum = 0.0;
+  for (int32_t i = 0; i < c.complexity; ++i) {
+    X = X * 1.79 - 17.3;
+    Y = Y * 1.79 + 9.7;
+    sum = sum + amplitude * noise(*c.lattice, X, Y);
+    amplitude = amplitude * 0.71;
+  }
+  return sum;
+}
+
+// Forward differences over half a pixel, not divided by the step.
+inline Vec2 TurbulenceGradient(Vec2 pos, const BoltRecord& record, const WalkContext& c) {
+  const float phase = float(record.phase);
+  const float px = pos.x + phase;
+  const float py = pos.y - phase;
+  const double t0 = TurbulenceSum(px, py, c);
+  return {float(TurbulenceSum(px + 0.5f, py, c) - t0), float(TurbulenceSum(px, py + 0.5f, c) - t0)};
+}
+
+inline A_u_char AlphaAt(const WalkContext& c, PF_Fixed x, PF_Fixed y) {
+  PF_SampPB pb{};
+  pb.src = c.input;
+  PF_Pixel p{};
+  c.utils->subpixel_sample(c.effect_ref, x, y, &pb, &p);
+  return p.alpha;
+}
+
+// Points from opaque towards transparent, sampled 2 full-resolution pixels
+// either side in the (possibly reduced) input.
+inline Vec2 ObstacleGradient(Vec2 pos, const WalkContext& c) {
+  const double rf = std::trunc(double(c.scale) * 65536.0);
+  const PF_Fixed X = PF_Fixed(std::trunc(double(pos.x) * rf));
+  const PF_Fixed Y = PF_Fixed(std::trunc(double(pos.y) * rf));
+  const PF_Fixed D = PF_Fixed(2.0 * rf);
+  const A_u_char up = AlphaAt(c, X, Y - D);
+  const A_u_char down = AlphaAt(c, X, Y + D);
+  const A_u_char left = AlphaAt(c, X - D, Y);
+  const A_u_char right = AlphaAt(c, X + D, Y);
+  return {float(int(left) - int(right)), float(int(up) - int(down))};
+}
+
+inline Vec2 Normalize(Vec2 v, const WalkContext& c) {
+  const float ss = v.x * v.x + v.y * v.y;
+  if (ss < 0.00001f) return {0.0f, 1.0f};
+  const float len = float(c.utils->ansi.sqrt(double(ss)));
+  return {v.x / len, v.y / len};
+}
+
+inline Vec2 BaseDirection(Vec2 pos, const BoltRecord& r, const WalkContext& c) {
+  const Vec2 origin{c.originX, c.originY}, target{c.targetX, c.targetY};
+  Vec2 raw;
+  switch (c.lightningType) {
+    case kDirection: raw = target - origin; break;
+    case kStrike: raw = target - pos; break;
+    case kBreaking: raw = Vec2{r.targetX, r.targetY} - origin; break;
+    case kBouncey: raw = Vec2{r.targetX, r.targetY} - pos; break;
+    case kOmni: raw = pos - origin; break;
+    case kAnywhere: raw = pos - Vec2{r.startX, r.startY}; break;
+    case kVertical: return {0.0f, 1.0f};
+    default: raw = pos; break;
+  }
+  return Normalize(raw, c);
+}
+
+inline bool IsWalkFinished(Vec2 pos, const BoltRecord& r, const WalkContext& c) {
+  if (pos.x < -16.0f || pos.x > c.frameWidth + 16.0f || pos.y < -16.0f || pos.y > c.frameHeight + 16.0f)
+    return true;
+  switch (c.lightningType) {
+    case kStrike:
+    case kBouncey: {
+      const Vec2 d = pos - Vec2{r.targetX, r.targetY};
+      return Dot(d, d) < 4.0;
+    }
+    case kOmni:
+    case kAnywhere: {
+      const Vec2 origin{c.originX, c.originY};
+      const Vec2 d = pos - origin;
+      const Vec2 radius = Vec2{c.targetX, c.targetY} - origin;
+      return Dot(d, d) > Dot(radius, radius);
+    }
+    default: return false;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The walk
+// ---------------------------------------------------------------------------
+
+// Walks one bolt from its record into `path` (false and no path when the
+// path cannot be allocated) and appends its forks to `queue`.
+inline bool WalkBolt(const BoltRecord& record, const WalkContext& c, BoltQueue* queue, BoltPath* path) {
+  const PF_UtilCallbacks* u = c.utils;
+  BoltRecord w = record;
+  if (!CreatePath(u, path)) return false;
+
+  const bool turbulenceOn = c.turbulenceGain != 0.0f;
+  bool obstacleOn = c.obstacleGain != 0.0f;
+  bool decayOn = true;
+  bool stop = false;
+  if (record.generation < 1) {
+    if (c.walkFlags & kFlagMainDecayOff) decayOn = false;
+  } else if (c.walkFlags & kFlagMainCollisionOnly) {
+    obstacleOn = false;
+  }
+  const bool steer = turbulenceOn || obstacleOn;
+  double forkPhase = record.phase + 373.7;
+
+  const Vec2 start{record.startX, record.startY};
+  AppendPoint(u, path, {start.x, start.y, float(record.strength)});
+  Vec2 dir = (c.lightningType == kOmni || c.lightningType == kAnywhere)
+                 ? Normalize(TurbulenceGradient(start, w, c), c)
+                 : BaseDirection(start, w, c);
+  Vec2 pos = start;
+  double K = 0.0;  // the bend accumulator
+  int32_t forkCounter = 0;
+
+  for (;;) {
+    pos = pos + dir;
+    if (!AppendPoint(u, path, {pos.x, pos.y, float(w.strength)})) stop = true;
+    if (IsWalkFinished(pos, w, c)) break;
+    const Vec2 base = BaseDirection(pos, w, c);
+    if (steer) {
+      const Vec2 t = turbulenceOn ? TurbulenceGradient(pos, w, c) * c.turbulenceGain : Vec2{0.0f, 0.0f};
+      const Vec2 a = obstacleOn ? ObstacleGradient(pos, c) * c.obstacleGain : Vec2{0.0f, 0.0f};
+      Vec2 v = t + a + base;
+      if (K > 0.0) v = v + base * float(K);
+      Vec2 nd = Normalize(v, c);
+      const double dot = Dot(base, nd);
+      const double k2 = (1.0 - dot) * 0.1 + K;
+      if (dot > 0.0) {
+        K = 0.9 * k2 - 0.1 * dot * dot;
+        if (K < 0.0) K = 0.0;
+      } else {
+        K = 2.0 * k2;
+        if (K > double(c.terminationThreshold)) stop = true;
+      }
+      if (c.lightningType == kBouncey) {
+        bool reaim = false;
+        if (Dot(a, a) <= 0.1) {
+          reaim = dot < 0.0;
+        } else {
+          const Vec2 na = Normalize(a, c);
+          const double d2 = Dot(base, na);
+          if (d2 < 0.0) {
+            nd = base - na * float(2.0 * d2);  // the base direction mirrored at the obstacle
+            reaim = true;
+          }
+        }
+        if (reaim) {
+          w.startX = pos.x;
+          w.startY = pos.y;
+          K = 0.0;
+          w.targetX = pos.x + nd.x * 10000.0f;
+          w.targetY = pos.y + nd.y * 10000.0f;
+        }
+      }
+      if (double(forkCounter) > c.minForkDistance && dot < c.forkThreshold) {
+        BoltRecord f = w;
+        f.generation = w.generation + 1;
+        f.phase = forkPhase;
+        forkPhase = forkPhase + 715.3;
+        if (forkPhase > 40000.0) forkPhase = forkPhase - 40000.0;
+        f.startX = pos.x;
+        f.startY = pos.y;
+        double s = BoltNoiseLinear(*c.lattice, pos.x, pos.y) * double(c.forkVariation) + double(c.forkStrength);
+        s = s < 0.0 ? 0.0 : s > 1.0 ? 1.0 : s;
+        f.strength = s * w.strength;
+        if (c.lightningType == kBreaking) {
+          f.targetX = c.targetX + nd.x * 400.0f;
+          f.targetY = c.targetY + nd.y * 400.0f;
+        }
+        w.strength = w.strength - double(c.forkDrain) * f.strength;
+        if (w.strength < 0.01) stop = true;
+        if (f.strength > 0.01) AppendRecord(queue, f);
+        forkCounter = 0;
+      }
+      forkCounter = forkCounter + 1;
+      dir = nd;
+    }
+    if (decayOn) {
+      w.strength = w.strength - c.decayStep;
+      if (w.strength < 0.01) break;
+    }
+    if (stop) break;
+  }
+  return true;
+}
+
+}  // namespace lightning

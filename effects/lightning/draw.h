@@ -1,0 +1,161 @@
+// Bolt drawing: soft discs stamped at intervals along a walked path, a core
+// whose width follows the bolt's strength and a glow of constant width whose
+// opacity follows it, each mixed into the output with BlendWeighted.
+#pragma once
+
+#include "bolt.h"
+
+#include <pf/api.h>
+
+#include <cmath>
+#include <cstdint>
+
+namespace lightning {
+
+// Alpha-weighted average of the colours with a screen-like union of the
+// alphas; not premultiplied compositing, so the order of stamps matters.
+inline PF_Pixel BlendWeighted(const PF_Pixel& src, const PF_Pixel& dst) {
+  const int as = src.alpha, ad = dst.alpha;
+  if (as == 0) return dst;
+  if (ad == 0) return src;
+  const int A = ad + as - (ad * as) / 255;
+  auto channel = [&](int d, int s) {
+    const int v = (d * ad + s * as) / A;
+    return A_u_char(v > 255 ? 255 : v);
+  };
+  PF_Pixel out;
+  out.alpha = A_u_char(A > 255 ? 255 : A < 1 ? 0 : A);
+  out.red = channel(dst.red, src.red);
+  out.green = channel(dst.green, src.green);
+  out.blue = channel(dst.blue, src.blue);
+  return out;
+}
+
+// The stamping interval for a width in walk space, compressed above 5.
+inline float StepLength(float width) {
+  float h = width * 0.5f;
+  if (h > 5.0f) h = h - (h - 5.0f) * 0.5f;
+  return h;
+}
+
+inline A_u_char AlphaByte(float v) {
+  const int a = int(v);  // toward zero
+  return A_u_char(a < 0 ? 0 : a > 255 ? 255 : a);
+}
+
+struct Box {
+  A_long x0, x1, y0, y1;
+};
+
+inline A_long ClampTo(A_long v, A_long hi) { return v < 0 ? 0 : v > hi ? hi : v; }
+
+// The disc's bounding box, each bound clamped into the world.
+inline Box DiscBox(float cx, float cy, float r, const PF_EffectWorld& out) {
+  return {ClampTo(A_long(cx - r), out.width - 1), ClampTo(A_long(cx + r), out.width - 1),
+          ClampTo(A_long(cy - r), out.height - 1), ClampTo(A_long(cy + r), out.height - 1)};
+}
+
+inline PF_Pixel* PixelAt(const PF_EffectWorld& w, A_long x, A_long y) {
+  return reinterpret_cast<PF_Pixel*>(reinterpret_cast<uint8_t*>(w.data) + size_t(y) * size_t(w.rowbytes)) + x;
+}
+
+// A paraboloid: the full amount at the centre, 0 at the rim. Discs under one
+// pixel fade instead of shrinking.
+inline void StampCoreDisc(float cx, float cy, float r, float a, PF_Pixel color, const PF_EffectWorld& out) {
+  if (r < 0.0f || out.width <= 0 || out.height <= 0) return;
+  if (r < 1.0f) {
+    a = a * r;
+    r = 1.0f;
+  }
+  const Box b = DiscBox(cx, cy, r, out);
+  const float r2 = r * r;
+  const float k = a / r2;
+  for (A_long y = b.y0; y <= b.y1; ++y) {
+    for (A_long x = b.x0; x <= b.x1; ++x) {
+      const float dx = cx - float(x), dy = cy - float(y);
+      const float d2 = dx * dx + dy * dy;
+      if (!(d2 < r2)) continue;
+      color.alpha = AlphaByte(k * (r2 - d2));
+      PF_Pixel* p = PixelAt(out, x, y);
+      *p = BlendWeighted(color, *p);
+    }
+  }
+}
+
+// Falls steeply near the centre: 1 at d = 0, 0.375 at half the radius, 0 at
+// the rim. Small glows keep a radius of one pixel and do not fade.
+inline void StampGlowDisc(float cx, float cy, float r, float a, PF_Pixel color, const PF_EffectWorld& out) {
+  if (out.width <= 0 || out.height <= 0) return;
+  const float g = r > 1.0f ? r : 1.0f;
+  const Box b = DiscBox(cx, cy, g, out);
+  const float g2 = g * g;
+  const float q = g2 / 4.0f;
+  for (A_long y = b.y0; y <= b.y1; ++y) {
+    for (A_long x = b.x0; x <= b.x1; ++x) {
+      const float dx = cx - float(x), dy = cy - float(y);
+      const float d2 = dx * dx + dy * dy;
+      if (!(d2 < g2)) continue;
+      color.alpha = AlphaByte((1.0f - 1.25f * d2 / (d2 + q)) * a);
+      PF_Pixel* p = PixelAt(out, x, y);
+      *p = BlendWeighted(color, *p);
+    }
+  }
+}
+
+// The last stored point is never drawn; fewer than 4 drawn points draw nothing.
+inline int32_t DrawnPoints(const BoltPath& path) { return path.points == nullptr ? 0 : path.count - 1; }
+
+inline void DrawBoltCore(const BoltPath& path, const WalkContext& c) {
+  const int32_t n = DrawnPoints(path);
+  if (n < 4) return;
+  const PathPoint* p = path.points;
+  const float s = c.scale;
+  if (s * p[1].strength * c.coreRadius < 0.02f || c.coreAmount < 2.0f) return;
+  float acc = 0.0f, h = 0.0f;
+  for (int32_t i = 1; i < n; ++i) {
+    const float wi = c.coreRadius * p[i].strength;
+    h = StepLength(wi);
+    if (acc > h) {
+      const float f = std::fmin(acc - h, 1.0f);
+      acc = f;
+      const float cx = p[i].x + f * (p[i - 1].x - p[i].x);
+      const float cy = p[i].y + f * (p[i - 1].y - p[i].y);
+      const float r = wi + f * (c.coreRadius * p[i - 1].strength - wi);
+      StampCoreDisc(s * cx, s * cy, s * r, c.coreAmount, c.coreColor, *c.output);
+    }
+    acc = acc + 1.0f;
+  }
+  if (acc - 1.0f > 0.0f) {
+    const PathPoint& last = p[n - 1];
+    StampCoreDisc(s * last.x, s * last.y, s * c.coreRadius * last.strength,
+                  c.coreAmount * (acc - 1.0f) / std::fmax(h, 1.0f), c.coreColor, *c.output);
+  }
+}
+
+inline void DrawBoltGlow(const BoltPath& path, const WalkContext& c) {
+  const int32_t n = DrawnPoints(path);
+  if (n < 4) return;
+  const PathPoint* p = path.points;
+  const float s = c.scale;
+  const float h = StepLength(c.glowRadius);
+  if (c.glowRadius * s < 0.02f || c.glowAmount < 2.0f) return;
+  const float r = c.glowRadius * s;
+  float acc = 0.0f;
+  for (int32_t i = 1; i < n; ++i) {
+    if (acc > h) {
+      const float f = std::fmin(acc - h, 1.0f);
+      acc = f;
+      const float cx = p[i].x + f * (p[i - 1].x - p[i].x);
+      const float cy = p[i].y + f * (p[i - 1].y - p[i].y);
+      StampGlowDisc(s * cx, s * cy, r, c.glowAmount * p[i].strength, c.glowColor, *c.output);
+    }
+    acc = acc + 1.0f;
+  }
+  if (acc - 1.0f > 0.0f) {
+    const PathPoint& last = p[n - 1];
+    StampGlowDisc(s * last.x, s * last.y, r, c.glowAmount * ((acc - 1.0f) / std::fmax(h, 1.0f)) * last.strength,
+                  c.glowColor, *c.output);
+  }
+}
+
+}  // namespace lightning

@@ -1,0 +1,237 @@
+// Lightning: an electric arc with forks, walked through a turbulence field
+// and around the layer's alpha, drawn as a soft core and glow over the layer
+// or over a cleared frame. Complexity, fork spacing and strengths live in the
+// settings record and are edited in the slider dialog.
+#include <pf/dialogs.h>
+#include <pf/settings.h>
+#include <pf/shell.h>
+
+#include "bolt.h"
+#include "draw.h"
+
+OMBRIX_PLUGIN("OB Lightning", "obx Lightning", 11, 0, 0x21);
+OMBRIX_OPTIONS(kLightning);
+
+namespace {
+
+enum {
+  kParamInput = 0,
+  kParamType,
+  kParamOrigin,
+  kParamDirection,
+  kParamConductivity,
+  kParamCoreRadius,
+  kParamCoreOpacity,
+  kParamCoreColor,
+  kParamGlowRadius,
+  kParamGlowOpacity,
+  kParamGlowColor,
+  kParamObstacle,
+  kParamTurbulence,
+  kParamForking,
+  kParamDecay,
+  kParamDecayMain,
+  kParamAddOriginal,
+};
+
+constexpr PF_Fixed Fix(A_long whole) { return whole * PF_Fixed_ONE; }
+constexpr PF_ParamFlags kFolded = PF_ParamFlag_COLLAPSE_TWIRLY;
+constexpr A_short kPercent = PF_ValueDisplayFlag_PERCENT;
+constexpr A_short kPlain = PF_ValueDisplayFlag_NONE;
+
+constexpr const char* kTypeItems = "Direction|Strike|Breaking|Bouncey|(-|Omni|Anywhere|Vertical";
+static_assert(pf::PopupItemCount(kTypeItems) == 8);
+
+constexpr pf::ParamSpec kParams[] = {
+    pf::PopupParam("Lightning Type...", kTypeItems, lightning::kDirection),
+    pf::PointParam("Origin", Fix(45), Fix(5), true),
+    pf::PointParam("Direction/Radius", Fix(50), Fix(95), false),
+    pf::FixSliderParam("Conductivity State", 0, 0, Fix(32767), 0, Fix(50), 1, kPlain),
+    pf::FixSliderParam("Core Radius", Fix(2), 0, Fix(40), Fix(1), Fix(4), 1, kPlain),
+    pf::FixSliderParam("Core Opacity", Fix(75), 0, Fix(100), 0, Fix(100), 1, kPercent, kFolded),
+    pf::ColorParam("Core Color", PF_Pixel{255, 255, 255, 255}, kFolded),
+    pf::FixSliderParam("Glow Radius", Fix(50), Fix(1), Fix(400), Fix(20), Fix(100), 1, kPlain, kFolded),
+    pf::FixSliderParam("Glow Opacity", Fix(50), 0, Fix(100), 0, Fix(100), 1, kPercent),
+    pf::ColorParam("Glow Color", PF_Pixel{255, 50, 50, 255}),
+    pf::FixSliderParam("Alpha Obstacle", 0, Fix(-100), Fix(100), Fix(-4), Fix(4), 2, kPlain, kFolded),
+    pf::FixSliderParam("Turbulence", Fix(1), 0, Fix(10), 0x8000, 0x14000, 2, kPlain),
+    pf::FixSliderParam("Forking", 0x4000, 0, Fix(1), 0, Fix(1), 1, kPercent),
+    pf::FixSliderParam("Decay", 0x4CCC, 0, Fix(100), 0, Fix(1), 2, kPlain, kFolded),
+    pf::CheckboxParam(" ", "Decay Main Core", false),
+    pf::CheckboxParam(" ", "Add to Original", false),
+};
+static_assert(pf::ParamNamesFit(kParams));
+
+constexpr const char kMsgSetupError[] = "Setup Error";
+
+// The frame's noise lattice, rebuilt at the start of every render.
+lightning::BoltLattice g_lattice;
+
+PF_Err ParamsSetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef*[], PF_LayerDef*, void*) {
+  return pf::RegisterParams(in_data, out_data, kParams, pf::ParamRecord::kReused);
+}
+
+uint32_t ReverseBytes(uint32_t v) {
+  return (v >> 24) | ((v >> 8) & 0x0000FF00u) | ((v << 8) & 0x00FF0000u) | (v << 24);
+}
+
+enum class RecordCheck { kUsable, kMissingOrForeign, kLocked };
+
+// The record must be 9 words whose version is 1 as stored or after reversing
+// the byte order of every word (then the reversed words are written back).
+RecordCheck CheckRecord(PF_InData* in_data, uint32_t (&words)[9]) {
+  const PF_UtilCallbacks* u = in_data->utils;
+  PF_Handle h = in_data->sequence_data;
+  if (h == nullptr || u->host_get_handle_size(h) != pf::LightningSettings::kBytes)
+    return RecordCheck::kMissingOrForeign;
+  void* p = u->host_lock_handle(h);
+  if (p == nullptr) return RecordCheck::kLocked;
+  std::memcpy(words, p, sizeof words);
+  RecordCheck result = RecordCheck::kUsable;
+  if (words[0] != pf::kLightningLayout.version) {
+    for (uint32_t& w : words) w = ReverseBytes(w);
+    if (words[0] == pf::kLightningLayout.version)
+      std::memcpy(p, words, sizeof words);
+    else
+      result = RecordCheck::kMissingOrForeign;
+  }
+  u->host_unlock_handle(h);
+  return result;
+}
+
+// No usable record: "Setup Error", and a default record for the next frame.
+// A foreign record is released first, so that sequence setup makes the
+// default instead of reporting memory corruption and dropping the handle.
+PF_Err ReplaceRecord(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], PF_LayerDef* output) {
+  in_data->utils->ansi.strcpy(out_data->return_msg, kMsgSetupError);
+  if (out_data->sequence_data != nullptr) {
+    in_data->utils->host_dispose_handle(out_data->sequence_data);
+    out_data->sequence_data = nullptr;
+  }
+  return pf::SequenceSetup(in_data, out_data, params, output, nullptr);
+}
+
+double Value(PF_ParamDef* params[], int index) { return params[index]->u.fd.value / 65536.0; }
+
+PF_Pixel WithAlpha(PF_Pixel c, A_u_char alpha) {
+  c.alpha = alpha;
+  return c;
+}
+
+lightning::WalkContext MakeContext(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* output,
+                                   const uint32_t (&words)[9], double R) {
+  const double turbulence = Value(params, kParamTurbulence);
+  const double forking = turbulence > 0.0 ? Value(params, kParamForking) : 0.0;
+  const double coreOpacity = Value(params, kParamCoreOpacity) * 0.01;
+  const double glowOpacity = Value(params, kParamGlowOpacity) * 0.01;
+  const PF_PointDef& origin = params[kParamOrigin]->u.td;
+  const PF_PointDef& target = params[kParamDirection]->u.td;
+
+  lightning::WalkContext c{};
+  c.originX = float(origin.x_value / 65536.0 / R);
+  c.originY = float(origin.y_value / 65536.0 / R);
+  c.targetX = float(target.x_value / 65536.0 / R);
+  c.targetY = float(target.y_value / 65536.0 / R);
+  c.obstacleGain = float(Value(params, kParamObstacle) * 0.02);
+  c.turbulenceGain = float(turbulence * 100.0);
+  c.noiseFrequency = 0.003f;
+  c.fractalModel = int32_t(words[5]);
+  c.complexity = int32_t(words[1]);
+  c.forkThreshold = float(2.0 * forking - 1.0);
+  c.minForkDistance = float(int32_t(words[2]));
+  c.walkFlags = int32_t(words[4]);
+  if (params[kParamDecayMain]->u.bd.value == 0) c.walkFlags |= lightning::kFlagMainDecayOff;
+  c.forkDrain = pf::WordAsFloat(words[6]);
+  c.forkStrength = pf::WordAsFloat(words[7]);
+  c.forkVariation = pf::WordAsFloat(words[8]);
+  c.terminationThreshold = float(int32_t(words[3]));
+  c.decayStep = Value(params, kParamDecay) * 0.005;
+  c.lightningType = params[kParamType]->u.pd.value;
+  c.coreRadius = float(Value(params, kParamCoreRadius));
+  c.coreAmount = float(coreOpacity * coreOpacity * 210.0);
+  c.coreColor = WithAlpha(params[kParamCoreColor]->u.cd.value, 210);
+  c.glowRadius = float(Value(params, kParamGlowRadius));
+  c.glowAmount = float(glowOpacity * glowOpacity * 255.0);
+  c.glowColor = WithAlpha(params[kParamGlowColor]->u.cd.value, 255);
+  c.frameWidth = float(in_data->width);
+  c.frameHeight = float(in_data->height);
+  c.scale = float(R);
+  c.input = &params[kParamInput]->u.ld;
+  c.output = output;
+  c.utils = in_data->utils;
+  c.effect_ref = in_data->effect_ref;
+  c.lattice = &g_lattice;
+  return c;
+}
+
+PF_Err Render(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], PF_LayerDef* output, void*) {
+  const PF_UtilCallbacks* u = in_data->utils;
+  const double R = double(in_data->downsample_x.num) / double(in_data->downsample_x.den);
+
+  PF_Err err = params[kParamAddOriginal]->u.bd.value != 0
+                   ? u->copy(in_data->effect_ref, &params[kParamInput]->u.ld, output, nullptr, nullptr)
+                   : u->fill(in_data->effect_ref, nullptr, nullptr, output);
+  if (err != PF_Err_NONE) return err;
+  if (Value(params, kParamCoreOpacity) <= 0.0 && Value(params, kParamGlowOpacity) <= 0.0) return PF_Err_NONE;
+
+  uint32_t words[9];
+  switch (CheckRecord(in_data, words)) {
+    case RecordCheck::kUsable: break;
+    case RecordCheck::kMissingOrForeign: return ReplaceRecord(in_data, out_data, params, output);
+    case RecordCheck::kLocked: return PF_Err_MAC_OUT_OF_MEMORY;  // the record stays as it is
+  }
+
+  lightning::BuildBoltLattice(g_lattice, Value(params, kParamConductivity));
+  const lightning::WalkContext c = MakeContext(in_data, params, output, words, R);
+
+  lightning::BoltQueue queue;
+  if (!lightning::CreateQueue(u, &queue)) return PF_Err_MAC_OUT_OF_MEMORY;
+  lightning::BoltRecord main{};
+  main.generation = 0;
+  main.phase = lightning::kMainPhase;
+  main.strength = 1.0;
+  main.startX = c.originX;
+  main.startY = c.originY;
+  main.targetX = c.targetX;
+  main.targetY = c.targetY;
+  lightning::AppendRecord(&queue, main);
+
+  for (int32_t i = 0; i < queue.count; ++i) {
+    lightning::BoltPath path;
+    if (lightning::WalkBolt(queue.records[i], c, &queue, &path)) {
+      lightning::DrawBoltCore(path, c);
+      lightning::DrawBoltGlow(path, c);
+      lightning::FreePath(u, &path);
+    }
+    if (i + 1 < queue.count) {
+      err = in_data->inter.abort(in_data->effect_ref);
+      if (err != PF_Err_NONE) break;
+    }
+  }
+  lightning::FreeQueue(u, &queue);
+  return err;
+}
+
+constexpr pf::Handler kHandlers[pf::kDispatchedCommands] = {
+    pf::About,            // 0 about
+    pf::GlobalSetup,      // 1 global setup
+    nullptr,              // 2
+    nullptr,              // 3 global setdown
+    ParamsSetup,          // 4 parameters
+    pf::SequenceSetup,    // 5 sequence setup
+    pf::SequenceResetup,  // 6 sequence resetup
+    nullptr,              // 7 sequence flatten
+    pf::SequenceSetdown,  // 8 sequence setdown
+    pf::DoDialog,         // 9 options dialog
+    nullptr,              // 10 frame setup
+    Render,               // 11 render
+};
+
+}  // namespace
+
+OMBRIX_ENTRY(LightningMain);
+
+PF_Err LightningMain(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
+                     PF_LayerDef* output, void* extra) {
+  return pf::DispatchWithOptions(kHandlers, cmd, in_data, out_data, params, output, extra);
+}
