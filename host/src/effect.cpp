@@ -260,7 +260,9 @@ int Effect::FindParam(std::string_view key) const {
   }
   for (size_t i = 1; i < params_.size(); ++i) {
     const PF_ParamDef& d = params_[i];
-    if (d.param_type == PF_Param_CHECKBOX && strnlen(d.name, sizeof d.name) == 0 &&
+    // A check box whose name is empty or only spaces is known by its label.
+    const std::string_view name(d.name, strnlen(d.name, sizeof d.name));
+    if (d.param_type == PF_Param_CHECKBOX && name.find_first_not_of(' ') == std::string_view::npos &&
         impl_->checkbox_label[i] == key)
       return int(i);
   }
