@@ -1,0 +1,136 @@
+// Speckhue: adds reproducible noise to the hue, lightness and saturation of
+// every pixel. The noise depends only on the pixel's position and the
+// "Noise Phase" angle; animating the phase moves it smoothly from one
+// random field to the next. Uniform, squared (small changes favoured) or
+// grain (noise smoothed by the host to a grain size).
+#include <pf/shell.h>
+
+#include "kernels.h"
+
+#include <cstdlib>
+
+OMBRIX_PLUGIN("OB Speckhue", "obx Speckhue", 11, 0, 0);
+
+namespace {
+
+enum {
+  kParamInput = 0,
+  kParamNoise,
+  kParamHue,
+  kParamLightness,
+  kParamSaturation,
+  kParamGrainSize,
+  kParamPhase,
+};
+
+constexpr A_short kPercent = PF_ValueDisplayFlag_PERCENT;
+
+constexpr pf::ParamSpec kParams[] = {
+    pf::PopupParam("Noise...", "Uniform|Squared|Grain", speckhue::kUniform),
+    pf::FixSliderParam("Hue", 0, 0, 10 * PF_Fixed_ONE, 0, PF_Fixed_ONE, 1, kPercent),
+    pf::FixSliderParam("Lightness", 0, 0, 10 * PF_Fixed_ONE, 0, PF_Fixed_ONE, 1, kPercent),
+    pf::FixSliderParam("Saturation", 0, 0, 10 * PF_Fixed_ONE, 0, PF_Fixed_ONE, 1, kPercent),
+    pf::FixSliderParam("Grain Size", PF_Fixed_ONE, 0, 10 * PF_Fixed_ONE, 0, 4 * PF_Fixed_ONE, 2,
+                       PF_ValueDisplayFlag_NONE, PF_ParamFlag_COLLAPSE_TWIRLY),
+    pf::AngleParam("Noise Phase", 0, PF_ParamFlag_COLLAPSE_TWIRLY),
+};
+static_assert(pf::ParamNamesFit(kParams));
+
+PF_Err ParamsSetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef*[], PF_LayerDef*, void*) {
+  return pf::RegisterParams(in_data, out_data, kParams, pf::ParamRecord::kReused);
+}
+
+PF_Err NoisePixel(void* refcon, A_long x, A_long y, PF_Pixel* in, PF_Pixel* out) {
+  return speckhue::NoisePixel(*static_cast<const speckhue::Block*>(refcon), x, y, *in, *out);
+}
+
+PF_Err GrainFieldPixel(void* refcon, A_long x, A_long y, PF_Pixel*, PF_Pixel* out) {
+  speckhue::GrainFieldPixel(*static_cast<const speckhue::Block*>(refcon), x, y, *out);
+  return PF_Err_NONE;
+}
+
+PF_Err GrainPixel(void* refcon, A_long, A_long, PF_Pixel* in, PF_Pixel* out) {
+  return speckhue::GrainPixel(*static_cast<const speckhue::Block*>(refcon), *in, *out);
+}
+
+// Softens the grain field in the output with the host's smoothing routine.
+PF_Err SmoothGrain(PF_InData* in_data, PF_OutData* out_data, double radius, PF_LayerDef* output) {
+  void* routine = nullptr;
+  PF_Err err = in_data->utils->get_callback_addr(in_data->effect_ref, in_data->quality, 1, PF_Callback_SMOOTH,
+                                                 &routine);
+  if (err != PF_Err_NONE) return err;
+  if (routine == nullptr) return PF_Err_INVALID_CALLBACK;
+  A_long block[3] = {333, 666, 999};
+  return reinterpret_cast<PF_SmoothFunc>(routine)(in_data, out_data, radius, block, '~', output);
+}
+
+// The noise tables of one render: row start states and column jumps, in
+// one block from the heap, released before the render returns.
+struct Tables {
+  void* memory = nullptr;
+  ~Tables() { std::free(memory); }
+};
+
+PF_Err Render(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], PF_LayerDef* output, void*) {
+  PF_EffectWorld* input = &params[kParamInput]->u.ld;
+  const A_long mode = params[kParamNoise]->u.pd.value;
+  const bool grain = mode == speckhue::kGrain;
+
+  speckhue::Block b{};
+  b.amp[0] = float(params[kParamHue]->u.fd.value) * 360.0f;
+  b.amp[1] = float(params[kParamLightness]->u.fd.value);
+  b.amp[2] = float(params[kParamSaturation]->u.fd.value);
+  const double grain_size =
+      double(in_data->downsample_x.num) / double(in_data->downsample_x.den) * (params[kParamGrainSize]->u.fd.value / 65536.0);
+  if (grain) {
+    const float scale = float((0.2 * grain_size + 1.0) / 127.5);
+    for (float& a : b.amp) a = a * scale;
+  }
+  if (b.amp[0] == 0.0f && b.amp[1] == 0.0f && b.amp[2] == 0.0f)
+    return in_data->utils->copy(in_data->effect_ref, input, output, nullptr, nullptr);
+
+  const speckhue::Phase phase = speckhue::PhaseOf(params[kParamPhase]->u.ad.value);
+  b.phi = phase.phi;
+  b.squared = mode == speckhue::kSquared;
+  b.effect_ref = in_data->effect_ref;
+  b.color = &in_data->utils->colorCB;
+
+  const A_long width = output->width, height = output->height;
+  if (width <= 0 || height <= 0) return PF_Err_NONE;
+  Tables tables;
+  const size_t row_bytes = size_t(height) * speckhue::kStreams * sizeof(uint32_t);
+  const size_t column_bytes = size_t(width) * sizeof(pf::RandomStep);
+  tables.memory = std::malloc(2 * column_bytes + row_bytes);
+  if (tables.memory == nullptr) return PF_Err_OUT_OF_MEMORY;
+  auto* offset_jump = static_cast<pf::RandomStep*>(tables.memory);
+  auto* phase_jump = offset_jump + width;
+  auto* rows = reinterpret_cast<uint32_t*>(phase_jump + width);
+  speckhue::FillColumnJumps(offset_jump, phase_jump, width, int(mode));
+  speckhue::FillRowStates(rows, width, height, phase, int(mode));
+  b.rows = rows;
+  b.offset_jump = offset_jump;
+  b.phase_jump = phase_jump;
+
+  PF_Err (*const iterate)(PF_InData*, A_long, A_long, PF_EffectWorld*, const PF_Rect*, void*,
+                          PF_IteratePixel8Func, PF_EffectWorld*) = in_data->utils->iterate;
+  if (!grain) return iterate(in_data, 0, height, input, nullptr, &b, NoisePixel, output);
+
+  PF_Err err = iterate(in_data, 0, height, input, nullptr, &b, GrainFieldPixel, output);
+  if (err == PF_Err_NONE) err = SmoothGrain(in_data, out_data, grain_size, output);
+  if (err == PF_Err_NONE) err = iterate(in_data, 0, height, input, nullptr, &b, GrainPixel, output);
+  return err;
+}
+
+// Commands 0..11 to handler slots: 0 about, 1 global setup, 2 parameters,
+// 3 render, 4 nothing.
+constexpr uint8_t kSlots[pf::kDispatchedCommands] = {0, 1, 4, 4, 2, 4, 4, 4, 4, 4, 4, 3};
+constexpr pf::Handler kHandlers[] = {pf::About, pf::GlobalSetup, ParamsSetup, Render, pf::NoCommand};
+
+}  // namespace
+
+OMBRIX_ENTRY(SpeckhueMain);
+
+PF_Err SpeckhueMain(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
+                    PF_LayerDef* output, void* extra) {
+  return pf::DispatchBySlot(kSlots, kHandlers, cmd, in_data, out_data, params, output, extra);
+}
