@@ -7,13 +7,13 @@
 namespace ombrix {
 namespace {
 
-constexpr std::array<std::string_view, 23> kServiceNames = {
+constexpr std::array<std::string_view, 24> kServiceNames = {
     "add_param",       "checkout_param",  "checkin_param",    "abort",
     "progress",        "iterate",         "copy",             "fill",
     "new_world",       "dispose_world",   "subpixel_sample",  "area_sample",
     "new_handle",      "lock_handle",     "resize_handle",    "get_callback_addr",
     "get_platform_data", "RGBtoHLS",      "HLStoRGB",         "register_ui",
-    "acquire_suite",   "allocate_block",  "reallocate_block"};
+    "acquire_suite",   "allocate_block",  "reallocate_block", "smooth"};
 
 }  // namespace
 

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include <ombrix/host/pixel_ops.h>
+#include <ombrix/host/smooth.h>
 #include <ombrix/platform/headless.h>
 
 namespace ombrix {
@@ -600,12 +601,38 @@ PF_Err SvcHlsToRgb(PF_ProgPtr ref, PF_HLS_Pixel hls, PF_Pixel* rgb) {
   return PF_Err_NONE;
 }
 
-PF_Err SvcGetCallbackAddr(PF_ProgPtr ref, PF_Quality, A_long, A_long, void** fn_ptr) {
+// Routine -2 of get_callback_addr. The block words are not used.
+PF_Err SvcSmooth(PF_InData* in_data, PF_OutData*, PF_FpLong radius, A_long*, A_long mode, PF_EffectWorld* world) {
+  CallContext* ctx = in_data ? ContextOf(in_data->effect_ref) : nullptr;
+  if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
+  if (PF_Err e = Inject(ctx, "smooth")) return e;
+  if (!world || !world->data || world->width < 0 || world->height < 0 || world->rowbytes < world->width * 4)
+    return PF_Err_BAD_CALLBACK_PARAM;
+  if (!SmoothModeKnown(mode)) return PF_Err_BAD_CALLBACK_PARAM;
+  Host& host = *ctx->host;
+  try {
+    SmoothWorld(*world, radius, mode,
+                [&host](int count, const std::function<void(int)>& task) { host.pool().ForEach(count, task); });
+  } catch (const std::bad_alloc&) {
+    return PF_Err_OUT_OF_MEMORY;
+  } catch (const std::length_error&) {
+    return PF_Err_OUT_OF_MEMORY;
+  }
+  return PF_Err_NONE;
+}
+
+PF_Err SvcGetCallbackAddr(PF_ProgPtr ref, PF_Quality, A_long, A_long which, void** fn_ptr) {
   CallContext* ctx = ContextOf(ref);
   if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
   if (PF_Err e = Inject(ctx, "get_callback_addr")) return e;
-  if (fn_ptr) *fn_ptr = nullptr;
-  return PF_Err_BAD_CALLBACK_PARAM;  // no routine is offered yet; the smoothing routine (-2) comes later
+  if (!fn_ptr) return PF_Err_BAD_CALLBACK_PARAM;
+  if (which == PF_Callback_SMOOTH) {
+    PF_SmoothFunc fn = SvcSmooth;
+    *fn_ptr = reinterpret_cast<void*>(fn);
+    return PF_Err_NONE;
+  }
+  *fn_ptr = nullptr;
+  return PF_Err_BAD_CALLBACK_PARAM;  // no other routine is offered
 }
 
 PF_Err SvcGetPlatformData(PF_ProgPtr ref, A_long which, void* data) {

@@ -1,6 +1,8 @@
 // The worker threads behind iterate.
 #include <ombrix/host/host.h>
 
+#include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <thread>
@@ -56,6 +58,31 @@ void ThreadPool::Submit(std::function<void()> task) {
     impl_->queue.push_back(std::move(task));
   }
   impl_->wake.notify_one();
+}
+
+void ThreadPool::ForEach(int count, const std::function<void(int)>& task) {
+  const int workers = std::min(size(), count);
+  if (workers <= 1 || OnWorker()) {
+    for (int i = 0; i < count; ++i) task(i);
+    return;
+  }
+  struct State {
+    std::atomic<int> next{0};
+    std::mutex mutex;
+    std::condition_variable finished;
+    int active = 0;
+  };
+  auto state = std::make_shared<State>();
+  state->active = workers;
+  for (int t = 0; t < workers; ++t) {
+    Submit([state, &task, count] {
+      for (int i = state->next.fetch_add(1); i < count; i = state->next.fetch_add(1)) task(i);
+      std::lock_guard lock(state->mutex);
+      if (--state->active == 0) state->finished.notify_all();
+    });
+  }
+  std::unique_lock lock(state->mutex);
+  state->finished.wait(lock, [&] { return state->active == 0; });
 }
 
 bool ThreadPool::OnWorker() { return tls_on_worker; }

@@ -92,7 +92,8 @@ bool SamePixels(const PF_EffectWorld& a, const PF_EffectWorld& b);
 // "progress", "iterate", "copy", "fill", "new_world", "dispose_world",
 // "subpixel_sample", "area_sample", "new_handle", "lock_handle",
 // "resize_handle", "get_callback_addr", "get_platform_data", "RGBtoHLS",
-// "HLStoRGB", "register_ui", "acquire_suite". A failing new_handle answers NULL and a failing
+// "HLStoRGB", "register_ui", "acquire_suite", "smooth" (the smoothing
+// routine of get_callback_addr). A failing new_handle answers NULL and a failing
 // lock_handle NULL; the others answer err. The basic suite's block
 // services are "allocate_block" and "reallocate_block".
 // The count for an armed failure starts at the Arm call: nth_call 1 fails
@@ -204,6 +205,10 @@ class ThreadPool {
   ThreadPool& operator=(const ThreadPool&) = delete;
   int size() const;
   void Submit(std::function<void()> task);
+  // Runs task(0) .. task(count - 1) on the workers and waits for all of
+  // them (in order on this thread with one worker, or when called from a
+  // worker). Tasks must not throw.
+  void ForEach(int count, const std::function<void(int)>& task);
   // True on the pool's own worker threads.
   static bool OnWorker();
 
