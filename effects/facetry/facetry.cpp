@@ -1,0 +1,159 @@
+// Facetry: fills the layer with a cellular pattern (bubbles, crystal facets,
+// plates, crystallized copies of the layer's colours, pillows, tubes) from the
+// cell noise core, keeping the layer's alpha. The feature points move with
+// "Evolution"; the settings record adds the seed, the loop of the evolution
+// and the tiling of the cells.
+#include <pf/dialogs.h>
+#include <pf/settings.h>
+#include <pf/shell.h>
+
+#include <noise/cell.h>
+#include <noise/fractal.h>
+
+#include "kernels.h"
+
+OMBRIX_PLUGIN("OB Facetry", "obx Facetry", 11, 0, 0x21);
+OMBRIX_OPTIONS(kFacetry);
+
+namespace {
+
+enum {
+  kParamInput = 0,
+  kParamType = 1,
+  kParamDisperse = 2,
+  kParamContrast = 3,
+  kParamSize = 4,
+  kParamOffset = 5,
+  kParamEvolution = 6,
+  kParamOverflow = 7,
+  kParamInvert = 8,
+};
+
+constexpr PF_Fixed Fix(A_long whole) { return whole * PF_Fixed_ONE; }
+
+constexpr const char* kTypeItems =
+    "Bubbles|Crystals|Plates|Static Plates|Crystallize|(-|Pillow|Crystals HQ|Plates HQ|Static Plates HQ|"
+    "Crystallize HQ|Mixed Crystals HQ|Tubular";
+static_assert(pf::PopupItemCount(kTypeItems) == 13);
+
+constexpr const char* kOverflowItems = "Clip|Soft Clamp|Wrap Back";
+
+constexpr PF_Fixed kDisperseMax = 91750;  // 1.4
+
+constexpr pf::ParamSpec kParams[] = {
+    pf::PopupParam("Facetry...", kTypeItems, facetry::kBubbles),
+    pf::FixSliderParam("Disperse", Fix(1), 0, kDisperseMax, 0, Fix(1), 2, PF_ValueDisplayFlag_NONE),
+    pf::FixSliderParam("Contrast or Sharpness", Fix(1), 0, Fix(100), 0, Fix(6), 2, PF_ValueDisplayFlag_NONE),
+    pf::FixSliderParam("Size", Fix(60), Fix(5), Fix(2000), Fix(10), Fix(500), 1, PF_ValueDisplayFlag_NONE),
+    pf::PointParam("Offset", Fix(50), Fix(50), false),
+    pf::AngleParam("Evolution", 0),
+    pf::PopupParam("Overflow...", kOverflowItems, 1),
+    pf::CheckboxParam(" ", "Invert", false),
+};
+static_assert(pf::ParamNamesFit(kParams));
+
+// The tables of the current render: rebuilt at its start, only read by the
+// pixel callbacks while the host iterates.
+noise::NoiseLattice g_lattice;
+noise::PlateBytes g_plate_bytes;
+
+PF_Err ParamsSetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef*[], PF_LayerDef*, void*) {
+  return pf::RegisterParams(in_data, out_data, kParams, pf::ParamRecord::kClearedEach);
+}
+
+PF_Err ShadePixel(void* refcon, A_long x, A_long y, PF_Pixel* in, PF_Pixel* out) {
+  return facetry::ShadePixel(*static_cast<const facetry::Block*>(refcon), x, y, *in, *out);
+}
+
+// Disposes the reduced copy, keeping an earlier error ahead of its own.
+PF_Err Release(PF_InData* in_data, PF_EffectWorld* copy, PF_Err err) {
+  const PF_Err e = in_data->utils->dispose_world(in_data->effect_ref, copy);
+  return err != PF_Err_NONE ? err : e;
+}
+
+PF_Err Render(PF_InData* in_data, PF_OutData*, PF_ParamDef* params[], PF_LayerDef* output, void*) {
+  const int32_t type = params[kParamType]->u.pd.value;
+  // The separator (or a value outside the list) renders nothing.
+  if (!facetry::IsPatternType(type)) return PF_Err_NONE;
+
+  const double ox = params[kParamOffset]->u.td.x_value / 65536.0;
+  const double oy = params[kParamOffset]->u.td.y_value / 65536.0;
+  const double dispersion = params[kParamDisperse]->u.fd.value / 65536.0 * 0.5;
+  const double contrast = params[kParamContrast]->u.fd.value / 65536.0;
+  const double size = params[kParamSize]->u.fd.value / 65536.0;
+  const double h = double(in_data->downsample_x.num) / double(in_data->downsample_x.den) * size;
+  if (!(h > 0.0)) return PF_Err_NONE;
+  const double k = 1.0 / h;
+  const int32_t mode = facetry::ModeFor(type, params[kParamOverflow]->u.pd.value,
+                                        params[kParamInvert]->u.bd.value != 0);
+
+  pf::NoiseSettings record{};
+  const bool has_record = pf::ReadSettings(in_data, &record);
+  const noise::NoiseSettings settings{int32_t(record.words[1]), int32_t(record.words[2]),
+                                      int32_t(record.words[3])};
+  noise::BuildNoiseLattice(g_lattice, params[kParamEvolution]->u.ad.value, has_record ? &settings : nullptr);
+
+  facetry::Block block{};
+  block.grid = has_record ? noise::MakeCellGrid(&g_lattice, dispersion, int32_t(record.words[4]),
+                                                int32_t(record.words[5]), int32_t(record.words[6]))
+                          : noise::MakeCellGrid(&g_lattice, dispersion);
+  block.plates = &g_plate_bytes;
+  block.type = type;
+  block.mode = mode;
+  block.amplitude = facetry::Amplitude(type, contrast);
+  block.k = k;
+  block.h = h;
+  block.ox = ox;
+  block.oy = oy;
+  block.sqrt = in_data->utils->ansi.sqrt;
+  if (facetry::IsStatic(type)) noise::BuildPlateBytes(g_plate_bytes);
+
+  PF_EffectWorld* input = &params[kParamInput]->u.ld;
+  if (!facetry::IsCrystallize(type))
+    return in_data->utils->iterate(in_data, 0, output->height, input, nullptr, &block, ShadePixel, output);
+
+  // The crystallize types read each cell's colour from a copy of the input
+  // reduced to about two pixels per cell.
+  if (input->width <= 0 || input->height <= 0) return PF_Err_NONE;
+  const facetry::CopySize cs = facetry::ReducedCopySize(input->width, input->height, k);
+  PF_EffectWorld copy{};
+  if (PF_Err e = in_data->utils->new_world(in_data->effect_ref, cs.width, cs.height, 0, &copy)) return e;
+  if (PF_Err e = in_data->utils->copy(in_data->effect_ref, input, &copy, nullptr, nullptr))
+    return Release(in_data, &copy, e);
+
+  PF_SampPB samp{};
+  samp.src = &copy;
+  block.colour.sample = in_data->utils->subpixel_sample;
+  block.colour.effect_ref = in_data->effect_ref;
+  block.colour.samp = &samp;
+  block.colour.x_scale = double(cs.width) / double(input->width) * 65536.0;
+  block.colour.y_scale = double(cs.height) / double(input->height) * 65536.0;
+  block.colour.x_limit = (cs.width - 1) * 65536;
+  block.colour.y_limit = (cs.height - 1) * 65536;
+  const PF_Err e = in_data->utils->iterate(in_data, 0, output->height, input, nullptr, &block, ShadePixel, output);
+  return Release(in_data, &copy, e);
+}
+
+constexpr pf::Handler kHandlers[pf::kDispatchedCommands] = {
+    pf::About,            // 0 about
+    pf::GlobalSetup,      // 1 global setup
+    nullptr,              // 2
+    nullptr,              // 3 global setdown
+    ParamsSetup,          // 4 parameters
+    pf::SequenceSetup,    // 5 sequence setup
+    pf::SequenceResetup,  // 6 sequence resetup
+    nullptr,              // 7 sequence flatten
+    pf::SequenceSetdown,  // 8 sequence setdown
+    pf::DoDialog,         // 9 options dialog
+    nullptr,              // 10 frame setup
+    Render,               // 11 render
+};
+
+}  // namespace
+
+OMBRIX_ENTRY(FacetryMain);
+
+PF_Err FacetryMain(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
+                   PF_LayerDef* output, void* extra) {
+  return pf::DispatchWithOptions(kHandlers, cmd, in_data, out_data, params, output, extra);
+}
