@@ -10,6 +10,7 @@
 
 #include <noise/fractal.h>
 #include <pf/api.h>
+#include <pf/fixed.h>
 
 #include <cmath>
 #include <cstdint>
@@ -168,22 +169,17 @@ inline double LatticeY(const Frame& b, A_long y) {
 // Sampling
 // ---------------------------------------------------------------------------
 
-// A 16.16 value truncated toward zero and held to the 32-bit range, so a
-// displacement beyond the range (large Amount and Scale) lands far outside
-// the layer instead of wrapping back into it.
-inline PF_Fixed FixedPosition(double v) {
-  if (!(v > -2147483648.0)) return INT32_MIN;
-  if (!(v < 2147483648.0)) return INT32_MAX;
-  return PF_Fixed(v);
-}
-
 struct Position {
   PF_Fixed x, y;  // 16.16 buffer pixels
 };
 
+// The displaced position, truncated toward zero and held to the 16.16 range,
+// so a displacement beyond it (large Amount and Scale) lands far outside the
+// layer instead of wrapping back into it. The sum is formed in 16.16 units;
+// the division by 65536 before the shared conversion is exact.
 inline Position SamplePosition(const Frame& b, Offset d, A_long x, A_long y) {
-  return {FixedPosition(d.dx * b.amplitude + double(x) * 65536.0),
-          FixedPosition(d.dy * b.amplitude + double(y) * 65536.0)};
+  return {pf::FixedFromDouble((d.dx * b.amplitude + double(x) * 65536.0) / 65536.0),
+          pf::FixedFromDouble((d.dy * b.amplitude + double(y) * 65536.0) / 65536.0)};
 }
 
 struct Footprint {
