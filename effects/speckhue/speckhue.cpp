@@ -4,6 +4,7 @@
 // random field to the next. Uniform, squared (small changes favoured) or
 // grain (noise smoothed by the host to a grain size).
 #include <pf/shell.h>
+#include <pf/smooth.h>
 
 #include "kernels.h"
 
@@ -51,17 +52,6 @@ PF_Err GrainFieldPixel(void* refcon, A_long x, A_long y, PF_Pixel*, PF_Pixel* ou
 
 PF_Err GrainPixel(void* refcon, A_long, A_long, PF_Pixel* in, PF_Pixel* out) {
   return speckhue::GrainPixel(*static_cast<const speckhue::Block*>(refcon), *in, *out);
-}
-
-// Softens the grain field in the output with the host's smoothing routine.
-PF_Err SmoothGrain(PF_InData* in_data, PF_OutData* out_data, double radius, PF_LayerDef* output) {
-  void* routine = nullptr;
-  PF_Err err = in_data->utils->get_callback_addr(in_data->effect_ref, in_data->quality, 1, PF_Callback_SMOOTH,
-                                                 &routine);
-  if (err != PF_Err_NONE) return err;
-  if (routine == nullptr) return PF_Err_INVALID_CALLBACK;
-  A_long block[3] = {333, 666, 999};
-  return reinterpret_cast<PF_SmoothFunc>(routine)(in_data, out_data, radius, block, '~', output);
 }
 
 // The noise tables of one render: row start states and column jumps, in
@@ -116,7 +106,9 @@ PF_Err Render(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], P
   if (!grain) return iterate(in_data, 0, height, input, nullptr, &b, NoisePixel, output);
 
   PF_Err err = iterate(in_data, 0, height, input, nullptr, &b, GrainFieldPixel, output);
-  if (err == PF_Err_NONE) err = SmoothGrain(in_data, out_data, grain_size, output);
+  // The field softened to grains of about F pixels; alpha stays 255.
+  A_long block[3] = {333, 666, 999};
+  if (err == PF_Err_NONE) err = pf::SmoothWorld(in_data, out_data, grain_size, block, '~', output);
   if (err == PF_Err_NONE) err = iterate(in_data, 0, height, input, nullptr, &b, GrainPixel, output);
   return err;
 }

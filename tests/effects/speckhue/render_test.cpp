@@ -5,10 +5,12 @@
 #include "reference.h"
 
 #include <ombrix/host/host.h>
+#include <ombrix/host/smooth.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -279,6 +281,78 @@ TEST(SpeckhueRender, ExtremeAmplitudes) {
   EXPECT_GT(extremes, kW * kH * 3 / 4);
 }
 
+// Grain Size 0 smooths nothing: the output is the written noise field
+// (uniform draws as bytes around 127.5) applied with the grain amplitudes
+// and the 0..0xFFFF clamp. Any other size goes through the host's routine
+// in its colour-only mode; the field is checked against the routine applied
+// here to the written field, at full and half resolution.
+TEST(SpeckhueRender, GrainThroughTheSmoothingRoutine) {
+  Fixture f;
+  struct Case { A_long size; A_long phase; A_long h, l, s; A_long pad; };
+  const Case cases[] = {{0, 0, 0x8000, 0x8000, 0x8000, kPad},
+                        {0, 33 * kDegree, 10 << 16, 10 << 16, 10 << 16, 0},
+                        {1 << 16, 0, 0x8000, 0x4000, 0x2000, kPad},
+                        {3 << 16 | 0x4000, 200 * kDegree, 0x10000, 0x10000, 0x10000, 0},
+                        {10 << 16, -70 * kDegree, 0x6000, 0, 0x6000, kPad}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "size " << c.size << " phase " << c.phase << " pad " << c.pad);
+    Settings s;
+    s.mode = 3;
+    s.grain_size = c.size;
+    s.phase = c.phase;
+    s.hue = c.h;
+    s.lightness = c.l;
+    s.saturation = c.s;
+    World in(kW, kH, c.pad);
+    FillPattern(in, uint32_t(c.size + 3));
+    const World out = RenderWith(f, s, in, c.pad);
+    World field = speckhue_ref::GrainField(kW, kH, s);
+    ombrix::SmoothWorld(field.pf(), speckhue_ref::GrainRadius(s), ombrix::kSmoothColor);
+    ASSERT_TRUE(SameImage(out, speckhue_ref::ApplyGrain(in, field, s)));
+    EXPECT_GT(CountChanged(out, in), kW * kH / 3);
+  }
+
+  // A 62x38 layer at half resolution: grains of half the size in buffer pixels.
+  ombrix::RenderSettings half;
+  half.downsample_x = PF_RationalScale{1, 2};
+  half.downsample_y = PF_RationalScale{1, 2};
+  Settings s;
+  s.mode = 3;
+  s.grain_size = 4 << 16;
+  s.hue = s.lightness = s.saturation = 0x8000;
+  s.downsample = 0.5;
+  Instance inst(f.effect, TimeBase{}, 2 * kW, 2 * kH);
+  Apply(inst, s);
+  World full(2 * kW, 2 * kH, kPad), out(kW, kH, kPad);
+  FillPattern(full, 8);
+  ASSERT_EQ(inst.RenderFrame(0, full.pf(), out.pf(), half).err, PF_Err_NONE);
+  const World reduced = ombrix::DownsampledWorld(full.pf(), half, kPad);
+  World field = speckhue_ref::GrainField(kW, kH, s);
+  ombrix::SmoothWorld(field.pf(), 2.0, ombrix::kSmoothColor);
+  EXPECT_TRUE(SameImage(out, speckhue_ref::ApplyGrain(reduced, field, s)));
+}
+
+// Smoothing really happens: the grain field of a flat grey frame varies less
+// from pixel to pixel at Grain Size 4 than at 0.
+TEST(SpeckhueRender, GrainSizeSoftensTheNoise) {
+  Fixture f;
+  World in(64, 48, 0);
+  for (A_long y = 0; y < 48; ++y)
+    for (A_long x = 0; x < 64; ++x) in.At(x, y) = PF_Pixel{255, 128, 128, 128};
+  auto roughness = [&](A_long size) {
+    Settings s;
+    s.mode = 3;
+    s.grain_size = size;
+    s.lightness = 0x10000;
+    const World out = RenderWith(f, s, in, 0);
+    double sum = 0;
+    for (A_long y = 0; y < 48; ++y)
+      for (A_long x = 1; x < 64; ++x) sum += std::abs(out.At(x, y).green - out.At(x - 1, y).green);
+    return sum;
+  };
+  EXPECT_LT(roughness(4 << 16) * 4, roughness(0));
+}
+
 // Colour conversion failures reach the host in every mode.
 TEST(SpeckhueRender, ServiceErrorsAreReturned) {
   Fixture f;
@@ -287,7 +361,7 @@ TEST(SpeckhueRender, ServiceErrorsAreReturned) {
   Settings s;
   s.hue = 0x4000;
   for (const char* service : {"RGBtoHLS", "HLStoRGB", "iterate"}) {
-    for (int mode : {1, 2}) {
+    for (int mode : {1, 2, 3}) {
       s.mode = mode;
       f.host.failures().Arm(service, 7, PF_Err_INTERNAL_STRUCT_DAMAGED);
       if (std::string(service) == "iterate") f.host.failures().Arm(service, 1, PF_Err_INTERNAL_STRUCT_DAMAGED);
@@ -296,6 +370,15 @@ TEST(SpeckhueRender, ServiceErrorsAreReturned) {
       EXPECT_EQ(err, PF_Err_INTERNAL_STRUCT_DAMAGED) << service << " " << mode;
       f.host.failures().Clear();
     }
+  }
+  // Grain: the routine's lookup and the routine itself.
+  s.mode = 3;
+  for (const char* service : {"get_callback_addr", "smooth", "HLStoRGB"}) {
+    f.host.failures().Arm(service, 1, PF_Err_INTERNAL_STRUCT_DAMAGED);
+    PF_Err err = 0;
+    RenderWith(f, s, in, 0, &err);
+    EXPECT_EQ(err, PF_Err_INTERNAL_STRUCT_DAMAGED) << service;
+    f.host.failures().Clear();
   }
   Settings none;
   f.host.failures().Arm("copy", 1, PF_Err_OUT_OF_MEMORY);
