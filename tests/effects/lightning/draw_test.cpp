@@ -1,0 +1,197 @@
+// Bolt drawing on its own: the weighted mix, the two disc profiles, the
+// step length and the stamping of short and long paths on padded worlds.
+#include "draw.h"
+#include "walk_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+using lightning::BlendWeighted;
+using ombrix::World;
+
+PF_Pixel Px(int a, int r, int g, int b) { return PF_Pixel{A_u_char(a), A_u_char(r), A_u_char(g), A_u_char(b)}; }
+
+::testing::AssertionResult Is(const PF_Pixel& p, int a, int r, int g, int b) {
+  if (p.alpha == a && p.red == r && p.green == g && p.blue == b) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "got " << int(p.alpha) << "," << int(p.red) << "," << int(p.green) << ","
+                                       << int(p.blue) << " expected " << a << "," << r << "," << g << "," << b;
+}
+
+TEST(BlendWeighted, Rules) {
+  // A transparent source leaves the destination; a transparent destination takes the source.
+  EXPECT_TRUE(Is(BlendWeighted(Px(0, 9, 9, 9), Px(17, 1, 2, 3)), 17, 1, 2, 3));
+  EXPECT_TRUE(Is(BlendWeighted(Px(40, 9, 8, 7), Px(0, 1, 2, 3)), 40, 9, 8, 7));
+  // A = 200 + 100 - 20000 div 255 = 222; red = (0*200 + 200*100) div 222 = 90,
+  // green = (50*200 + 50*100) div 222 = 67, blue = (100*200 + 0) div 222 = 90.
+  EXPECT_TRUE(Is(BlendWeighted(Px(100, 200, 50, 0), Px(200, 0, 50, 100)), 222, 90, 67, 90));
+  // Both opaque: A = 255; red's sum 2 x 255 x 255 div 255 = 510 is limited to 255,
+  // green (0 x 255 + 255 x 255) div 255 = 255.
+  EXPECT_TRUE(Is(BlendWeighted(Px(255, 255, 255, 0), Px(255, 255, 0, 0)), 255, 255, 255, 0));
+  // A = 254 + 1 - 254 div 255 = 255; each channel (0 x 254 + 255 x 1) div 255 = 1.
+  EXPECT_TRUE(Is(BlendWeighted(Px(1, 255, 255, 255), Px(254, 0, 0, 0)), 255, 1, 1, 1));
+  // A sum above 255 is limited: 200 + 200 - 40000 div 255 = 244 stays; 255 + 255 - 255 = 255.
+  EXPECT_EQ(BlendWeighted(Px(200, 0, 0, 0), Px(200, 0, 0, 0)).alpha, 244);
+}
+
+TEST(StepLength, CompressedAboveFive) {
+  EXPECT_EQ(lightning::StepLength(2.0f), 1.0f);
+  EXPECT_EQ(lightning::StepLength(10.0f), 5.0f);
+  EXPECT_EQ(lightning::StepLength(20.0f), 7.5f);  // 10 - (10 - 5) / 2
+  EXPECT_EQ(lightning::StepLength(50.0f), 15.0f);
+}
+
+TEST(Discs, CoreProfileIsAParaboloid) {
+  World w(21, 21, 12);
+  const PF_Pixel c = Px(210, 10, 20, 30);
+  lightning::StampCoreDisc(10.0f, 10.0f, 4.0f, 200.0f, c, w.pf());
+  // On a cleared world the first stamp writes the colour with its alpha:
+  // trunc(200/16 x (16 - d^2)).
+  EXPECT_TRUE(Is(w.At(10, 10), 200, 10, 20, 30));
+  EXPECT_TRUE(Is(w.At(12, 10), 150, 10, 20, 30));  // half radius
+  EXPECT_TRUE(Is(w.At(11, 11), 175, 10, 20, 30));  // d^2 = 2
+  EXPECT_TRUE(Is(w.At(14, 10), 0, 0, 0, 0));       // the rim is outside
+  EXPECT_TRUE(Is(w.At(13, 13), 0, 0, 0, 0));
+  // A stamp alpha that truncates to 0 leaves the pixel as it was: amount 2,
+  // (4, 8) at d^2 = 13.69 gives trunc(0.125 x 2.31) = 0; (4, 4) at 0.09 gives 1.
+  World v(9, 9);
+  v.At(4, 8) = Px(30, 1, 2, 3);
+  lightning::StampCoreDisc(4.0f, 4.3f, 4.0f, 2.0f, c, v.pf());
+  EXPECT_TRUE(Is(v.At(4, 8), 30, 1, 2, 3));
+  EXPECT_TRUE(Is(v.At(4, 4), 1, 10, 20, 30));
+}
+
+TEST(Discs, SmallCoreDiscsFadeInsteadOfShrinking) {
+  World w(5, 5);
+  lightning::StampCoreDisc(2.0f, 2.0f, 0.5f, 200.0f, Px(210, 255, 255, 255), w.pf());
+  EXPECT_EQ(w.At(2, 2).alpha, 100);  // amount x r, radius 1
+  EXPECT_EQ(w.At(3, 2).alpha, 0);
+  World n(5, 5);
+  lightning::StampCoreDisc(2.0f, 2.0f, -0.1f, 200.0f, Px(210, 255, 255, 255), n.pf());
+  EXPECT_EQ(n.At(2, 2).alpha, 0);
+}
+
+TEST(Discs, GlowProfile) {
+  World w(41, 41, 4);
+  const PF_Pixel c = Px(255, 50, 50, 255);
+  lightning::StampGlowDisc(20.0f, 20.0f, 8.0f, 200.0f, c, w.pf());
+  EXPECT_TRUE(Is(w.At(20, 20), 200, 50, 50, 255));  // 1 at the centre
+  EXPECT_EQ(w.At(24, 20).alpha, 75);                // 0.375 at half radius
+  EXPECT_EQ(w.At(28, 20).alpha, 0);                 // 0 at the rim
+  // d^2 = 9: 1 - 1.25 x 9 / 25 = 0.55 -> 110.
+  EXPECT_EQ(w.At(23, 20).alpha, 110);
+  // Glows below one pixel keep radius 1 and the full amount.
+  World s(5, 5);
+  lightning::StampGlowDisc(2.0f, 2.0f, 0.25f, 200.0f, c, s.pf());
+  EXPECT_EQ(s.At(2, 2).alpha, 200);
+}
+
+TEST(Discs, ClampedToTheWorld) {
+  World w(10, 6, 8);
+  // Partly outside on every side, and wholly outside: only pixels inside are touched,
+  // and the padding stays as it was.
+  lightning::StampCoreDisc(-2.0f, -1.0f, 5.0f, 200.0f, Px(210, 1, 1, 1), w.pf());
+  lightning::StampGlowDisc(11.0f, 7.0f, 4.0f, 200.0f, Px(255, 2, 2, 2), w.pf());
+  lightning::StampGlowDisc(-50.0f, 3.0f, 10.0f, 200.0f, Px(255, 3, 3, 3), w.pf());
+  lightning::StampCoreDisc(40.0f, 40.0f, 10.0f, 200.0f, Px(210, 3, 3, 3), w.pf());
+  EXPECT_GT(w.At(0, 0).alpha, 0);
+  EXPECT_GT(w.At(9, 5).alpha, 0);
+  EXPECT_EQ(w.At(5, 0).alpha, 0);
+  for (A_long y = 0; y < w.height(); ++y)
+    for (A_long x = 0; x < w.width(); ++x) EXPECT_NE(w.At(x, y).red, 3);
+  for (A_long y = 0; y < w.height(); ++y) {
+    const uint8_t* row = reinterpret_cast<const uint8_t*>(w.Row(y));
+    for (A_long i = 4 * w.width(); i < w.rowbytes(); ++i) EXPECT_EQ(row[i], 0);
+  }
+}
+
+// A straight path of n points one pixel apart, all at one strength.
+lightning::BoltPath StraightPath(std::vector<lightning::PathPoint>& store, int n, float strength) {
+  store.clear();
+  for (int i = 0; i < n; ++i) store.push_back({10.0f + float(i), 10.0f, strength});
+  lightning::BoltPath p;
+  p.capacity = n;
+  p.count = n;
+  p.points = store.data();
+  return p;
+}
+
+struct DrawSetup {
+  lightning_test::Scene s{40, 20};
+  World out{40, 20, 16};
+  DrawSetup() {
+    s.c.output = &out.pf();
+    s.c.coreRadius = 2.0f;
+    s.c.coreAmount = 0.75f * 0.75f * 210.0f;
+    s.c.coreColor = Px(210, 255, 255, 255);
+    s.c.glowRadius = 5.0f;
+    s.c.glowAmount = 0.5f * 0.5f * 255.0f;
+    s.c.glowColor = Px(255, 50, 50, 255);
+  }
+  int Lit() const {
+    int n = 0;
+    for (A_long y = 0; y < out.height(); ++y)
+      for (A_long x = 0; x < out.width(); ++x) n += out.At(x, y).alpha != 0;
+    return n;
+  }
+};
+
+TEST(DrawBolt, FourOrFewerPointsDrawNothing) {
+  DrawSetup d;
+  std::vector<lightning::PathPoint> store;
+  lightning::DrawBoltCore(StraightPath(store, 4, 1.0f), d.s.c);
+  lightning::DrawBoltGlow(StraightPath(store, 4, 1.0f), d.s.c);
+  EXPECT_EQ(d.Lit(), 0);
+  lightning::DrawBoltCore(StraightPath(store, 5, 1.0f), d.s.c);
+  EXPECT_GT(d.Lit(), 0);
+}
+
+TEST(DrawBolt, AmountsBelowTwoOrTinyRadiiSkipCoreAndGlow) {
+  std::vector<lightning::PathPoint> store;
+  {
+    DrawSetup d;
+    d.s.c.coreAmount = 0.09f * 0.09f * 210.0f;  // 9 %: 1.7
+    d.s.c.glowAmount = 0.0f;
+    lightning::DrawBoltCore(StraightPath(store, 20, 1.0f), d.s.c);
+    lightning::DrawBoltGlow(StraightPath(store, 20, 1.0f), d.s.c);
+    EXPECT_EQ(d.Lit(), 0);
+  }
+  {
+    DrawSetup d;
+    d.s.c.coreAmount = 0.1f * 0.1f * 210.0f;  // 10 %: 2.1, still drawn
+    lightning::DrawBoltCore(StraightPath(store, 20, 1.0f), d.s.c);
+    EXPECT_GT(d.Lit(), 0);
+  }
+  {
+    DrawSetup d;
+    d.s.c.glowAmount = 0.1f * 0.1f * 255.0f;  // 2.55
+    lightning::DrawBoltGlow(StraightPath(store, 20, 1.0f), d.s.c);
+    EXPECT_GT(d.Lit(), 0);
+  }
+  {
+    DrawSetup d;
+    d.s.c.coreRadius = 0.0f;
+    lightning::DrawBoltCore(StraightPath(store, 20, 1.0f), d.s.c);
+    EXPECT_EQ(d.Lit(), 0);
+  }
+}
+
+TEST(DrawBolt, CoreStampsOnePixelBehindEachPoint) {
+  // Radius 2 at strength 1: step 1, so from the fourth point on every point
+  // stamps a disc at the previous point (f = 1), and the last drawn point
+  // gets the closing stamp: centres at x = 12 .. 20 for points x = 10 .. 20.
+  DrawSetup d;
+  d.s.c.coreAmount = 200.0f;
+  std::vector<lightning::PathPoint> store;
+  lightning::DrawBoltCore(StraightPath(store, 12, 1.0f), d.s.c);  // N = 11 drawn points
+  EXPECT_EQ(d.out.At(10, 10).alpha, 0);
+  EXPECT_EQ(d.out.At(11, 10).alpha, 150);  // only the disc at 12 reaches it: 50 x (4 - 1)
+  for (A_long x = 12; x <= 20; ++x) EXPECT_GE(d.out.At(x, 10).alpha, 200) << "x " << x;
+  // Nothing at or beyond the rim of the last disc; the undrawn 12th point adds nothing.
+  EXPECT_EQ(d.out.At(22, 10).alpha, 0);
+}
+
+}  // namespace
