@@ -1,0 +1,380 @@
+// Lightning through the host: registration, the drawn bolt over a cleared
+// frame or the layer, the opacity and record rules of the render driver,
+// allocation failures, abort between bolts and half-resolution renders.
+#include <ombrix/host/host.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+using ombrix::Effect;
+using ombrix::Host;
+using ombrix::Instance;
+using ombrix::ParamValue;
+using ombrix::TimeBase;
+using ombrix::World;
+
+enum {
+  kType = 1, kOrigin, kDirection, kConductivity, kCoreRadius, kCoreOpacity, kCoreColor, kGlowRadius,
+  kGlowOpacity, kGlowColor, kObstacle, kTurbulence, kForking, kDecay, kDecayMain, kAddOriginal,
+};
+
+constexpr A_long kW = 320, kH = 240, kPad = 20;
+
+const ombrix::PluginFile& LightningFile() {
+  static const ombrix::PluginFile file =
+      ombrix::ReadPluginFile(std::string(OMBRIX_TEST_PLUGIN_DIR) + "/lightning.aex");
+  return file;
+}
+
+ParamValue Scalar(A_long v) {
+  ParamValue p;
+  p.value = v;
+  return p;
+}
+
+ParamValue Point(double x, double y) {
+  ParamValue p;
+  p.x = PF_Fixed(x * 65536);
+  p.y = PF_Fixed(y * 65536);
+  return p;
+}
+
+constexpr A_long Fix(double v) { return A_long(v * 65536); }
+
+struct Fixture {
+  Host host;
+  Effect effect{host, LightningFile()};
+};
+
+// A layer with colour everywhere and alpha varying, so copies are checkable.
+World Layer(A_long w = kW, A_long h = kH) {
+  World in(w, h, kPad);
+  for (A_long y = 0; y < h; ++y)
+    for (A_long x = 0; x < w; ++x)
+      in.At(x, y) = PF_Pixel{A_u_char(128 + (x + y) % 128), A_u_char(x), A_u_char(y), A_u_char(x ^ y)};
+  return in;
+}
+
+int Lit(const World& out) {
+  int n = 0;
+  for (A_long y = 0; y < out.height(); ++y)
+    for (A_long x = 0; x < out.width(); ++x) n += out.At(x, y).alpha != 0;
+  return n;
+}
+
+bool Cleared(const World& out) {
+  for (A_long y = 0; y < out.height(); ++y) {
+    const uint8_t* row = reinterpret_cast<const uint8_t*>(out.Row(y));
+    for (A_long i = 0; i < out.rowbytes(); ++i)
+      if (row[i] != 0) return false;
+  }
+  return true;
+}
+
+std::vector<uint32_t> Words(Instance& inst) {
+  PF_Handle h = inst.sequence_data();
+  std::vector<uint32_t> w(ombrix::HandleSize(h) / 4);
+  if (!w.empty()) std::memcpy(w.data(), *h, 4 * w.size());
+  return w;
+}
+
+const std::vector<uint32_t> kDefaultWords = {1, 6, 64, 100, 0, 1, 0x00000000u, 0x3F333333u, 0x3E800000u};
+
+uint32_t Reverse(uint32_t v) { return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24); }
+
+// ---------------------------------------------------------------------------
+
+TEST(LightningRender, Registration) {
+  Fixture f;
+  EXPECT_EQ(f.effect.num_params(), 17);
+  EXPECT_EQ(f.effect.global_out_flags() & 0x21, 0x21);
+  EXPECT_EQ(f.effect.file().pipl.display_name, "OB Lightning");
+  EXPECT_EQ(f.effect.file().pipl.match_name, "obx Lightning");
+  const auto& p = f.effect.params();
+  ASSERT_EQ(p.size(), 17u);
+  const char* names[] = {"",           "Lightning Type...", "Origin",       "Direction/Radius", "Conductivity State",
+                         "Core Radius", "Core Opacity",     "Core Color",   "Glow Radius",      "Glow Opacity",
+                         "Glow Color",  "Alpha Obstacle",   "Turbulence",   "Forking",          "Decay",
+                         " ",           " "};
+  for (int i = 1; i < 17; ++i) {
+    EXPECT_STREQ(p[i].name, names[i]) << i;
+    const bool folded = i == kCoreOpacity || i == kCoreColor || i == kGlowRadius || i == kObstacle || i == kDecay;
+    EXPECT_EQ(p[i].flags, folded ? PF_ParamFlag_COLLAPSE_TWIRLY : 0) << i;
+  }
+  EXPECT_EQ(f.effect.PopupItems(kType).size(), 8u);
+  EXPECT_EQ(p[kType].u.pd.num_choices, 8);
+  EXPECT_EQ(f.effect.CheckboxLabel(kDecayMain), "Decay Main Core");
+  EXPECT_EQ(f.effect.CheckboxLabel(kAddOriginal), "Add to Original");
+  EXPECT_EQ(p[kOrigin].u.td.restrict_bounds, 1);
+  EXPECT_EQ(p[kDirection].u.td.restrict_bounds, 0);
+  EXPECT_EQ(p[kForking].u.fd.dephault, 0x4000);
+  EXPECT_EQ(p[kDecay].u.fd.dephault, 0x4CCC);
+  EXPECT_EQ(p[kTurbulence].u.fd.slider_min, 0x8000);
+  EXPECT_EQ(p[kTurbulence].u.fd.slider_max, 0x14000);
+  EXPECT_EQ(p[kObstacle].u.fd.valid_min, -Fix(100));
+  EXPECT_EQ(p[kConductivity].u.fd.valid_max, Fix(32767));
+  for (int i : {kCoreOpacity, kGlowOpacity, kForking}) EXPECT_EQ(p[i].u.fd.display_flags, 1) << i;
+  EXPECT_EQ(p[kGlowColor].u.cd.dephault.blue, 255);
+  EXPECT_EQ(p[kGlowColor].u.cd.dephault.red, 50);
+}
+
+TEST(LightningRender, DefaultBoltOnAClearedFrame) {
+  Fixture f;
+  Instance inst(f.effect, TimeBase{}, kW, kH);
+  World in = Layer(), out(kW, kH, kPad);
+  const auto r = inst.RenderFrame(0, in.pf(), out);
+  ASSERT_EQ(r.err, PF_Err_NONE) << r.message;
+  EXPECT_TRUE(r.message.empty());
+  // The core starts at the Origin (45 %, 5 %): the first core discs sit a
+  // few pixels along the bolt, white over the blue glow.
+  int white = 0;
+  for (A_long y = 12; y <= 18; ++y)
+    for (A_long x = 138; x <= 150; ++x) white += out.At(x, y).alpha > 200 && out.At(x, y).red > 150;
+  EXPECT_GT(white, 0);
+  EXPECT_LT(out.At(144, 6).red, 60) << "only the blue glow above the Origin";
+  EXPECT_GT(out.At(144, 6).blue, 250);
+  // The main bolt does not decay and runs off the bottom of the frame.
+  int bottom = 0;
+  for (A_long x = 0; x < kW; ++x) bottom += out.At(x, kH - 1).alpha != 0;
+  EXPECT_GT(bottom, 0);
+  // Away from it the frame stays transparent black, padding included.
+  EXPECT_EQ(out.At(kW - 1, 0).alpha, 0);
+  for (A_long y = 0; y < kH; ++y) {
+    const uint8_t* row = reinterpret_cast<const uint8_t*>(out.Row(y));
+    for (A_long i = 4 * kW; i < out.rowbytes(); ++i) ASSERT_EQ(row[i], 0);
+  }
+  // Deterministic: the same parameters give the same bytes.
+  World again(kW, kH, kPad);
+  inst.RenderFrame(0, in.pf(), again);
+  EXPECT_TRUE(ombrix::SamePixels(out.pf(), again.pf()));
+}
+
+TEST(LightningRender, AddToOriginalDrawsOverTheLayer) {
+  Fixture f;
+  Instance inst(f.effect, TimeBase{}, kW, kH);
+  inst.SetValue(kAddOriginal, Scalar(1));
+  World in = Layer(), out(kW, kH, kPad);
+  ASSERT_EQ(inst.RenderFrame(0, in.pf(), out).err, PF_Err_NONE);
+  EXPECT_EQ(std::memcmp(&out.At(kW - 1, 0), &in.At(kW - 1, 0), 4), 0);
+  EXPECT_NE(std::memcmp(&out.At(144, 12), &in.At(144, 12), 4), 0);
+}
+
+TEST(LightningRender, BothOpacitiesZeroCopyOrClearWithoutLookingAtTheRecord) {
+  Fixture f;
+  Instance inst(f.effect, TimeBase{}, kW, kH);
+  inst.Command(PF_Cmd_SEQUENCE_SETDOWN);
+  ASSERT_EQ(inst.sequence_data(), nullptr);
+  inst.SetValue(kCoreOpacity, Scalar(0));
+  inst.SetValue(kGlowOpacity, Scalar(0));
+  World in = Layer(), out(kW, kH, kPad);
+  auto r = inst.RenderFrame(0, in.pf(), out);
+  EXPECT_EQ(r.err, PF_Err_NONE);
+  EXPECT_TRUE(r.message.empty());
+  EXPECT_TRUE(Cleared(out));
+  EXPECT_EQ(inst.sequence_data(), nullptr);
+  inst.SetValue(kAddOriginal, Scalar(1));
+  r = inst.RenderFrame(0, in.pf(), out);
+  EXPECT_EQ(r.err, PF_Err_NONE);
+  EXPECT_TRUE(ombrix::SamePixels(in.pf(), out.pf()));
+}
+
+TEST(LightningRender, OpacityTenPercentStillDraws) {
+  Fixture f;
+  World in = Layer(), out(kW, kH, kPad);
+  struct Case {
+    A_long core, glow;
+    bool drawn;
+  } cases[] = {{Fix(10), 0, true}, {0, Fix(10), true}, {Fix(9), 0, false}, {0, Fix(8.8), false}};
+  for (const Case& c : cases) {
+    Instance inst(f.effect, TimeBase{}, kW, kH);
+    inst.SetValue(kCoreOpacity, Scalar(c.core));
+    inst.SetValue(kGlowOpacity, Scalar(c.glow));
+    ASSERT_EQ(inst.RenderFrame(0, in.pf(), out).err, PF_Err_NONE);
+    EXPECT_EQ(Lit(out) > 0, c.drawn) << c.core / 65536.0 << " " << c.glow / 65536.0;
+  }
+}
+
+TEST(LightningRender, MissingRecordAnswersSetupErrorAndMakesTheDefault) {
+  Fixture f;
+  World in = Layer(), out(kW, kH, kPad), expected(kW, kH, kPad);
+  {
+    Instance fresh(f.effect, TimeBase{}, kW, kH);
+    ASSERT_EQ(fresh.RenderFrame(0, in.pf(), expected).err, PF_Err_NONE);
+  }
+  Instance inst(f.effect, TimeBase{}, kW, kH);
+  inst.Command(PF_Cmd_SEQUENCE_SETDOWN);
+  auto r = inst.RenderFrame(0, in.pf(), out);
+  EXPECT_EQ(r.err, PF_Err_NONE);
+  EXPECT_EQ(r.message, "Setup Error");
+  EXPECT_TRUE(Cleared(out));
+  EXPECT_EQ(Words(inst), kDefaultWords);
+  r = inst.RenderFrame(0, in.pf(), out);
+  EXPECT_EQ(r.err, PF_Err_NONE);
+  EXPECT_TRUE(r.message.empty());
+  EXPECT_TRUE(ombrix::SamePixels(expected.pf(), out.pf()));
+}
+
+TEST(LightningRender, ForeignRecordIsReplacedByTheDefault) {
+  Fixture f;
+  World in = Layer(), out(kW, kH, kPad);
+  Instance inst(f.effect, TimeBase{}, kW, kH);
+  static_cast<uint32_t*>(*inst.sequence_data())[0] = 3;  // version 3 in either byte order
+  const size_t handles = ombrix::LiveHandleCount();
+  const auto r = inst.RenderFrame(0, in.pf(), out);
+  EXPECT_EQ(r.err, PF_Err_NONE);
+  EXPECT_EQ(r.message, "Setup Error");
+  EXPECT_TRUE(Cleared(out));
+  EXPECT_EQ(Words(inst), kDefaultWords);
+  EXPECT_EQ(ombrix::LiveHandleCount(), handles) << "the foreign record is released, not dropped";
+}
+
+TEST(LightningRender, RecordOfTheOtherByteOrderIsAcceptedAndConverted) {
+  Fixture f;
+  World in = Layer();
+  // Complexity 3, fork distance 20, Spline, fork strength 0.9f, forking 100 %.
+  const std::vector<uint32_t> custom = {1, 3, 20, 100, 0, 4, 0, 0x3F666666u, 0x3E800000u};
+  std::vector<uint8_t> stored(36);
+  std::memcpy(stored.data(), custom.data(), 36);
+  World expected(kW, kH, kPad), defaults(kW, kH, kPad), out(kW, kH, kPad);
+  {
+    Instance native(f.effect, TimeBase{}, kW, kH, stored);
+    native.SetValue(kForking, Scalar(Fix(1)));
+    ASSERT_EQ(native.RenderFrame(0, in.pf(), expected).err, PF_Err_NONE);
+  }
+  Instance inst(f.effect, TimeBase{}, kW, kH);
+  inst.SetValue(kForking, Scalar(Fix(1)));
+  ASSERT_EQ(inst.RenderFrame(0, in.pf(), defaults).err, PF_Err_NONE);
+  auto* words = static_cast<uint32_t*>(*inst.sequence_data());
+  for (int i = 0; i < 9; ++i) words[i] = Reverse(custom[i]);
+  const auto r = inst.RenderFrame(0, in.pf(), out);
+  EXPECT_EQ(r.err, PF_Err_NONE);
+  EXPECT_TRUE(r.message.empty());
+  EXPECT_EQ(Words(inst), custom);
+  EXPECT_TRUE(ombrix::SamePixels(expected.pf(), out.pf()));
+  EXPECT_FALSE(ombrix::SamePixels(defaults.pf(), out.pf())) << "the record's settings are used";
+}
+
+TEST(LightningRender, AllocationFailures) {
+  Fixture f;
+  World in = Layer(), out(kW, kH, kPad);
+  Instance inst(f.effect, TimeBase{}, kW, kH);
+  // The queue is the render's first handle: -108, the frame left cleared.
+  f.host.failures().Arm("new_handle", 1, PF_Err_OUT_OF_MEMORY);
+  auto r = inst.RenderFrame(0, in.pf(), out);
+  EXPECT_EQ(r.err, PF_Err_MAC_OUT_OF_MEMORY);
+  EXPECT_TRUE(Cleared(out));
+  // The main bolt's path is the second: the bolt and its forks are skipped.
+  f.host.failures().Arm("new_handle", 2, PF_Err_OUT_OF_MEMORY);
+  r = inst.RenderFrame(0, in.pf(), out);
+  EXPECT_EQ(r.err, PF_Err_NONE);
+  EXPECT_TRUE(Cleared(out));
+  // A failing fill is returned as it is.
+  f.host.failures().Arm("fill", 1, 1234);
+  EXPECT_EQ(inst.RenderFrame(0, in.pf(), out).err, 1234);
+  inst.SetValue(kAddOriginal, Scalar(1));
+  f.host.failures().Arm("copy", 1, 4321);
+  EXPECT_EQ(inst.RenderFrame(0, in.pf(), out).err, 4321);
+  f.host.failures().Clear();
+  EXPECT_EQ(ombrix::LiveHandleCount(), 1u) << "only the settings record is left";
+}
+
+TEST(LightningRender, AbortStopsBetweenBolts) {
+  Fixture f;
+  World in = Layer(), main_only(kW, kH, kPad), out(kW, kH, kPad);
+  {
+    // Without forks (and no fork drain) the main bolt is the same bolt.
+    Instance inst(f.effect, TimeBase{}, kW, kH);
+    inst.SetValue(kForking, Scalar(0));
+    ASSERT_EQ(inst.RenderFrame(0, in.pf(), main_only).err, PF_Err_NONE);
+  }
+  Instance inst(f.effect, TimeBase{}, kW, kH);
+  inst.SetValue(kForking, Scalar(Fix(1)));
+  const int before = f.host.failures().Calls("abort");
+  ASSERT_EQ(inst.RenderFrame(0, in.pf(), out).err, PF_Err_NONE);
+  const int checks = f.host.failures().Calls("abort") - before;
+  EXPECT_GT(checks, 1) << "asked after every bolt but the last";
+  f.host.abort_requested = true;
+  const auto r = inst.RenderFrame(0, in.pf(), out);
+  f.host.abort_requested = false;
+  EXPECT_EQ(r.err, PF_Interrupt_CANCEL);
+  EXPECT_EQ(f.host.failures().Calls("abort") - before, checks + 1);
+  EXPECT_TRUE(ombrix::SamePixels(main_only.pf(), out.pf()));
+  EXPECT_EQ(ombrix::LiveHandleCount(), 1u) << "queue and paths are released";
+}
+
+// Alpha-weighted centre of the lit pixels, in full-resolution pixels.
+struct Centroid {
+  double x = 0, y = 0, mass = 0;
+};
+Centroid CentreOf(const World& out, double scale) {
+  Centroid c;
+  for (A_long y = 0; y < out.height(); ++y)
+    for (A_long x = 0; x < out.width(); ++x) {
+      const double a = out.At(x, y).alpha;
+      c.x += a * x;
+      c.y += a * y;
+      c.mass += a;
+    }
+  c.x = c.x / c.mass / scale;
+  c.y = c.y / c.mass / scale;
+  return c;
+}
+
+TEST(LightningRender, HalfResolutionDrawsTheSameBoltAtHalfSize) {
+  Fixture f;
+  Instance inst(f.effect, TimeBase{}, kW, kH);
+  inst.SetValue(kGlowOpacity, Scalar(0));
+  inst.SetValue(kCoreRadius, Scalar(Fix(4)));
+  World in = Layer(), full(kW, kH, kPad), half;
+  ASSERT_EQ(inst.RenderFrame(0, in.pf(), full).err, PF_Err_NONE);
+  ombrix::RenderSettings rs;
+  rs.downsample_x = rs.downsample_y = PF_RationalScale{1, 2};
+  ASSERT_EQ(inst.RenderFrame(0, in.pf(), half, rs).err, PF_Err_NONE);
+  ASSERT_EQ(half.width(), kW / 2);
+  const Centroid a = CentreOf(full, 1.0), b = CentreOf(half, 0.5);
+  EXPECT_NEAR(a.x, b.x, 1.0);
+  EXPECT_NEAR(a.y, b.y, 1.0);
+  // A quarter of the area, within the blur of stamping at half size.
+  EXPECT_NEAR(b.mass / a.mass, 0.25, 0.06);
+  // Every lit half-size pixel lies within a pixel of a lit full-size one.
+  for (A_long y = 0; y < half.height(); ++y)
+    for (A_long x = 0; x < half.width(); ++x) {
+      if (half.At(x, y).alpha == 0) continue;
+      bool near = false;
+      for (A_long dy = -2; dy <= 3 && !near; ++dy)
+        for (A_long dx = -2; dx <= 3 && !near; ++dx) {
+          const A_long fx = 2 * x + dx, fy = 2 * y + dy;
+          near = fx >= 0 && fy >= 0 && fx < kW && fy < kH && full.At(fx, fy).alpha != 0;
+        }
+      ASSERT_TRUE(near) << x << "," << y;
+    }
+}
+
+TEST(LightningRender, ConductivityMorphsSmoothly) {
+  Fixture f;
+  World in = Layer();
+  auto render = [&](A_long conductivity) {
+    Instance inst(f.effect, TimeBase{}, kW, kH);
+    inst.SetValue(kConductivity, Scalar(conductivity));
+    inst.SetValue(kGlowOpacity, Scalar(0));
+    World out(kW, kH);
+    EXPECT_EQ(inst.RenderFrame(0, in.pf(), out).err, PF_Err_NONE);
+    return CentreOf(out, 1.0);
+  };
+  // One 16.16 unit apart (also across a whole number) the bolt barely moves;
+  // whole units apart it is another bolt.
+  const Centroid a = render(Fix(2)), b = render(Fix(2) + 1), c = render(Fix(2) - 1), d = render(Fix(5));
+  EXPECT_NEAR(a.x, b.x, 0.5);
+  EXPECT_NEAR(a.x, c.x, 0.5);
+  EXPECT_NEAR(a.mass, b.mass, 0.01 * a.mass);
+  EXPECT_GT(std::fabs(a.x - d.x) + std::fabs(a.y - d.y) + std::fabs(a.mass - d.mass) / a.mass, 1.0);
+}
+
+}  // namespace
