@@ -12,6 +12,8 @@
 
 #include "kernels.h"
 
+#include <cstdint>
+
 OMBRIX_PLUGIN("OB Facetry", "obx Facetry", 11, 0, 0x21);
 OMBRIX_OPTIONS(kFacetry);
 
@@ -71,6 +73,13 @@ PF_Err Release(PF_InData* in_data, PF_EffectWorld* copy, PF_Err err) {
   return err != PF_Err_NONE ? err : e;
 }
 
+// The last pixel's 16.16 position, (size - 1) x 65536, kept within the 16.16
+// range for copies wider than 32768 pixels.
+PF_Fixed FixedLimit(A_long size) {
+  const int64_t limit = (int64_t(size) - 1) * 65536;
+  return limit > INT32_MAX ? INT32_MAX : PF_Fixed(limit);
+}
+
 PF_Err Render(PF_InData* in_data, PF_OutData*, PF_ParamDef* params[], PF_LayerDef* output, void*) {
   const int32_t type = params[kParamType]->u.pd.value;
   // The separator (or a value outside the list) renders nothing.
@@ -128,8 +137,8 @@ PF_Err Render(PF_InData* in_data, PF_OutData*, PF_ParamDef* params[], PF_LayerDe
   block.colour.samp = &samp;
   block.colour.x_scale = double(cs.width) / double(input->width) * 65536.0;
   block.colour.y_scale = double(cs.height) / double(input->height) * 65536.0;
-  block.colour.x_limit = (cs.width - 1) * 65536;
-  block.colour.y_limit = (cs.height - 1) * 65536;
+  block.colour.x_limit = FixedLimit(cs.width);
+  block.colour.y_limit = FixedLimit(cs.height);
   const PF_Err e = in_data->utils->iterate(in_data, 0, output->height, input, nullptr, &block, ShadePixel, output);
   return Release(in_data, &copy, e);
 }

@@ -292,6 +292,39 @@ TEST(FacetryRender, ContrastZeroPlates) {
   EXPECT_EQ(out.At(19, 15).red, clip(plate(1, 1) * 122 + 127.5));
 }
 
+// Ties of the edge measure: near a corner of a regular grid the right and
+// lower edges are equally near. "Crystallize HQ" takes the later neighbour
+// (the cell below), the other HQ types the earlier one (the cell to the right).
+TEST(FacetryRender, EdgeTiesOfTheHQTypes) {
+  Fixture f;
+  World in(100, 100);
+  for (A_long y = 0; y < 100; ++y)
+    for (A_long x = 0; x < 100; ++x) in.At(x, y) = PF_Pixel{255, uint8_t(x < 50 ? 20 : 220), uint8_t(y < 50 ? 30 : 200), 90};
+  for (int type : {9, 10, 11}) {
+    SCOPED_TRACE(type);
+    Values v;
+    v.type = type;
+    v.disperse = 0;
+    v.contrast = 0;
+    v.size = 50;
+    World before;
+    const World out = Render(f, v, in, 0, &before);
+    ASSERT_TRUE(MatchesReference(in, before, out, v));
+    if (type == 11) {
+      // Pixel (49, 49): px = py = 0.48, E = 0.04, t = 0.7; C1 the own cell's
+      // corner (0, 0), C2 the corner of the cell below (0, 50) in the copy.
+      const auto s = facetry_ref::Prepare(v, in.pf());
+      const PF_Pixel own = ombrix::SubpixelSample(s->copy.pf(), 32768, 32768);
+      const PF_Pixel below = ombrix::SubpixelSample(s->copy.pf(), 32768, PF_Fixed(50 * s->ys));
+      const PF_Pixel right = ombrix::SubpixelSample(s->copy.pf(), PF_Fixed(50 * s->xs), 32768);
+      EXPECT_FALSE(Same(below, right));
+      const double p = 49 * (1.0 / 50) - 0.5;
+      const double e = ((p - 1) * (p - 1) + p * p) - (p * p + p * p);
+      EXPECT_TRUE(Same(out.At(49, 49), facetry_ref::Blend(own, below, e * 5 + 0.5)));
+    }
+  }
+}
+
 // Tiling 8 x 8 with Disperse 1: the pattern repeats every 8 cells exactly.
 TEST(FacetryRender, TilingRepeatsEveryTileCount) {
   Fixture f;
