@@ -1,0 +1,144 @@
+// Lightning at 1920x1080: the default bolt and a fork-heavy one (Forking
+// 100 %, Complexity 8), as whole renders through the host (milliseconds per
+// frame) and as walks alone (points walked per second). The render counter
+// "points" is the number of points the frame's bolts walk, from the same
+// walk run once beforehand.
+#include "bolt.h"
+
+#include <ombrix/host/host.h>
+#include <ombrix/host/pixel_ops.h>
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr A_long kWidth = 1920;
+constexpr A_long kHeight = 1080;
+
+struct Config {
+  A_long forking;      // 16.16
+  uint32_t complexity;
+};
+constexpr Config kDefault{0x4000, 6};
+constexpr Config kForkHeavy{0x10000, 8};
+
+PF_Err Sample(PF_ProgPtr, PF_Fixed x, PF_Fixed y, const PF_SampPB* pb, PF_Pixel* out) {
+  *out = ombrix::SubpixelSample(*pb->src, x, y);
+  return PF_Err_NONE;
+}
+
+// The host library's handles, sampler and sqrt, outside any command.
+const PF_UtilCallbacks* Utils() {
+  static const PF_UtilCallbacks u = [] {
+    PF_UtilCallbacks t{};
+    t.subpixel_sample = Sample;
+    t.host_new_handle = [](A_u_long size) { return ombrix::NewHandle(size); };
+    t.host_lock_handle = [](PF_Handle h) -> void* { return *h; };
+    t.host_unlock_handle = [](PF_Handle) {};
+    t.host_dispose_handle = [](PF_Handle h) { ombrix::DisposeHandle(h); };
+    t.ansi.sqrt = [](PF_FpLong v) { return std::sqrt(v); };
+    return t;
+  }();
+  return &u;
+}
+
+// The render's walks for the default parameters and `cfg`, without drawing;
+// returns the number of points stored.
+int64_t WalkFrame(const Config& cfg, lightning::BoltLattice& lattice, const PF_EffectWorld& input) {
+  lightning::BuildBoltLattice(lattice, 0.0);
+  lightning::WalkContext c{};
+  c.originX = 0.45f * kWidth;
+  c.originY = 0.05f * kHeight;
+  c.targetX = 0.50f * kWidth;
+  c.targetY = 0.95f * kHeight;
+  c.turbulenceGain = 100.0f;
+  c.noiseFrequency = 0.003f;
+  c.fractalModel = 1;
+  c.complexity = int32_t(cfg.complexity);
+  c.forkThreshold = float(2.0 * (cfg.forking / 65536.0) - 1.0);
+  c.minForkDistance = 64.0f;
+  c.walkFlags = lightning::kFlagMainDecayOff;
+  c.forkStrength = 0.7f;
+  c.forkVariation = 0.25f;
+  c.terminationThreshold = 100.0f;
+  c.decayStep = (0x4CCC / 65536.0) * 0.005;
+  c.lightningType = lightning::kDirection;
+  c.frameWidth = float(kWidth);
+  c.frameHeight = float(kHeight);
+  c.scale = 1.0f;
+  c.input = const_cast<PF_EffectWorld*>(&input);
+  c.utils = Utils();
+  c.lattice = &lattice;
+  lightning::BoltQueue queue;
+  lightning::CreateQueue(c.utils, &queue);
+  lightning::BoltRecord main{0, lightning::kMainPhase, 1.0, c.originX, c.originY, c.targetX, c.targetY};
+  lightning::AppendRecord(&queue, main);
+  int64_t points = 0;
+  for (int32_t i = 0; i < queue.count; ++i) {
+    lightning::BoltPath path;
+    if (lightning::WalkBolt(queue.records[i], c, &queue, &path)) {
+      points += path.count;
+      lightning::FreePath(c.utils, &path);
+    }
+  }
+  lightning::FreeQueue(c.utils, &queue);
+  return points;
+}
+
+void Walks(benchmark::State& state, Config cfg) {
+  auto lattice = std::make_unique<lightning::BoltLattice>();
+  ombrix::World input(kWidth, kHeight);
+  int64_t points = 0;
+  for (auto _ : state) points += WalkFrame(cfg, *lattice, input.pf());
+  state.counters["points_per_s"] = benchmark::Counter(double(points), benchmark::Counter::kIsRate);
+  state.counters["points"] = double(points) / double(state.iterations());
+}
+
+void Render(benchmark::State& state, Config cfg) {
+  ombrix::Host host;
+  host.SetThreads(int(state.range(0)));
+  const ombrix::PluginFile file =
+      ombrix::ReadPluginFile(std::string(OMBRIX_BENCH_PLUGIN_DIR) + "/lightning.aex");
+  ombrix::Effect effect(host, file);
+  const uint32_t words[9] = {1, cfg.complexity, 64, 100, 0, 1, 0, 0x3F333333u, 0x3E800000u};
+  std::vector<uint8_t> record(sizeof words);
+  std::memcpy(record.data(), words, sizeof words);
+  ombrix::Instance instance(effect, ombrix::TimeBase{}, kWidth, kHeight, record);
+  ombrix::ParamValue forking;
+  forking.value = cfg.forking;
+  instance.SetValue(13, forking);
+  ombrix::World in(kWidth, kHeight), out(kWidth, kHeight);
+  auto lattice = std::make_unique<lightning::BoltLattice>();
+  const int64_t points = WalkFrame(cfg, *lattice, in.pf());
+  for (auto _ : state) {
+    const ombrix::CommandResult r = instance.RenderFrame(0, in.pf(), out.pf());
+    if (r.err != PF_Err_NONE) {
+      state.SkipWithError("render failed");
+      break;
+    }
+    benchmark::DoNotOptimize(out.pf().data);
+  }
+  state.counters["points"] = double(points);
+  state.counters["points_per_s"] =
+      benchmark::Counter(double(points) * double(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+void BM_LightningRender_Default(benchmark::State& state) { Render(state, kDefault); }
+void BM_LightningRender_ForkHeavy(benchmark::State& state) { Render(state, kForkHeavy); }
+void BM_LightningWalk_Default(benchmark::State& state) { Walks(state, kDefault); }
+void BM_LightningWalk_ForkHeavy(benchmark::State& state) { Walks(state, kForkHeavy); }
+
+BENCHMARK(BM_LightningRender_Default)->Arg(1)->Arg(0)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LightningRender_ForkHeavy)->Arg(1)->Arg(0)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LightningWalk_Default)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LightningWalk_ForkHeavy)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
