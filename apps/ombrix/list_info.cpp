@@ -79,10 +79,8 @@ ordered_json ParamJson(const Effect& effect, int index) {
     case PF_Param_ANGLE:
       j["default"] = d.u.ad.dephault / 65536.0;
       j["default_fixed"] = d.u.ad.dephault;
-      if (d.u.ad.valid_min < d.u.ad.valid_max) {
-        j["valid_min"] = d.u.ad.valid_min / 65536.0;
-        j["valid_max"] = d.u.ad.valid_max / 65536.0;
-      }
+      // Effects set no range for angles; the rest of u.ad may hold bytes
+      // left over from an earlier parameter in a reused record.
       break;
     case PF_Param_CHECKBOX:
       j["label"] = effect.CheckboxLabel(index);
@@ -135,9 +133,6 @@ std::string ParamLine(const Effect& effect, int index) {
       break;
     case PF_Param_ANGLE:
       s += "  default " + FormatFixed(d.u.ad.dephault) + " degrees";
-      if (d.u.ad.valid_min < d.u.ad.valid_max) {
-        s += "  valid " + FormatFixed(d.u.ad.valid_min) + ".." + FormatFixed(d.u.ad.valid_max);
-      }
       break;
     case PF_Param_CHECKBOX:
       s += "  label \"" + effect.CheckboxLabel(index) + "\"  default " + (d.u.bd.dephault ? "on" : "off");

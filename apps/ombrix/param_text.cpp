@@ -181,10 +181,9 @@ ParamValue ParseParamValue(const Effect& effect, int index, std::string_view tex
       return out;
     }
     case PF_Param_ANGLE: {
+      // Any angle: effects register no range for angles, and in a reused
+      // definition record the fields after the default are leftovers.
       out.value = ParseFixedText(c, text, "degrees or fixed:N");
-      if (def.u.ad.valid_min < def.u.ad.valid_max) {
-        CheckFixedRange(c, out.value, def.u.ad.valid_min, def.u.ad.valid_max);
-      }
       return out;
     }
     case PF_Param_CHECKBOX: {

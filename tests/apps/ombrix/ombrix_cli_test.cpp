@@ -207,6 +207,29 @@ TEST_F(OmbrixCli, KeyframesAndFrameRanges) {
   EXPECT_EQ(ReadPng(Path("again.24.png")), kInput);
 }
 
+// Angles take any value: effects register no range for them, and Speckhue's
+// reused definition record leaves a popup's bytes where a range would sit.
+TEST_F(OmbrixCli, AnglesHaveNoRange) {
+  if (!fs::exists(fs::path(OMBRIX_TEST_PLUGIN_DIR) / "speckhue.aex")) GTEST_SKIP() << "speckhue not built";
+  Result r = Ombrix({"info", "speckhue", "--json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const nlohmann::json phase = nlohmann::json::parse(r.out)["params"][6];
+  EXPECT_EQ(phase["kind"], "angle");
+  EXPECT_FALSE(phase.contains("valid_min"));
+  r = Ombrix({"render", "speckhue", "-i", "solid:16x8:#8040C0FF", "-o", Path("k.####.png").string(), "-p",
+              "Lightness=0.3", "-k", "Noise Phase@0=0", "-k", "Noise Phase@2=720", "--frames", "0-1", "-q"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  // 45 degrees and 66 turns more use the same noise streams.
+  r = Ombrix({"render", "speckhue", "-i", "solid:16x8:#8040C0FF", "-o", Path("a.png").string(), "-p",
+              "Lightness=0.3", "-p", "Noise Phase=45", "-q"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = Ombrix({"render", "speckhue", "-i", "solid:16x8:#8040C0FF", "-o", Path("b.png").string(), "-p",
+              "Lightness=0.3", "-p", "Noise Phase=23805", "-q"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadPng(Path("a.png")), ReadPng(Path("b.png")));
+  EXPECT_NE(ReadPng(Path("a.png")), ReadPng(Path("k.0000.png")));
+}
+
 TEST_F(OmbrixCli, BadInputEndsWithOneLineAndNoOutput) {
   WritePng(Path("in.png"), 5, 3, kInput);
   { std::ofstream(Path("text.png")) << "not an image"; }
