@@ -5,6 +5,9 @@
 
 #include "kernels.h"
 
+#include <cmath>
+#include <cstdint>
+
 OMBRIX_PLUGIN("OB Difference", "obx Difference", 11, 0, PF_OutFlag_WIDE_TIME_INPUT);
 
 namespace {
@@ -47,6 +50,16 @@ PF_Err ParamsSetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef*[], PF_
   return pf::RegisterParams(in_data, out_data, kParams, pf::ParamRecord::kReused);
 }
 
+// trunc(offset x time_scale) ticks after the current time. Held to the range
+// of a time value: two thousand seconds at a fine time scale would otherwise
+// overflow it.
+A_long TargetTime(PF_Fixed offset, A_u_long time_scale, A_long current_time) {
+  double when = std::trunc(offset / 65536.0 * double(time_scale)) + double(current_time);
+  if (when > double(INT32_MAX)) when = double(INT32_MAX);
+  if (when < double(INT32_MIN)) when = double(INT32_MIN);
+  return A_long(when);
+}
+
 PF_Err AbsolutePixel(void* refcon, A_long, A_long, PF_Pixel* in, PF_Pixel* out) {
   difference::DifferencePixel(*static_cast<const difference::Block*>(refcon), true, *in, *out);
   return PF_Err_NONE;
@@ -65,7 +78,7 @@ PF_Err Render(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], P
   PF_UtilCallbacks* utils = in_data->utils;
   const PF_ProgPtr ref = in_data->effect_ref;
 
-  const A_long when = A_long(offset / 65536.0 * double(in_data->time_scale)) + in_data->current_time;
+  const A_long when = TargetTime(offset, in_data->time_scale, in_data->current_time);
   PF_ParamDef target{};
   PF_Err err = in_data->inter.checkout_param(ref, kParamTarget, when, in_data->time_step, in_data->time_scale,
                                              &target);

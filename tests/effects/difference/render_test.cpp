@@ -233,6 +233,24 @@ TEST_F(Difference, TimeOffsetInTicks) {
   }
 }
 
+// The longest offset at a fine time scale lies past the range of a time
+// value: the target is asked for at the last representable time, which for
+// the own layer is the layer itself.
+TEST_F(Difference, LongOffsetAtAFineTimeScale) {
+  World in(4, 3);
+  FillPattern(in, 7);
+  Instance inst(effect, TimeBase::ForRate({25, 1}, 2000000), 4, 3);
+  inst.SetValue(kOffset, Fixed(2000));
+  inst.SetValue(kAbsolute, Scalar(1));
+  inst.SetValue(kAlpha, Scalar(9));
+  World out(4, 3);
+  ASSERT_EQ(inst.RenderFrame(1000, in.pf(), out.pf()).err, PF_Err_NONE);
+  EXPECT_TRUE(AllEqual(out, PF_Pixel{255, 0, 0, 0}));
+  inst.SetValue(kOffset, Fixed(-2000));
+  ASSERT_EQ(inst.RenderFrame(1000, in.pf(), out.pf()).err, PF_Err_NONE);
+  EXPECT_TRUE(AllEqual(out, PF_Pixel{255, 0, 0, 0}));
+}
+
 // No target chosen: plain opaque black, or opaque 127-grey when signed.
 TEST_F(Difference, NoTarget) {
   World in(5, 4);
