@@ -52,6 +52,11 @@ inline constexpr int32_t kFlagMainCollisionOnly = 4;  // forks ignore the alpha 
 // fractalModel bits.
 inline constexpr int32_t kModelLinear = 1, kModelSemiLinear = 2, kModelSpline = 4;
 
+// The dialog offers 1..8 octaves. A stored record may hold any number; past
+// 64 octaves the amplitude (0.8 x 0.71^k) is below 1e-9 while each octave
+// costs as much as the first, and past about 1200 the coordinates overflow.
+inline constexpr int32_t kMaxOctaves = 64;
+
 // Filled once per render and shared by every bolt of it.
 struct WalkContext {
   float originX, originY;
@@ -343,10 +348,17 @@ inline A_u_char AlphaAt(const WalkContext& c, PF_Fixed x, PF_Fixed y) {
 
 // Points from opaque towards transparent, sampled 2 full-resolution pixels
 // either side in the (possibly reduced) input.
+// Positions beyond what 16.16 can hold are kept at its ends (less the
+// sampling distance), never converted out of range.
+inline PF_Fixed ToFixed(double v) {
+  constexpr double kLimit = 2147483647.0 - 16777216.0;
+  return PF_Fixed(std::trunc(v > kLimit ? kLimit : v < -kLimit ? -kLimit : v));
+}
+
 inline Vec2 ObstacleGradient(Vec2 pos, const WalkContext& c) {
   const double rf = std::trunc(double(c.scale) * 65536.0);
-  const PF_Fixed X = PF_Fixed(std::trunc(double(pos.x) * rf));
-  const PF_Fixed Y = PF_Fixed(std::trunc(double(pos.y) * rf));
+  const PF_Fixed X = ToFixed(double(pos.x) * rf);
+  const PF_Fixed Y = ToFixed(double(pos.y) * rf);
   const PF_Fixed D = PF_Fixed(2.0 * rf);
   const A_u_char up = AlphaAt(c, X, Y - D);
   const A_u_char down = AlphaAt(c, X, Y + D);

@@ -38,21 +38,29 @@ inline float StepLength(float width) {
   return h;
 }
 
+// Truncated toward zero into 0..255 (nothing for a value that is not a number).
 inline A_u_char AlphaByte(float v) {
-  const int a = int(v);  // toward zero
-  return A_u_char(a < 0 ? 0 : a > 255 ? 255 : a);
+  if (!(v > 0.0f)) return 0;
+  if (v >= 255.0f) return 255;
+  return A_u_char(int(v));
 }
 
 struct Box {
   A_long x0, x1, y0, y1;
 };
 
-inline A_long ClampTo(A_long v, A_long hi) { return v < 0 ? 0 : v > hi ? hi : v; }
+// trunc(v) clamped to [0, hi]; clamping first gives the same bound and keeps
+// far-away (or not-a-number) coordinates out of the integer conversion.
+inline A_long ClampTrunc(float v, A_long hi) {
+  if (!(v > 0.0f)) return 0;
+  if (v >= float(hi)) return hi;
+  return A_long(v);
+}
 
 // The disc's bounding box, each bound clamped into the world.
 inline Box DiscBox(float cx, float cy, float r, const PF_EffectWorld& out) {
-  return {ClampTo(A_long(cx - r), out.width - 1), ClampTo(A_long(cx + r), out.width - 1),
-          ClampTo(A_long(cy - r), out.height - 1), ClampTo(A_long(cy + r), out.height - 1)};
+  return {ClampTrunc(cx - r, out.width - 1), ClampTrunc(cx + r, out.width - 1),
+          ClampTrunc(cy - r, out.height - 1), ClampTrunc(cy + r, out.height - 1)};
 }
 
 inline PF_Pixel* PixelAt(const PF_EffectWorld& w, A_long x, A_long y) {
@@ -62,7 +70,7 @@ inline PF_Pixel* PixelAt(const PF_EffectWorld& w, A_long x, A_long y) {
 // A paraboloid: the full amount at the centre, 0 at the rim. Discs under one
 // pixel fade instead of shrinking.
 inline void StampCoreDisc(float cx, float cy, float r, float a, PF_Pixel color, const PF_EffectWorld& out) {
-  if (r < 0.0f || out.width <= 0 || out.height <= 0) return;
+  if (!(r >= 0.0f) || out.width <= 0 || out.height <= 0) return;
   if (r < 1.0f) {
     a = a * r;
     r = 1.0f;
@@ -86,7 +94,7 @@ inline void StampCoreDisc(float cx, float cy, float r, float a, PF_Pixel color, 
 // the rim. Small glows keep a radius of one pixel and do not fade.
 inline void StampGlowDisc(float cx, float cy, float r, float a, PF_Pixel color, const PF_EffectWorld& out) {
   if (out.width <= 0 || out.height <= 0) return;
-  const float g = r > 1.0f ? r : 1.0f;
+  const float g = r > 1.0f ? r : 1.0f;  // also 1 for a radius that is not a number
   const Box b = DiscBox(cx, cy, g, out);
   const float g2 = g * g;
   const float q = g2 / 4.0f;

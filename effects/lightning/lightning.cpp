@@ -136,7 +136,7 @@ lightning::WalkContext MakeContext(PF_InData* in_data, PF_ParamDef* params[], PF
   c.turbulenceGain = float(turbulence * 100.0);
   c.noiseFrequency = 0.003f;
   c.fractalModel = int32_t(words[5]);
-  c.complexity = int32_t(words[1]);
+  c.complexity = int32_t(words[1]) > lightning::kMaxOctaves ? lightning::kMaxOctaves : int32_t(words[1]);
   c.forkThreshold = float(2.0 * forking - 1.0);
   c.minForkDistance = float(int32_t(words[2]));
   c.walkFlags = int32_t(words[4]);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -97,6 +98,11 @@ TEST(Discs, ClampedToTheWorld) {
   lightning::StampGlowDisc(11.0f, 7.0f, 4.0f, 200.0f, Px(255, 2, 2, 2), w.pf());
   lightning::StampGlowDisc(-50.0f, 3.0f, 10.0f, 200.0f, Px(255, 3, 3, 3), w.pf());
   lightning::StampCoreDisc(40.0f, 40.0f, 10.0f, 200.0f, Px(210, 3, 3, 3), w.pf());
+  // Coordinates far outside or not numbers at all touch nothing.
+  lightning::StampCoreDisc(3e9f, -3e9f, 5.0f, 200.0f, Px(210, 3, 3, 3), w.pf());
+  lightning::StampGlowDisc(std::nanf(""), 2.0f, 5.0f, 200.0f, Px(255, 3, 3, 3), w.pf());
+  lightning::StampCoreDisc(2.0f, 2.0f, std::nanf(""), 200.0f, Px(210, 3, 3, 3), w.pf());
+  lightning::StampGlowDisc(2.0f, 2.0f, 1e30f, std::nanf(""), Px(255, 3, 3, 3), w.pf());
   EXPECT_GT(w.At(0, 0).alpha, 0);
   EXPECT_GT(w.At(9, 5).alpha, 0);
   EXPECT_EQ(w.At(5, 0).alpha, 0);

@@ -261,6 +261,25 @@ TEST(LightningRender, RecordOfTheOtherByteOrderIsAcceptedAndConverted) {
   EXPECT_FALSE(ombrix::SamePixels(defaults.pf(), out.pf())) << "the record's settings are used";
 }
 
+TEST(LightningRender, StoredComplexityIsBounded) {
+  // A stored record may hold any octave count; the dialog offers 1..8. A
+  // huge one renders like 64 octaves (the rest is below 1e-9) instead of
+  // running for hours.
+  Fixture f;
+  World in = Layer(), capped(kW, kH, kPad), huge(kW, kH, kPad);
+  auto record = [](uint32_t complexity) {
+    const uint32_t words[9] = {1, complexity, 64, 100, 0, 1, 0, 0x3F333333u, 0x3E800000u};
+    std::vector<uint8_t> bytes(36);
+    std::memcpy(bytes.data(), words, 36);
+    return bytes;
+  };
+  Instance a(f.effect, TimeBase{}, kW, kH, record(64));
+  ASSERT_EQ(a.RenderFrame(0, in.pf(), capped).err, PF_Err_NONE);
+  Instance b(f.effect, TimeBase{}, kW, kH, record(0x7FFFFFFF));
+  ASSERT_EQ(b.RenderFrame(0, in.pf(), huge).err, PF_Err_NONE);
+  EXPECT_TRUE(ombrix::SamePixels(capped.pf(), huge.pf()));
+}
+
 TEST(LightningRender, AllocationFailures) {
   Fixture f;
   World in = Layer(), out(kW, kH, kPad);
