@@ -155,36 +155,6 @@ TEST(DrawBolt, FourOrFewerPointsDrawNothing) {
   EXPECT_GT(d.Lit(), 0);
 }
 
-TEST(DrawBolt, AmountsBelowTwoOrTinyRadiiSkipCoreAndGlow) {
-  std::vector<lightning::PathPoint> store;
-  {
-    DrawSetup d;
-    d.s.c.coreAmount = 0.09f * 0.09f * 210.0f;  // 9 %: 1.7
-    d.s.c.glowAmount = 0.0f;
-    lightning::DrawBoltCore(StraightPath(store, 20, 1.0f), d.s.c);
-    lightning::DrawBoltGlow(StraightPath(store, 20, 1.0f), d.s.c);
-    EXPECT_EQ(d.Lit(), 0);
-  }
-  {
-    DrawSetup d;
-    d.s.c.coreAmount = 0.1f * 0.1f * 210.0f;  // 10 %: 2.1, still drawn
-    lightning::DrawBoltCore(StraightPath(store, 20, 1.0f), d.s.c);
-    EXPECT_GT(d.Lit(), 0);
-  }
-  {
-    DrawSetup d;
-    d.s.c.glowAmount = 0.1f * 0.1f * 255.0f;  // 2.55
-    lightning::DrawBoltGlow(StraightPath(store, 20, 1.0f), d.s.c);
-    EXPECT_GT(d.Lit(), 0);
-  }
-  {
-    DrawSetup d;
-    d.s.c.coreRadius = 0.0f;
-    lightning::DrawBoltCore(StraightPath(store, 20, 1.0f), d.s.c);
-    EXPECT_EQ(d.Lit(), 0);
-  }
-}
-
 TEST(DrawBolt, CoreStampsOnePixelBehindEachPoint) {
   // Radius 2 at strength 1: step 1, so from the fourth point on every point
   // stamps a disc at the previous point (f = 1), and the last drawn point
