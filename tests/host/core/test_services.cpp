@@ -282,9 +282,11 @@ TEST_F(Services, BasicSuiteRefusesUnknownSuitesAndManagesBlocks) {
 }
 
 TEST_F(Services, CallbackAddressAndCheckoutOutsideAnInstance) {
-  void* fn = &fn;
-  EXPECT_EQ(in.utils->get_callback_addr(in.effect_ref, PF_Quality_HI, 0, PF_Callback_SMOOTH, &fn),
-            PF_Err_BAD_CALLBACK_PARAM);
+  void* fn = nullptr;
+  EXPECT_EQ(in.utils->get_callback_addr(in.effect_ref, PF_Quality_HI, 0, PF_Callback_SMOOTH, &fn), PF_Err_NONE);
+  EXPECT_NE(fn, nullptr);  // the smoothing routine is offered at any time
+  fn = &fn;
+  EXPECT_EQ(in.utils->get_callback_addr(in.effect_ref, PF_Quality_HI, 0, 7, &fn), PF_Err_BAD_CALLBACK_PARAM);
   EXPECT_EQ(fn, nullptr);
   void* wnd = nullptr;
   EXPECT_EQ(in.utils->get_platform_data(in.effect_ref, PF_PlatData_EXE_FILE_PATH, &wnd), PF_Err_BAD_CALLBACK_PARAM);

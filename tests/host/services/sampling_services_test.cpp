@@ -116,15 +116,17 @@ TEST_F(SamplingServices, InjectedFailuresComeBackFromInsideIterate) {
   }
 }
 
-TEST_F(SamplingServices, PlatformDataAnswersTheMainWindowAndSmoothingIsNotYetOffered) {
+TEST_F(SamplingServices, PlatformDataAnswersTheMainWindowAndOnlyRoutineMinusTwoIsOffered) {
   PF_InData in = effect.BaseInData();
   void* wnd = nullptr;
   ASSERT_EQ(in.utils->get_platform_data(in.effect_ref, PF_PlatData_MAIN_WND, &wnd), PF_Err_NONE);
   EXPECT_NE(wnd, nullptr);
   EXPECT_EQ(wnd, static_cast<void*>(platform::MainWindow()));
-  void* fn = &fn;
-  EXPECT_EQ(in.utils->get_callback_addr(in.effect_ref, PF_Quality_HI, 0, PF_Callback_SMOOTH, &fn),
-            PF_Err_BAD_CALLBACK_PARAM);
+  void* fn = nullptr;
+  EXPECT_EQ(in.utils->get_callback_addr(in.effect_ref, PF_Quality_HI, 1, PF_Callback_SMOOTH, &fn), PF_Err_NONE);
+  EXPECT_NE(fn, nullptr);
+  fn = &fn;
+  EXPECT_EQ(in.utils->get_callback_addr(in.effect_ref, PF_Quality_HI, 1, -3, &fn), PF_Err_BAD_CALLBACK_PARAM);
   EXPECT_EQ(fn, nullptr);
 }
 
