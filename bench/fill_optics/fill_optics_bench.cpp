@@ -1,0 +1,164 @@
+// Floodspill, Lenswarp, Magnify and Lampcast through the host on the test
+// card at 1920x1080, in megapixels per second, on one thread and on all
+// cores (argument: thread count, 0 for all). Peers, when OpenCV is built in:
+// floodFill from the same point with the same tolerance, and remap with the
+// forward lens map computed once.
+#include <ombrix/host/host.h>
+#include <ombrix/host/image_io.h>
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <string>
+#include <utility>
+#include <vector>
+
+#if OMBRIX_BENCH_OPENCV
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+#endif
+
+namespace {
+
+constexpr A_long kWidth = 1920;
+constexpr A_long kHeight = 1080;
+constexpr double kMegapixels = double(kWidth) * kHeight / 1e6;
+
+void SetRate(benchmark::State& state) {
+  state.counters["Mpx"] = benchmark::Counter(kMegapixels * double(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+const ombrix::World& Card() {
+  static const ombrix::World card = ombrix::MakeTestCard(kWidth, kHeight);
+  return card;
+}
+
+using Values = std::vector<std::pair<int, ombrix::ParamValue>>;
+
+ombrix::ParamValue Scalar(A_long v) {
+  ombrix::ParamValue p;
+  p.value = v;
+  return p;
+}
+ombrix::ParamValue Point(double x, double y) {
+  ombrix::ParamValue p;
+  p.x = PF_Fixed(x * 65536);
+  p.y = PF_Fixed(y * 65536);
+  return p;
+}
+
+void Run(benchmark::State& state, const char* name, const Values& values) {
+  ombrix::HostOptions options;
+  options.threads = int(state.range(0));
+  ombrix::Host host(options);
+  const ombrix::PluginFile file = ombrix::ReadPluginFile(std::string(OMBRIX_BENCH_PLUGIN_DIR) + "/" + name + ".aex");
+  ombrix::Effect effect(host, file);
+  ombrix::Instance instance(effect, ombrix::TimeBase{}, kWidth, kHeight);
+  for (const auto& [index, v] : values) instance.SetValue(index, v);
+  ombrix::World in = Card(), out(kWidth, kHeight);
+  for (auto _ : state) {
+    if (instance.RenderFrame(0, in.pf(), out.pf()).err != PF_Err_NONE) {
+      state.SkipWithError("render failed");
+      break;
+    }
+    benchmark::DoNotOptimize(out.pf().data);
+  }
+  SetRate(state);
+}
+
+// The sky of the test card's photo-like panel: a large smooth region.
+constexpr double kSeedX = 400, kSeedY = 560;
+
+void BM_FloodspillPaintBucket(benchmark::State& state) {
+  Run(state, "floodspill", {{2, Point(kSeedX, kSeedY)}, {3, Scalar(20 << 16)}, {5, Scalar(0)}});
+}
+void BM_FloodspillBleed4(benchmark::State& state) {
+  Run(state, "floodspill", {{2, Point(kSeedX, kSeedY)}, {3, Scalar(20 << 16)}});
+}
+// The whole frame is one region: the fill's best case.
+void BM_FloodspillUniform(benchmark::State& state) {
+  Run(state, "floodspill", {{2, Point(kSeedX, kSeedY)}, {3, Scalar(255 << 16)}, {5, Scalar(0)}});
+}
+void BM_LenswarpForward(benchmark::State& state) {
+  Run(state, "lenswarp", {{1, Scalar(100 << 16)}, {3, Scalar(3)}});
+}
+void BM_LenswarpReverse(benchmark::State& state) {
+  Run(state, "lenswarp", {{1, Scalar(100 << 16)}, {2, Scalar(1)}, {3, Scalar(3)}});
+}
+void BM_Magnify(benchmark::State& state) {
+  Run(state, "magnify", {{2, Scalar(400 << 16)}, {4, Scalar(20 << 16)}});
+}
+void BM_MagnifySofter(benchmark::State& state) {
+  Run(state, "magnify", {{2, Scalar(400 << 16)}, {4, Scalar(20 << 16)}, {6, Scalar(1)}});
+}
+void BM_LampcastSharp(benchmark::State& state) {
+  Run(state, "lampcast", {{4, Scalar(20 << 16)}, {8, Scalar(0)}});
+}
+void BM_LampcastSoftGlass(benchmark::State& state) {
+  Run(state, "lampcast", {{4, Scalar(20 << 16)}, {5, Scalar(20 << 16)}, {6, Scalar(2)}});
+}
+
+#define OMBRIX_THREADS ->Arg(1)->Arg(0)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond)
+BENCHMARK(BM_FloodspillPaintBucket) OMBRIX_THREADS;
+BENCHMARK(BM_FloodspillBleed4) OMBRIX_THREADS;
+BENCHMARK(BM_FloodspillUniform) OMBRIX_THREADS;
+BENCHMARK(BM_LenswarpForward) OMBRIX_THREADS;
+BENCHMARK(BM_LenswarpReverse) OMBRIX_THREADS;
+BENCHMARK(BM_Magnify) OMBRIX_THREADS;
+BENCHMARK(BM_MagnifySofter) OMBRIX_THREADS;
+BENCHMARK(BM_LampcastSharp) OMBRIX_THREADS;
+BENCHMARK(BM_LampcastSoftGlass) OMBRIX_THREADS;
+
+#if OMBRIX_BENCH_OPENCV
+cv::Mat CardMat() {
+  const ombrix::World& c = Card();
+  return cv::Mat(kHeight, kWidth, CV_8UC4, const_cast<PF_Pixel*>(c.Row(0)), size_t(c.rowbytes()));
+}
+
+// floodFill on the colour channels from the same point, four-way, with a
+// per-channel range of 20 either side; a fresh copy each time, as the effect
+// writes a fresh output.
+void BM_OpenCV_FloodFill(benchmark::State& state) {
+  cv::setNumThreads(int(state.range(0)));
+  cv::Mat bgra = CardMat(), rgb;
+  cv::cvtColor(bgra, rgb, cv::COLOR_BGRA2BGR);
+  cv::Mat work;
+  for (auto _ : state) {
+    rgb.copyTo(work);
+    cv::floodFill(work, cv::Point(int(kSeedX), int(kSeedY)), cv::Scalar(0, 0, 255), nullptr,
+                  cv::Scalar::all(20), cv::Scalar::all(20), 4);
+    benchmark::DoNotOptimize(work.data);
+  }
+  SetRate(state);
+}
+
+// The forward lens map of Lenswarp at 100 degrees diagonal, bilinear.
+void BM_OpenCV_RemapLens(benchmark::State& state) {
+  cv::setNumThreads(int(state.range(0)));
+  const cv::Mat src = CardMat();
+  cv::Mat map_x(kHeight, kWidth, CV_32FC1), map_y(kHeight, kWidth, CV_32FC1);
+  const double d = std::sqrt(double(kWidth) * kWidth + double(kHeight) * kHeight);
+  const double f = (d / 2) / std::tan(100 * M_PI / 360), f2 = f * f;
+  const double cx = kWidth / 2.0, cy = kHeight / 2.0;
+  for (int y = 0; y < kHeight; ++y)
+    for (int x = 0; x < kWidth; ++x) {
+      const double a = x - cx, b = y - cy, r2 = a * a + b * b, r = std::sqrt(r2);
+      const double m = r2 >= f2 ? 1e6 : std::sqrt(r2 * f2 / (f2 - r2)) / (r + 1e-5);
+      map_x.at<float>(y, x) = float(cx + m * a);
+      map_y.at<float>(y, x) = float(cy + m * b);
+    }
+  cv::Mat dst;
+  for (auto _ : state) {
+    cv::remap(src, dst, map_x, map_y, cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar::all(0));
+    benchmark::DoNotOptimize(dst.data);
+  }
+  SetRate(state);
+}
+
+BENCHMARK(BM_OpenCV_FloodFill) OMBRIX_THREADS;
+BENCHMARK(BM_OpenCV_RemapLens) OMBRIX_THREADS;
+#endif
+
+}  // namespace
+
+BENCHMARK_MAIN();
