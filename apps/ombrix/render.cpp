@@ -355,19 +355,40 @@ int RunDemo(const CommonOptions& common, const DemoOptions& o) {
   WriteImage(fs::path(o.out_dir) / "input.png", input.pf());
   Host host;
   int failures = 0;
+  // Each effect with its defaults (<name>.png), then once per selectable item
+  // of its first popup, which is its type or mode (<name>-<item>.png).
   for (const PluginFile& file : scan.plugins) {
-    const fs::path path = fs::path(o.out_dir) / (file.short_name + ".png");
     try {
       Messages messages;
       host.on_message = [&](std::string_view m) { messages.pending.emplace_back(m); };
       Effect effect(host, file);
-      Instance instance(effect, TimeBase::ForRate(FrameRate{}), input.width(), input.height());
-      messages.Settle(file.pipl.display_name, "sequence setup", instance.setup_result());
-      World in = input;
-      World out(input.width(), input.height());
-      messages.Settle(file.pipl.display_name, "render", instance.RenderFrame(0, in.pf(), out.pf()));
-      WriteImage(path, out.pf());
-      if (!common.quiet) std::cerr << "ombrix: wrote " << path.string() << "\n";
+      auto render = [&](const std::string& file_name, int popup, A_long item) {
+        Instance instance(effect, TimeBase::ForRate(FrameRate{}), input.width(), input.height());
+        messages.Settle(file.pipl.display_name, "sequence setup", instance.setup_result());
+        if (popup > 0) {
+          ParamValue v;
+          v.value = item;
+          instance.SetValue(popup, v);
+        }
+        World in = input;
+        World out(input.width(), input.height());
+        messages.Settle(file.pipl.display_name, "render", instance.RenderFrame(0, in.pf(), out.pf()));
+        const fs::path path = fs::path(o.out_dir) / file_name;
+        WriteImage(path, out.pf());
+        if (!common.quiet) std::cerr << "ombrix: wrote " << path.string() << "\n";
+      };
+      render(file.short_name + ".png", 0, 0);
+      for (size_t i = 1; i < effect.params().size(); ++i) {
+        const PF_ParamDef& def = effect.params()[i];
+        if (def.param_type != PF_Param_POPUP) continue;
+        const std::vector<std::string> items = effect.PopupItems(int(i));
+        for (size_t k = 0; k < items.size(); ++k) {
+          const A_long item = A_long(k + 1);
+          if (items[k] == "(-" || item == def.u.pd.dephault) continue;
+          render(file.short_name + "-" + std::to_string(item) + ".png", int(i), item);
+        }
+        break;
+      }
     } catch (const std::exception& e) {
       ++failures;
       std::cerr << "ombrix: " << file.pipl.display_name << ": " << e.what() << "\n";

@@ -381,6 +381,12 @@ TEST_F(OmbrixCli, DemoRendersEveryEffect) {
   // Flatwash's defaults: white at blend 0, the card's alpha kept.
   const uint8_t white[3] = {255, 255, 255};
   EXPECT_EQ(ReadPng(Path("demo/flatwash.png")), Flatwash(card, white, 0));
+  // Flatwash has no popup: no variants. The probe's first popup is not
+  // installed here; every effect with a type popup gets one file per item.
+  EXPECT_FALSE(fs::exists(Path("demo/flatwash-1.png")));
+  for (const auto& e : fs::directory_iterator(OMBRIX_TEST_PLUGIN_DIR)) {
+    if (e.path().stem() == "mistform") EXPECT_TRUE(fs::exists(Path("demo/mistform-22.png")));
+  }
 }
 
 }  // namespace
