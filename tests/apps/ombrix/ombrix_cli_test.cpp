@@ -183,6 +183,84 @@ TEST_F(OmbrixCli, DownsampledRenderSeesTheBoxReducedInput) {
   }
 }
 
+// Little-endian 32-bit words of a sequence-data file.
+std::vector<uint32_t> Words(const fs::path& p) {
+  const std::string bytes = Slurp(p);
+  std::vector<uint32_t> w(bytes.size() / 4);
+  for (size_t i = 0; i < w.size(); ++i)
+    for (int b = 3; b >= 0; --b) w[i] = (w[i] << 8) | uint8_t(bytes[i * 4 + size_t(b)]);
+  return w;
+}
+
+void WriteWords(const fs::path& p, const std::vector<uint32_t>& words, bool big_endian) {
+  std::ofstream f(p, std::ios::binary);
+  for (uint32_t w : words)
+    for (int b = 0; b < 4; ++b) f.put(char(big_endian ? (w >> (24 - 8 * b)) : (w >> (8 * b))));
+}
+
+TEST_F(OmbrixCli, AboutPrintsTheTextAndAltOpensTheBrowser) {
+  const std::string registry = Path("registry").string();
+  Result r = Ombrix({"about", "flatwash", "--registry", registry});
+  ASSERT_EQ(r.status, 0) << r.err;
+  // The carriage returns of the text become newlines on a terminal.
+  EXPECT_EQ(r.out, "OB Flatwash, v1.0  Copyright 2026 Kestrane. All rights reserved.\n\n\n"
+                   "Alt-click <About> to go to web page.\n");
+
+  // A browser that records its arguments, one per line.
+  const fs::path browser = Path("browser.sh");
+  {
+    std::ofstream f(browser);
+    f << "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\" >> '" << Path("launched.txt").string() << "'; done\n";
+  }
+  fs::permissions(browser, fs::perms::owner_all);
+  ASSERT_EQ(setenv("BROWSER", browser.c_str(), 1), 0);
+  r = Ombrix({"about", "flatwash", "--alt", "--registry", registry});
+  unsetenv("BROWSER");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "");  // Alt-click writes no about text
+  // The browser is started without waiting: give it a moment to run.
+  for (int i = 0; i < 100 && !fs::exists(Path("launched.txt")); ++i) usleep(20000);
+  usleep(50000);
+  EXPECT_EQ(Slurp(Path("launched.txt")), "http://www.kestrane.com/ombrix/\n");
+}
+
+TEST_F(OmbrixCli, SequenceDataRoundTripsAndTheOtherByteOrderIsAccepted) {
+  // Mistform's record: version 2, seed, repeat, revolutions, then three words
+  // it keeps as they are.
+  const std::vector<uint32_t> record = {2, 4242, 1, 3, 0, 8, 8};
+  WriteWords(Path("big.bin"), record, true);
+  const Result r = Ombrix({"render", "mistform", "-i", "solid:16x8:#808080FF", "-o", Path("m.png").string(),
+                           "--sequence-data", Path("big.bin").string(), "--save-sequence-data",
+                           Path("saved.bin").string(), "--registry", Path("registry").string(), "-q"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err.find("Could not restore"), std::string::npos) << r.err;
+  EXPECT_EQ(Words(Path("saved.bin")), record);
+
+  // A record of the wrong size is replaced by the defaults, with the effect's message.
+  WriteWords(Path("short.bin"), {2, 1, 1}, false);
+  const Result bad = Ombrix({"render", "mistform", "-i", "solid:16x8", "-o", Path("d.png").string(),
+                             "--sequence-data", Path("short.bin").string(), "--save-sequence-data",
+                             Path("defaults.bin").string(), "--registry", Path("registry").string(), "-q"});
+  ASSERT_EQ(bad.status, 0) << bad.err;
+  EXPECT_NE(bad.err.find("Could not restore settings."), std::string::npos) << bad.err;
+  EXPECT_EQ(Words(Path("defaults.bin")), (std::vector<uint32_t>{2, 0, 0, 1, 0, 8, 8}));
+}
+
+TEST_F(OmbrixCli, ScriptedOptionsDialogStoresWhatItAccepts) {
+  // 3.9 revolutions are stored as 3; the seed and the check box as typed.
+  Result r = Ombrix({"render", "mistform", "-i", "solid:16x8", "-o", Path("a.png").string(), "--dialog",
+                     "1002=1234,1003=on,1004=3.9", "--save-sequence-data", Path("a.bin").string(), "--registry",
+                     Path("registry").string(), "-q"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Words(Path("a.bin")), (std::vector<uint32_t>{2, 1234, 1, 3, 0, 8, 8}));
+
+  // Cancel: the effect answers 517, the run fails and nothing is written.
+  r = Ombrix({"render", "mistform", "-i", "solid:16x8", "-o", Path("c.png").string(), "--dialog", "1002=99,cancel",
+              "--registry", Path("registry").string()});
+  EXPECT_NE(r.status, 0);
+  EXPECT_FALSE(fs::exists(Path("c.png")));
+}
+
 TEST_F(OmbrixCli, KeyframesAndFrameRanges) {
   WritePng(Path("in.png"), 5, 3, kInput);
   const uint8_t white[3] = {255, 255, 255};
