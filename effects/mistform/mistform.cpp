@@ -121,20 +121,7 @@ PF_Err Render(PF_InData* in_data, PF_OutData*, PF_ParamDef* params[], PF_LayerDe
                                  &block, ShadePixel, output);
 }
 
-constexpr pf::Handler kHandlers[pf::kDispatchedCommands] = {
-    pf::About,             // 0 about
-    pf::GlobalSetup,       // 1 global setup
-    nullptr,               // 2
-    nullptr,               // 3 global setdown
-    ParamsSetup,           // 4 parameters
-    pf::SequenceSetup,     // 5 sequence setup
-    pf::SequenceResetup,   // 6 sequence resetup
-    nullptr,               // 7 sequence flatten
-    pf::SequenceSetdown,   // 8 sequence setdown
-    pf::DoDialog,          // 9 options dialog
-    nullptr,               // 10 frame setup
-    Render,                // 11 render
-};
+constexpr auto kHandlers = pf::OptionsHandlers(ParamsSetup, Render);
 
 }  // namespace
 

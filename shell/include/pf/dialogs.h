@@ -8,6 +8,7 @@
 
 #include <ombrix/platform/dialog.h>
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 
@@ -21,7 +22,7 @@ inline constexpr const char kMsgNoResource[] = "Could not find resource\t(\xA4 3
 extern PF_InData* gLatestInData;
 
 // Dispatch for effects with options: remembers in_data, then the table.
-inline PF_Err DispatchWithOptions(const Handler (&handlers)[kDispatchedCommands], PF_Cmd cmd,
+inline PF_Err DispatchWithOptions(std::span<const Handler, kDispatchedCommands> handlers, PF_Cmd cmd,
                                   PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
                                   PF_LayerDef* output, void* extra) {
   gLatestInData = in_data;
@@ -35,6 +36,26 @@ inline PF_Err DispatchWithOptions(const Handler (&handlers)[kDispatchedCommands]
 PF_Err DoDialog(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
                 PF_LayerDef* output, void* extra);
 PF_Err RunOptionsDialog(PF_InData* in_data, PF_OutData* out_data, OptionsKind kind);
+
+// The 12-entry table of an effect with options: the shell's about, global
+// setup, record lifecycle and dialog around the effect's own parameter
+// setup and render; no global setdown, sequence flatten or frame setup.
+constexpr std::array<Handler, kDispatchedCommands> OptionsHandlers(Handler params_setup, Handler render) {
+  return {
+      About,            // 0 about
+      GlobalSetup,      // 1 global setup
+      nullptr,          // 2
+      nullptr,          // 3 global setdown
+      params_setup,     // 4 parameters
+      SequenceSetup,    // 5 sequence setup
+      SequenceResetup,  // 6 sequence resetup
+      nullptr,          // 7 sequence flatten
+      SequenceSetdown,  // 8 sequence setdown
+      DoDialog,         // 9 options dialog
+      nullptr,          // 10 frame setup
+      render,           // 11 render
+  };
+}
 
 // Template 101 of each kind, titled with the plug-in's display name.
 inline constexpr int kOptionsTemplateId = 101;

@@ -5,11 +5,9 @@
 //
 // An effect with options declares its kind once, at namespace scope:
 //   OMBRIX_OPTIONS(kSeedEvolution);
-// and puts the shell's handlers in its 12-entry dispatch table:
-//   {pf::About, pf::GlobalSetup, nullptr, nullptr, ParamsSetup,
-//    pf::SequenceSetup, pf::SequenceResetup, nullptr, pf::SequenceSetdown,
-//    pf::DoDialog, FrameSetup, Render}
-// dispatched with pf::DispatchWithOptions (dialogs.h).
+// and builds its 12-entry dispatch table around its own handlers:
+//   constexpr auto kHandlers = pf::OptionsHandlers(ParamsSetup, Render);
+// dispatched with pf::DispatchWithOptions (both in dialogs.h).
 #pragma once
 
 #include <pf/api.h>

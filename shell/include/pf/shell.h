@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #define OMBRIX_ENTRY(Name)                                                        \
   extern "C" __attribute__((visibility("default"))) PF_Err Name(                  \
@@ -40,7 +41,7 @@ inline PF_Err DispatchBySlot(const uint8_t (&slots)[kDispatchedCommands], const 
 }
 
 // Dialog effects: one handler per command; a null entry is an unhandled command.
-inline PF_Err DispatchByTable(const Handler (&handlers)[kDispatchedCommands], PF_Cmd cmd,
+inline PF_Err DispatchByTable(std::span<const Handler, kDispatchedCommands> handlers, PF_Cmd cmd,
                               PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
                               PF_LayerDef* output, void* extra) {
   if (uint32_t(cmd) >= uint32_t(kDispatchedCommands)) return PF_Err_NONE;
