@@ -9,6 +9,7 @@
 
 #include <noise/cell.h>
 #include <noise/fractal.h>
+#include <noise/record.h>
 
 #include "kernels.h"
 
@@ -97,9 +98,8 @@ PF_Err Render(PF_InData* in_data, PF_OutData*, PF_ParamDef* params[], PF_LayerDe
                                         params[kParamInvert]->u.bd.value != 0);
 
   pf::NoiseSettings record{};
-  const bool has_record = pf::ReadSettings(in_data, &record);
-  const noise::NoiseSettings settings{int32_t(record.words[1]), int32_t(record.words[2]),
-                                      int32_t(record.words[3])};
+  noise::NoiseSettings settings;
+  const bool has_record = noise::ReadNoiseSettings(in_data, settings, &record);
   noise::BuildNoiseLattice(g_lattice, params[kParamEvolution]->u.ad.value, has_record ? &settings : nullptr);
 
   facetry::Block block{};

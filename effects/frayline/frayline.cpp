@@ -8,6 +8,7 @@
 #include <pf/smooth.h>
 
 #include <noise/fractal.h>
+#include <noise/record.h>
 
 #include "kernels.h"
 
@@ -64,17 +65,6 @@ PF_Err ParamsSetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef*[], PF_
   return pf::RegisterParams(in_data, out_data, kParams, pf::ParamRecord::kClearedEach);
 }
 
-// Seed, repeat and revolutions (words 1..3) from the settings record; false
-// when the host holds no record (or none of the record's size).
-bool ReadNoiseSettings(PF_InData* in_data, noise::NoiseSettings& settings) {
-  pf::NoiseSettings record;
-  if (!pf::ReadSettings(in_data, &record)) return false;
-  settings.seed = int32_t(record.words[1]);
-  settings.repeat = int32_t(record.words[2]);
-  settings.revolutions = int32_t(record.words[3]);
-  return true;
-}
-
 PF_Err FrayPixel(void* refcon, A_long x, A_long y, PF_Pixel* in, PF_Pixel* out) {
   const FrameBlock& f = *static_cast<const FrameBlock*>(refcon);
   frayline::FrayPixel(f.block, f.type, x, y, *in, *out);
@@ -110,7 +100,7 @@ PF_Err Render(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], P
   b.lattice = &g_lattice;
 
   noise::NoiseSettings settings;
-  const bool has_record = ReadNoiseSettings(in_data, settings);
+  const bool has_record = noise::ReadNoiseSettings(in_data, settings);
   noise::BuildNoiseLattice(g_lattice, params[kParamEvolution]->u.ad.value, has_record ? &settings : nullptr);
 
   if (radius > 0.0) {
