@@ -5,6 +5,8 @@
 #include <ombrix/host/host.h>
 #include <ombrix/host/image_io.h>
 
+#include "effects/common/effect_test.h"
+
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -17,6 +19,7 @@
 
 namespace {
 
+using namespace effect_test;
 namespace fs = std::filesystem;
 using ombrix::Effect;
 using ombrix::Host;
@@ -28,26 +31,7 @@ using ombrix::World;
 
 enum { kTarget = 1, kOffset, kIntensity, kAbsolute, kAlpha };
 
-const ombrix::PluginFile& DifferenceFile() {
-  static const ombrix::PluginFile file =
-      ombrix::ReadPluginFile(std::string(OMBRIX_TEST_PLUGIN_DIR) + "/difference.aex");
-  return file;
-}
-
-ParamValue Scalar(A_long v) {
-  ParamValue p;
-  p.value = v;
-  return p;
-}
 ParamValue Fixed(double v) { return Scalar(A_long(std::lround(v * 65536))); }
-
-bool Same(const PF_Pixel& a, const PF_Pixel& b) {
-  return a.alpha == b.alpha && a.red == b.red && a.green == b.green && a.blue == b.blue;
-}
-std::string Show(const PF_Pixel& p) {
-  return std::to_string(p.alpha) + "," + std::to_string(p.red) + "," + std::to_string(p.green) + "," +
-         std::to_string(p.blue);
-}
 
 void FillPattern(World& w, int seed) {
   for (A_long y = 0; y < w.height(); ++y)
@@ -82,7 +66,7 @@ class Difference : public ::testing::Test {
   }
 
   Host host;
-  Effect effect{host, DifferenceFile()};
+  Effect effect{host, TestPlugin("difference.aex")};
   const int quiet_ = (host.on_message = [](std::string_view) {}, 0);
   fs::path dir;
   size_t base = 0;

@@ -7,6 +7,8 @@
 
 #include "reference.h"
 
+#include "effects/common/effect_test.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -17,6 +19,7 @@
 
 namespace {
 
+using namespace effect_test;
 using facetry_ref::Values;
 using ombrix::Effect;
 using ombrix::Host;
@@ -27,12 +30,6 @@ using ombrix::World;
 
 enum { kType = 1, kDisperse, kContrast, kSize, kOffset, kEvolution, kOverflow, kInvert };
 constexpr int kTypes[] = {1, 2, 3, 4, 5, 7, 8, 9, 10, 11, 12, 13};
-
-const ombrix::PluginFile& FacetryFile() {
-  static const ombrix::PluginFile file =
-      ombrix::ReadPluginFile(std::string(OMBRIX_TEST_PLUGIN_DIR) + "/facetry.aex");
-  return file;
-}
 
 // Varied alpha with a transparent pixel every few, colour under it.
 void FillPattern(World& w, uint32_t seed, bool opaque = false) {
@@ -47,12 +44,6 @@ void FillPattern(World& w, uint32_t seed, bool opaque = false) {
       p.blue = uint8_t(x * 37 + y * 11);
     }
   }
-}
-
-ParamValue Scalar(A_long v) {
-  ParamValue p;
-  p.value = v;
-  return p;
 }
 
 PF_Fixed Fixed(double v) { return PF_Fixed(std::lround(v * 65536)); }
@@ -79,13 +70,6 @@ std::vector<uint8_t> Record(const Values& v) {
   return bytes;
 }
 
-std::string Show(const PF_Pixel& p) {
-  return std::to_string(p.alpha) + "," + std::to_string(p.red) + "," + std::to_string(p.green) + "," +
-         std::to_string(p.blue);
-}
-
-bool Same(const PF_Pixel& a, const PF_Pixel& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-
 // Every pixel against the reference; `before` is the output as it was handed over.
 ::testing::AssertionResult MatchesReference(const World& in, const World& before, const World& out,
                                             const Values& v) {
@@ -103,7 +87,7 @@ bool Same(const PF_Pixel& a, const PF_Pixel& b) { return std::memcmp(&a, &b, siz
 
 struct Fixture {
   Host host;
-  Effect effect{host, FacetryFile()};
+  Effect effect{host, TestPlugin("facetry.aex")};
 };
 
 // Renders v over `in` at full resolution (offset in pixels). The host hands

@@ -2,6 +2,8 @@
 // formula evaluated here, on padded rows, odd sizes and a reduced buffer.
 #include <ombrix/host/host.h>
 
+#include "effects/common/effect_test.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -11,6 +13,7 @@
 
 namespace {
 
+using namespace effect_test;
 using ombrix::Effect;
 using ombrix::Host;
 using ombrix::Instance;
@@ -20,12 +23,6 @@ using ombrix::World;
 
 constexpr int kColourParam = 1;
 constexpr int kBlendParam = 2;
-
-const ombrix::PluginFile& FlatwashFile() {
-  static const ombrix::PluginFile file =
-      ombrix::ReadPluginFile(std::string(OMBRIX_TEST_PLUGIN_DIR) + "/flatwash.aex");
-  return file;
-}
 
 // A deterministic, varied input: every byte value appears, alpha included.
 void FillPattern(World& w, uint32_t seed) {
@@ -85,7 +82,7 @@ PF_Pixel Expected(const PF_Pixel& in, const PF_Pixel& c, int64_t b) {
 
 struct Fixture {
   Host host;
-  Effect effect{host, FlatwashFile()};
+  Effect effect{host, TestPlugin("flatwash.aex")};
 };
 
 TEST(FlatwashRender, RegistersColourAndBlend) {

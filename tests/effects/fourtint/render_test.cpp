@@ -8,6 +8,8 @@
 // the byte must match exactly.
 #include <ombrix/host/host.h>
 
+#include "effects/common/effect_test.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -17,6 +19,7 @@
 
 namespace {
 
+using namespace effect_test;
 using ombrix::Effect;
 using ombrix::Host;
 using ombrix::Instance;
@@ -28,12 +31,6 @@ constexpr int kBlend = 9;
 constexpr int kJitter = 10;
 int PointParam(int k) { return 1 + 2 * k; }
 int ColourParam(int k) { return 2 + 2 * k; }
-
-const ombrix::PluginFile& FourtintFile() {
-  static const ombrix::PluginFile file =
-      ombrix::ReadPluginFile(std::string(OMBRIX_TEST_PLUGIN_DIR) + "/fourtint.aex");
-  return file;
-}
 
 ParamValue Fixed(double v) {
   ParamValue p;
@@ -101,7 +98,7 @@ void FillInput(World& w) {
 
 struct Fixture {
   Host host;
-  Effect effect{host, FourtintFile()};
+  Effect effect{host, TestPlugin("fourtint.aex")};
 };
 
 // Checks every pixel of `out` against the exact mix plus `noise` per channel.

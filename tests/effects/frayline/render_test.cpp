@@ -6,6 +6,8 @@
 
 #include <noise/fractal.h>
 
+#include "effects/common/effect_test.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -13,6 +15,7 @@
 
 namespace {
 
+using namespace effect_test;
 using ombrix::Effect;
 using ombrix::Host;
 using ombrix::Instance;
@@ -21,18 +24,6 @@ using ombrix::TimeBase;
 using ombrix::World;
 
 enum { kType = 1, kBorder, kSharpness, kInfluence, kScale, kStretch, kOffset, kComplexity, kEvolution, kEdge };
-
-const ombrix::PluginFile& File() {
-  static const ombrix::PluginFile file =
-      ombrix::ReadPluginFile(std::string(OMBRIX_TEST_PLUGIN_DIR) + "/frayline.aex");
-  return file;
-}
-
-ParamValue Scalar(A_long v) {
-  ParamValue p;
-  p.value = v;
-  return p;
-}
 
 struct Settings {
   int type = 1;
@@ -192,15 +183,10 @@ PF_Pixel Expected(const Ref& r, int type, int x, int y, PF_Pixel in, PF_Pixel ou
                   trunc8((1 - A) * r.edge.blue + A * in.blue)};
 }
 
-std::string Show(const PF_Pixel& p) {
-  return std::to_string(p.alpha) + "," + std::to_string(p.red) + "," + std::to_string(p.green) + "," +
-         std::to_string(p.blue);
-}
-
 class FraylineTest : public ::testing::Test {
  protected:
   Host host;
-  Effect effect{host, File()};
+  Effect effect{host, TestPlugin("frayline.aex")};
 };
 
 TEST_F(FraylineTest, EveryTypeFollowsItsRuleOnASoftEdgedLayer) {

@@ -3,6 +3,8 @@
 // the layer as fill with transparent pixels, and a reduced buffer.
 #include <ombrix/host/host.h>
 
+#include "effects/common/effect_test.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -12,6 +14,7 @@
 
 namespace {
 
+using namespace effect_test;
 using ombrix::Effect;
 using ombrix::Host;
 using ombrix::Instance;
@@ -33,30 +36,7 @@ enum {
 };
 enum { kCornerPoint = 1, kWidthSlider = 2, kWidthHeight = 3 };
 
-const ombrix::PluginFile& GridFile() {
-  static const ombrix::PluginFile file =
-      ombrix::ReadPluginFile(std::string(OMBRIX_TEST_PLUGIN_DIR) + "/grid.aex");
-  return file;
-}
-
-ParamValue Scalar(A_long v) {
-  ParamValue p;
-  p.value = v;
-  return p;
-}
 ParamValue Fixed(double v) { return Scalar(A_long(v * 65536)); }
-ParamValue Point(double x, double y) {
-  ParamValue p;
-  p.x = PF_Fixed(x * 65536);
-  p.y = PF_Fixed(y * 65536);
-  return p;
-}
-ParamValue Colour(PF_Pixel c) {
-  ParamValue p;
-  p.color = c;
-  return p;
-}
-
 // Opaque, varied colours with a transparent pixel every seventh.
 void FillPattern(World& w) {
   for (A_long y = 0; y < w.height(); ++y)
@@ -65,21 +45,12 @@ void FillPattern(World& w) {
                             A_u_char(x * 17), A_u_char(y * 29), A_u_char(x + y)};
 }
 
-bool Same(const PF_Pixel& a, const PF_Pixel& b) {
-  return a.alpha == b.alpha && a.red == b.red && a.green == b.green && a.blue == b.blue;
-}
-
-std::string Show(const PF_Pixel& p) {
-  return std::to_string(p.alpha) + "," + std::to_string(p.red) + "," + std::to_string(p.green) + "," +
-         std::to_string(p.blue);
-}
-
 // True when integer coordinate v lies on a line of spacing `cell` through `anchor`.
 bool OnLine(int v, int anchor, int cell) { return ((v - anchor) % cell + cell) % cell == 0; }
 
 struct Fixture {
   Host host;
-  Effect effect{host, GridFile()};
+  Effect effect{host, TestPlugin("grid.aex")};
 };
 
 // A grid of sharp lines from the two sliders, anchored at (ax, ay).

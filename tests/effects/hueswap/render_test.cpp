@@ -5,6 +5,8 @@
 #include <ombrix/host/host.h>
 #include <ombrix/host/pixel_ops.h>
 
+#include "effects/common/effect_test.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -15,6 +17,7 @@
 
 namespace {
 
+using namespace effect_test;
 using ombrix::Effect;
 using ombrix::Host;
 using ombrix::Instance;
@@ -24,15 +27,9 @@ using ombrix::World;
 
 enum { kFrom = 1, kTo, kChange, kChangeBy, kHueTol, kLightTol, kSatTol, kSoftness, kViewMask };
 
-const ombrix::PluginFile& HueswapFile() {
-  static const ombrix::PluginFile file =
-      ombrix::ReadPluginFile(std::string(OMBRIX_TEST_PLUGIN_DIR) + "/hueswap.aex");
-  return file;
-}
-
 struct Fixture {
   Host host;
-  Effect effect{host, HueswapFile()};
+  Effect effect{host, TestPlugin("hueswap.aex")};
 };
 
 // The parameters of one render, as raw values.
@@ -45,18 +42,6 @@ struct Values {
   A_long softness = 0x8000;
   bool mask = false;
 };
-
-ParamValue Scalar(A_long v) {
-  ParamValue p;
-  p.value = v;
-  return p;
-}
-
-ParamValue Colour(PF_Pixel c) {
-  ParamValue p;
-  p.color = c;
-  return p;
-}
 
 void Apply(Instance& inst, const Values& v) {
   inst.SetValue(kFrom, Colour(v.from));
@@ -136,13 +121,6 @@ struct Reference {
   }
 };
 
-std::string Show(const PF_Pixel& p) {
-  return std::to_string(p.alpha) + "," + std::to_string(p.red) + "," + std::to_string(p.green) + "," +
-         std::to_string(p.blue);
-}
-
-bool Same(const PF_Pixel& a, const PF_Pixel& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-
 // Colours spread around the hue circle and in lightness, a transparent
 // pixel every few with colour bytes under it, and some exact copies of
 // `near` so that the selection is never empty.
@@ -164,15 +142,6 @@ void FillPattern(World& w, uint32_t seed, PF_Pixel near) {
       if ((x * 5 + y) % 11 == 3) p.red = near.red, p.green = near.green, p.blue = near.blue;
     }
   }
-}
-
-::testing::AssertionResult PaddingUntouched(const World& out) {
-  for (A_long y = 0; y < out.height(); ++y) {
-    const uint8_t* row = reinterpret_cast<const uint8_t*>(out.Row(y));
-    for (A_long i = 4 * out.width(); i < out.rowbytes(); ++i)
-      if (row[i] != 0) return ::testing::AssertionFailure() << "padding written in row " << y;
-  }
-  return ::testing::AssertionSuccess();
 }
 
 // Renders `in` with `v` and compares every pixel with the reference.

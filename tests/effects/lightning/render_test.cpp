@@ -3,6 +3,8 @@
 // allocation failures, abort between bolts and half-resolution renders.
 #include <ombrix/host/host.h>
 
+#include "effects/common/effect_test.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -13,6 +15,7 @@
 
 namespace {
 
+using namespace effect_test;
 using ombrix::Effect;
 using ombrix::Host;
 using ombrix::Instance;
@@ -27,23 +30,11 @@ enum {
 
 constexpr A_long kW = 320, kH = 240, kPad = 20;
 
-const ombrix::PluginFile& LightningFile() {
-  static const ombrix::PluginFile file =
-      ombrix::ReadPluginFile(std::string(OMBRIX_TEST_PLUGIN_DIR) + "/lightning.aex");
-  return file;
-}
-
-ParamValue Scalar(A_long v) {
-  ParamValue p;
-  p.value = v;
-  return p;
-}
-
 constexpr A_long Fix(double v) { return A_long(v * 65536); }
 
 struct Fixture {
   Host host;
-  Effect effect{host, LightningFile()};
+  Effect effect{host, TestPlugin("lightning.aex")};
 };
 
 // A layer with colour everywhere and alpha varying, so copies are checkable.

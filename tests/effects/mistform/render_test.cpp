@@ -7,6 +7,8 @@
 
 #include "reference.h"
 
+#include "effects/common/effect_test.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -18,6 +20,7 @@
 
 namespace {
 
+using namespace effect_test;
 using mistform_ref::Values;
 using ombrix::Effect;
 using ombrix::Host;
@@ -28,12 +31,6 @@ using ombrix::World;
 
 enum { kType = 1, kContrast, kScale, kOffset, kComplexity, kEvolution, kOverflow, kInvert };
 constexpr int kTypes[] = {2, 3, 5, 6, 7, 9, 10, 11, 12, 13, 14, 16, 17, 18, 19, 20, 21, 22};
-
-const ombrix::PluginFile& MistformFile() {
-  static const ombrix::PluginFile file =
-      ombrix::ReadPluginFile(std::string(OMBRIX_TEST_PLUGIN_DIR) + "/mistform.aex");
-  return file;
-}
 
 // Varied alpha, a transparent pixel every few, colour bytes under it.
 void FillPattern(World& w, uint32_t seed) {
@@ -50,19 +47,6 @@ void FillPattern(World& w, uint32_t seed) {
   }
 }
 
-ParamValue Scalar(A_long v) {
-  ParamValue p;
-  p.value = v;
-  return p;
-}
-
-ParamValue Point(double x, double y) {
-  ParamValue p;
-  p.x = PF_Fixed(x * 65536);
-  p.y = PF_Fixed(y * 65536);
-  return p;
-}
-
 // Full-resolution offset in the instance; the reference takes it in buffer pixels.
 void Apply(Instance& inst, const Values& v, double full_x, double full_y) {
   inst.SetValue(kType, Scalar(v.type));
@@ -73,22 +57,6 @@ void Apply(Instance& inst, const Values& v, double full_x, double full_y) {
   inst.SetValue(kEvolution, Scalar(v.evolution));
   inst.SetValue(kOverflow, Scalar(v.overflow));
   inst.SetValue(kInvert, Scalar(v.invert ? 1 : 0));
-}
-
-std::string Show(const PF_Pixel& p) {
-  return std::to_string(p.alpha) + "," + std::to_string(p.red) + "," + std::to_string(p.green) + "," +
-         std::to_string(p.blue);
-}
-
-bool Same(const PF_Pixel& a, const PF_Pixel& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-
-::testing::AssertionResult PaddingUntouched(const World& out) {
-  for (A_long y = 0; y < out.height(); ++y) {
-    const uint8_t* row = reinterpret_cast<const uint8_t*>(out.Row(y));
-    for (A_long i = 4 * out.width(); i < out.rowbytes(); ++i)
-      if (row[i] != 0) return ::testing::AssertionFailure() << "padding written in row " << y;
-  }
-  return ::testing::AssertionSuccess();
 }
 
 // Every pixel against the reference: transparent input pixels unchanged,
@@ -132,7 +100,7 @@ std::vector<uint8_t> Record(int32_t seed, int32_t repeat, int32_t revolutions) {
 
 struct Fixture {
   Host host;
-  Effect effect{host, MistformFile()};
+  Effect effect{host, TestPlugin("mistform.aex")};
 };
 
 constexpr A_long kW = 23, kH = 13, kPad = 12;

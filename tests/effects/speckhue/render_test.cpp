@@ -7,6 +7,8 @@
 #include <ombrix/host/host.h>
 #include <ombrix/host/smooth.h>
 
+#include "effects/common/effect_test.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -17,6 +19,7 @@
 
 namespace {
 
+using namespace effect_test;
 using ombrix::Effect;
 using ombrix::Host;
 using ombrix::Instance;
@@ -27,22 +30,10 @@ using speckhue_ref::Settings;
 
 enum { kNoise = 1, kHue, kLightness, kSaturation, kGrainSize, kPhase };
 
-const ombrix::PluginFile& SpeckhueFile() {
-  static const ombrix::PluginFile file =
-      ombrix::ReadPluginFile(std::string(OMBRIX_TEST_PLUGIN_DIR) + "/speckhue.aex");
-  return file;
-}
-
 struct Fixture {
   Host host;
-  Effect effect{host, SpeckhueFile()};
+  Effect effect{host, TestPlugin("speckhue.aex")};
 };
-
-ParamValue Scalar(A_long v) {
-  ParamValue p;
-  p.value = v;
-  return p;
-}
 
 void Apply(Instance& inst, const Settings& s) {
   inst.SetValue(kNoise, Scalar(s.mode));
@@ -67,11 +58,6 @@ void FillPattern(World& w, uint32_t seed) {
       if ((x * 3 + y) % 13 == 5) p.green = p.blue = p.red;  // grey: no hue
     }
   }
-}
-
-std::string Show(const PF_Pixel& p) {
-  return std::to_string(p.alpha) + "," + std::to_string(p.red) + "," + std::to_string(p.green) + "," +
-         std::to_string(p.blue);
 }
 
 ::testing::AssertionResult SameImage(const World& got, const World& expected) {

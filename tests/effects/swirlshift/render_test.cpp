@@ -10,6 +10,8 @@
 
 #include "reference.h"
 
+#include "effects/common/effect_test.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -20,6 +22,7 @@
 
 namespace {
 
+using namespace effect_test;
 using ombrix::Effect;
 using ombrix::Host;
 using ombrix::Instance;
@@ -30,12 +33,6 @@ using swirlshift_ref::Values;
 
 enum { kType = 1, kAmount, kScale, kOffset, kComplexity, kEvolution, kAntialiasing };
 constexpr int kTypes[] = {1, 2, 3, 5, 6, 7};
-
-const ombrix::PluginFile& SwirlshiftFile() {
-  static const ombrix::PluginFile file =
-      ombrix::ReadPluginFile(std::string(OMBRIX_TEST_PLUGIN_DIR) + "/swirlshift.aex");
-  return file;
-}
 
 // Varied colour and alpha, a transparent pixel every few with colour under it.
 void FillPattern(World& w, uint32_t seed) {
@@ -52,19 +49,6 @@ void FillPattern(World& w, uint32_t seed) {
   }
 }
 
-ParamValue Scalar(A_long v) {
-  ParamValue p;
-  p.value = v;
-  return p;
-}
-
-ParamValue Point(double x, double y) {
-  ParamValue p;
-  p.x = PF_Fixed(x * 65536);
-  p.y = PF_Fixed(y * 65536);
-  return p;
-}
-
 // The offset is given at full resolution; the reference takes it in buffer pixels.
 void Apply(Instance& inst, const Values& v, double full_x, double full_y) {
   inst.SetValue(kType, Scalar(v.type));
@@ -74,22 +58,6 @@ void Apply(Instance& inst, const Values& v, double full_x, double full_y) {
   inst.SetValue(kComplexity, Scalar(v.complexity));
   inst.SetValue(kEvolution, Scalar(v.evolution));
   inst.SetValue(kAntialiasing, Scalar(v.antialiasing));
-}
-
-std::string Show(const PF_Pixel& p) {
-  return std::to_string(p.alpha) + "," + std::to_string(p.red) + "," + std::to_string(p.green) + "," +
-         std::to_string(p.blue);
-}
-
-bool Same(const PF_Pixel& a, const PF_Pixel& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-
-::testing::AssertionResult PaddingUntouched(const World& out) {
-  for (A_long y = 0; y < out.height(); ++y) {
-    const uint8_t* row = reinterpret_cast<const uint8_t*>(out.Row(y));
-    for (A_long i = 4 * out.width(); i < out.rowbytes(); ++i)
-      if (row[i] != 0) return ::testing::AssertionFailure() << "padding written in row " << y;
-  }
-  return ::testing::AssertionSuccess();
 }
 
 // Every output pixel is the host's sampler at the reference position and footprint.
@@ -120,7 +88,7 @@ std::vector<uint8_t> Record(int32_t seed, int32_t repeat, int32_t revolutions) {
 
 struct Fixture {
   Host host;
-  Effect effect{host, SwirlshiftFile()};
+  Effect effect{host, TestPlugin("swirlshift.aex")};
 };
 
 // Sends RENDER directly, with the given parameter values and no record.

@@ -4,6 +4,8 @@
 #include <ombrix/host/host.h>
 #include <ombrix/host/image_io.h>
 
+#include "effects/common/effect_test.h"
+
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -15,6 +17,7 @@
 
 namespace {
 
+using namespace effect_test;
 namespace fs = std::filesystem;
 using ombrix::Effect;
 using ombrix::Host;
@@ -26,26 +29,6 @@ using ombrix::World;
 
 enum { kSource = 1, kMode, kKeepAlpha };
 enum { kSkipEmpty = 1, kAll, kAllPremultiplied, kIncludingAlpha };
-
-const ombrix::PluginFile& TintmatchFile() {
-  static const ombrix::PluginFile file =
-      ombrix::ReadPluginFile(std::string(OMBRIX_TEST_PLUGIN_DIR) + "/tintmatch.aex");
-  return file;
-}
-
-ParamValue Scalar(A_long v) {
-  ParamValue p;
-  p.value = v;
-  return p;
-}
-
-bool Same(const PF_Pixel& a, const PF_Pixel& b) {
-  return a.alpha == b.alpha && a.red == b.red && a.green == b.green && a.blue == b.blue;
-}
-std::string Show(const PF_Pixel& p) {
-  return std::to_string(p.alpha) + "," + std::to_string(p.red) + "," + std::to_string(p.green) + "," +
-         std::to_string(p.blue);
-}
 
 // Varied colours, alpha 0 on every fifth pixel.
 void FillPattern(World& w, int seed) {
@@ -111,7 +94,7 @@ class Tintmatch : public ::testing::Test {
   }
 
   Host host;
-  Effect effect{host, TintmatchFile()};
+  Effect effect{host, TestPlugin("tintmatch.aex")};
   fs::path dir;
   size_t base = 0;
   PF_Err result = PF_Err_NONE;
@@ -207,7 +190,7 @@ TEST_F(Tintmatch, NoSourceAveragesTheOwnLayer) {
 // is no source) and in the host's checkouts: only the image counts.
 TEST_F(Tintmatch, PaddedRowsCountOnlyTheImage) {
   Host padded_host(ombrix::HostOptions{0, 20, {}});
-  Effect padded(padded_host, TintmatchFile());
+  Effect padded(padded_host, TestPlugin("tintmatch.aex"));
   World in(7, 6, 24);
   FillPattern(in, 2);
   SoilPadding(in);

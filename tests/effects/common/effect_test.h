@@ -1,0 +1,67 @@
+// What the render tests of the effects share: the freshly built plug-in
+// files, parameter values of each kind, and pixel and world checks.
+// Header-only; a test takes the helpers with `using namespace effect_test;`.
+#pragma once
+
+#include <ombrix/host/host.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <string>
+
+namespace effect_test {
+
+// The plug-in file `name` (e.g. "mistform.aex") of this build, read once per
+// test program.
+inline const ombrix::PluginFile& TestPlugin(const std::string& name) {
+  static std::map<std::string, ombrix::PluginFile> files;
+  auto it = files.find(name);
+  if (it == files.end())
+    it = files.emplace(name, ombrix::ReadPluginFile(std::string(OMBRIX_TEST_PLUGIN_DIR) + "/" + name)).first;
+  return it->second;
+}
+
+// A value for a slider, fixed slider (16.16), angle, popup or check box.
+inline ombrix::ParamValue Scalar(A_long v) {
+  ombrix::ParamValue p;
+  p.value = v;
+  return p;
+}
+
+// A point in full-resolution layer pixels, truncated to 16.16.
+inline ombrix::ParamValue Point(double x, double y) {
+  ombrix::ParamValue p;
+  p.x = PF_Fixed(x * 65536);
+  p.y = PF_Fixed(y * 65536);
+  return p;
+}
+
+inline ombrix::ParamValue Colour(PF_Pixel c) {
+  ombrix::ParamValue p;
+  p.color = c;
+  return p;
+}
+
+inline bool Same(const PF_Pixel& a, const PF_Pixel& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// "alpha,red,green,blue", for failure messages.
+inline std::string Show(const PF_Pixel& p) {
+  return std::to_string(p.alpha) + "," + std::to_string(p.red) + "," + std::to_string(p.green) + "," +
+         std::to_string(p.blue);
+}
+
+// The bytes past each row's pixels (a padded world's padding, created zero)
+// are all still zero.
+inline ::testing::AssertionResult PaddingUntouched(const ombrix::World& out) {
+  for (A_long y = 0; y < out.height(); ++y) {
+    const uint8_t* row = reinterpret_cast<const uint8_t*>(out.Row(y));
+    for (A_long i = 4 * out.width(); i < out.rowbytes(); ++i)
+      if (row[i] != 0) return ::testing::AssertionFailure() << "padding written in row " << y;
+  }
+  return ::testing::AssertionSuccess();
+}
+
+}  // namespace effect_test
