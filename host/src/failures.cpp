@@ -1,70 +1,89 @@
 // Failure injection: makes the n-th call of a service answer an error.
+//
+// Every service call counts itself, per pixel for the samplers and the HLS
+// conversions, from all of iterate's threads at once. A counter shared by
+// all threads would bounce its cache line between cores on every call, so
+// each thread adds (relaxed) to a shard of its own and Calls sums the
+// shards. A service with an armed failure still to come is counted under
+// the lock instead, which keeps "the n-th call fails" exact.
 #include <ombrix/host/host.h>
 
+#include "service_ids.h"
+
 #include <algorithm>
-#include <array>
 
 namespace ombrix {
-namespace {
-
-constexpr std::array<std::string_view, 24> kServiceNames = {
-    "add_param",       "checkout_param",  "checkin_param",    "abort",
-    "progress",        "iterate",         "copy",             "fill",
-    "new_world",       "dispose_world",   "subpixel_sample",  "area_sample",
-    "new_handle",      "lock_handle",     "resize_handle",    "get_callback_addr",
-    "get_platform_data", "RGBtoHLS",      "HLStoRGB",         "register_ui",
-    "acquire_suite",   "allocate_block",  "reallocate_block", "smooth"};
-
-}  // namespace
 
 std::span<const std::string_view> FailureInjector::ServiceNames() { return kServiceNames; }
 
 namespace {
 
-// The position of `service` in kServiceNames, or -1. Services count
-// themselves on every call (per pixel for the samplers), so this is a short
-// scan with no allocation and no lock.
-int ServiceIndex(std::string_view service) {
-  for (size_t i = 0; i < kServiceNames.size(); ++i)
-    if (kServiceNames[i] == service) return int(i);
-  return -1;
+// This thread's shard: threads take shards in turn as they first count.
+int ShardOfThisThread(int shards) {
+  static std::atomic<unsigned> next{0};
+  thread_local const int shard = int(next.fetch_add(1, std::memory_order_relaxed) % unsigned(shards));
+  return shard;
 }
 
 }  // namespace
 
+int FailureInjector::TotalLocked(int index) const {
+  int total = 0;
+  for (const Shard& s : shards_) total += s.calls[index].load(std::memory_order_relaxed);
+  return total;
+}
+
 void FailureInjector::Arm(std::string service, int nth_call, PF_Err err) {
+  static_assert(kServiceNames.size() <= kMaxServices);
   const int index = ServiceIndex(service);
   if (index < 0) throw HostError("cannot inject a failure into unknown service '" + service + "'");
   if (nth_call < 1) throw HostError("failure injection: call number must be 1 or more");
   std::lock_guard lock(mutex_);
-  armed_[service].push_back(Arm_{calls_[index].load() + nth_call, err});
-  any_armed_ = true;
+  armed_.push_back(Arm_{index, TotalLocked(index) + nth_call, err});
+  armed_mask_.fetch_or(1u << index, std::memory_order_seq_cst);
 }
 
 void FailureInjector::Clear() {
-  static_assert(kServiceNames.size() <= kMaxServices);
   std::lock_guard lock(mutex_);
-  for (auto& c : calls_) c = 0;
+  for (Shard& s : shards_)
+    for (auto& c : s.calls) c.store(0, std::memory_order_relaxed);
   armed_.clear();
-  any_armed_ = false;
+  armed_mask_.store(0, std::memory_order_seq_cst);
 }
 
-PF_Err FailureInjector::Check(std::string_view service) {
-  const int index = ServiceIndex(service);
-  if (index < 0) return PF_Err_NONE;
-  const int n = calls_[index].fetch_add(1) + 1;
-  if (!any_armed_.load(std::memory_order_acquire)) return PF_Err_NONE;
-  std::lock_guard lock(mutex_);
-  auto a = armed_.find(service);
-  if (a == armed_.end()) return PF_Err_NONE;
-  for (const Arm_& arm : a->second)
-    if (arm.nth == n) return arm.err;
+PF_Err FailureInjector::Check(std::string_view service) { return Check(ServiceIndex(service)); }
+
+PF_Err FailureInjector::Check(int index) {
+  if (index < 0 || index >= int(kServiceNames.size())) return PF_Err_NONE;
+  if (armed_mask_.load(std::memory_order_acquire) & (1u << index)) return CheckArmed(index);
+  shards_[ShardOfThisThread(kShards)].calls[index].fetch_add(1, std::memory_order_relaxed);
   return PF_Err_NONE;
+}
+
+PF_Err FailureInjector::CheckArmed(int index) {
+  std::lock_guard lock(mutex_);
+  const int n = TotalLocked(index) + 1;
+  shards_[ShardOfThisThread(kShards)].calls[index].fetch_add(1, std::memory_order_relaxed);
+  PF_Err answer = PF_Err_NONE;
+  bool pending = false;  // an arm of this service still to come
+  for (const Arm_& arm : armed_) {
+    if (arm.service != index) continue;
+    if (arm.nth == n && answer == PF_Err_NONE) answer = arm.err;
+    if (arm.nth > n) pending = true;
+  }
+  // Arms whose call has passed can never fire again (counts only grow until
+  // Clear, which drops all arms); once none is left the service goes back
+  // to counting without the lock.
+  std::erase_if(armed_, [&](const Arm_& arm) { return arm.service == index && arm.nth <= n; });
+  if (!pending) armed_mask_.fetch_and(~(1u << index), std::memory_order_seq_cst);
+  return answer;
 }
 
 int FailureInjector::Calls(std::string_view service) const {
   const int index = ServiceIndex(service);
-  return index < 0 ? 0 : calls_[index].load();
+  if (index < 0) return 0;
+  std::lock_guard lock(mutex_);
+  return TotalLocked(index);
 }
 
 }  // namespace ombrix

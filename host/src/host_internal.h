@@ -4,6 +4,8 @@
 
 #include <ombrix/host/host.h>
 
+#include "service_ids.h"
+
 #include <cstddef>
 #include <mutex>
 
@@ -51,8 +53,9 @@ bool ReleaseCheckout(void* data);
 // Frees the checkouts of `owner` that were never checked in.
 void ReleaseCheckoutsOwnedBy(const void* owner);
 
-// Counts one call of `service` against the current host's injector.
-PF_Err Inject(CallContext* ctx, std::string_view service);
+// Counts one call of a service (its position in FailureInjector::ServiceNames(),
+// see service_ids.h) against the current host's injector.
+PF_Err Inject(CallContext* ctx, int service);
 
 // The service tables of one effect, filled once when it is loaded (each
 // effect gets its own copy so that a plug-in scribbling over its table

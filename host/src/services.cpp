@@ -36,7 +36,7 @@ CallContext* ContextOf(PF_ProgPtr ref) {
   return &ref->ctx;
 }
 
-PF_Err Inject(CallContext* ctx, std::string_view service) {
+PF_Err Inject(CallContext* ctx, int service) {
   return ctx ? ctx->host->failures().Check(service) : PF_Err_NONE;
 }
 
@@ -211,12 +211,12 @@ void ReleaseCheckoutsOwnedBy(const void* owner) {
 namespace {
 
 PF_Handle SvcNewHandle(A_u_long size) {
-  if (Inject(CurrentContext(), "new_handle")) return nullptr;
+  if (Inject(CurrentContext(), ServiceId("new_handle"))) return nullptr;
   return NewHandle(size);
 }
 
 void* SvcLockHandle(PF_Handle h) {
-  if (Inject(CurrentContext(), "lock_handle")) return nullptr;
+  if (Inject(CurrentContext(), ServiceId("lock_handle"))) return nullptr;
   if (!HandleIsLive(h)) return nullptr;
   return *h;
 }
@@ -228,7 +228,7 @@ void SvcDisposeHandle(PF_Handle h) { DisposeHandle(h); }
 A_u_long SvcGetHandleSize(PF_Handle h) { return A_u_long(HandleSize(h)); }
 
 PF_Err SvcResizeHandle(A_u_long new_size, PF_Handle* hp) {
-  if (PF_Err e = Inject(CurrentContext(), "resize_handle")) return e;
+  if (PF_Err e = Inject(CurrentContext(), ServiceId("resize_handle"))) return e;
   if (!hp || !HandleIsLive(*hp)) return PF_Err_BAD_CALLBACK_PARAM;
   HandleBlock* block = BlockOf(*hp);
   void* data = std::realloc(block->data, std::max<size_t>(new_size, 1));
@@ -245,7 +245,7 @@ PF_Err SvcResizeHandle(A_u_long new_size, PF_Handle* hp) {
 PF_Err SvcAddParam(PF_ProgPtr ref, PF_ParamIndex index, PF_ParamDef* def) {
   CallContext* ctx = ContextOf(ref);
   if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
-  if (PF_Err e = Inject(ctx, "add_param")) return e;
+  if (PF_Err e = Inject(ctx, ServiceId("add_param"))) return e;
   if (ctx->cmd != PF_Cmd_PARAMS_SETUP || !ctx->effect) return PF_Err_BAD_CALLBACK_PARAM;
   return AddParamFor(*ctx->effect, index, def);
 }
@@ -254,14 +254,14 @@ PF_Err SvcCheckoutParam(PF_ProgPtr ref, PF_ParamIndex index, A_long what_time, A
                         A_u_long time_scale, PF_ParamDef* param) {
   CallContext* ctx = ContextOf(ref);
   if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
-  if (PF_Err e = Inject(ctx, "checkout_param")) return e;
+  if (PF_Err e = Inject(ctx, ServiceId("checkout_param"))) return e;
   return CheckoutParamFor(*ctx, index, what_time, time_step, time_scale, param);
 }
 
 PF_Err SvcCheckinParam(PF_ProgPtr ref, PF_ParamDef* param) {
   CallContext* ctx = ContextOf(ref);
   if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
-  if (PF_Err e = Inject(ctx, "checkin_param")) return e;
+  if (PF_Err e = Inject(ctx, ServiceId("checkin_param"))) return e;
   if (!param) return PF_Err_BAD_CALLBACK_PARAM;
   // Only layers with pixels hold host memory; other checkouts, and a layer
   // checked out empty, hold nothing.
@@ -276,14 +276,14 @@ PF_Err SvcCheckinParam(PF_ProgPtr ref, PF_ParamDef* param) {
 PF_Err SvcAbort(PF_ProgPtr ref) {
   CallContext* ctx = ContextOf(ref);
   if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
-  if (PF_Err e = Inject(ctx, "abort")) return e;
+  if (PF_Err e = Inject(ctx, ServiceId("abort"))) return e;
   return ctx->host->abort_requested ? PF_Interrupt_CANCEL : PF_Err_NONE;
 }
 
 PF_Err SvcProgress(PF_ProgPtr ref, A_long current, A_long total) {
   CallContext* ctx = ContextOf(ref);
   if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
-  if (PF_Err e = Inject(ctx, "progress")) return e;
+  if (PF_Err e = Inject(ctx, ServiceId("progress"))) return e;
   if (ctx->host->on_progress) {
     try {
       ctx->host->on_progress(current, total);
@@ -297,7 +297,7 @@ PF_Err SvcProgress(PF_ProgPtr ref, A_long current, A_long total) {
 PF_Err SvcRegisterUi(PF_ProgPtr ref, PF_CustomUIInfo* info) {
   CallContext* ctx = ContextOf(ref);
   if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
-  if (PF_Err e = Inject(ctx, "register_ui")) return e;
+  if (PF_Err e = Inject(ctx, ServiceId("register_ui"))) return e;
   return info ? PF_Err_NONE : PF_Err_BAD_CALLBACK_PARAM;
 }
 
@@ -433,7 +433,7 @@ PF_Err SvcIterate(PF_InData* in_data, A_long progress_base, A_long progress_fina
                   const PF_Rect* area, void* refcon, PF_IteratePixel8Func pix_fn, PF_EffectWorld* dst) {
   CallContext* ctx = in_data ? ContextOf(in_data->effect_ref) : nullptr;
   if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
-  if (PF_Err e = Inject(ctx, "iterate")) return e;
+  if (PF_Err e = Inject(ctx, ServiceId("iterate"))) return e;
   if (!src || !dst || !pix_fn || !src->data || !dst->data) return PF_Err_BAD_CALLBACK_PARAM;
   if (dst->rowbytes < dst->width * 4 || src->rowbytes < src->width * 4) return PF_Err_BAD_CALLBACK_PARAM;
   PF_Rect r = area ? *area : WholeRect(*dst);
@@ -473,7 +473,7 @@ PF_EffectWorld SubWorld(const PF_EffectWorld& w, const PF_Rect& r) {
 PF_Err SvcCopy(PF_ProgPtr ref, PF_EffectWorld* src, PF_EffectWorld* dst, PF_Rect* src_r, PF_Rect* dst_r) {
   CallContext* ctx = ContextOf(ref);
   if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
-  if (PF_Err e = Inject(ctx, "copy")) return e;
+  if (PF_Err e = Inject(ctx, ServiceId("copy"))) return e;
   if (!src || !dst || !src->data || !dst->data) return PF_Err_BAD_CALLBACK_PARAM;
   PF_Rect sr = src_r ? *src_r : WholeRect(*src);
   PF_Rect dr = dst_r ? *dst_r : WholeRect(*dst);
@@ -509,7 +509,7 @@ PF_Err SvcCopy(PF_ProgPtr ref, PF_EffectWorld* src, PF_EffectWorld* dst, PF_Rect
 PF_Err SvcFill(PF_ProgPtr ref, const PF_Pixel* color, const PF_Rect* dst_rect, PF_EffectWorld* world) {
   CallContext* ctx = ContextOf(ref);
   if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
-  if (PF_Err e = Inject(ctx, "fill")) return e;
+  if (PF_Err e = Inject(ctx, ServiceId("fill"))) return e;
   if (!world || !world->data) return PF_Err_BAD_CALLBACK_PARAM;
   const PF_Pixel c = color ? *color : PF_Pixel{0, 0, 0, 0};
   PF_Rect r = dst_rect ? *dst_rect : WholeRect(*world);
@@ -527,7 +527,7 @@ PF_Err SvcFill(PF_ProgPtr ref, const PF_Pixel* color, const PF_Rect* dst_rect, P
 PF_Err SvcNewWorld(PF_ProgPtr ref, A_long width, A_long height, PF_WorldFlags, PF_EffectWorld* world) {
   CallContext* ctx = ContextOf(ref);
   if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
-  if (PF_Err e = Inject(ctx, "new_world")) return e;
+  if (PF_Err e = Inject(ctx, ServiceId("new_world"))) return e;
   if (!world || width <= 0 || height <= 0) return PF_Err_BAD_CALLBACK_PARAM;
   const int64_t rowbytes = int64_t(width) * 4 + std::max<A_long>(ctx->host->options().pad_rows, 0);
   if (rowbytes > INT32_MAX) return PF_Err_OUT_OF_MEMORY;
@@ -551,7 +551,7 @@ PF_Err SvcNewWorld(PF_ProgPtr ref, A_long width, A_long height, PF_WorldFlags, P
 PF_Err SvcDisposeWorld(PF_ProgPtr ref, PF_EffectWorld* world) {
   CallContext* ctx = ContextOf(ref);
   if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
-  if (PF_Err e = Inject(ctx, "dispose_world")) return e;
+  if (PF_Err e = Inject(ctx, ServiceId("dispose_world"))) return e;
   if (!world || !world->data) return PF_Err_BAD_CALLBACK_PARAM;
   {
     std::lock_guard lock(Reg().mutex);
@@ -568,7 +568,7 @@ PF_Err SvcDisposeWorld(PF_ProgPtr ref, PF_EffectWorld* world) {
 PF_Err SvcSubpixelSample(PF_ProgPtr ref, PF_Fixed x, PF_Fixed y, const PF_SampPB* params, PF_Pixel* dst) {
   CallContext* ctx = ContextOf(ref);
   if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
-  if (PF_Err e = Inject(ctx, "subpixel_sample")) return e;
+  if (PF_Err e = Inject(ctx, ServiceId("subpixel_sample"))) return e;
   if (!params || !params->src || !dst) return PF_Err_BAD_CALLBACK_PARAM;
   *dst = SubpixelSample(*params->src, x, y);
   return PF_Err_NONE;
@@ -577,7 +577,7 @@ PF_Err SvcSubpixelSample(PF_ProgPtr ref, PF_Fixed x, PF_Fixed y, const PF_SampPB
 PF_Err SvcAreaSample(PF_ProgPtr ref, PF_Fixed x, PF_Fixed y, const PF_SampPB* params, PF_Pixel* dst) {
   CallContext* ctx = ContextOf(ref);
   if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
-  if (PF_Err e = Inject(ctx, "area_sample")) return e;
+  if (PF_Err e = Inject(ctx, ServiceId("area_sample"))) return e;
   if (!params || !params->src || !dst) return PF_Err_BAD_CALLBACK_PARAM;
   *dst = AreaSample(*params->src, x, y, params->x_radius, params->y_radius);
   return PF_Err_NONE;
@@ -586,7 +586,7 @@ PF_Err SvcAreaSample(PF_ProgPtr ref, PF_Fixed x, PF_Fixed y, const PF_SampPB* pa
 PF_Err SvcRgbToHls(PF_ProgPtr ref, PF_Pixel* rgb, PF_HLS_Pixel hls) {
   CallContext* ctx = ContextOf(ref);
   if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
-  if (PF_Err e = Inject(ctx, "RGBtoHLS")) return e;
+  if (PF_Err e = Inject(ctx, ServiceId("RGBtoHLS"))) return e;
   if (!rgb || !hls) return PF_Err_BAD_CALLBACK_PARAM;
   RgbToHls(*rgb, hls);
   return PF_Err_NONE;
@@ -595,7 +595,7 @@ PF_Err SvcRgbToHls(PF_ProgPtr ref, PF_Pixel* rgb, PF_HLS_Pixel hls) {
 PF_Err SvcHlsToRgb(PF_ProgPtr ref, PF_HLS_Pixel hls, PF_Pixel* rgb) {
   CallContext* ctx = ContextOf(ref);
   if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
-  if (PF_Err e = Inject(ctx, "HLStoRGB")) return e;
+  if (PF_Err e = Inject(ctx, ServiceId("HLStoRGB"))) return e;
   if (!rgb || !hls) return PF_Err_BAD_CALLBACK_PARAM;
   HlsToRgb(hls, *rgb);
   return PF_Err_NONE;
@@ -605,7 +605,7 @@ PF_Err SvcHlsToRgb(PF_ProgPtr ref, PF_HLS_Pixel hls, PF_Pixel* rgb) {
 PF_Err SvcSmooth(PF_InData* in_data, PF_OutData*, PF_FpLong radius, A_long*, A_long mode, PF_EffectWorld* world) {
   CallContext* ctx = in_data ? ContextOf(in_data->effect_ref) : nullptr;
   if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
-  if (PF_Err e = Inject(ctx, "smooth")) return e;
+  if (PF_Err e = Inject(ctx, ServiceId("smooth"))) return e;
   if (!world || !world->data || world->width < 0 || world->height < 0 || world->rowbytes < world->width * 4)
     return PF_Err_BAD_CALLBACK_PARAM;
   if (!SmoothModeKnown(mode)) return PF_Err_BAD_CALLBACK_PARAM;
@@ -624,7 +624,7 @@ PF_Err SvcSmooth(PF_InData* in_data, PF_OutData*, PF_FpLong radius, A_long*, A_l
 PF_Err SvcGetCallbackAddr(PF_ProgPtr ref, PF_Quality, A_long, A_long which, void** fn_ptr) {
   CallContext* ctx = ContextOf(ref);
   if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
-  if (PF_Err e = Inject(ctx, "get_callback_addr")) return e;
+  if (PF_Err e = Inject(ctx, ServiceId("get_callback_addr"))) return e;
   if (!fn_ptr) return PF_Err_BAD_CALLBACK_PARAM;
   if (which == PF_Callback_SMOOTH) {
     PF_SmoothFunc fn = SvcSmooth;
@@ -638,7 +638,7 @@ PF_Err SvcGetCallbackAddr(PF_ProgPtr ref, PF_Quality, A_long, A_long which, void
 PF_Err SvcGetPlatformData(PF_ProgPtr ref, A_long which, void* data) {
   CallContext* ctx = ContextOf(ref);
   if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
-  if (PF_Err e = Inject(ctx, "get_platform_data")) return e;
+  if (PF_Err e = Inject(ctx, ServiceId("get_platform_data"))) return e;
   if (!data) return PF_Err_BAD_CALLBACK_PARAM;
   if (which == PF_PlatData_MAIN_WND) {
     // The platform layer's main window: the parent of the plug-ins' dialogs.
@@ -670,7 +670,7 @@ A_char* SvcStrcpy(A_char* dst, const A_char* src) {
 // The basic suite
 // ---------------------------------------------------------------------------
 SPErr BasicAcquireSuite(const char*, A_long, const void** suite) {
-  if (PF_Err e = Inject(CurrentContext(), "acquire_suite")) return e;
+  if (PF_Err e = Inject(CurrentContext(), ServiceId("acquire_suite"))) return e;
   if (suite) *suite = nullptr;
   return kSuiteNotFoundError;  // no suites are offered yet
 }
@@ -683,7 +683,7 @@ PF_Boolean BasicIsEqual(const char* a, const char* b) {
 }
 
 SPErr BasicAllocateBlock(A_u_long size, void** block) {
-  if (PF_Err e = Inject(CurrentContext(), "allocate_block")) return e;
+  if (PF_Err e = Inject(CurrentContext(), ServiceId("allocate_block"))) return e;
   if (!block) return PF_Err_BAD_CALLBACK_PARAM;
   void* p = std::malloc(std::max<size_t>(size, 1));
   *block = p;
@@ -704,7 +704,7 @@ SPErr BasicFreeBlock(void* block) {
 }
 
 SPErr BasicReallocateBlock(void* block, A_u_long new_size, void** new_block) {
-  if (PF_Err e = Inject(CurrentContext(), "reallocate_block")) return e;
+  if (PF_Err e = Inject(CurrentContext(), ServiceId("reallocate_block"))) return e;
   if (!new_block) return PF_Err_BAD_CALLBACK_PARAM;
   if (!block) return BasicAllocateBlock(new_size, new_block);
   std::lock_guard lock(Reg().mutex);

@@ -99,6 +99,12 @@ bool SamePixels(const PF_EffectWorld& a, const PF_EffectWorld& b);
 // The count for an armed failure starts at the Arm call: nth_call 1 fails
 // the next call. Arm throws HostError for a name not in ServiceNames().
 // Thread-safe: services may be called from iterate's worker threads.
+// Counting is cheap and exact: each thread adds to counters of its own
+// (summed by Calls), and only calls of a service with an armed failure still
+// to come take a lock, so that exactly the n-th of them fails. With one
+// thread that is the n-th call in program order; with several it is the
+// n-th to reach the lock (which pixel that is may differ from run to run).
+// Arm and Clear between commands, not while services run.
 // ---------------------------------------------------------------------------
 class FailureInjector {
  public:
@@ -106,16 +112,23 @@ class FailureInjector {
   void Clear();  // disarms everything and resets the counts
   // Counts one call of `service`; returns the armed error on the armed call, else 0.
   PF_Err Check(std::string_view service);
+  // The same by position in ServiceNames() (the host's services pass
+  // positions fixed when they are compiled); other positions answer 0.
+  PF_Err Check(int service_index);
   int Calls(std::string_view service) const;
   static std::span<const std::string_view> ServiceNames();
 
  private:
-  struct Arm_ { int nth; PF_Err err; };
+  struct Arm_ { int service; int nth; PF_Err err; };
   static constexpr int kMaxServices = 32;
-  mutable std::mutex mutex_;  // guards armed_
-  std::atomic<bool> any_armed_{false};
-  std::atomic<int> calls_[kMaxServices] = {};  // by position in ServiceNames()
-  std::map<std::string, std::vector<Arm_>, std::less<>> armed_;
+  static constexpr int kShards = 16;  // threads share a shard only past 16 threads
+  struct alignas(64) Shard { std::atomic<int> calls[kMaxServices] = {}; };
+  int TotalLocked(int index) const;
+  PF_Err CheckArmed(int index);
+  mutable std::mutex mutex_;  // guards armed_ and the counting of armed services
+  std::atomic<uint32_t> armed_mask_{0};  // bit i: service i has an armed failure to come
+  Shard shards_[kShards];
+  std::vector<Arm_> armed_;
 };
 
 // ---------------------------------------------------------------------------
