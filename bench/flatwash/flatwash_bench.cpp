@@ -5,15 +5,15 @@
 
 #include <benchmark/benchmark.h>
 
+#include "common/effect_bench.h"
+
 #include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
 
-constexpr A_long kWidth = 1920;
-constexpr A_long kHeight = 1080;
-constexpr double kMegapixels = double(kWidth) * kHeight / 1e6;
+using namespace effect_bench;
 
 void FillPattern(ombrix::World& w) {
   uint32_t s = 1;
@@ -25,35 +25,13 @@ void FillPattern(ombrix::World& w) {
   }
 }
 
-void SetRate(benchmark::State& state) {
-  state.counters["Mpx"] = benchmark::Counter(kMegapixels * double(state.iterations()),
-                                              benchmark::Counter::kIsRate);
-}
-
 void Flatwash(benchmark::State& state, A_long blend) {
-  ombrix::HostOptions options;
-  options.threads = int(state.range(0));
-  ombrix::Host host(options);
-  const ombrix::PluginFile file =
-      ombrix::ReadPluginFile(std::string(OMBRIX_BENCH_PLUGIN_DIR) + "/flatwash.aex");
-  ombrix::Effect effect(host, file);
-  ombrix::Instance instance(effect, ombrix::TimeBase{}, kWidth, kHeight);
-  ombrix::ParamValue colour;
-  colour.color = PF_Pixel{255, 40, 120, 200};
-  instance.SetValue(1, colour);
-  ombrix::ParamValue b;
-  b.value = blend;
-  instance.SetValue(2, b);
-  ombrix::World in(kWidth, kHeight), out(kWidth, kHeight);
-  FillPattern(in);
-  for (auto _ : state) {
-    const ombrix::CommandResult r = instance.RenderFrame(0, in.pf(), out.pf());
-    if (r.err != PF_Err_NONE) {
-      state.SkipWithError("render failed");
-      break;
-    }
-    benchmark::DoNotOptimize(out.pf().data);
-  }
+  EffectBench b("flatwash.aex", int(state.range(0)));
+  b.instance.SetValue(1, Colour(PF_Pixel{255, 40, 120, 200}));
+  b.instance.SetValue(2, Scalar(blend));
+  FillPattern(b.in);
+  for (auto _ : state)
+    if (!b.Render(state)) break;
   SetRate(state);
 }
 

@@ -6,6 +6,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "common/effect_bench.h"
+
 #ifdef OMBRIX_BENCH_MAGICK
 #include <Magick++.h>
 #endif
@@ -14,43 +16,22 @@
 
 namespace {
 
-constexpr A_long kWidth = 1920;
-constexpr A_long kHeight = 1080;
-constexpr double kMegapixels = double(kWidth) * kHeight / 1e6;
+using namespace effect_bench;
 
 // The default corners: 10 % and 90 % of each side.
 constexpr double kPointX[4] = {0.1 * kWidth, 0.9 * kWidth, 0.1 * kWidth, 0.9 * kWidth};
 constexpr double kPointY[4] = {0.1 * kHeight, 0.1 * kHeight, 0.9 * kHeight, 0.9 * kHeight};
 constexpr PF_Pixel kColours[4] = {{255, 255, 255, 0}, {255, 0, 255, 0}, {255, 255, 0, 255}, {255, 0, 0, 255}};
 
-void SetRate(benchmark::State& state) {
-  state.counters["Mpx"] = benchmark::Counter(kMegapixels * double(state.iterations()),
-                                              benchmark::Counter::kIsRate);
-}
-
 void Fourtint(benchmark::State& state, double jitter_percent) {
-  ombrix::HostOptions options;
-  options.threads = int(state.range(0));
-  ombrix::Host host(options);
-  const ombrix::PluginFile file =
-      ombrix::ReadPluginFile(std::string(OMBRIX_BENCH_PLUGIN_DIR) + "/fourtint.aex");
-  ombrix::Effect effect(host, file);
-  ombrix::Instance instance(effect, ombrix::TimeBase{}, kWidth, kHeight);
-  ombrix::ParamValue jitter;
-  jitter.value = A_long(jitter_percent * 65536);
-  instance.SetValue(10, jitter);
-  ombrix::World in(kWidth, kHeight), out(kWidth, kHeight);
+  EffectBench b("fourtint.aex", int(state.range(0)));
+  b.instance.SetValue(10, Scalar(A_long(jitter_percent * 65536)));
   for (A_long y = 0; y < kHeight; ++y)
-    for (A_long x = 0; x < kWidth; ++x) in.At(x, y) = PF_Pixel{255, 128, 128, 128};
+    for (A_long x = 0; x < kWidth; ++x) b.in.At(x, y) = PF_Pixel{255, 128, 128, 128};
   A_long frame = 0;
   for (auto _ : state) {
     // A new frame time each round, so the jitter table is rebuilt as in playback.
-    const ombrix::CommandResult r = instance.RenderFrame(100 * frame++, in.pf(), out.pf());
-    if (r.err != PF_Err_NONE) {
-      state.SkipWithError("render failed");
-      break;
-    }
-    benchmark::DoNotOptimize(out.pf().data);
+    if (!b.Render(state, 100 * frame++)) break;
   }
   SetRate(state);
 }

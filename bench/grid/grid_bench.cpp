@@ -5,47 +5,29 @@
 
 #include <benchmark/benchmark.h>
 
+#include "common/effect_bench.h"
+
 #include <string>
 
 namespace {
 
-constexpr A_long kWidth = 1920;
-constexpr A_long kHeight = 1080;
-constexpr double kMegapixels = double(kWidth) * kHeight / 1e6;
+using namespace effect_bench;
 
 enum { kGridsizeFrom = 2, kWidthParam = 4, kBorder = 6, kFeatherWidth = 7, kFeatherHeight = 8, kUseSolid = 9 };
 
-ombrix::ParamValue Value(A_long v) {
-  ombrix::ParamValue p;
-  p.value = v;
-  return p;
-}
-
 void Grid(benchmark::State& state, bool feathered, bool solid) {
-  ombrix::HostOptions options;
-  options.threads = int(state.range(0));
-  ombrix::Host host(options);
-  const ombrix::PluginFile file = ombrix::ReadPluginFile(std::string(OMBRIX_BENCH_PLUGIN_DIR) + "/grid.aex");
-  ombrix::Effect effect(host, file);
-  ombrix::Instance instance(effect, ombrix::TimeBase{}, kWidth, kHeight);
-  instance.SetValue(kGridsizeFrom, Value(2));
-  instance.SetValue(kWidthParam, Value(48 * 65536));
-  instance.SetValue(kBorder, Value(6 * 65536));
-  instance.SetValue(kFeatherWidth, Value(feathered ? 4 * 65536 : 0));
-  instance.SetValue(kFeatherHeight, Value(feathered ? 4 * 65536 : 0));
-  instance.SetValue(kUseSolid, Value(solid ? 1 : 0));
-  ombrix::World in(kWidth, kHeight), out(kWidth, kHeight);
+  EffectBench b("grid.aex", int(state.range(0)));
+  b.instance.SetValue(kGridsizeFrom, Scalar(2));
+  b.instance.SetValue(kWidthParam, Scalar(48 * 65536));
+  b.instance.SetValue(kBorder, Scalar(6 * 65536));
+  b.instance.SetValue(kFeatherWidth, Scalar(feathered ? 4 * 65536 : 0));
+  b.instance.SetValue(kFeatherHeight, Scalar(feathered ? 4 * 65536 : 0));
+  b.instance.SetValue(kUseSolid, Scalar(solid ? 1 : 0));
   for (A_long y = 0; y < kHeight; ++y)
-    for (A_long x = 0; x < kWidth; ++x) in.At(x, y) = PF_Pixel{255, A_u_char(x), A_u_char(y), 90};
-  for (auto _ : state) {
-    const ombrix::CommandResult r = instance.RenderFrame(0, in.pf(), out.pf());
-    if (r.err != PF_Err_NONE) {
-      state.SkipWithError("render failed");
-      break;
-    }
-    benchmark::DoNotOptimize(out.pf().data);
-  }
-  state.counters["Mpx"] = benchmark::Counter(kMegapixels * double(state.iterations()), benchmark::Counter::kIsRate);
+    for (A_long x = 0; x < kWidth; ++x) b.in.At(x, y) = PF_Pixel{255, A_u_char(x), A_u_char(y), 90};
+  for (auto _ : state)
+    if (!b.Render(state)) break;
+  SetRate(state);
 }
 
 void BM_GridSharp(benchmark::State& state) { Grid(state, false, true); }

@@ -6,6 +6,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "common/effect_bench.h"
+
 #ifdef OMBRIX_BENCH_OPENCV
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
@@ -16,9 +18,7 @@
 
 namespace {
 
-constexpr A_long kWidth = 1920;
-constexpr A_long kHeight = 1080;
-constexpr double kMegapixels = double(kWidth) * kHeight / 1e6;
+using namespace effect_bench;
 
 // Opaque, every hue; a third of the frame close to orange so that Hueswap
 // changes a good share of it.
@@ -34,47 +34,18 @@ void FillPattern(ombrix::World& w) {
   }
 }
 
-void SetRate(benchmark::State& state) {
-  state.counters["Mpx"] = benchmark::Counter(kMegapixels * double(state.iterations()),
-                                              benchmark::Counter::kIsRate);
-}
-
-ombrix::ParamValue Scalar(A_long v) {
-  ombrix::ParamValue p;
-  p.value = v;
-  return p;
-}
-
 struct Setting {
   int index;
   ombrix::ParamValue value;
 };
 
 void Run(benchmark::State& state, const char* plugin, std::initializer_list<Setting> settings) {
-  ombrix::HostOptions options;
-  options.threads = int(state.range(0));
-  ombrix::Host host(options);
-  const ombrix::PluginFile file = ombrix::ReadPluginFile(std::string(OMBRIX_BENCH_PLUGIN_DIR) + "/" + plugin);
-  ombrix::Effect effect(host, file);
-  ombrix::Instance instance(effect, ombrix::TimeBase{}, kWidth, kHeight);
-  for (const Setting& s : settings) instance.SetValue(s.index, s.value);
-  ombrix::World in(kWidth, kHeight), out(kWidth, kHeight);
-  FillPattern(in);
-  for (auto _ : state) {
-    const ombrix::CommandResult r = instance.RenderFrame(0, in.pf(), out.pf());
-    if (r.err != PF_Err_NONE) {
-      state.SkipWithError(("render failed with " + std::to_string(r.err)).c_str());
-      break;
-    }
-    benchmark::DoNotOptimize(out.pf().data);
-  }
+  EffectBench b(plugin, int(state.range(0)));
+  for (const Setting& s : settings) b.instance.SetValue(s.index, s.value);
+  FillPattern(b.in);
+  for (auto _ : state)
+    if (!b.Render(state)) break;
   SetRate(state);
-}
-
-ombrix::ParamValue Colour(PF_Pixel c) {
-  ombrix::ParamValue p;
-  p.color = c;
-  return p;
 }
 
 // Hueswap: orange to green, hue tolerance 30 %, in each view and change mode.

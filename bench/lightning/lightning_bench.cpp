@@ -10,6 +10,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "common/effect_bench.h"
+
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -18,8 +20,7 @@
 
 namespace {
 
-constexpr A_long kWidth = 1920;
-constexpr A_long kHeight = 1080;
+using namespace effect_bench;
 
 struct Config {
   A_long forking;      // 16.16
@@ -101,29 +102,15 @@ void Walks(benchmark::State& state, Config cfg) {
 }
 
 void Render(benchmark::State& state, Config cfg) {
-  ombrix::Host host;
-  host.SetThreads(int(state.range(0)));
-  const ombrix::PluginFile file =
-      ombrix::ReadPluginFile(std::string(OMBRIX_BENCH_PLUGIN_DIR) + "/lightning.aex");
-  ombrix::Effect effect(host, file);
   const uint32_t words[9] = {1, cfg.complexity, 64, 100, 0, 1, 0, 0x3F333333u, 0x3E800000u};
   std::vector<uint8_t> record(sizeof words);
   std::memcpy(record.data(), words, sizeof words);
-  ombrix::Instance instance(effect, ombrix::TimeBase{}, kWidth, kHeight, record);
-  ombrix::ParamValue forking;
-  forking.value = cfg.forking;
-  instance.SetValue(13, forking);
-  ombrix::World in(kWidth, kHeight), out(kWidth, kHeight);
+  EffectBench b("lightning.aex", int(state.range(0)), record);
+  b.instance.SetValue(13, Scalar(cfg.forking));
   auto lattice = std::make_unique<lightning::BoltLattice>();
-  const int64_t points = WalkFrame(cfg, *lattice, in.pf());
-  for (auto _ : state) {
-    const ombrix::CommandResult r = instance.RenderFrame(0, in.pf(), out.pf());
-    if (r.err != PF_Err_NONE) {
-      state.SkipWithError("render failed");
-      break;
-    }
-    benchmark::DoNotOptimize(out.pf().data);
-  }
+  const int64_t points = WalkFrame(cfg, *lattice, b.in.pf());
+  for (auto _ : state)
+    if (!b.Render(state)) break;
   state.counters["points"] = double(points);
   state.counters["points_per_s"] =
       benchmark::Counter(double(points) * double(state.iterations()), benchmark::Counter::kIsRate);

@@ -6,6 +6,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "common/effect_bench.h"
+
 #ifdef OMBRIX_BENCH_VIPS
 #include <vips/vips.h>
 #endif
@@ -14,36 +16,15 @@
 
 namespace {
 
-constexpr A_long kWidth = 1920;
-constexpr A_long kHeight = 1080;
-constexpr double kMegapixels = double(kWidth) * kHeight / 1e6;
-
-void SetRate(benchmark::State& state) {
-  state.counters["Mpx"] = benchmark::Counter(kMegapixels * double(state.iterations()),
-                                              benchmark::Counter::kIsRate);
-}
+using namespace effect_bench;
 
 void Mistform(benchmark::State& state, A_long type) {
-  ombrix::Host host;
-  host.SetThreads(int(state.range(0)));
-  const ombrix::PluginFile file =
-      ombrix::ReadPluginFile(std::string(OMBRIX_BENCH_PLUGIN_DIR) + "/mistform.aex");
-  ombrix::Effect effect(host, file);
-  ombrix::Instance instance(effect, ombrix::TimeBase{}, kWidth, kHeight);
-  ombrix::ParamValue t;
-  t.value = type;
-  instance.SetValue(1, t);
-  ombrix::World in(kWidth, kHeight), out(kWidth, kHeight);
+  EffectBench b("mistform.aex", int(state.range(0)));
+  b.instance.SetValue(1, Scalar(type));
   for (A_long y = 0; y < kHeight; ++y)
-    for (A_long x = 0; x < kWidth; ++x) in.At(x, y) = PF_Pixel{255, 0, 0, 0};
-  for (auto _ : state) {
-    const ombrix::CommandResult r = instance.RenderFrame(0, in.pf(), out.pf());
-    if (r.err != PF_Err_NONE) {
-      state.SkipWithError("render failed");
-      break;
-    }
-    benchmark::DoNotOptimize(out.pf().data);
-  }
+    for (A_long x = 0; x < kWidth; ++x) b.in.At(x, y) = PF_Pixel{255, 0, 0, 0};
+  for (auto _ : state)
+    if (!b.Render(state)) break;
   SetRate(state);
 }
 

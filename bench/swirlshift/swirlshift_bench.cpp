@@ -6,6 +6,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "common/effect_bench.h"
+
 #ifdef OMBRIX_BENCH_VIPS
 #include <vips/vips.h>
 #endif
@@ -14,40 +16,18 @@
 
 namespace {
 
-constexpr A_long kWidth = 1920;
-constexpr A_long kHeight = 1080;
-constexpr double kMegapixels = double(kWidth) * kHeight / 1e6;
-
-void SetRate(benchmark::State& state) {
-  state.counters["Mpx"] = benchmark::Counter(kMegapixels * double(state.iterations()),
-                                              benchmark::Counter::kIsRate);
-}
+using namespace effect_bench;
 
 void Swirlshift(benchmark::State& state, A_long type, A_long antialiasing) {
-  ombrix::Host host;
-  host.SetThreads(int(state.range(0)));
-  const ombrix::PluginFile file =
-      ombrix::ReadPluginFile(std::string(OMBRIX_BENCH_PLUGIN_DIR) + "/swirlshift.aex");
-  ombrix::Effect effect(host, file);
-  ombrix::Instance instance(effect, ombrix::TimeBase{}, kWidth, kHeight);
-  ombrix::ParamValue v;
-  v.value = type;
-  instance.SetValue(1, v);
-  v.value = antialiasing;
-  instance.SetValue(7, v);
+  EffectBench b("swirlshift.aex", int(state.range(0)));
+  b.instance.SetValue(1, Scalar(type));
+  b.instance.SetValue(7, Scalar(antialiasing));
   // An opaque colour gradient, so the samplers do their full work.
-  ombrix::World in(kWidth, kHeight), out(kWidth, kHeight);
   for (A_long y = 0; y < kHeight; ++y)
     for (A_long x = 0; x < kWidth; ++x)
-      in.At(x, y) = PF_Pixel{255, uint8_t(x * 255 / kWidth), uint8_t(y * 255 / kHeight), uint8_t((x ^ y) & 255)};
-  for (auto _ : state) {
-    const ombrix::CommandResult r = instance.RenderFrame(0, in.pf(), out.pf());
-    if (r.err != PF_Err_NONE) {
-      state.SkipWithError("render failed");
-      break;
-    }
-    benchmark::DoNotOptimize(out.pf().data);
-  }
+      b.in.At(x, y) = PF_Pixel{255, uint8_t(x * 255 / kWidth), uint8_t(y * 255 / kHeight), uint8_t((x ^ y) & 255)};
+  for (auto _ : state)
+    if (!b.Render(state)) break;
   SetRate(state);
 }
 
