@@ -9,7 +9,7 @@
 #include "common/effect_bench.h"
 
 #ifdef OMBRIX_BENCH_VIPS
-#include <vips/vips.h>
+#include "common/vips_bench.h"
 #endif
 
 #include <string>
@@ -52,30 +52,8 @@ FACETRY_TYPE(13, Tubular);
 // vips_worley at 1920x1080 with 60-pixel cells (Facetry's default Size), one
 // float band, rendered into memory; libvips' worker threads set to 1 or all cores.
 void BM_VipsWorley(benchmark::State& state) {
-  static const bool started = VIPS_INIT("facetry_bench") == 0;
-  if (!started) {
-    state.SkipWithError("libvips did not start");
-    return;
-  }
-  vips_concurrency_set(state.range(0) == 0 ? 0 : int(state.range(0)));
-  vips_cache_set_max(0);
-  for (auto _ : state) {
-    VipsImage* cells = nullptr;
-    if (vips_worley(&cells, kWidth, kHeight, "cell_size", 60, nullptr) != 0) {
-      state.SkipWithError("vips_worley failed");
-      break;
-    }
-    size_t size = 0;
-    void* bytes = vips_image_write_to_memory(cells, &size);
-    g_object_unref(cells);
-    if (bytes == nullptr) {
-      state.SkipWithError("vips render failed");
-      break;
-    }
-    benchmark::DoNotOptimize(bytes);
-    g_free(bytes);
-  }
-  SetRate(state);
+  VipsPeer(state, "facetry_bench", "vips_worley",
+           [](VipsImage** out) { return vips_worley(out, kWidth, kHeight, "cell_size", 60, nullptr); });
 }
 BENCHMARK(BM_VipsWorley)->Arg(1)->Arg(0)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
 #endif

@@ -9,7 +9,7 @@
 #include "common/effect_bench.h"
 
 #ifdef OMBRIX_BENCH_VIPS
-#include <vips/vips.h>
+#include "common/vips_bench.h"
 #endif
 
 #include <string>
@@ -50,30 +50,8 @@ SWIRLSHIFT_TYPE(7, TwistHQ);
 // vips_perlin at 1920x1080 (default 256-pixel cells), one 8-bit band,
 // rendered into memory; libvips' own worker threads set to 1 or all cores.
 void BM_VipsPerlin(benchmark::State& state) {
-  static const bool started = VIPS_INIT("swirlshift_bench") == 0;
-  if (!started) {
-    state.SkipWithError("libvips did not start");
-    return;
-  }
-  vips_concurrency_set(state.range(0) == 0 ? 0 : int(state.range(0)));
-  vips_cache_set_max(0);
-  for (auto _ : state) {
-    VipsImage* noise = nullptr;
-    if (vips_perlin(&noise, kWidth, kHeight, "uchar", TRUE, nullptr) != 0) {
-      state.SkipWithError("vips_perlin failed");
-      break;
-    }
-    size_t size = 0;
-    void* bytes = vips_image_write_to_memory(noise, &size);
-    g_object_unref(noise);
-    if (bytes == nullptr) {
-      state.SkipWithError("vips render failed");
-      break;
-    }
-    benchmark::DoNotOptimize(bytes);
-    g_free(bytes);
-  }
-  SetRate(state);
+  VipsPeer(state, "swirlshift_bench", "vips_perlin",
+           [](VipsImage** out) { return vips_perlin(out, kWidth, kHeight, "uchar", TRUE, nullptr); });
 }
 BENCHMARK(BM_VipsPerlin)->Arg(1)->Arg(0)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
 #endif
