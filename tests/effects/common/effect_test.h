@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -39,6 +40,14 @@ inline ombrix::ParamValue Point(double x, double y) {
   return p;
 }
 
+// The same, rounded to the nearest 16.16 value.
+inline ombrix::ParamValue RoundedPoint(double x, double y) {
+  ombrix::ParamValue p;
+  p.x = PF_Fixed(std::lround(x * 65536));
+  p.y = PF_Fixed(std::lround(y * 65536));
+  return p;
+}
+
 inline ombrix::ParamValue Colour(PF_Pixel c) {
   ombrix::ParamValue p;
   p.color = c;
@@ -46,6 +55,18 @@ inline ombrix::ParamValue Colour(PF_Pixel c) {
 }
 
 inline bool Same(const PF_Pixel& a, const PF_Pixel& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// The straight-alpha over of the family, written out from its definition:
+// what an effect composited over (or under) the layer should give.
+inline PF_Pixel Over(PF_Pixel top, PF_Pixel bottom) {
+  const int t = top.alpha, b = bottom.alpha;
+  if (t == 0) return bottom;
+  if (t == 255 || b == 0) return top;
+  const int wt = 255 * t, wb = (255 - t) * b;
+  auto mix = [&](int bc, int tc) { return uint8_t((bc * wb + tc * wt) / (wt + wb)); };
+  return PF_Pixel{uint8_t(t + b - t * b / 255), mix(bottom.red, top.red), mix(bottom.green, top.green),
+                  mix(bottom.blue, top.blue)};
+}
 
 // "alpha,red,green,blue", for failure messages.
 inline std::string Show(const PF_Pixel& p) {

@@ -3,6 +3,8 @@
 // alphas are computed here from the written formulas.
 #include <ombrix/host/host.h>
 
+#include "effects/common/effect_test.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -12,6 +14,7 @@
 
 namespace {
 
+using namespace effect_test;
 using ombrix::Effect;
 using ombrix::Host;
 using ombrix::Instance;
@@ -20,48 +23,6 @@ using ombrix::TimeBase;
 using ombrix::World;
 
 enum { kColour = 1, kPoint, kTolerance, kMode, kBleed, kFillOnly, kViewThreshold };
-
-const ombrix::PluginFile& File() {
-  static const ombrix::PluginFile file =
-      ombrix::ReadPluginFile(std::string(OMBRIX_TEST_PLUGIN_DIR) + "/floodspill.aex");
-  return file;
-}
-
-ParamValue Scalar(A_long v) {
-  ParamValue p;
-  p.value = v;
-  return p;
-}
-ParamValue Point(double x, double y) {
-  ParamValue p;
-  p.x = PF_Fixed(x * 65536);
-  p.y = PF_Fixed(y * 65536);
-  return p;
-}
-ParamValue Colour(PF_Pixel c) {
-  ParamValue p;
-  p.color = c;
-  return p;
-}
-
-bool Same(const PF_Pixel& a, const PF_Pixel& b) {
-  return a.alpha == b.alpha && a.red == b.red && a.green == b.green && a.blue == b.blue;
-}
-std::string Show(const PF_Pixel& p) {
-  return std::to_string(p.alpha) + "," + std::to_string(p.red) + "," + std::to_string(p.green) + "," +
-         std::to_string(p.blue);
-}
-
-// The straight-alpha over of the family, written out from its definition.
-PF_Pixel Over(PF_Pixel top, PF_Pixel bottom) {
-  const int t = top.alpha, b = bottom.alpha;
-  if (t == 0) return bottom;
-  if (t == 255 || b == 0) return top;
-  const int wt = 255 * t, wb = (255 - t) * b;
-  auto mix = [&](int bc, int tc) { return uint8_t((bc * wb + tc * wt) / (wt + wb)); };
-  return PF_Pixel{uint8_t(t + b - t * b / 255), mix(bottom.red, top.red), mix(bottom.green, top.green),
-                  mix(bottom.blue, top.blue)};
-}
 
 constexpr PF_Pixel kWall{255, 250, 250, 250};
 constexpr PF_Pixel kOpen{255, 10, 10, 10};
@@ -78,7 +39,7 @@ World FromMap(const std::vector<std::string>& map, A_long pad = 8) {
 
 struct Rig {
   Host host;
-  Effect effect{host, File()};
+  Effect effect{host, TestPlugin("floodspill.aex")};
   PF_Err Render(World& in, World& out, const std::vector<std::pair<int, ParamValue>>& values,
                 const ombrix::RenderSettings& settings = {}, A_long layer_width = 0, A_long layer_height = 0) {
     Instance inst(effect, TimeBase{}, layer_width > 0 ? layer_width : in.width(),

@@ -6,6 +6,8 @@
 #include <ombrix/host/pixel_ops.h>
 #include <ombrix/host/smooth.h>
 
+#include "effects/common/effect_test.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -15,6 +17,7 @@
 
 namespace {
 
+using namespace effect_test;
 using ombrix::Effect;
 using ombrix::Host;
 using ombrix::Instance;
@@ -24,35 +27,7 @@ using ombrix::World;
 
 enum { kColour = 1, kOpacity, kLight, kDistance, kSoftness, kMode, kInfluence, kComposite };
 
-const ombrix::PluginFile& File() {
-  static const ombrix::PluginFile file = ombrix::ReadPluginFile(std::string(OMBRIX_TEST_PLUGIN_DIR) + "/lampcast.aex");
-  return file;
-}
-
-ParamValue Scalar(A_long v) {
-  ParamValue p;
-  p.value = v;
-  return p;
-}
 A_long Fx(double v) { return A_long(std::lround(v * 65536)); }
-
-bool Same(const PF_Pixel& a, const PF_Pixel& b) {
-  return a.alpha == b.alpha && a.red == b.red && a.green == b.green && a.blue == b.blue;
-}
-std::string Show(const PF_Pixel& p) {
-  return std::to_string(p.alpha) + "," + std::to_string(p.red) + "," + std::to_string(p.green) + "," +
-         std::to_string(p.blue);
-}
-
-PF_Pixel Over(PF_Pixel top, PF_Pixel bottom) {
-  const int t = top.alpha, b = bottom.alpha;
-  if (t == 0) return bottom;
-  if (t == 255 || b == 0) return top;
-  const int wt = 255 * t, wb = (255 - t) * b;
-  auto mix = [&](int bc, int tc) { return uint8_t((bc * wb + tc * wt) / (wt + wb)); };
-  return PF_Pixel{uint8_t(t + b - t * b / 255), mix(bottom.red, top.red), mix(bottom.green, top.green),
-                  mix(bottom.blue, top.blue)};
-}
 
 // A layer with opaque, semi-transparent and clear parts.
 void FillLayer(World& w, uint32_t seed) {
@@ -78,17 +53,12 @@ struct Shadow {
 
 struct Rig {
   Host host;
-  Effect effect{host, File()};
+  Effect effect{host, TestPlugin("lampcast.aex")};
   PF_Err Render(World& in, World& out, const Shadow& s) {
     Instance inst(effect, TimeBase{}, in.width(), in.height());
-    ParamValue c;
-    c.color = s.colour;
-    inst.SetValue(kColour, c);
+    inst.SetValue(kColour, Colour(s.colour));
     inst.SetValue(kOpacity, Scalar(Fx(s.opacity)));
-    ParamValue light;
-    light.x = Fx(s.light_x);
-    light.y = Fx(s.light_y);
-    inst.SetValue(kLight, light);
+    inst.SetValue(kLight, RoundedPoint(s.light_x, s.light_y));
     inst.SetValue(kDistance, Scalar(Fx(s.distance)));
     inst.SetValue(kSoftness, Scalar(Fx(s.softness)));
     inst.SetValue(kMode, Scalar(s.mode));

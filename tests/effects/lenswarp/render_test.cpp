@@ -8,6 +8,8 @@
 #include <ombrix/platform/input.h>
 #include <ombrix/platform/registry.h>
 
+#include "effects/common/effect_test.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -18,6 +20,7 @@
 
 namespace {
 
+using namespace effect_test;
 using ombrix::Effect;
 using ombrix::Host;
 using ombrix::Instance;
@@ -27,28 +30,6 @@ using ombrix::World;
 namespace plat = ombrix::platform;
 
 enum { kFov = 1, kReverse, kOrientation, kCentre, kOptimal };
-
-const ombrix::PluginFile& File() {
-  static const ombrix::PluginFile file =
-      ombrix::ReadPluginFile(std::string(OMBRIX_TEST_PLUGIN_DIR) + "/lenswarp.aex");
-  return file;
-}
-
-ParamValue Scalar(A_long v) {
-  ParamValue p;
-  p.value = v;
-  return p;
-}
-ParamValue Point(double x, double y) {
-  ParamValue p;
-  p.x = PF_Fixed(std::lround(x * 65536));
-  p.y = PF_Fixed(std::lround(y * 65536));
-  return p;
-}
-
-bool Same(const PF_Pixel& a, const PF_Pixel& b) {
-  return a.alpha == b.alpha && a.red == b.red && a.green == b.green && a.blue == b.blue;
-}
 
 void FillPattern(World& w, uint32_t seed) {
   uint32_t s = seed;
@@ -71,13 +52,13 @@ struct Lens {
 
 struct Rig {
   Host host;
-  Effect effect{host, File()};
+  Effect effect{host, TestPlugin("lenswarp.aex")};
   PF_Err Render(World& in, World& out, const Lens& s) {
     Instance inst(effect, TimeBase{}, in.width(), in.height());
     inst.SetValue(kFov, Scalar(s.fov));
     inst.SetValue(kReverse, Scalar(s.reverse));
     inst.SetValue(kOrientation, Scalar(s.orientation));
-    if (s.cx >= 0) inst.SetValue(kCentre, Point(s.cx, s.cy));
+    if (s.cx >= 0) inst.SetValue(kCentre, RoundedPoint(s.cx, s.cy));
     inst.SetValue(kOptimal, Scalar(s.optimal));
     ombrix::RenderSettings settings;
     settings.pixel_aspect = s.aspect;
@@ -329,7 +310,7 @@ TEST(LenswarpCommands, RegistrationSetdownAndAbout) {
     ombrix::HostOptions options;
     options.registry_dir = reg;
     Host host(options);
-    Effect effect(host, File());
+    Effect effect(host, TestPlugin("lenswarp.aex"));
     EXPECT_EQ(effect.num_params(), 6);
     EXPECT_EQ(effect.params()[kFov].u.fd.valid_max, 0xB3FFFF);
     EXPECT_EQ(effect.params()[kCentre].u.td.restrict_bounds, 0);

@@ -6,6 +6,8 @@
 #include <ombrix/host/host.h>
 #include <ombrix/host/pixel_ops.h>
 
+#include "effects/common/effect_test.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -15,6 +17,7 @@
 
 namespace {
 
+using namespace effect_test;
 using ombrix::Effect;
 using ombrix::Host;
 using ombrix::Instance;
@@ -24,41 +27,7 @@ using ombrix::World;
 
 enum { kCentre = 1, kRadius, kMagnification, kFeather, kOpacity, kSofter, kComposite };
 
-const ombrix::PluginFile& File() {
-  static const ombrix::PluginFile file = ombrix::ReadPluginFile(std::string(OMBRIX_TEST_PLUGIN_DIR) + "/magnify.aex");
-  return file;
-}
-
-ParamValue Scalar(A_long v) {
-  ParamValue p;
-  p.value = v;
-  return p;
-}
-ParamValue Point(double x, double y) {
-  ParamValue p;
-  p.x = PF_Fixed(std::lround(x * 65536));
-  p.y = PF_Fixed(std::lround(y * 65536));
-  return p;
-}
 A_long Fx(double v) { return A_long(std::lround(v * 65536)); }
-
-bool Same(const PF_Pixel& a, const PF_Pixel& b) {
-  return a.alpha == b.alpha && a.red == b.red && a.green == b.green && a.blue == b.blue;
-}
-std::string Show(const PF_Pixel& p) {
-  return std::to_string(p.alpha) + "," + std::to_string(p.red) + "," + std::to_string(p.green) + "," +
-         std::to_string(p.blue);
-}
-
-PF_Pixel Over(PF_Pixel top, PF_Pixel bottom) {
-  const int t = top.alpha, b = bottom.alpha;
-  if (t == 0) return bottom;
-  if (t == 255 || b == 0) return top;
-  const int wt = 255 * t, wb = (255 - t) * b;
-  auto mix = [&](int bc, int tc) { return uint8_t((bc * wb + tc * wt) / (wt + wb)); };
-  return PF_Pixel{uint8_t(t + b - t * b / 255), mix(bottom.red, top.red), mix(bottom.green, top.green),
-                  mix(bottom.blue, top.blue)};
-}
 
 void FillPattern(World& w, uint32_t seed) {
   uint32_t s = seed;
@@ -78,10 +47,10 @@ struct Lens {
 
 struct Rig {
   Host host;
-  Effect effect{host, File()};
+  Effect effect{host, TestPlugin("magnify.aex")};
   PF_Err Render(World& in, World& out, const Lens& l) {
     Instance inst(effect, TimeBase{}, in.width(), in.height());
-    if (l.cx >= 0) inst.SetValue(kCentre, Point(l.cx, l.cy));
+    if (l.cx >= 0) inst.SetValue(kCentre, RoundedPoint(l.cx, l.cy));
     inst.SetValue(kRadius, Scalar(Fx(l.radius)));
     inst.SetValue(kMagnification, Scalar(Fx(l.magnification)));
     inst.SetValue(kFeather, Scalar(Fx(l.feather)));
