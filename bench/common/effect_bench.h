@@ -35,6 +35,14 @@ inline ombrix::ParamValue Scalar(A_long v) {
   return p;
 }
 
+// A point in layer pixels, truncated to 16.16.
+inline ombrix::ParamValue Point(double x, double y) {
+  ombrix::ParamValue p;
+  p.x = PF_Fixed(x * 65536);
+  p.y = PF_Fixed(y * 65536);
+  return p;
+}
+
 inline ombrix::ParamValue Colour(PF_Pixel c) {
   ombrix::ParamValue p;
   p.color = c;

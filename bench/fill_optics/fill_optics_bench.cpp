@@ -8,6 +8,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "common/effect_bench.h"
+
 #include <cmath>
 #include <string>
 #include <utility>
@@ -20,13 +22,7 @@
 
 namespace {
 
-constexpr A_long kWidth = 1920;
-constexpr A_long kHeight = 1080;
-constexpr double kMegapixels = double(kWidth) * kHeight / 1e6;
-
-void SetRate(benchmark::State& state) {
-  state.counters["Mpx"] = benchmark::Counter(kMegapixels * double(state.iterations()), benchmark::Counter::kIsRate);
-}
+using namespace effect_bench;
 
 const ombrix::World& Card() {
   static const ombrix::World card = ombrix::MakeTestCard(kWidth, kHeight);
@@ -35,34 +31,12 @@ const ombrix::World& Card() {
 
 using Values = std::vector<std::pair<int, ombrix::ParamValue>>;
 
-ombrix::ParamValue Scalar(A_long v) {
-  ombrix::ParamValue p;
-  p.value = v;
-  return p;
-}
-ombrix::ParamValue Point(double x, double y) {
-  ombrix::ParamValue p;
-  p.x = PF_Fixed(x * 65536);
-  p.y = PF_Fixed(y * 65536);
-  return p;
-}
-
 void Run(benchmark::State& state, const char* name, const Values& values) {
-  ombrix::HostOptions options;
-  options.threads = int(state.range(0));
-  ombrix::Host host(options);
-  const ombrix::PluginFile file = ombrix::ReadPluginFile(std::string(OMBRIX_BENCH_PLUGIN_DIR) + "/" + name + ".aex");
-  ombrix::Effect effect(host, file);
-  ombrix::Instance instance(effect, ombrix::TimeBase{}, kWidth, kHeight);
-  for (const auto& [index, v] : values) instance.SetValue(index, v);
-  ombrix::World in = Card(), out(kWidth, kHeight);
-  for (auto _ : state) {
-    if (instance.RenderFrame(0, in.pf(), out.pf()).err != PF_Err_NONE) {
-      state.SkipWithError("render failed");
-      break;
-    }
-    benchmark::DoNotOptimize(out.pf().data);
-  }
+  EffectBench b(std::string(name) + ".aex", int(state.range(0)));
+  for (const auto& [index, v] : values) b.instance.SetValue(index, v);
+  b.in = Card();
+  for (auto _ : state)
+    if (!b.Render(state)) break;
   SetRate(state);
 }
 
