@@ -10,8 +10,10 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace effect_test {
 
@@ -23,6 +25,13 @@ inline const ombrix::PluginFile& TestPlugin(const std::string& name) {
   if (it == files.end())
     it = files.emplace(name, ombrix::ReadPluginFile(std::string(OMBRIX_TEST_PLUGIN_DIR) + "/" + name)).first;
   return it->second;
+}
+
+// A settings record as the host stores it: the words in native byte order.
+inline std::vector<uint8_t> RecordBytes(std::initializer_list<uint32_t> words) {
+  std::vector<uint8_t> bytes(4 * words.size());
+  std::memcpy(bytes.data(), words.begin(), bytes.size());
+  return bytes;
 }
 
 // A value for a slider, fixed slider (16.16), angle, popup or check box.

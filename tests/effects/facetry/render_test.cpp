@@ -64,10 +64,8 @@ void Apply(Instance& inst, const Values& v, double full_x, double full_y) {
 }
 
 std::vector<uint8_t> Record(const Values& v) {
-  const int32_t words[7] = {2, v.seed, v.repeat, v.revolutions, v.tile, v.tile_x, v.tile_y};
-  std::vector<uint8_t> bytes(sizeof words);
-  std::memcpy(bytes.data(), words, sizeof words);
-  return bytes;
+  return RecordBytes({2, uint32_t(v.seed), uint32_t(v.repeat), uint32_t(v.revolutions), uint32_t(v.tile),
+                      uint32_t(v.tile_x), uint32_t(v.tile_y)});
 }
 
 // Every pixel against the reference; `before` is the output as it was handed over.

@@ -244,10 +244,7 @@ TEST(LightningRender, StoredComplexityIsBounded) {
   Fixture f;
   World in = Layer(), capped(kW, kH, kPad), huge(kW, kH, kPad);
   auto record = [](uint32_t complexity) {
-    const uint32_t words[9] = {1, complexity, 64, 100, 0, 1, 0, 0x3F333333u, 0x3E800000u};
-    std::vector<uint8_t> bytes(36);
-    std::memcpy(bytes.data(), words, 36);
-    return bytes;
+    return RecordBytes({1, complexity, 64, 100, 0, 1, 0, 0x3F333333u, 0x3E800000u});
   };
   Instance a(f.effect, TimeBase{}, kW, kH, record(64));
   ASSERT_EQ(a.RenderFrame(0, in.pf(), capped).err, PF_Err_NONE);

@@ -92,10 +92,7 @@ void Apply(Instance& inst, const Values& v, double full_x, double full_y) {
 }
 
 std::vector<uint8_t> Record(int32_t seed, int32_t repeat, int32_t revolutions) {
-  const int32_t words[7] = {2, seed, repeat, revolutions, 0, 8, 8};
-  std::vector<uint8_t> bytes(sizeof words);
-  std::memcpy(bytes.data(), words, sizeof words);
-  return bytes;
+  return RecordBytes({2, uint32_t(seed), uint32_t(repeat), uint32_t(revolutions), 0, 8, 8});
 }
 
 struct Fixture {
