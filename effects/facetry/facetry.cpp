@@ -98,9 +98,8 @@ PF_Err Render(PF_InData* in_data, PF_OutData*, PF_ParamDef* params[], PF_LayerDe
                                         params[kParamInvert]->u.bd.value != 0);
 
   pf::NoiseSettings record{};
-  noise::NoiseSettings settings;
-  const bool has_record = noise::ReadNoiseSettings(in_data, settings, &record);
-  noise::BuildNoiseLattice(g_lattice, params[kParamEvolution]->u.ad.value, has_record ? &settings : nullptr);
+  const bool has_record =
+      noise::BuildRenderLattice(g_lattice, params[kParamEvolution]->u.ad.value, in_data, &record);
 
   facetry::Block block{};
   block.grid = has_record ? noise::MakeCellGrid(&g_lattice, dispersion, int32_t(record.words[4]),

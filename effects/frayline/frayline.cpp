@@ -99,9 +99,7 @@ PF_Err Render(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], P
   b.edge = params[kParamEdgeColor]->u.cd.value;
   b.lattice = &g_lattice;
 
-  noise::NoiseSettings settings;
-  const bool has_record = noise::ReadNoiseSettings(in_data, settings);
-  noise::BuildNoiseLattice(g_lattice, params[kParamEvolution]->u.ad.value, has_record ? &settings : nullptr);
+  noise::BuildRenderLattice(g_lattice, params[kParamEvolution]->u.ad.value, in_data);
 
   if (radius > 0.0) {
     // The routine reads none of the block's words; the middle one is left unset.

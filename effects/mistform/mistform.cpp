@@ -97,9 +97,7 @@ PF_Err Render(PF_InData* in_data, PF_OutData*, PF_ParamDef* params[], PF_LayerDe
   if (mistform::HalvesFrequency(type)) frequency = frequency * 0.5;
   const noise::ComplexitySplit split = noise::SplitComplexity(complexity, in_data->quality);
 
-  noise::NoiseSettings settings;
-  const bool has_record = noise::ReadNoiseSettings(in_data, settings);
-  noise::BuildNoiseLattice(g_lattice, params[kParamEvolution]->u.ad.value, has_record ? &settings : nullptr);
+  noise::BuildRenderLattice(g_lattice, params[kParamEvolution]->u.ad.value, in_data);
 
   if (mistform::IsNormalised(type))
     amplitude = amplitude / mistform::OctaveNormaliser(split.octaves, split.fraction);

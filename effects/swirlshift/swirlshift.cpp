@@ -89,9 +89,7 @@ PF_Err Render(PF_InData* in_data, PF_OutData*, PF_ParamDef* params[], PF_LayerDe
   frame.effect_ref = in_data->effect_ref;
   frame.utils = in_data->utils;
 
-  noise::NoiseSettings settings;
-  const bool has_record = noise::ReadNoiseSettings(in_data, settings);
-  noise::BuildNoiseLattice(g_lattice, params[kParamEvolution]->u.ad.value, has_record ? &settings : nullptr);
+  noise::BuildRenderLattice(g_lattice, params[kParamEvolution]->u.ad.value, in_data);
 
   // The separator (or a value outside the list) renders nothing.
   if (!swirlshift::FieldOf(type, frame.field, frame.hq)) return PF_Err_NONE;

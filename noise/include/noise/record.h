@@ -28,4 +28,15 @@ inline bool ReadNoiseSettings(const PF_InData* in_data, NoiseSettings& settings,
   return true;
 }
 
+// The start of every render: the lattice for the Evolution angle and the
+// settings of the record the host holds (without one: seed 0, no repeat).
+// True when there was a record; `record`, when given, receives it.
+inline bool BuildRenderLattice(NoiseLattice& lattice, int32_t evolution, const PF_InData* in_data,
+                               pf::NoiseSettings* record = nullptr) {
+  NoiseSettings settings;
+  const bool has_record = ReadNoiseSettings(in_data, settings, record);
+  BuildNoiseLattice(lattice, evolution, has_record ? &settings : nullptr);
+  return has_record;
+}
+
 }  // namespace noise
