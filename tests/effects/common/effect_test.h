@@ -4,12 +4,16 @@
 #pragma once
 
 #include <ombrix/host/host.h>
+#include <ombrix/host/image_io.h>
 
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <initializer_list>
 #include <map>
 #include <string>
@@ -93,5 +97,31 @@ inline ::testing::AssertionResult PaddingUntouched(const ombrix::World& out) {
   }
   return ::testing::AssertionSuccess();
 }
+
+// A folder of the running test's own, removed with all it holds when the
+// test ends: <temp>/ombrix-<name>-test-<pid>-<test name>.
+struct TestDir {
+  explicit TestDir(const std::string& name)
+      : path(std::filesystem::temp_directory_path() /
+             ("ombrix-" + name + "-test-" + std::to_string(::getpid()) + "-" +
+              ::testing::UnitTest::GetInstance()->current_test_info()->name())) {
+    std::filesystem::create_directories(path);
+  }
+  ~TestDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+  }
+  TestDir(const TestDir&) = delete;
+  TestDir& operator=(const TestDir&) = delete;
+
+  // `w` written as the image file `file` of the folder, as a layer source.
+  ombrix::LayerSource ImageLayer(const ombrix::World& w, const std::string& file) const {
+    const std::filesystem::path image = path / file;
+    ombrix::WriteImage(image, w.pf());
+    return ombrix::LayerSource::Image(ombrix::ParseSource(image.string()));
+  }
+
+  std::filesystem::path path;
+};
 
 }  // namespace effect_test

@@ -9,8 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -20,7 +18,6 @@
 namespace {
 
 using namespace effect_test;
-namespace fs = std::filesystem;
 using ombrix::Effect;
 using ombrix::Host;
 using ombrix::Instance;
@@ -49,26 +46,13 @@ bool AllEqual(const World& w, const PF_Pixel& p) {
 
 class Difference : public ::testing::Test {
  protected:
-  Difference() {
-    dir = fs::temp_directory_path() / ("ombrix-difference-test-" + std::to_string(::getpid()) + "-" +
-                                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir);
-    base = ombrix::LiveCheckoutCount();
-  }
-  ~Difference() override {
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-  }
-  LayerSource File(const World& w, const std::string& name) {
-    const fs::path path = dir / name;
-    ombrix::WriteImage(path, w.pf());
-    return LayerSource::Image(ombrix::ParseSource(path.string()));
-  }
+  Difference() { base = ombrix::LiveCheckoutCount(); }
+  LayerSource File(const World& w, const std::string& name) { return dir.ImageLayer(w, name); }
 
   Host host;
   Effect effect{host, TestPlugin("difference.aex")};
   const int quiet_ = (host.on_message = [](std::string_view) {}, 0);
-  fs::path dir;
+  TestDir dir{"difference"};
   size_t base = 0;
 };
 
@@ -199,10 +183,10 @@ TEST_F(Difference, TimeOffsetInTicks) {
   for (int f = 0; f < 3; ++f) {
     char name[32];
     std::snprintf(name, sizeof name, "seq.%04d.png", f);
-    ombrix::WriteImage(dir / name, ombrix::MakeSolid(4, 3, colours[f]).pf());
+    ombrix::WriteImage(dir.path / name, ombrix::MakeSolid(4, 3, colours[f]).pf());
   }
   const LayerSource seq =
-      LayerSource::Image(ombrix::ParseSource((dir / "seq.####.png").string()), ombrix::FrameRate{2, 1});
+      LayerSource::Image(ombrix::ParseSource((dir.path / "seq.####.png").string()), ombrix::FrameRate{2, 1});
   World in = ombrix::MakeSolid(4, 3, PF_Pixel{255, 100, 0, 0});
   struct Case { double offset; A_long now; int frame; };
   for (Case c : {Case{0.5, 0, 1}, Case{0.499, 0, 0}, Case{0.0, 0, 0}, Case{-0.5, 30, 1}, Case{0.0, 30, 2}}) {

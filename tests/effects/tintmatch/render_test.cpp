@@ -8,8 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -18,7 +16,6 @@
 namespace {
 
 using namespace effect_test;
-namespace fs = std::filesystem;
 using ombrix::Effect;
 using ombrix::Host;
 using ombrix::Instance;
@@ -65,21 +62,8 @@ PF_Pixel Expected(const World& w, int mode) {
 
 class Tintmatch : public ::testing::Test {
  protected:
-  Tintmatch() {
-    dir = fs::temp_directory_path() / ("ombrix-tintmatch-test-" + std::to_string(::getpid()) + "-" +
-                                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir);
-    base = ombrix::LiveCheckoutCount();
-  }
-  ~Tintmatch() override {
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-  }
-  LayerSource File(const World& w) {
-    const fs::path path = dir / "source.png";
-    ombrix::WriteImage(path, w.pf());
-    return LayerSource::Image(ombrix::ParseSource(path.string()));
-  }
+  Tintmatch() { base = ombrix::LiveCheckoutCount(); }
+  LayerSource File(const World& w) { return dir.ImageLayer(w, "source.png"); }
   // Renders `mode` with the source bound as given; returns the output.
   World Render(const LayerSource* source, int mode, bool keep_alpha, const World& in) {
     Instance inst(effect, TimeBase{}, in.width(), in.height());
@@ -95,7 +79,7 @@ class Tintmatch : public ::testing::Test {
 
   Host host;
   Effect effect{host, TestPlugin("tintmatch.aex")};
-  fs::path dir;
+  TestDir dir{"tintmatch"};
   size_t base = 0;
   PF_Err result = PF_Err_NONE;
 };
