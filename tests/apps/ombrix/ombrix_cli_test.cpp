@@ -463,7 +463,9 @@ TEST_F(OmbrixCli, DemoRendersEveryEffect) {
   // installed here; every effect with a type popup gets one file per item.
   EXPECT_FALSE(fs::exists(Path("demo/flatwash-1.png")));
   for (const auto& e : fs::directory_iterator(OMBRIX_TEST_PLUGIN_DIR)) {
-    if (e.path().stem() == "mistform") EXPECT_TRUE(fs::exists(Path("demo/mistform-22.png")));
+    if (e.path().stem() == "mistform") {
+      EXPECT_TRUE(fs::exists(Path("demo/mistform-22.png")));
+    }
   }
 }
 

@@ -219,7 +219,9 @@ TEST(WalkBolt, NoTurbulenceGivesOneStraightBoltForEveryType) {
         }
       }
     }
-    if (type == lightning::kVertical) EXPECT_EQ(w.points[1].x, w.points[0].x);
+    if (type == lightning::kVertical) {
+      EXPECT_EQ(w.points[1].x, w.points[0].x);
+    }
   }
 }
 
