@@ -27,6 +27,9 @@ struct Vec2 {
 inline Vec2 operator+(Vec2 a, Vec2 b) { return {a.x + b.x, a.y + b.y}; }
 inline Vec2 operator-(Vec2 a, Vec2 b) { return {a.x - b.x, a.y - b.y}; }
 inline Vec2 operator*(Vec2 a, float s) { return {a.x * s, a.y * s}; }
+// A float vector scaled by a double: each product is formed in double and
+// rounded to float once, so the factor itself is never rounded.
+inline Vec2 Scaled(Vec2 a, double s) { return {float(a.x * s), float(a.y * s)}; }
 inline double Dot(Vec2 a, Vec2 b) { return double(a.x) * b.x + double(a.y) * b.y; }
 
 // The 64 x 64 noise table, rebuilt for every frame.
@@ -329,13 +332,14 @@ inline double TurbulenceSum(double x, double y, const WalkContext& c) {
   return sum;
 }
 
-// Forward differences over half a pixel, not divided by the step.
+// Forward differences over half a pixel, not divided by the step. The
+// shifted position is formed from the double phase and rounded to float once;
+// the half-pixel steps are taken in double.
 inline Vec2 TurbulenceGradient(Vec2 pos, const BoltRecord& record, const WalkContext& c) {
-  const float phase = float(record.phase);
-  const float px = pos.x + phase;
-  const float py = pos.y - phase;
+  const float px = float(pos.x + record.phase);
+  const float py = float(pos.y - record.phase);
   const double t0 = TurbulenceSum(px, py, c);
-  return {float(TurbulenceSum(px + 0.5f, py, c) - t0), float(TurbulenceSum(px, py + 0.5f, c) - t0)};
+  return {float(TurbulenceSum(px + 0.5, py, c) - t0), float(TurbulenceSum(px, py + 0.5, c) - t0)};
 }
 
 inline A_u_char AlphaAt(const WalkContext& c, PF_Fixed x, PF_Fixed y) {
@@ -367,11 +371,12 @@ inline Vec2 ObstacleGradient(Vec2 pos, const WalkContext& c) {
   return {float(int(left) - int(right)), float(int(up) - int(down))};
 }
 
+// Length and quotient in double; only the resulting components are floats.
 inline Vec2 Normalize(Vec2 v, const WalkContext& c) {
-  const float ss = v.x * v.x + v.y * v.y;
-  if (ss < 0.00001f) return {0.0f, 1.0f};
-  const float len = float(c.utils->ansi.sqrt(double(ss)));
-  return {v.x / len, v.y / len};
+  const double ss = double(v.x) * v.x + double(v.y) * v.y;
+  if (ss < 0.00001) return {0.0f, 1.0f};
+  const double len = c.utils->ansi.sqrt(ss);
+  return {float(v.x / len), float(v.y / len)};
 }
 
 inline Vec2 BaseDirection(Vec2 pos, const BoltRecord& r, const WalkContext& c) {
@@ -391,7 +396,7 @@ inline Vec2 BaseDirection(Vec2 pos, const BoltRecord& r, const WalkContext& c) {
 }
 
 inline bool IsWalkFinished(Vec2 pos, const BoltRecord& r, const WalkContext& c) {
-  if (pos.x < -16.0f || pos.x > c.frameWidth + 16.0f || pos.y < -16.0f || pos.y > c.frameHeight + 16.0f)
+  if (pos.x < -16.0 || pos.x > c.frameWidth + 16.0 || pos.y < -16.0 || pos.y > c.frameHeight + 16.0)
     return true;
   switch (c.lightningType) {
     case kStrike:
@@ -451,12 +456,12 @@ inline bool WalkBolt(const BoltRecord& record, const WalkContext& c, BoltQueue* 
       const Vec2 t = turbulenceOn ? TurbulenceGradient(pos, w, c) * c.turbulenceGain : Vec2{0.0f, 0.0f};
       const Vec2 a = obstacleOn ? ObstacleGradient(pos, c) * c.obstacleGain : Vec2{0.0f, 0.0f};
       Vec2 v = t + a + base;
-      if (K > 0.0) v = v + base * float(K);
+      if (K > 0.0) v = v + Scaled(base, K);
       Vec2 nd = Normalize(v, c);
       const double dot = Dot(base, nd);
       const double k2 = (1.0 - dot) * 0.1 + K;
       if (dot > 0.0) {
-        K = 0.9 * k2 - 0.1 * dot * dot;
+        K = 0.9 * k2 - 0.1 * (dot * dot);
         if (K < 0.0) K = 0.0;
       } else {
         K = 2.0 * k2;
@@ -470,7 +475,7 @@ inline bool WalkBolt(const BoltRecord& record, const WalkContext& c, BoltQueue* 
           const Vec2 na = Normalize(a, c);
           const double d2 = Dot(base, na);
           if (d2 < 0.0) {
-            nd = base - na * float(2.0 * d2);  // the base direction mirrored at the obstacle
+            nd = base - Scaled(na, 2.0 * d2);  // the base direction mirrored at the obstacle
             reaim = true;
           }
         }

@@ -32,9 +32,9 @@ inline PF_Pixel BlendWeighted(const PF_Pixel& src, const PF_Pixel& dst) {
 }
 
 // The stamping interval for a width in walk space, compressed above 5.
-inline float StepLength(float width) {
-  float h = width * 0.5f;
-  if (h > 5.0f) h = h - (h - 5.0f) * 0.5f;
+inline double StepLength(double width) {
+  double h = width * 0.5;
+  if (h > 5.0) h = h - (h - 5.0) * 0.5;
   return h;
 }
 
@@ -66,6 +66,10 @@ inline Box DiscBox(float cx, float cy, float r, const PF_EffectWorld& out) {
 inline PF_Pixel* PixelAt(const PF_EffectWorld& w, A_long x, A_long y) {
   return reinterpret_cast<PF_Pixel*>(reinterpret_cast<uint8_t*>(w.data) + size_t(y) * size_t(w.rowbytes)) + x;
 }
+
+// The discs take their centre, radius and amount as floats and compute each
+// pixel's weight in single precision; the walk along the path that places
+// them (intervals, interpolation, amounts) runs in double.
 
 // A paraboloid: the full amount at the centre, 0 at the rim. Discs under one
 // pixel fade instead of shrinking.
@@ -117,26 +121,27 @@ inline void DrawBoltCore(const BoltPath& path, const WalkContext& c) {
   const int32_t n = DrawnPoints(path);
   if (n < 4) return;
   const PathPoint* p = path.points;
-  const float s = c.scale;
-  if (s * p[1].strength * c.coreRadius < 0.02f || c.coreAmount < 2.0f) return;
-  float acc = 0.0f, h = 0.0f;
+  const double s = c.scale, radius = c.coreRadius;
+  if (s * p[1].strength * radius < 0.02 || c.coreAmount < 2.0f) return;
+  double acc = 0.0, h = 0.0;
   for (int32_t i = 1; i < n; ++i) {
-    const float wi = c.coreRadius * p[i].strength;
+    const double wi = radius * p[i].strength;
     h = StepLength(wi);
     if (acc > h) {
-      const float f = std::fmin(acc - h, 1.0f);
+      const double f = std::fmin(acc - h, 1.0);
       acc = f;
-      const float cx = p[i].x + f * (p[i - 1].x - p[i].x);
-      const float cy = p[i].y + f * (p[i - 1].y - p[i].y);
-      const float r = wi + f * (c.coreRadius * p[i - 1].strength - wi);
-      StampCoreDisc(s * cx, s * cy, s * r, c.coreAmount, c.coreColor, *c.output);
+      const double cx = s * (p[i].x + f * (double(p[i - 1].x) - p[i].x));
+      const double cy = s * (p[i].y + f * (double(p[i - 1].y) - p[i].y));
+      const double r = s * (wi + f * (radius * p[i - 1].strength - wi));
+      StampCoreDisc(float(cx), float(cy), float(r), c.coreAmount, c.coreColor, *c.output);
     }
-    acc = acc + 1.0f;
+    acc = acc + 1.0;
   }
-  if (acc - 1.0f > 0.0f) {
+  if (acc - 1.0 > 0.0) {
     const PathPoint& last = p[n - 1];
-    StampCoreDisc(s * last.x, s * last.y, s * c.coreRadius * last.strength,
-                  c.coreAmount * (acc - 1.0f) / std::fmax(h, 1.0f), c.coreColor, *c.output);
+    const double amount = c.coreAmount * (acc - 1.0) / std::fmax(h, 1.0);
+    StampCoreDisc(float(s * last.x), float(s * last.y), float(s * radius * last.strength), float(amount),
+                  c.coreColor, *c.output);
   }
 }
 
@@ -144,25 +149,25 @@ inline void DrawBoltGlow(const BoltPath& path, const WalkContext& c) {
   const int32_t n = DrawnPoints(path);
   if (n < 4) return;
   const PathPoint* p = path.points;
-  const float s = c.scale;
-  const float h = StepLength(c.glowRadius);
-  if (c.glowRadius * s < 0.02f || c.glowAmount < 2.0f) return;
-  const float r = c.glowRadius * s;
-  float acc = 0.0f;
+  const double s = c.scale, amount = c.glowAmount;
+  const double h = StepLength(c.glowRadius);
+  if (c.glowRadius * s < 0.02 || c.glowAmount < 2.0f) return;
+  const float r = float(c.glowRadius * s);
+  double acc = 0.0;
   for (int32_t i = 1; i < n; ++i) {
     if (acc > h) {
-      const float f = std::fmin(acc - h, 1.0f);
+      const double f = std::fmin(acc - h, 1.0);
       acc = f;
-      const float cx = p[i].x + f * (p[i - 1].x - p[i].x);
-      const float cy = p[i].y + f * (p[i - 1].y - p[i].y);
-      StampGlowDisc(s * cx, s * cy, r, c.glowAmount * p[i].strength, c.glowColor, *c.output);
+      const double cx = s * (p[i].x + f * (double(p[i - 1].x) - p[i].x));
+      const double cy = s * (p[i].y + f * (double(p[i - 1].y) - p[i].y));
+      StampGlowDisc(float(cx), float(cy), r, float(amount * p[i].strength), c.glowColor, *c.output);
     }
-    acc = acc + 1.0f;
+    acc = acc + 1.0;
   }
-  if (acc - 1.0f > 0.0f) {
+  if (acc - 1.0 > 0.0) {
     const PathPoint& last = p[n - 1];
-    StampGlowDisc(s * last.x, s * last.y, r, c.glowAmount * ((acc - 1.0f) / std::fmax(h, 1.0f)) * last.strength,
-                  c.glowColor, *c.output);
+    const double a = amount * ((acc - 1.0) / std::fmax(h, 1.0)) * last.strength;
+    StampGlowDisc(float(s * last.x), float(s * last.y), r, float(a), c.glowColor, *c.output);
   }
 }
 

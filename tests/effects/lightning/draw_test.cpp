@@ -170,4 +170,81 @@ TEST(DrawBolt, CoreStampsOnePixelBehindEachPoint) {
   EXPECT_EQ(d.out.At(22, 10).alpha, 0);
 }
 
+// The stamping walk of core and glow written out with double intervals,
+// interpolation and amounts, each disc's centre, radius and amount rounded to
+// float once; the discs themselves are the ones tested above.
+void ReferenceDraw(const std::vector<lightning::PathPoint>& p, const lightning::WalkContext& c) {
+  const int n = int(p.size()) - 1;
+  const double s = c.scale, core = c.coreRadius, glow = c.glowRadius;
+  auto step = [](double w) {
+    const double h = w * 0.5;
+    return h > 5 ? h - (h - 5) * 0.5 : h;
+  };
+  auto between = [&](double f, double a, double b) { return float(s * (a + f * (b - a))); };
+  double acc = 0, h = 0;
+  if (s * p[1].strength * core >= 0.02 && c.coreAmount >= 2) {
+    for (int i = 1; i < n; ++i) {
+      h = step(core * p[i].strength);
+      if (acc > h) {
+        acc = std::fmin(acc - h, 1.0);
+        lightning::StampCoreDisc(between(acc, p[i].x, p[i - 1].x), between(acc, p[i].y, p[i - 1].y),
+                                 between(acc, core * p[i].strength, core * p[i - 1].strength), c.coreAmount,
+                                 c.coreColor, *c.output);
+      }
+      acc = acc + 1;
+    }
+    if (acc > 1)
+      lightning::StampCoreDisc(float(s * p[n - 1].x), float(s * p[n - 1].y), float(s * core * p[n - 1].strength),
+                               float(c.coreAmount * (acc - 1) / std::fmax(h, 1.0)), c.coreColor, *c.output);
+  }
+  acc = 0;
+  h = step(glow);
+  if (glow * s < 0.02 || c.glowAmount < 2) return;
+  for (int i = 1; i < n; ++i) {
+    if (acc > h) {
+      acc = std::fmin(acc - h, 1.0);
+      lightning::StampGlowDisc(between(acc, p[i].x, p[i - 1].x), between(acc, p[i].y, p[i - 1].y),
+                               float(glow * s), float(double(c.glowAmount) * p[i].strength), c.glowColor,
+                               *c.output);
+    }
+    acc = acc + 1;
+  }
+  if (acc > 1)
+    lightning::StampGlowDisc(float(s * p[n - 1].x), float(s * p[n - 1].y), float(glow * s),
+                             float(c.glowAmount * ((acc - 1) / std::fmax(h, 1.0)) * p[n - 1].strength),
+                             c.glowColor, *c.output);
+}
+
+TEST(DrawBolt, MatchesTheStampingWalkInDouble) {
+  // A fading spiral with fractional positions, at full and half size; the
+  // glow's interval is compressed (radius 13.7 gives 5.925).
+  std::vector<lightning::PathPoint> store;
+  for (int i = 0; i < 300; ++i) {
+    const double t = i / 40.0;
+    store.push_back({float(60 + (10 + 3 * t) * std::cos(t)), float(45 + (10 + 3 * t) * std::sin(t)),
+                     float(1.0 - i / 400.0)});
+  }
+  lightning::BoltPath path;
+  path.capacity = path.count = int32_t(store.size());
+  path.points = store.data();
+  for (float scale : {1.0f, 0.5f}) {
+    SCOPED_TRACE(scale);
+    DrawSetup d;
+    World code(A_long(120 * scale), A_long(90 * scale), 8), reference = code;
+    d.s.c.scale = scale;
+    d.s.c.coreRadius = 3.3f;
+    d.s.c.glowRadius = 13.7f;
+    d.s.c.output = &code.pf();
+    lightning::DrawBoltCore(path, d.s.c);
+    lightning::DrawBoltGlow(path, d.s.c);
+    d.s.c.output = &reference.pf();
+    ReferenceDraw(store, d.s.c);
+    for (A_long y = 0; y < code.height(); ++y)
+      for (A_long x = 0; x < code.width(); ++x) {
+        const PF_Pixel& r = reference.At(x, y);
+        ASSERT_TRUE(Is(code.At(x, y), r.alpha, r.red, r.green, r.blue)) << "pixel " << x << "," << y;
+      }
+  }
+}
+
 }  // namespace
