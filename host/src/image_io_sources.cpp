@@ -233,6 +233,18 @@ ImageSource ParseSource(std::string_view text) {
   return s;
 }
 
+void CheckSequenceFrames(const ImageSource& source) {
+  for (int64_t frame : source.frames) {
+    const std::string path = FramePath(source.pattern, frame);
+    const ImageSize size = ReadImageSize(path);
+    if (size.width != source.width || size.height != source.height) {
+      throw HostError("'" + path + "' is " + std::to_string(size.width) + "x" + std::to_string(size.height) +
+                      " but the sequence's first frame is " + std::to_string(source.width) + "x" +
+                      std::to_string(source.height));
+    }
+  }
+}
+
 int64_t SequenceFrameAt(const ImageSource& source, int64_t ticks, int64_t step) {
   if (source.frames.empty()) throw HostError("the sequence '" + source.text + "' has no frames");
   if (step <= 0) step = 1;

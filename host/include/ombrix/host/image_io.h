@@ -88,6 +88,13 @@ struct ImageSource {
 // read from the header). Throws HostError naming what is wrong.
 ImageSource ParseSource(std::string_view text);
 
+// Checks every frame of a sequence source as far as reading its header
+// goes (see ReadImage: a regular file, not cut short, within the size
+// limits) and that each has the first frame's size, so that a damaged
+// frame is found before any output is written. Throws HostError naming the
+// frame.
+void CheckSequenceFrames(const ImageSource& source);
+
 // The sequence frame shown at `ticks`: frame f covers [f x step, (f+1) x step);
 // times before the first or after the last frame hold the end frame, and a
 // gap in the numbering holds the frame before it.
