@@ -379,9 +379,11 @@ World ReadImage(const fs::path& path, A_long pad_bytes) {
   const size_t w = size_t(spec.width), h = size_t(spec.height);
 
   World world(A_long(w), A_long(h), pad_bytes);
-  // The image is read in bands of rows, so that only the world itself is
-  // as large as the image.
-  constexpr size_t kBandRows = 64;
+  // Scanline images are read in bands of rows, so that only the world
+  // itself is as large as the image; tiled ones whole (OpenImageIO's
+  // scanline reads of tiled files are not reliable).
+  const bool tiled = spec.tile_width > 0;
+  const size_t kBandRows = tiled ? h : 64;
   auto fail = [&] {
     const std::string why = in->geterror();
     Refuse(path, why.empty() ? std::string("read failed") : OneLine(why));
@@ -398,7 +400,10 @@ World ReadImage(const fs::path& path, A_long pad_bytes) {
   std::vector<uint8_t> band(std::min(h, kBandRows) * w * size_t(nch) * read_type.size());
   for (size_t y0 = 0; y0 < h; y0 += kBandRows) {
     const size_t y1 = std::min(h, y0 + kBandRows);
-    if (!in->read_scanlines(0, 0, int(y0) + spec.y, int(y1) + spec.y, 0, 0, nch, read_type, band.data())) fail();
+    const bool read = tiled ? in->read_image(0, 0, 0, nch, read_type, band.data())
+                            : in->read_scanlines(0, 0, int(y0) + spec.y, int(y1) + spec.y, 0, 0, nch, read_type,
+                                                 band.data());
+    if (!read) fail();
     if (in->has_error()) fail();
     // value(i, c) gives channel c of pixel i of the band as a byte.
     auto store = [&](auto value) {
