@@ -382,14 +382,22 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
   instance.BindLayer(0, LayerSource::Image(source, rate));
   for (auto& [index, layer] : layers) instance.BindLayer(index, std::move(layer));
   const bool progress = !common.quiet && count > 1 && ::isatty(STDERR_FILENO);
+  // A still input is read whole before the first frame, so that damage
+  // only decoding finds is a bad input too.
   std::optional<World> still;
+  if (source.kind != SourceKind::kSequence) {
+    try {
+      still = LoadSource(source, 0, tb.time_step, o.pad_rows);
+    } catch (const HostError& e) {
+      throw UsageError(std::string("bad input: ") + e.what());
+    }
+  }
   for (int64_t i = 0; i < count; ++i) {
     const A_long ticks = ticks_of(i);
     World input;
     if (source.kind == SourceKind::kSequence) {
       input = LoadSource(source, ticks, tb.time_step, o.pad_rows);
     } else {
-      if (!still) still = LoadSource(source, 0, tb.time_step, o.pad_rows);
       input = *still;
     }
     World output(source.width, source.height, o.pad_rows);  // resized to the buffer size

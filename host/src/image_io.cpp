@@ -239,15 +239,17 @@ void CheckTiff(const InputFile& f) {
 // end-of-image marker follows the scan (a cut file has none; the library
 // would only warn and fill the rest with grey).
 void CheckJpeg(const InputFile& f) {
-  uint64_t pos = 2;
+  uint64_t pos = 2, fill = 0;
   while (true) {
     uint8_t m[4];
     f.ReadExact(m, 2, pos);
     if (m[0] != 0xFF) f.CutShort();
-    if (m[1] == 0xFF) {  // fill byte
+    if (m[1] == 0xFF) {  // fill byte; a long run of them is no image
+      if (++fill > 4096) f.CutShort();
       ++pos;
       continue;
     }
+    fill = 0;
     if (m[1] == 0x01 || (m[1] >= 0xD0 && m[1] <= 0xD7)) {
       pos += 2;
       continue;

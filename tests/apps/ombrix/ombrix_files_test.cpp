@@ -174,11 +174,37 @@ TEST_F(OmbrixFiles, FullDiskKeepsTheOldFile) {
   }
 }
 
+// The same on a real full file system, where the test may mount one.
+TEST_F(OmbrixFiles, FullTmpfsKeepsTheOldFile) {
+  const fs::path mnt = Path("mnt");
+  fs::create_directory(mnt);
+  if (geteuid() != 0 || std::system(("mount -t tmpfs -o size=64k tmpfs " + Quote(mnt.string()) + " 2>/dev/null").c_str()) != 0) {
+    GTEST_SKIP() << "needs root and a tmpfs mount";
+  }
+  const std::string out = (mnt / "big.png").string();
+  const Result good = Run({"render", "flatwash", "-i", "testcard:640x480", "-o", out, "-q"});
+  const std::string before = Bytes(out);
+  std::system(("dd if=/dev/zero of=" + Quote((mnt / "fill").string()) + " bs=1k 2>/dev/null").c_str());
+  const Result r = Run({"render", "flatwash", "-i", "testcard:640x480", "-p", "Blend With Original=0.5", "-o", out});
+  const std::string after = Bytes(out);
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(mnt)) names.push_back(e.path().filename().string());
+  std::system(("umount " + Quote(mnt.string())).c_str());
+  EXPECT_EQ(good.status, 0) << good.err;
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(Lines(r.err), 1) << r.err;
+  EXPECT_EQ(r.err.rfind("ombrix: cannot write", 0), 0u) << r.err;
+  EXPECT_FALSE(before.empty());
+  EXPECT_EQ(after, before);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"big.png", "fill"}));
+}
+
 // Damaged, oversized and non-file inputs are refused at once, before any
 // large allocation (the address space is limited to 1 GiB, less than any
 // of the declared images needs), with nothing written.
 TEST_F(OmbrixFiles, HostileInputsAreRefusedAtOnce) {
-  for (const std::string ext : {"png", "jpg", "tif"}) {
+  for (const std::string ext : {"png", "jpg", "tif", "exr"}) {
     WriteNoise(Path("whole." + ext), 256, 256);
     const std::string whole = Bytes(Path("whole." + ext));
     Put(Path("cut." + ext), whole.substr(0, whole.size() / 2));
@@ -199,12 +225,12 @@ TEST_F(OmbrixFiles, HostileInputsAreRefusedAtOnce) {
     std::string mentions;
   };
   std::vector<Case> cases;
-  for (const std::string input : {"cut.png", "cut.jpg", "cut.tif", "bomb.png", "bomb.tif", "bomb-short.tif", "folder",
-                                  "fifo"}) {
+  for (const std::string input :
+       {"cut.png", "cut.jpg", "cut.tif", "cut.exr", "bomb.png", "bomb.tif", "bomb-short.tif", "folder", "fifo"}) {
     cases.push_back({{"-i", Path(input).string()}, input});
   }
   for (const std::string device : {"/dev/zero", "/dev/urandom"}) cases.push_back({{"-i", device}, device});
-  for (const std::string data : {std::string("/dev/zero"), Path("folder").string(), Path("huge.bin").string(),
+  for (const std::string& data : {std::string("/dev/zero"), Path("folder").string(), Path("huge.bin").string(),
                                   Path("fifo").string()}) {
     cases.push_back({{"--sequence-data", data}, "--sequence-data '" + data});
   }
