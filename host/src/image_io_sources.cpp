@@ -152,7 +152,7 @@ std::string FramePath(const FramePattern& pattern, int64_t frame) {
   return pattern.prefix + digits + pattern.suffix;
 }
 
-std::vector<int64_t> DiscoverFrames(const FramePattern& pattern) {
+std::vector<int64_t> DiscoverFrames(const FramePattern& pattern, bool regular_only) {
   const size_t slash = pattern.prefix.rfind('/');
   const fs::path dir = slash == std::string::npos ? fs::path(".")
                        : fs::path(slash == 0 ? std::string("/") : pattern.prefix.substr(0, slash));
@@ -176,7 +176,7 @@ std::vector<int64_t> DiscoverFrames(const FramePattern& pattern) {
     int64_t f = 0;
     std::from_chars(number.data(), number.data() + number.size(), f);
     std::error_code fec;
-    if (!fs::is_regular_file(it->path(), fec)) continue;
+    if (regular_only && !fs::is_regular_file(it->path(), fec)) continue;
     frames.push_back(f);
   }
   std::sort(frames.begin(), frames.end());

@@ -326,6 +326,12 @@ TEST_F(OmbrixFiles, OutputsKeepPermissionsAndLinksAreReplaced) {
   EXPECT_EQ(Bytes(Path("readonly.png")), "old");
   ExpectRefused(render("new.png", "nofolder/s.bin"), 2, "--save-sequence-data", before);
   ExpectRefused(render("new.png", "registry"), 2, "--save-sequence-data", before);
+
+  // In a range, every existing name is checked before the first frame.
+  fs::create_directory(Path("f.0003.png"));
+  const std::vector<std::string> with_folder = Names();
+  const Result r = Run({"render", "flatwash", "-i", "solid:8x8", "-o", Path("f.####.png").string(), "--frames", "1-4"});
+  ExpectRefused(r, 2, "f.0003.png", with_folder);
 }
 
 // Every input frame is checked before the first output is written, an

@@ -72,8 +72,9 @@ struct FramePattern {
 // Throws HostError for a malformed or repeated placeholder.
 std::optional<FramePattern> ParseFramePattern(std::string_view path);
 std::string FramePath(const FramePattern& pattern, int64_t frame);
-// The frame numbers of existing files matching the pattern, ascending.
-std::vector<int64_t> DiscoverFrames(const FramePattern& pattern);
+// The frame numbers of existing files matching the pattern, ascending;
+// with `regular_only` false, of any entry (folders and links included).
+std::vector<int64_t> DiscoverFrames(const FramePattern& pattern, bool regular_only = true);
 
 // ---------------------------------------------------------------------------
 // Sources: what `--input` names.
