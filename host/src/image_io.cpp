@@ -64,7 +64,6 @@ uint8_t UnitToByte(double v) {
   return x >= 255.0 ? 255 : uint8_t(x);
 }
 
-
 [[noreturn]] void Refuse(const fs::path& path, const std::string& why) {
   throw HostError("cannot read " + Quoted(path) + ": " + why);
 }
@@ -89,10 +88,15 @@ class InputFile {
       Refuse(path, err == ENOENT ? std::string("no such file") : std::strerror(err));
     }
     struct stat st;
-    if (::fstat(fd_, &st) != 0) Refuse(path, std::strerror(errno));
-    if (S_ISDIR(st.st_mode)) Refuse(path, "it is a directory");
-    if (!S_ISREG(st.st_mode)) Refuse(path, "it is not a regular file");
-    if (st.st_size == 0) Refuse(path, "the file is empty");
+    const char* why = nullptr;
+    if (::fstat(fd_, &st) != 0) why = std::strerror(errno);
+    else if (S_ISDIR(st.st_mode)) why = "it is a directory";
+    else if (!S_ISREG(st.st_mode)) why = "it is not a regular file";
+    else if (st.st_size == 0) why = "the file is empty";
+    if (why) {
+      ::close(fd_);  // the destructor does not run for a throwing constructor
+      Refuse(path, why);
+    }
     size_ = uint64_t(st.st_size);
   }
   ~InputFile() { ::close(fd_); }

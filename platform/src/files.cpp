@@ -263,9 +263,10 @@ bool FileReplacement::Begin(const std::string& path, unsigned new_mode) noexcept
   if (fd_ < 0) return Fail("no free temporary name", EEXIST);
   end_ = 0;
   if (exists) {
-    // Keep the group where the user may (it is a member); the owner stays the user.
-    if (::fchown(fd_, uid_t(-1), existing.st_gid) != 0) {
-    }
+    // Keep the group where the user may (a member of it); otherwise the new
+    // file has the user's group, as any file the user creates. The owner
+    // stays the user.
+    if (::fchown(fd_, uid_t(-1), existing.st_gid) != 0) errno = 0;
     if (::fchmod(fd_, existing.st_mode & 07777) != 0) {
       const int err = errno;
       return Fail(detail::ErrnoText(err), err);
@@ -312,25 +313,14 @@ bool FileReplacement::Commit() noexcept {
   }
   const int fd = fd_;
   fd_ = -1;
-  if (::close(fd) != 0) {
+  // On failure Fail() removes the temporary (temp_ is still set).
+  if (::close(fd) != 0 || ::rename(temp_.c_str(), path_.c_str()) != 0) {
     const int err = errno;
-    ::unlink(temp_.c_str());
-    ReleaseSlot(slot_);
-    slot_ = -1;
-    temp_.clear();
     return Fail(detail::ErrnoText(err), err);
   }
-  if (::rename(temp_.c_str(), path_.c_str()) != 0) {
-    const int err = errno;
-    ::unlink(temp_.c_str());
-    ReleaseSlot(slot_);
-    slot_ = -1;
-    temp_.clear();
-    return Fail(detail::ErrnoText(err), err);
-  }
+  temp_.clear();
   ReleaseSlot(slot_);
   slot_ = -1;
-  temp_.clear();
   const int dir_fd = ::open(FolderOf(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir_fd >= 0) {
     ::fsync(dir_fd);
