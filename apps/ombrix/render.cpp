@@ -251,7 +251,9 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
   if (!o.frame.empty()) frame = ParseFrameNumber(o.frame, "--frame '" + o.frame + "'", tb);
   if (!o.save_sequence_data.empty()) {
     const std::string problem = platform::ReplaceProblem(o.save_sequence_data);
-    if (!problem.empty()) throw UsageError("cannot write --save-sequence-data '" + o.save_sequence_data + "': " + problem);
+    if (!problem.empty()) {
+      throw UsageError("cannot write --save-sequence-data '" + o.save_sequence_data + "': " + problem);
+    }
   }
 
   // The effect, its input and every parameter value.

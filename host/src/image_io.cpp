@@ -16,8 +16,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <system_error>
 
 namespace ombrix {
@@ -223,7 +225,9 @@ void CheckTiff(const InputFile& f) {
   const uint64_t samples = one(277, 1);
   const std::vector<uint64_t> bits = values(258);
   uint64_t bits_per_pixel = 0;
-  for (uint64_t k = 0; k < samples; ++k) bits_per_pixel += bits.empty() ? 1 : bits[std::min<size_t>(k, bits.size() - 1)];
+  for (uint64_t k = 0; k < samples; ++k) {
+    bits_per_pixel += bits.empty() ? 1 : bits[std::min<size_t>(k, bits.size() - 1)];
+  }
 
   const bool tiled = fields.count(324) != 0;
   const std::vector<uint64_t> offsets = values(tiled ? 324 : 273);
@@ -232,8 +236,10 @@ void CheckTiff(const InputFile& f) {
   for (size_t k = 0; k < offsets.size(); ++k) {
     if (k < counts.size() && (offsets[k] > f.size() || counts[k] > f.size() - offsets[k])) f.CutShort();
   }
+  // (YCbCr may be subsampled, so its uncompressed data can be smaller.)
+  const bool ycbcr = one(262, 0) == 6;
   const uint64_t pixel_bytes = (uint64_t(width) * bits_per_pixel + 7) / 8 * uint64_t(height);
-  if (compression == 1 && !tiled && pixel_bytes > f.size()) {
+  if (compression == 1 && !tiled && !ycbcr && pixel_bytes > f.size()) {
     Refuse(f.path(), "declares " + std::to_string(width) + "x" + std::to_string(height) +
                          " uncompressed pixels, more than the file's " + std::to_string(f.size()) + " bytes");
   }
@@ -305,6 +311,42 @@ void CheckStructure(const InputFile& f) {
   if (n >= 3 && magic[0] == 0xFF && magic[1] == 0xD8 && magic[2] == 0xFF) return CheckJpeg(f);
 }
 
+// libpng writes "libpng error: ..." to stderr itself before OpenImageIO
+// gets the same error, which would make a second line beside the one
+// error the caller reports. While a file is decoded, the process's stderr
+// goes to /dev/null; nested and concurrent decodes share one redirection,
+// restored when the last one ends.
+class QuietStderr {
+ public:
+  QuietStderr() {
+    std::lock_guard lock(mutex_);
+    if (depth_++ > 0) return;
+    std::fflush(stderr);
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    saved_ = null >= 0 ? ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0) : -1;
+    if (saved_ >= 0 && ::dup2(null, STDERR_FILENO) < 0) {
+      ::close(saved_);
+      saved_ = -1;
+    }
+    if (null >= 0) ::close(null);
+  }
+  ~QuietStderr() {
+    std::lock_guard lock(mutex_);
+    if (--depth_ > 0 || saved_ < 0) return;
+    std::fflush(stderr);
+    ::dup2(saved_, STDERR_FILENO);
+    ::close(saved_);
+    saved_ = -1;
+  }
+  QuietStderr(const QuietStderr&) = delete;
+  QuietStderr& operator=(const QuietStderr&) = delete;
+
+ private:
+  static inline std::mutex mutex_;
+  static inline int depth_ = 0;
+  static inline int saved_ = -1;
+};
+
 // Opens an image for reading after the checks above. OpenImageIO keeps
 // messages about damage it works around (a JPEG's premature end, a TIFF
 // strip that could not be read) even when the call succeeds; any message
@@ -316,7 +358,11 @@ std::unique_ptr<ImageInput> OpenInput(const fs::path& path) {
   }
   ImageSpec config;
   config.attribute("oiio:UnassociatedAlpha", 1);
-  auto in = ImageInput::open(path.string(), &config);
+  std::unique_ptr<ImageInput> in;
+  {
+    const QuietStderr quiet;
+    in = ImageInput::open(path.string(), &config);
+  }
   if (!in) Refuse(path, OneLine(OIIO::geterror()));
   const std::string warning = in->geterror();
   if (!warning.empty()) Refuse(path, OneLine(warning));
@@ -404,6 +450,7 @@ World ReadImage(const fs::path& path, A_long pad_bytes) {
   const bool wide = base == TypeDesc::UINT16;
   const TypeDesc read_type = integers ? (wide ? TypeDesc::UINT16 : TypeDesc::UINT8) : TypeDesc::FLOAT;
   std::vector<uint8_t> band(std::min(h, kBandRows) * w * size_t(nch) * read_type.size());
+  const QuietStderr quiet;
   for (size_t y0 = 0; y0 < h; y0 += kBandRows) {
     const size_t y1 = std::min(h, y0 + kBandRows);
     const bool read = tiled ? in->read_image(0, 0, 0, nch, read_type, band.data())

@@ -156,7 +156,9 @@ class OmbrixFiles : public ::testing::Test {
   // Names in the test folder, sorted.
   std::vector<std::string> Names(const fs::path& folder = {}) const {
     std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(folder.empty() ? dir_ : folder)) names.push_back(e.path().filename().string());
+    for (const auto& e : fs::directory_iterator(folder.empty() ? dir_ : folder)) {
+      names.push_back(e.path().filename().string());
+    }
     std::sort(names.begin(), names.end());
     return names;
   }
@@ -195,7 +197,8 @@ TEST_F(OmbrixFiles, FullDiskKeepsTheOldFile) {
 TEST_F(OmbrixFiles, FullTmpfsKeepsTheOldFile) {
   const fs::path mnt = Path("mnt");
   fs::create_directory(mnt);
-  if (geteuid() != 0 || std::system(("mount -t tmpfs -o size=64k tmpfs " + Quote(mnt.string()) + " 2>/dev/null").c_str()) != 0) {
+  const std::string mount = "mount -t tmpfs -o size=64k tmpfs " + Quote(mnt.string()) + " 2>/dev/null";
+  if (geteuid() != 0 || std::system(mount.c_str()) != 0) {
     GTEST_SKIP() << "needs root and a tmpfs mount";
   }
   const std::string out = (mnt / "big.png").string();
@@ -225,6 +228,11 @@ TEST_F(OmbrixFiles, HostileInputsAreRefusedAtOnce) {
     WriteNoise(Path("whole." + ext), 256, 256);
     const std::string whole = Bytes(Path("whole." + ext));
     Put(Path("cut." + ext), whole.substr(0, whole.size() / 2));
+    if (ext == "png") {  // whole, but with damaged image data (libpng would print a line of its own)
+      std::string damaged = whole;
+      for (size_t k = damaged.find("IDAT") + 100; k < damaged.find("IDAT") + 140; ++k) damaged[k] ^= 0x55;
+      Put(Path("damaged.png"), damaged);
+    }
     fs::remove(Path("whole." + ext));
   }
   Put(Path("bomb.png"), PngBomb());
@@ -242,8 +250,8 @@ TEST_F(OmbrixFiles, HostileInputsAreRefusedAtOnce) {
     std::string mentions;
   };
   std::vector<Case> cases;
-  for (const std::string input :
-       {"cut.png", "cut.jpg", "cut.tif", "cut.exr", "bomb.png", "bomb.tif", "bomb-short.tif", "folder", "fifo"}) {
+  for (const std::string input : {"cut.png", "damaged.png", "cut.jpg", "cut.tif", "cut.exr", "bomb.png", "bomb.tif",
+                                  "bomb-short.tif", "folder", "fifo"}) {
     cases.push_back({{"-i", Path(input).string()}, input});
   }
   for (const std::string device : {"/dev/zero", "/dev/urandom"}) cases.push_back({{"-i", device}, device});
@@ -292,7 +300,8 @@ TEST_F(OmbrixFiles, LongRangesStartAtOnceAndStopOnSignals) {
     fs::create_directory(folder);
     const std::string script =
         kAddressLimit + "; " + Quote(OMBRIX_CLI) + " render flatwash -i solid:64x64 -q --plugins " +
-        Quote(OMBRIX_TEST_PLUGIN_DIR) + " --fps 1 --time-scale 1 --frames 0-100000000 -o " + Quote((folder / "f.#########.png").string()) +
+        Quote(OMBRIX_TEST_PLUGIN_DIR) + " --fps 1 --time-scale 1 --frames 0-100000000 -o " +
+        Quote((folder / "f.#########.png").string()) +
         " & pid=$!; i=0; while [ ! -e " + Quote((folder / "f.000000003.png").string()) +
         " ] && [ $i -lt 600 ]; do sleep 0.05; i=$((i+1)); done; kill -" + signal + " $pid; wait $pid; exit $?";
     const int raw = std::system(script.c_str());

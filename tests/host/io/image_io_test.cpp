@@ -263,7 +263,9 @@ TEST(ImageFiles, SoundFilesPassTheChecksMadeBeforeDecoding) {
     SCOPED_TRACE(c.name);
     const fs::path path = dir / c.name;
     std::vector<uint8_t> grey(size_t(c.width) * size_t(c.height));
-    for (size_t i = 0; i < grey.size(); ++i) grey[i] = c.solid ? 77 : uint8_t((i % size_t(c.width)) * 255 / (c.width - 1));
+    for (size_t i = 0; i < grey.size(); ++i) {
+      grey[i] = c.solid ? 77 : uint8_t((i % size_t(c.width)) * 255 / (c.width - 1));
+    }
     auto out = OIIO::ImageOutput::create(path.string());
     ASSERT_TRUE(out);
     OIIO::ImageSpec spec(c.width, c.height, 1, OIIO::TypeDesc::UINT8);
