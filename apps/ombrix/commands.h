@@ -38,7 +38,7 @@ struct RenderOptions {
   std::vector<std::string> params;  // NAME=VALUE
   std::vector<std::string> keys;    // NAME@SECONDS=VALUE
   std::optional<double> time;       // seconds
-  std::optional<int64_t> frame;
+  std::string frame;                // --frame N; empty: none
   std::string fps = "24";
   std::string frames;               // FIRST-LAST
   std::optional<int64_t> time_scale;

@@ -11,6 +11,12 @@ namespace {
 
 using nlohmann::ordered_json;
 
+// JSON text of `j`. File names and plug-in strings are bytes, not always
+// UTF-8; an invalid sequence is printed as U+FFFD rather than failing.
+std::string Dump(const ordered_json& j) {
+  return j.dump(2, ' ', false, ordered_json::error_handler_t::replace);
+}
+
 // Keys of the version block in the order plug-ins store them.
 constexpr const char* kVersionKeys[] = {"FileVersion",     "ProductVersion",   "FileOS",
                                         "FileType",        "FileDescription",  "InternalName",
@@ -184,7 +190,7 @@ int RunList(const CommonOptions& common, const ListOptions& options) {
                          {"short_name", p.short_name},
                          {"file", p.path.string()}});
     }
-    std::cout << effects.dump(2) << "\n";
+    std::cout << Dump(effects) << "\n";
     return kExitOk;
   }
   std::string category;
@@ -242,7 +248,7 @@ int RunInfo(const CommonOptions& common, const InfoOptions& options) {
     ordered_json params = ordered_json::array();
     for (int i = 0; i < count; ++i) params.push_back(ParamJson(effect, i));
     j["params"] = params;
-    std::cout << j.dump(2) << "\n";
+    std::cout << Dump(j) << "\n";
     return kExitOk;
   }
 

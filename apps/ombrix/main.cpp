@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
   render_cmd->add_option("--save-sequence-data", render.save_sequence_data, "Write the sequence data to FILE");
   render_cmd->add_option("--registry", render.registry, "Folder of the settings registry (default: the user's)");
   CLI::Option* time_opt = render_cmd->add_option("--time", render.time, "Time in seconds");
-  CLI::Option* frame_opt = render_cmd->add_option("--frame", render.frame, "Frame number")->check(CLI::NonNegativeNumber);
+  CLI::Option* frame_opt = render_cmd->add_option("--frame", render.frame, "Frame number");
   time_opt->excludes(frame_opt);
   render_cmd->add_option("--fps", render.fps, "Frame rate, N or N/D")->capture_default_str();
   render_cmd->add_option("--frames", render.frames, "Frame range FIRST-LAST for an output pattern");

@@ -3,16 +3,25 @@
 // folder as the command line sets them.
 #include "commands.h"
 
+#include <ombrix/platform/files.h>
 #include <ombrix/platform/headless.h>
 #include <ombrix/platform/input.h>
 
-#include <fstream>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <iostream>
-#include <iterator>
 
 namespace ombrix::cli {
 
 namespace plat = ombrix::platform;
+
+// Stored sequence data is small (the largest record any effect keeps is
+// Lightning's 36 bytes); anything far larger is not a settings record.
+constexpr off_t kMaxSequenceDataBytes = 64 * 1024;
 
 namespace {
 
@@ -87,16 +96,39 @@ std::string DialogOutcomeText(const plat::DialogRecord& record) {
 }  // namespace
 
 std::vector<uint8_t> ReadSequenceData(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw UsageError("cannot read --sequence-data '" + path + "'");
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+  const std::string what = "cannot read --sequence-data '" + path + "': ";
+  // Non-blocking, so that a FIFO or a device is refused instead of waited on.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) throw UsageError(what + std::strerror(errno));
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat st;
+  if (::fstat(fd, &st) != 0) throw UsageError(what + std::strerror(errno));
+  if (S_ISDIR(st.st_mode)) throw UsageError(what + "it is a folder");
+  if (!S_ISREG(st.st_mode)) throw UsageError(what + "it is not a regular file");
+  if (st.st_size > kMaxSequenceDataBytes) {
+    throw UsageError(what + "larger than any stored settings (" + std::to_string(kMaxSequenceDataBytes / 1024) +
+                     " KiB at most)");
+  }
+  std::vector<uint8_t> bytes(size_t(st.st_size));
+  size_t got = 0;
+  while (got < bytes.size()) {
+    const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw UsageError(what + std::strerror(errno));
+    if (n == 0) throw UsageError(what + "the file shrank while it was read");
+    got += size_t(n);
+  }
+  return bytes;
 }
 
 void WriteSequenceData(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-  out.close();
-  if (!out) throw HostError("cannot write --save-sequence-data '" + path + "'");
+  platform::FileReplacement file;
+  if (!file.Begin(path) || !file.Append(bytes.data(), bytes.size()) || !file.Commit()) {
+    throw HostError("cannot write --save-sequence-data '" + path + "': " + file.error());
+  }
 }
 
 CommandResult RunOptionsDialog(Instance& instance, const std::vector<std::string>& answers, bool quiet) {

@@ -1,39 +1,38 @@
 // `ombrix render` and `ombrix demo`.
 //
-// Everything the user typed is checked before the first frame is rendered,
-// so a mistake ends the run with nothing written. Each output file is
-// written atomically, so a failed run never leaves a partial file behind.
+// Everything the user typed, every input frame's header and every output
+// path are checked before the first frame is rendered, so a mistake ends
+// the run with nothing written. Each output file is written atomically, so
+// a failed or interrupted run never leaves a partial file behind.
 #include "commands.h"
 
 #include <ombrix/host/image_io.h>
+#include <ombrix/platform/files.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <charconv>
 #include <csignal>
 #include <cmath>
 #include <cstdio>
 #include <iostream>
+#include <set>
 
 namespace ombrix::cli {
 namespace {
 
 namespace fs = std::filesystem;
 
-// Ctrl-C and SIGTERM ask the host to abort the current render; the run then
-// stops after the file being written (if any) is complete.
-std::atomic<bool>* g_abort = nullptr;
-volatile std::sig_atomic_t g_interrupted = 0;
-
-extern "C" void OnInterrupt(int) {
-  g_interrupted = 1;
-  if (g_abort) g_abort->store(true);
+// SIGINT and SIGTERM end the run at once: the temporary of a file being
+// written is removed and the status is 128 + the signal (130, 143). Every
+// file is replaced only when complete, so nothing half-written remains.
+extern "C" void OnInterrupt(int sig) {
+  platform::RemoveUnfinishedReplacements();
+  ::_exit(128 + sig);
 }
 
-void CatchInterrupts(Host& host) {
-  static_assert(std::atomic<bool>::is_always_lock_free);
-  g_abort = &host.abort_requested;
+void CatchInterrupts() {
   struct sigaction sa {};
   sa.sa_handler = OnInterrupt;
   sigemptyset(&sa.sa_mask);
@@ -41,8 +40,30 @@ void CatchInterrupts(Host& host) {
   sigaction(SIGTERM, &sa, nullptr);
 }
 
-void StopIfInterrupted() {
-  if (g_interrupted) throw HostError("interrupted");
+// Times are 32-bit tick counts (the effect API's A_long). Every time the
+// user gives, as seconds or as a frame, must fit; one message for all.
+[[noreturn]] void OutOfTime(const std::string& what, const TimeBase& tb) {
+  const int64_t last_frame = int64_t(INT32_MAX) / tb.time_step;
+  char limit[128];
+  std::snprintf(limit, sizeof limit, "times within +-%.6g s, frames 0..%lld at %u ticks per second",
+                double(INT32_MAX) / double(tb.time_scale), static_cast<long long>(last_frame), tb.time_scale);
+  throw UsageError("bad " + what + ": out of range (" + limit + ")");
+}
+
+A_long SecondsToTicksChecked(double seconds, const std::string& what, const TimeBase& tb) {
+  const double ticks = std::floor(seconds * double(tb.time_scale) + 0.5);
+  if (!std::isfinite(seconds) || !(ticks >= double(INT32_MIN) && ticks <= double(INT32_MAX))) OutOfTime(what, tb);
+  return A_long(ticks);
+}
+
+// A frame number: digits only, and its first tick within the time range.
+int64_t ParseFrameNumber(std::string_view s, const std::string& what, const TimeBase& tb) {
+  const bool digits = !s.empty() && s.find_first_not_of("0123456789") == std::string_view::npos;
+  if (!digits) throw UsageError("bad " + what + " (expected a frame number 0 or more)");
+  int64_t v = 0;
+  auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+  if (ec != std::errc() || ptr != s.data() + s.size() || v > int64_t(INT32_MAX) / tb.time_step) OutOfTime(what, tb);
+  return v;
 }
 
 struct Assignment {
@@ -51,32 +72,60 @@ struct Assignment {
   ParamValue value;
 };
 
-std::optional<int64_t> ParseFrameNumber(std::string_view s) {
-  int64_t v = 0;
-  auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-  if (s.empty() || ec != std::errc() || ptr != s.data() + s.size() || v < 0 || v > 100000000) {
-    return std::nullopt;
-  }
-  return v;
-}
-
 struct FrameRange {
   int64_t first, last;
 };
 
-FrameRange ParseFrames(std::string_view text) {
+FrameRange ParseFrames(std::string_view text, const TimeBase& tb) {
+  const std::string what = "--frames '" + std::string(text) + "'";
   const size_t dash = text.find('-');
-  std::optional<int64_t> a, b;
-  if (dash != std::string_view::npos) {
-    a = ParseFrameNumber(text.substr(0, dash));
-    b = ParseFrameNumber(text.substr(dash + 1));
-  } else {
-    a = b = ParseFrameNumber(text);
+  int64_t a = 0, b = 0;
+  if (dash == 0 || (dash != std::string_view::npos && text.find('-', dash + 1) != std::string_view::npos)) {
+    throw UsageError("bad " + what + " (expected FIRST-LAST, 0 <= FIRST <= LAST)");
   }
-  if (!a || !b || *a > *b) {
-    throw UsageError("bad --frames '" + std::string(text) + "' (expected FIRST-LAST, 0 <= FIRST <= LAST)");
+  try {
+    if (dash != std::string_view::npos) {
+      a = ParseFrameNumber(text.substr(0, dash), what, tb);
+      b = ParseFrameNumber(text.substr(dash + 1), what, tb);
+    } else {
+      a = b = ParseFrameNumber(text, what, tb);
+    }
+  } catch (const UsageError& e) {
+    if (std::string_view(e.what()).find("out of range") != std::string_view::npos) throw;
+    throw UsageError("bad " + what + " (expected FIRST-LAST, 0 <= FIRST <= LAST)");
   }
-  return {*a, *b};
+  if (a > b) throw UsageError("bad " + what + " (expected FIRST-LAST, 0 <= FIRST <= LAST)");
+  return {a, b};
+}
+
+// Checks every file the render will write before the first frame: each
+// must be replaceable (see platform::ReplaceProblem), and none may be a
+// file some input sequence reads, which the run would overwrite before
+// reading it again.
+void CheckOutputs(const std::string& output, const std::optional<FramePattern>& pattern,
+                  const std::optional<FrameRange>& range, const std::vector<const ImageSource*>& sequences) {
+  std::set<std::pair<dev_t, ino_t>> inputs;
+  for (const ImageSource* sequence : sequences) {
+    for (int64_t f : sequence->frames) {
+      struct stat st;
+      if (::stat(FramePath(sequence->pattern, f).c_str(), &st) == 0) inputs.insert({st.st_dev, st.st_ino});
+    }
+  }
+  auto check = [&](const std::string& path) {
+    const std::string problem = platform::ReplaceProblem(path);
+    if (!problem.empty()) throw UsageError("cannot write '" + path + "': " + problem);
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0 && inputs.count({st.st_dev, st.st_ino})) {
+      throw UsageError("cannot write '" + path + "': it is a frame of an input sequence (write to other names)");
+    }
+  };
+  if (!pattern || !range) return check(output);
+  // The folder, and the longest name, once; then every existing file in the range.
+  check(FramePath(*pattern, range->first));
+  check(FramePath(*pattern, range->last));
+  for (int64_t f : DiscoverFrames(*pattern, false)) {
+    if (f >= range->first && f <= range->last) check(FramePath(*pattern, f));
+  }
 }
 
 // Routes each command's return_msg: collected while a command runs, then
@@ -140,6 +189,7 @@ std::string TimeText(const TimeBase& tb, A_long ticks) {
 }  // namespace
 
 int RunRender(const CommonOptions& common, const RenderOptions& o) {
+  CatchInterrupts();
   // Options that need no plug-in.
   if (o.output.empty()) throw UsageError("render needs -o/--output");
   if (!IsWritableImagePath(o.output)) {
@@ -189,10 +239,21 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
   }
   settings.pixel_aspect = ParseRatio(o.pixel_aspect, "--pixel-aspect");
   std::optional<FrameRange> range;
-  if (!o.frames.empty()) range = ParseFrames(o.frames);
+  if (!o.frames.empty()) range = ParseFrames(o.frames, tb);
   if (range && !out_pattern) throw UsageError("--frames needs an output pattern with #### or %04d");
-  if (o.time && (!std::isfinite(*o.time) || std::fabs(*o.time * tb.time_scale) > 2e9)) {
-    throw UsageError("bad --time");
+  std::optional<A_long> time_ticks;
+  if (o.time) {
+    char text[64];
+    std::snprintf(text, sizeof text, "--time '%g'", *o.time);
+    time_ticks = SecondsToTicksChecked(*o.time, text, tb);
+  }
+  std::optional<int64_t> frame;
+  if (!o.frame.empty()) frame = ParseFrameNumber(o.frame, "--frame '" + o.frame + "'", tb);
+  if (!o.save_sequence_data.empty()) {
+    const std::string problem = platform::ReplaceProblem(o.save_sequence_data);
+    if (!problem.empty()) {
+      throw UsageError("cannot write --save-sequence-data '" + o.save_sequence_data + "': " + problem);
+    }
   }
 
   // The effect, its input and every parameter value.
@@ -211,12 +272,21 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
   }
   if (out_pattern && !range) {
     if (source.kind == SourceKind::kSequence) range = FrameRange{source.frames.front(), source.frames.back()};
-    else if (o.frame) range = FrameRange{*o.frame, *o.frame};
+    else if (frame) range = FrameRange{*frame, *frame};
     else throw UsageError("an output pattern needs --frames FIRST-LAST (or an image sequence as input)");
   }
-  if (range && (o.time || o.frame) && !(o.frame && range->first == *o.frame && range->last == *o.frame)) {
+  if (range && (o.time || frame) && !(frame && range->first == *frame && range->last == *frame)) {
     throw UsageError("--time/--frame cannot be combined with a frame range");
   }
+  if (range && range->last > int64_t(INT32_MAX) / tb.time_step) {
+    OutOfTime("input sequence '" + source.text + "' (its last frame is " + std::to_string(range->last) + ")", tb);
+  }
+  // Every frame the run reads is checked before anything is written, and no
+  // output may replace one of them.
+  std::vector<const ImageSource*> sequences;
+  if (source.kind == SourceKind::kSequence) sequences.push_back(&source);
+  std::vector<ImageSource> layer_sources;
+  layer_sources.reserve(o.layers.size());
 
   HostOptions host_options;
   host_options.threads = o.threads;
@@ -224,7 +294,6 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
   Host host(host_options);
   Messages messages;
   host.on_message = [&](std::string_view m) { messages.pending.emplace_back(m); };
-  CatchInterrupts(host);
   Effect effect(host, *file);
   const std::string name = file->pipl.display_name;
 
@@ -246,12 +315,12 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
     const std::string seconds_text = k.substr(at + 1, eq - at - 1);
     char* end = nullptr;
     const double seconds = std::strtod(seconds_text.c_str(), &end);
-    if (seconds_text.empty() || end != seconds_text.c_str() + seconds_text.size() || !std::isfinite(seconds) ||
-        std::fabs(seconds * tb.time_scale) > 2e9) {
+    if (seconds_text.empty() || end != seconds_text.c_str() + seconds_text.size()) {
       throw UsageError("bad -k '" + k + "': '" + seconds_text + "' is not a time in seconds");
     }
+    const A_long key_ticks = SecondsToTicksChecked(seconds, "-k '" + k + "'", tb);
     const int index = ResolveParam(effect, k.substr(0, at));
-    assignments.push_back({index, tb.SecondsToTicks(seconds),
+    assignments.push_back({index, key_ticks,
                            ParseParamValue(effect, index, std::string_view(k).substr(eq + 1), source.width,
                                            source.height)});
   }
@@ -274,29 +343,32 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
       layers.emplace_back(index, LayerSource::None());
     } else {
       try {
-        layers.emplace_back(index, LayerSource::Image(ParseSource(what), rate));
+        layer_sources.push_back(ParseSource(what));
+        if (layer_sources.back().kind == SourceKind::kSequence) sequences.push_back(&layer_sources.back());
+        layers.emplace_back(index, LayerSource::Image(layer_sources.back(), rate));
       } catch (const HostError& e) {
         throw UsageError("bad --layer '" + l + "': " + e.what());
       }
     }
   }
 
-  // The times to render: one per output file.
-  struct Job {
-    A_long ticks;
-    std::string path;
-  };
-  std::vector<Job> jobs;
-  if (range) {
-    for (int64_t f = range->first; f <= range->last; ++f) {
-      jobs.push_back({tb.FrameToTicks(f), FramePath(*out_pattern, f)});
+  for (const ImageSource* sequence : sequences) {
+    try {
+      CheckSequenceFrames(*sequence);
+    } catch (const HostError& e) {
+      throw UsageError(std::string("bad input: ") + e.what());
     }
-  } else {
-    A_long ticks = 0;
-    if (o.time) ticks = tb.SecondsToTicks(*o.time);
-    else if (o.frame) ticks = tb.FrameToTicks(*o.frame);
-    jobs.push_back({ticks, o.output});
   }
+  CheckOutputs(o.output, out_pattern, range, sequences);
+
+  // The frames to render, one output file each, produced as the run goes.
+  const int64_t first = range ? range->first : 0;
+  const int64_t count = range ? range->last - range->first + 1 : 1;
+  A_long still_ticks = 0;
+  if (time_ticks) still_ticks = *time_ticks;
+  else if (frame) still_ticks = tb.FrameToTicks(*frame);
+  auto ticks_of = [&](int64_t i) { return range ? tb.FrameToTicks(first + i) : still_ticks; };
+  auto path_of = [&](int64_t i) { return range ? FramePath(*out_pattern, first + i) : o.output; };
 
   // Render.
   std::optional<std::vector<uint8_t>> stored;
@@ -311,33 +383,41 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
   // The input at other times, for effects that read their own layer then.
   instance.BindLayer(0, LayerSource::Image(source, rate));
   for (auto& [index, layer] : layers) instance.BindLayer(index, std::move(layer));
-  const bool progress = !common.quiet && jobs.size() > 1 && ::isatty(STDERR_FILENO);
+  const bool progress = !common.quiet && count > 1 && ::isatty(STDERR_FILENO);
+  // A still input is read whole before the first frame, so that damage
+  // only decoding finds is a bad input too.
   std::optional<World> still;
-  for (size_t i = 0; i < jobs.size(); ++i) {
+  if (source.kind != SourceKind::kSequence) {
+    try {
+      still = LoadSource(source, 0, tb.time_step, o.pad_rows);
+    } catch (const HostError& e) {
+      throw UsageError(std::string("bad input: ") + e.what());
+    }
+  }
+  for (int64_t i = 0; i < count; ++i) {
+    const A_long ticks = ticks_of(i);
     World input;
     if (source.kind == SourceKind::kSequence) {
-      input = LoadSource(source, jobs[i].ticks, tb.time_step, o.pad_rows);
+      input = LoadSource(source, ticks, tb.time_step, o.pad_rows);
     } else {
-      if (!still) still = LoadSource(source, 0, tb.time_step, o.pad_rows);
       input = *still;
     }
     World output(source.width, source.height, o.pad_rows);  // resized to the buffer size
-    const CommandResult result = instance.RenderFrame(jobs[i].ticks, input.pf(), output, settings);
-    StopIfInterrupted();
-    messages.Settle(name, ("render at " + TimeText(tb, jobs[i].ticks)).c_str(), result);
-    WriteImage(jobs[i].path, output.pf());
-    if (progress) ShowProgress(int64_t(i + 1), int64_t(jobs.size()));
-    StopIfInterrupted();
+    const CommandResult result = instance.RenderFrame(ticks, input.pf(), output, settings);
+    messages.Settle(name, ("render at " + TimeText(tb, ticks)).c_str(), result);
+    WriteImage(path_of(i), output.pf());
+    if (progress) ShowProgress(i + 1, count);
   }
   if (!common.quiet && !progress) {
-    if (jobs.size() == 1) std::cerr << "ombrix: wrote " << jobs[0].path << "\n";
-    else std::cerr << "ombrix: wrote " << jobs.size() << " frames, " << jobs.front().path << " .. " << jobs.back().path << "\n";
+    if (count == 1) std::cerr << "ombrix: wrote " << path_of(0) << "\n";
+    else std::cerr << "ombrix: wrote " << count << " frames, " << path_of(0) << " .. " << path_of(count - 1) << "\n";
   }
   if (!o.save_sequence_data.empty()) WriteSequenceData(o.save_sequence_data, instance.SequenceDataBytes());
   return kExitOk;
 }
 
 int RunDemo(const CommonOptions& common, const DemoOptions& o) {
+  CatchInterrupts();
   ImageSource source;
   try {
     source = ParseSource(o.input);

@@ -152,7 +152,7 @@ std::string FramePath(const FramePattern& pattern, int64_t frame) {
   return pattern.prefix + digits + pattern.suffix;
 }
 
-std::vector<int64_t> DiscoverFrames(const FramePattern& pattern) {
+std::vector<int64_t> DiscoverFrames(const FramePattern& pattern, bool regular_only) {
   const size_t slash = pattern.prefix.rfind('/');
   const fs::path dir = slash == std::string::npos ? fs::path(".")
                        : fs::path(slash == 0 ? std::string("/") : pattern.prefix.substr(0, slash));
@@ -176,7 +176,7 @@ std::vector<int64_t> DiscoverFrames(const FramePattern& pattern) {
     int64_t f = 0;
     std::from_chars(number.data(), number.data() + number.size(), f);
     std::error_code fec;
-    if (!fs::is_regular_file(it->path(), fec)) continue;
+    if (regular_only && !fs::is_regular_file(it->path(), fec)) continue;
     frames.push_back(f);
   }
   std::sort(frames.begin(), frames.end());
@@ -231,6 +231,18 @@ ImageSource ParseSource(std::string_view text) {
   s.width = size.width;
   s.height = size.height;
   return s;
+}
+
+void CheckSequenceFrames(const ImageSource& source) {
+  for (int64_t frame : source.frames) {
+    const std::string path = FramePath(source.pattern, frame);
+    const ImageSize size = ReadImageSize(path);
+    if (size.width != source.width || size.height != source.height) {
+      throw HostError("'" + path + "' is " + std::to_string(size.width) + "x" + std::to_string(size.height) +
+                      " but the sequence's first frame is " + std::to_string(source.width) + "x" +
+                      std::to_string(source.height));
+    }
+  }
 }
 
 int64_t SequenceFrameAt(const ImageSource& source, int64_t ticks, int64_t step) {

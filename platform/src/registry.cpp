@@ -18,6 +18,7 @@
 // file in the same folder, fsync, rename over the old one, fsync the folder.
 // Leftover temporary files of an interrupted write are never read; they are
 // removed by the next writer.
+#include <ombrix/platform/files.h>
 #include <ombrix/platform/headless.h>
 #include <ombrix/platform/registry.h>
 
@@ -55,6 +56,7 @@ constexpr uint32_t kFormatVersion = 1;
 constexpr const char* kStoreName = "registry.obr";
 constexpr const char* kLockName = "registry.lock";
 constexpr const char* kTempPrefix = "registry.obr.tmp-";
+constexpr off_t kMaxStoreBytes = off_t(64) << 20;
 constexpr size_t kMaxNameLength = 255;
 constexpr size_t kMaxValueNameLength = 16383;
 
@@ -320,6 +322,18 @@ Loaded LoadFile(State& s, const std::string& path) {
       out.store = s.cache;
       return out;
     }
+    // A store larger than any the writers make is damage, not something to load.
+    if (st.st_size > kMaxStoreBytes) {
+      ::close(fd);
+      out.damaged = true;
+      if (!s.damage_reported || !(s.reported_damage == out.id)) {
+        s.damage_reported = true;
+        s.reported_damage = out.id;
+        detail::Diagnose("the settings store " + path + " is damaged (larger than " +
+                         std::to_string(kMaxStoreBytes >> 20) + " MiB); using empty settings");
+      }
+      return out;
+    }
     bytes.resize(size_t(st.st_size));
     size_t got = 0;
     while (got < bytes.size()) {
@@ -360,21 +374,11 @@ void RemoveStaleTemps(const std::string& dir) {
   DIR* d = ::opendir(dir.c_str());
   if (!d) return;
   while (dirent* e = ::readdir(d)) {
-    if (std::strncmp(e->d_name, kTempPrefix, std::strlen(kTempPrefix)) == 0)
+    if (std::strncmp(e->d_name, kTempPrefix, std::strlen(kTempPrefix)) == 0 ||
+        std::strncmp(e->d_name, kReplacementPrefix, std::strlen(kReplacementPrefix)) == 0)
       ::unlinkat(::dirfd(d), e->d_name, 0);
   }
   ::closedir(d);
-}
-
-Status WriteAll(int fd, const std::vector<uint8_t>& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return n < 0 ? detail::StatusFromErrno(errno) : kErrStoreIoFailed;
-    done += size_t(n);
-  }
-  return kOk;
 }
 
 Status IoStatus(int err) {
@@ -410,25 +414,12 @@ Status Mutate(State& s, const std::function<Status(Store&, bool&)>& change) {
   }
   RemoveStaleTemps(dir);
 
-  std::string temp = dir + "/" + kTempPrefix + "XXXXXX";
-  int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) return IoStatus(errno);
-  ::fchmod(fd, 0600);
-  Status st = WriteAll(fd, Serialise(loaded.store));
-  if (st == kOk && ::fsync(fd) != 0) st = IoStatus(errno);
+  FileReplacement file;
+  if (!file.Begin(path, 0600)) return IoStatus(file.error_number());
+  const std::vector<uint8_t> bytes = Serialise(loaded.store);
+  if (!file.Append(bytes.data(), bytes.size()) || !file.Commit()) return IoStatus(file.error_number());
   struct stat info;
-  if (st == kOk && ::fstat(fd, &info) != 0) st = IoStatus(errno);
-  ::close(fd);
-  if (st == kOk && ::rename(temp.c_str(), path.c_str()) != 0) st = IoStatus(errno);
-  if (st != kOk) {
-    ::unlink(temp.c_str());
-    return st;
-  }
-  int dir_fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir_fd >= 0) {
-    ::fsync(dir_fd);
-    ::close(dir_fd);
-  }
+  if (::stat(path.c_str(), &info) != 0) return IoStatus(errno);
   s.cache = loaded.store;
   s.cache_id = IdOf(info);
   s.cache_valid = true;

@@ -100,3 +100,80 @@ TEST(CreateNewFile, ExclusiveAndNeverFollowsALink) {
   EXPECT_EQ(plat::CreateNewFile((shared / "a.html").c_str(), nullptr), plat::kOk);
   plat::SetTempFolder("");
 }
+
+// What a replacement does to each kind of target: the bytes that end up at
+// the path, the mode they carry, and what happens to a link's target.
+TEST(FileReplacement, ReplacesWholeKeepsModeAndNeverFollowsLinks) {
+  struct Case {
+    const char* name;
+    const char* existing;  // file content, or nullptr for none
+    mode_t mode;           // of the existing file
+    bool link;             // the target is a link to "victim"
+    bool refused;
+    mode_t expected_mode;
+  };
+  const mode_t umask_now = ::umask(022);
+  ::umask(umask_now);
+  const Case cases[] = {
+      {"new file", nullptr, 0, false, false, mode_t(0666 & ~umask_now)},
+      {"private file", "old", 0600, false, false, 0600},
+      {"group file", "old", 0640, false, false, 0640},
+      {"read-only file", "old", 0444, false, true, 0444},
+      {"link", nullptr, 0, true, false, mode_t(0666 & ~umask_now)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir;
+    const fs::path target = dir.path / "out.bin";
+    WriteFile(dir.path / "victim", "victim");
+    if (c.existing) {
+      WriteFile(target, c.existing);
+      fs::permissions(target, fs::perms(c.mode));
+    }
+    if (c.link) fs::create_symlink(dir.path / "victim", target);
+
+    plat::FileReplacement file;
+    const bool begun = file.Begin(target.string());
+    ASSERT_EQ(begun, !c.refused) << file.error();
+    if (begun) {
+      ASSERT_TRUE(file.Append("new ", 4));
+      ASSERT_TRUE(file.WriteAt("bytes", 5, 4));
+      EXPECT_EQ(ReadFile(target), c.existing ? c.existing : c.link ? "victim" : "");  // not yet replaced
+      ASSERT_TRUE(file.Commit()) << file.error();
+    }
+    EXPECT_EQ(ReadFile(target), c.refused ? c.existing : "new bytes");
+    EXPECT_EQ(ReadFile(dir.path / "victim"), "victim");
+    struct stat st;
+    ASSERT_EQ(lstat(target.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, c.expected_mode);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 2);  // no temporaries
+  }
+}
+
+TEST(FileReplacement, AbandonedOrFailedLeavesTheTargetAndNoTemporary) {
+  ScratchDir dir;
+  const fs::path target = dir.path / "keep.bin";
+  WriteFile(target, "original");
+  {
+    plat::FileReplacement file;
+    ASSERT_TRUE(file.Begin(target.string()));
+    ASSERT_TRUE(file.Append("partial", 7));
+    plat::RemoveUnfinishedReplacements();  // what a signal handler does
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1);
+  }  // destroyed uncommitted
+  {
+    plat::FileReplacement file;
+    ASSERT_TRUE(file.Begin(target.string()));
+    ASSERT_TRUE(file.Append("partial", 7));
+  }
+  EXPECT_EQ(ReadFile(target), "original");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1);
+
+  fs::create_directory(dir.path / "folder");
+  for (const fs::path& bad : {dir.path / "folder", dir.path / "missing" / "x", fs::path("/dev/null")}) {
+    EXPECT_NE(plat::ReplaceProblem(bad.string()), "") << bad;
+    plat::FileReplacement file;
+    EXPECT_FALSE(file.Begin(bad.string())) << bad;
+  }
+}

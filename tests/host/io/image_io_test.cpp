@@ -235,6 +235,62 @@ TEST(ImageFiles, UnreadableFilesNameThePath) {
   }
 }
 
+// The checks made before decoding (compressed-size ratio, strips within
+// the file, a JPEG's end marker) must pass every sound file, including the
+// most compressible ones and the layouts the checks parse.
+TEST(ImageFiles, SoundFilesPassTheChecksMadeBeforeDecoding) {
+  TempDir dir;
+  struct Case {
+    const char* name;
+    int width, height, tile;
+    std::vector<std::pair<std::string, std::string>> attributes;
+    bool solid;  // one value everywhere: as compressible as an image gets
+    size_t trailing_bytes;
+  };
+  const Case cases[] = {
+      {"solid.png", 4096, 1024, 0, {{"png:compressionLevel", "9"}}, true, 0},
+      {"ramp.png", 300, 7, 0, {}, false, 0},
+      {"plain.tif", 300, 7, 0, {{"compression", "none"}}, false, 0},
+      {"solid-plain.tif", 64, 64, 0, {{"compression", "none"}}, true, 0},
+      {"zip.tif", 4096, 256, 0, {{"compression", "zip"}}, true, 0},
+      {"lzw.tif", 300, 7, 0, {{"compression", "lzw"}}, false, 0},
+      {"tiled.tif", 100, 70, 32, {{"compression", "none"}}, false, 0},
+      {"baseline.jpg", 300, 7, 0, {}, false, 0},
+      {"progressive.jpg", 300, 70, 0, {{"jpeg:progressive", "1"}}, false, 0},
+      {"trailing.jpg", 300, 7, 0, {}, false, 70000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path path = dir / c.name;
+    std::vector<uint8_t> grey(size_t(c.width) * size_t(c.height));
+    for (size_t i = 0; i < grey.size(); ++i) {
+      grey[i] = c.solid ? 77 : uint8_t((i % size_t(c.width)) * 255 / (c.width - 1));
+    }
+    auto out = OIIO::ImageOutput::create(path.string());
+    ASSERT_TRUE(out);
+    OIIO::ImageSpec spec(c.width, c.height, 1, OIIO::TypeDesc::UINT8);
+    if (c.tile) spec.tile_width = spec.tile_height = c.tile;
+    for (const auto& [key, value] : c.attributes) {
+      if (value.find_first_not_of("0123456789") == std::string::npos) spec.attribute(key, std::stoi(value));
+      else spec.attribute(key, value);
+    }
+    ASSERT_TRUE(out->open(path.string(), spec));
+    ASSERT_TRUE(out->write_image(OIIO::TypeDesc::UINT8, grey.data()));
+    ASSERT_TRUE(out->close());
+    if (c.trailing_bytes) std::ofstream(path, std::ios::app | std::ios::binary) << std::string(c.trailing_bytes, '\0');
+
+    const World w = ReadImage(path);
+    ASSERT_EQ(w.width(), c.width);
+    ASSERT_EQ(w.height(), c.height);
+    const bool lossy = path.extension() == ".jpg";
+    for (const auto& [x, y] : {std::pair{0, 0}, {c.width - 1, 0}, {c.width / 2, c.height - 1}}) {
+      const int expected = grey[size_t(y) * size_t(c.width) + size_t(x)];
+      EXPECT_NEAR(w.At(x, y).red, expected, lossy ? 8 : 0) << x << "," << y;
+      EXPECT_EQ(w.At(x, y).alpha, 255);
+    }
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Frame patterns and sequences
 // ---------------------------------------------------------------------------

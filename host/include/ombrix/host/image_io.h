@@ -29,9 +29,14 @@ inline constexpr int64_t kMaxImagePixels = int64_t(1) << 28;
 // `pad_bytes` of padding per row. Grey inputs expand to grey RGB, inputs
 // without alpha get alpha 255, deeper inputs become bytes by round(v x 255),
 // and associated alpha (EXR, a TIFF that declares it) is divided out.
+// Only regular files are read. Before anything is decoded, the declared
+// size is checked against the limits above and against the file where the
+// format bounds it (PNG data inflates at most about 1032:1, TIFF strips and
+// uncompressed pixels must fit the file, a JPEG must reach its end marker);
+// a damaged file OpenImageIO reads with a warning is refused too.
 World ReadImage(const std::filesystem::path& path, A_long pad_bytes = 0);
 
-// Width and height of an image file, from its header.
+// Width and height of an image file, from its header, after the same checks.
 struct ImageSize {
   A_long width = 0, height = 0;
 };
@@ -44,9 +49,11 @@ struct WriteOptions {
 // True for the extensions WriteImage understands: png, exr, tif, tiff, jpg, jpeg.
 bool IsWritableImagePath(const std::filesystem::path& path);
 
-// Writes `world` to `path`, the format chosen by the extension. The file is
-// written beside its destination under a temporary name and renamed into
-// place, so on any error no file (and no temporary) is left and an existing
+// Writes `world` to `path`, the format chosen by the extension, through a
+// platform::FileReplacement: a short-named temporary beside the destination,
+// every write checked, flushed and renamed into place (a link at `path` is
+// replaced, an existing file's permissions kept, a read-only one refused).
+// On any error (a full disk included) no temporary is left and an existing
 // file at `path` is untouched. JPEG drops alpha.
 void WriteImage(const std::filesystem::path& path, const PF_EffectWorld& world,
                 const WriteOptions& options = {});
@@ -65,8 +72,9 @@ struct FramePattern {
 // Throws HostError for a malformed or repeated placeholder.
 std::optional<FramePattern> ParseFramePattern(std::string_view path);
 std::string FramePath(const FramePattern& pattern, int64_t frame);
-// The frame numbers of existing files matching the pattern, ascending.
-std::vector<int64_t> DiscoverFrames(const FramePattern& pattern);
+// The frame numbers of existing files matching the pattern, ascending;
+// with `regular_only` false, of any entry (folders and links included).
+std::vector<int64_t> DiscoverFrames(const FramePattern& pattern, bool regular_only = true);
 
 // ---------------------------------------------------------------------------
 // Sources: what `--input` names.
@@ -87,6 +95,13 @@ struct ImageSource {
 // pattern (its frames discovered from the folder) or a plain file (its size
 // read from the header). Throws HostError naming what is wrong.
 ImageSource ParseSource(std::string_view text);
+
+// Checks every frame of a sequence source as far as reading its header
+// goes (see ReadImage: a regular file, not cut short, within the size
+// limits) and that each has the first frame's size, so that a damaged
+// frame is found before any output is written. Throws HostError naming the
+// frame.
+void CheckSequenceFrames(const ImageSource& source);
 
 // The sequence frame shown at `ticks`: frame f covers [f x step, (f+1) x step);
 // times before the first or after the last frame hold the end frame, and a
