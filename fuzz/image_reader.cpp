@@ -6,19 +6,22 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
 namespace {
 
 const std::string& Folder() {
-  static const std::string dir = [] {
+  // Never destroyed, so that the clean-up at exit can still name it.
+  static const std::string* dir = [] {
     char tmpl[] = "/tmp/ombrix-fuzz-image-XXXXXX";
     const char* made = ::mkdtemp(tmpl);
     if (!made) std::abort();
-    return std::string(made);
+    std::atexit([] { std::filesystem::remove_all(Folder()); });
+    return new std::string(made);
   }();
-  return dir;
+  return *dir;
 }
 
 }  // namespace

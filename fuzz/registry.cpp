@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -33,14 +34,16 @@ void Put32(std::vector<uint8_t>& out, uint32_t v) {
 }
 
 const std::string& Folder() {
-  static const std::string dir = [] {
+  // Never destroyed, so that the clean-up at exit can still name it.
+  static const std::string* dir = [] {
     char tmpl[] = "/tmp/ombrix-fuzz-registry-XXXXXX";
     const char* made = ::mkdtemp(tmpl);
     if (!made) std::abort();
     plat::SetDiagnosticsHook([](const char*, void*) {}, nullptr);
-    return std::string(made);
+    std::atexit([] { std::filesystem::remove_all(Folder()); });
+    return new std::string(made);
   }();
-  return dir;
+  return *dir;
 }
 
 }  // namespace
