@@ -24,7 +24,7 @@ function(ombrix_add_plugin name)
   target_compile_definitions(${target} PRIVATE OMBRIX_PLUGIN_SHORT_NAME="${name}")
   target_link_options(${target} PRIVATE
     -Wl,--version-script=${OMBRIX_SOURCE_DIR_FOR_PLUGINS}/cmake/plugin.map
-    -Wl,--no-undefined -Wl,-z,defs)
+    ${OMBRIX_NO_UNDEFINED})
   if(NOT P_NO_INSTALL)
     install(TARGETS ${target} LIBRARY DESTINATION ${OMBRIX_PLUGIN_INSTALL_DIR})
   endif()

@@ -70,7 +70,19 @@ CommandResult RunOptionsDialog(Instance& instance, const std::vector<std::string
 std::vector<uint8_t> ReadSequenceData(const std::string& path);
 void WriteSequenceData(const std::string& path, const std::vector<uint8_t>& bytes);
 
-// Plug-in folder scan shared by the subcommands.
+// Plug-in folder scan shared by the subcommands: the files' registration
+// only, or with every new or changed plug-in tried in a child process first
+// (list and demo), refused ones moved to the scan's errors.
 PluginScan ScanPlugins(const CommonOptions& common);
+PluginScan ScanAndTryPlugins(const CommonOptions& common);
+// The effect the user named, tried in a child process when new or changed.
+// Throws UsageError when no file has that name, HostError (naming the file
+// and the fault) when it cannot be used.
+const PluginFile& FindEffect(const PluginScan& scan, const std::string& name);
+
+// The one line printed when plug-in code crashes the process itself (main.cpp):
+// "ombrix: NAME: crashed (SIGSEGV)"; the effect named is the one being run.
+void InstallCrashReport();
+void SetCrashContext(const std::string& effect_name);
 
 }  // namespace ombrix::cli

@@ -178,8 +178,38 @@ PluginScan ScanPlugins(const CommonOptions& common) {
   return ScanPluginFolder(folder);
 }
 
+PluginScan ScanAndTryPlugins(const CommonOptions& common) {
+  PluginScan scan = ScanPlugins(common);
+  PluginTrials trials(DefaultTrialCacheFile());
+  TryPlugins(scan, trials);
+  trials.Save();
+  return scan;
+}
+
+const PluginFile& FindEffect(const PluginScan& scan, const std::string& name) {
+  const PluginFile* found = nullptr;
+  try {
+    found = &FindPlugin(scan, name);
+  } catch (const HostError& e) {
+    // A file that is there but cannot be used says why, rather than "no effect".
+    for (const auto& [file, why] : scan.refused) {
+      if (file.short_name == name || (!file.pipl.display_name.empty() && file.pipl.display_name == name) ||
+          (!file.pipl.match_name.empty() && file.pipl.match_name == name)) {
+        throw HostError(why);
+      }
+    }
+    throw UsageError(e.what());
+  }
+  PluginTrials trials(DefaultTrialCacheFile());
+  const std::string verdict = trials.Verdict(*found);
+  trials.Save();
+  if (!verdict.empty()) throw HostError(verdict);
+  SetCrashContext(found->pipl.display_name);
+  return *found;
+}
+
 int RunList(const CommonOptions& common, const ListOptions& options) {
-  const PluginScan scan = ScanPlugins(common);
+  const PluginScan scan = ScanAndTryPlugins(common);
   for (const std::string& error : scan.errors) std::cerr << "ombrix: warning: " << error << "\n";
   if (options.json) {
     ordered_json effects = ordered_json::array();
@@ -210,13 +240,7 @@ int RunList(const CommonOptions& common, const ListOptions& options) {
 
 int RunInfo(const CommonOptions& common, const InfoOptions& options) {
   const PluginScan scan = ScanPlugins(common);
-  const PluginFile* found = nullptr;
-  try {
-    found = &FindPlugin(scan, options.effect);
-  } catch (const HostError& e) {
-    throw UsageError(e.what());
-  }
-  const PluginFile& file = *found;
+  const PluginFile& file = FindEffect(scan, options.effect);
   Host host;
   Effect effect(host, file);
   const PiplInfo& pipl = file.pipl;

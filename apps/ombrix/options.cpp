@@ -147,7 +147,7 @@ CommandResult RunOptionsDialog(Instance& instance, const std::vector<std::string
 
 int RunAbout(const CommonOptions& common, const AboutOptions& o) {
   const PluginScan scan = ScanPlugins(common);
-  const PluginFile& file = FindPlugin(scan, o.effect);
+  const PluginFile& file = FindEffect(scan, o.effect);
   HostOptions host_options;
   host_options.registry_dir = o.registry;
   Host host(host_options);

@@ -258,12 +258,7 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
 
   // The effect, its input and every parameter value.
   PluginScan scan = ScanPlugins(common);
-  const PluginFile* file = nullptr;
-  try {
-    file = &FindPlugin(scan, o.effect);
-  } catch (const HostError& e) {
-    throw UsageError(e.what());
-  }
+  const PluginFile* file = &FindEffect(scan, o.effect);
   ImageSource source;
   try {
     source = ParseSource(o.input);
@@ -424,8 +419,10 @@ int RunDemo(const CommonOptions& common, const DemoOptions& o) {
   } catch (const HostError& e) {
     throw UsageError(std::string("bad input: ") + e.what());
   }
-  const PluginScan scan = ScanPlugins(common);
-  for (const std::string& error : scan.errors) std::cerr << "ombrix: warning: " << error << "\n";
+  const PluginScan scan = ScanAndTryPlugins(common);
+  // A file that cannot be used costs its own effect; the others still render.
+  int failures = int(scan.refused.size());
+  for (const auto& refused : scan.refused) std::cerr << "ombrix: " << refused.second << "\n";
   if (scan.plugins.empty()) throw HostError("no effects found to render");
   std::error_code ec;
   fs::create_directories(o.out_dir, ec);
@@ -433,12 +430,12 @@ int RunDemo(const CommonOptions& common, const DemoOptions& o) {
 
   const World input = LoadSource(source, 0, 100);
   WriteImage(fs::path(o.out_dir) / "input.png", input.pf());
-  Host host;
-  int failures = 0;
   // Each effect with its defaults (<name>.png), then once per selectable item
-  // of its first popup, which is its type or mode (<name>-<item>.png).
+  // of its first popup, which is its type or mode (<name>-<item>.png). Each
+  // effect renders in a child process of its own, so a crash costs only it.
   for (const PluginFile& file : scan.plugins) {
-    try {
+    auto work = [&] {
+      Host host;
       Messages messages;
       host.on_message = [&](std::string_view m) { messages.pending.emplace_back(m); };
       Effect effect(host, file);
@@ -469,9 +466,11 @@ int RunDemo(const CommonOptions& common, const DemoOptions& o) {
         }
         break;
       }
-    } catch (const std::exception& e) {
+    };
+    const ChildOutcome outcome = RunInChild(work);
+    if (outcome.kind != ChildOutcome::Kind::kOk) {
       ++failures;
-      std::cerr << "ombrix: " << file.pipl.display_name << ": " << e.what() << "\n";
+      std::cerr << "ombrix: " << file.pipl.display_name << ": " << outcome.Describe() << "\n";
     }
   }
   return failures == 0 ? kExitOk : kExitFailed;

@@ -19,9 +19,12 @@ namespace {
 using namespace effect_bench;
 
 // The default corners: 10 % and 90 % of each side.
+#ifdef OMBRIX_BENCH_MAGICK
+// The peer's four points and colours.
 constexpr double kPointX[4] = {0.1 * kWidth, 0.9 * kWidth, 0.1 * kWidth, 0.9 * kWidth};
 constexpr double kPointY[4] = {0.1 * kHeight, 0.1 * kHeight, 0.9 * kHeight, 0.9 * kHeight};
 constexpr PF_Pixel kColours[4] = {{255, 255, 255, 0}, {255, 0, 255, 0}, {255, 255, 0, 255}, {255, 0, 0, 255}};
+#endif
 
 void Fourtint(benchmark::State& state, double jitter_percent) {
   EffectBench b("fourtint.aex", int(state.range(0)));

@@ -2,6 +2,8 @@
 // section reader, the PIPL parser, the version block, and folder scanning.
 #include <ombrix/host/host.h>
 
+#include "elf_check.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -238,10 +240,10 @@ PiplInfo ParsePipl(std::span<const uint8_t> b) {
   return info;
 }
 
-PluginFile ReadPluginFile(const fs::path& path) {
+PluginFile ParsePluginFile(std::span<const uint8_t> bytes, const fs::path& path) {
   try {
-    const std::vector<uint8_t> bytes = ReadWholeFile(path);
     const std::vector<ElfSection> sections = ReadElfSections(bytes);
+    CheckLoadableElf(bytes);
     PluginFile pf;
     pf.path = path;
     pf.short_name = path.stem().string();
@@ -251,6 +253,16 @@ PluginFile ReadPluginFile(const fs::path& path) {
   } catch (const HostError& e) {
     throw HostError(path.string() + ": " + e.what());
   }
+}
+
+PluginFile ReadPluginFile(const fs::path& path) {
+  std::vector<uint8_t> bytes;
+  try {
+    bytes = ReadWholeFile(path);
+  } catch (const HostError& e) {
+    throw HostError(path.string() + ": " + e.what());
+  }
+  return ParsePluginFile(bytes, path);
 }
 
 PluginScan ScanPluginFolder(const fs::path& folder) {
@@ -271,6 +283,10 @@ PluginScan ScanPluginFolder(const fs::path& folder) {
       scan.plugins.push_back(ReadPluginFile(f));
     } catch (const std::exception& e) {
       scan.errors.push_back(e.what());
+      PluginFile unread;
+      unread.path = f;
+      unread.short_name = f.stem().string();
+      scan.refused.emplace_back(std::move(unread), e.what());
     }
   }
   std::stable_sort(scan.plugins.begin(), scan.plugins.end(), [](const PluginFile& a, const PluginFile& b) {

@@ -12,6 +12,8 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <random>
 #include <sstream>
 
 namespace {
@@ -556,6 +558,114 @@ TEST_F(OmbrixProbe, EffectMessagesAndErrors) {
   EXPECT_NE(r.err.find("damaged"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("512"), std::string::npos) << r.err;
   EXPECT_FALSE(fs::exists(out));
+}
+
+}  // namespace
+
+namespace {
+
+// A plug-in folder with Flatwash, the probe, two probes that crash (at
+// load; when rendering popup item 3) and damaged copies of Flatwash.
+class OmbrixDamaged : public OmbrixCli {
+ protected:
+  void SetUp() override {
+    OmbrixCli::SetUp();
+    if (!fs::exists(fs::path(OMBRIX_CRASH_PLUGIN_DIR) / "loadcrash.aex")) GTEST_SKIP() << "crash probes not built";
+    plugins_ = Path("plugins");
+    fs::create_directories(plugins_);
+    ::setenv("XDG_CACHE_HOME", Path("cache").c_str(), 1);
+    fs::copy_file(fs::path(OMBRIX_TEST_PLUGIN_DIR) / "flatwash.aex", plugins_ / "flatwash.aex");
+    fs::copy_file(fs::path(OMBRIX_PROBE_PLUGIN_DIR) / "probe.aex", plugins_ / "probe.aex");
+    for (const char* p : {"loadcrash.aex", "rendercrash.aex"}) fs::copy_file(fs::path(OMBRIX_CRASH_PLUGIN_DIR) / p, plugins_ / p);
+    std::ifstream in(plugins_ / "flatwash.aex", std::ios::binary);
+    flatwash_.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  Result Run(std::vector<std::string> args) {
+    args.insert(args.end(), {"--plugins", plugins_.string()});
+    return Ombrix(args, false);
+  }
+  // A copy of Flatwash with `n` bytes from `seed` written at random places,
+  // or at the given offset.
+  std::string Damaged(const std::string& name, std::function<void(std::vector<uint8_t>&)> damage) {
+    std::vector<uint8_t> b = flatwash_;
+    damage(b);
+    std::ofstream(plugins_ / (name + ".aex"), std::ios::binary).write(reinterpret_cast<const char*>(b.data()), long(b.size()));
+    return name;
+  }
+  static void Random(std::vector<uint8_t>& b, unsigned seed) {
+    std::mt19937 rng(seed);
+    for (int k = 0; k < 50; ++k) b[rng() % b.size()] = uint8_t(rng());
+  }
+
+  fs::path plugins_;
+  std::vector<uint8_t> flatwash_;
+};
+
+bool OneOmbrixLine(const std::string& err) { return Lines(err) == 1 && err.rfind("ombrix: ", 0) == 0; }
+
+TEST_F(OmbrixDamaged, ListAndDemoSurviveAndNameWhatFailed) {
+  Damaged("header", [](auto& b) { b[38] = 0x7F; });  // program headers far past the end
+  const Result list = Run({"list"});
+  ASSERT_EQ(list.status, 0) << list.err;
+  for (const char* name : {"flatwash", "probe", "rendercrash"}) EXPECT_NE(list.out.find(name), std::string::npos) << name;
+  EXPECT_EQ(list.out.find("loadcrash"), std::string::npos);
+  EXPECT_NE(list.err.find("loadcrash.aex: crashed (SIGSEGV) on its trial run"), std::string::npos) << list.err;
+  EXPECT_NE(list.err.find("header.aex: program header table past the end"), std::string::npos) << list.err;
+  EXPECT_TRUE(fs::is_regular_file(Path("cache/ombrix/plugin-trials")));
+
+  // The demo renders every other effect; the render crash costs only its own
+  // later images, reported with the effect's name and the signal.
+  std::ofstream(Path("cache/ombrix/plugin-trials"), std::ios::trunc) << "damaged cache";
+  const Result demo = Run({"demo", Path("out").string(), "-i", "testcard:32x18", "-q"});
+  EXPECT_EQ(demo.status, 1);
+  for (const char* file : {"flatwash.png", "probe.png", "probe-3.png", "rendercrash.png"})
+    EXPECT_TRUE(fs::exists(Path("out") / file)) << file;
+  EXPECT_FALSE(fs::exists(Path("out/rendercrash-3.png")));
+  EXPECT_FALSE(fs::exists(Path("out/loadcrash.png")));
+  EXPECT_NE(demo.err.find("ombrix: AA Render Crash: crashed (SIGSEGV)\n"), std::string::npos) << demo.err;
+  EXPECT_NE(demo.err.find("loadcrash.aex: crashed (SIGSEGV)"), std::string::npos) << demo.err;
+  EXPECT_EQ(Lines(demo.err), 3) << demo.err;
+}
+
+TEST_F(OmbrixDamaged, InfoAndRenderOfADamagedPluginFailWithOneLine) {
+  const struct {
+    std::vector<std::string> args;
+    std::string says;
+  } cases[] = {
+      {{"info", "loadcrash"}, "crashed (SIGSEGV) on its trial run"},
+      {{"render", "AA Load Crash", "-o", Path("a.png").string()}, "crashed (SIGSEGV) on its trial run"},
+      {{"info", Damaged("dynamic", [](auto& b) { std::fill(b.begin() + 64 + 4 * 56, b.begin() + 64 + 5 * 56, 0xEE); })},
+       "program header 4"},
+      {{"render", "rendercrash", "-i", "solid:8x4", "-o", Path("b.png").string(), "-p", "Choice...=3"},
+       "AA Render Crash: crashed (SIGSEGV)"},
+  };
+  for (const auto& c : cases) {
+    const Result r = Run(c.args);
+    EXPECT_EQ(r.status, 1) << c.args[1];
+    EXPECT_TRUE(OneOmbrixLine(r.err)) << r.err;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+  }
+  EXPECT_FALSE(fs::exists(Path("a.png")));
+  EXPECT_FALSE(fs::exists(Path("b.png")));
+}
+
+TEST_F(OmbrixDamaged, FiftyRandomBytesNeverCrashTheCommand) {
+  for (unsigned seed = 1; seed <= 12; ++seed) {
+    const std::string name = Damaged("random" + std::to_string(seed), [&](auto& b) { Random(b, seed); });
+    SCOPED_TRACE(name);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"info", name}, {"render", name, "-i", "solid:8x4", "-o", Path("r.png").string()}}) {
+      const Result r = Run(args);
+      ASSERT_NE(r.status, -1) << "killed by a signal: " << r.err;
+      if (r.status != 0) {
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(OneOmbrixLine(r.err)) << r.err;
+      }
+    }
+  }
+  const Result list = Run({"list"});
+  EXPECT_EQ(list.status, 0);
+  EXPECT_NE(list.out.find("flatwash"), std::string::npos);
 }
 
 }  // namespace

@@ -280,7 +280,22 @@ PF_Err Render(PF_InData* in, PF_OutData* out, PF_ParamDef* params[], PF_LayerDef
   }
 }
 
+#if defined(PROBE_CRASH_AT_SETUP) || defined(PROBE_CRASH_ON_CHOICE)
+// The crashing variants stand for a damaged plug-in: a store to an address
+// in the unmapped first page, which the compiler cannot see through.
+void Crash() {
+  volatile uintptr_t nowhere = 16;
+  *reinterpret_cast<volatile int*>(uintptr_t(nowhere)) = 1;
+}
+#endif
+
 PF_Err Main(PF_Cmd cmd, PF_InData* in, PF_OutData* out, PF_ParamDef* params[], PF_LayerDef* output, void*) {
+#ifdef PROBE_CRASH_AT_SETUP
+  if (cmd == PF_Cmd_GLOBAL_SETUP) Crash();
+#endif
+#ifdef PROBE_CRASH_ON_CHOICE
+  if (cmd == PF_Cmd_RENDER && params[probe::kChoice]->u.pd.value == PROBE_CRASH_ON_CHOICE) Crash();
+#endif
   CheckEntry(in, out);
   switch (cmd) {
     case PF_Cmd_GLOBAL_SETUP: return GlobalSetup(in, out);
