@@ -46,7 +46,14 @@ void WriteAll(int fd, const std::string& s) {
   }
 }
 
-[[noreturn]] void ChildMain(const std::function<void()>& work, int fd) {
+[[noreturn]] void ChildMain(const std::function<void()>& work, int fd, bool quiet) {
+  if (quiet) {
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null >= 0) {
+      ::dup2(null, STDERR_FILENO);
+      ::close(null);
+    }
+  }
   // A crash in the child must end it with the signal the parent reports,
   // not in a handler the parent installed (nor a core file).
   for (int sig : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP, SIGSYS}) ::signal(sig, SIG_DFL);
@@ -82,7 +89,7 @@ std::string ChildOutcome::Describe() const {
   return message;
 }
 
-ChildOutcome RunInChild(const std::function<void()>& work, int timeout_seconds) {
+ChildOutcome RunInChild(const std::function<void()>& work, int timeout_seconds, bool quiet) {
   ChildOutcome outcome;
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) {
@@ -104,7 +111,7 @@ ChildOutcome RunInChild(const std::function<void()>& work, int timeout_seconds) 
   }
   if (pid == 0) {
     ::close(fds[0]);
-    ChildMain(work, fds[1]);
+    ChildMain(work, fds[1], quiet);
   }
   ::close(fds[1]);
 
@@ -294,7 +301,7 @@ std::string PluginTrials::Verdict(const PluginFile& file) {
     return it->second.verdict;
 
   ++trials_run_;
-  const ChildOutcome outcome = RunInChild([&] { TrialRun(file); }, kTrialSeconds);
+  const ChildOutcome outcome = RunInChild([&] { TrialRun(file); }, kTrialSeconds, /*quiet=*/true);
   std::string verdict;
   switch (outcome.kind) {
     case ChildOutcome::Kind::kOk: break;

@@ -196,8 +196,11 @@ struct ChildOutcome {
 };
 // Runs `work` in a forked child process, its crash signals reset to their
 // default action and without core dumps. The child shares the caller's
-// stdout and stderr (flushed before the fork). timeout_seconds 0: no limit.
-ChildOutcome RunInChild(const std::function<void()>& work, int timeout_seconds = 0);
+// stdout and stderr (flushed before the fork), unless `quiet`: then its
+// stderr goes to /dev/null, so that what a damaged plug-in makes the dynamic
+// loader or a sanitizer print does not add lines to the caller's one-line
+// report. timeout_seconds 0: no limit.
+ChildOutcome RunInChild(const std::function<void()>& work, int timeout_seconds = 0, bool quiet = false);
 
 // What is remembered of plug-in trials: a plug-in file is loaded (global
 // and parameter setup) and renders a small frame once, in a child process;
