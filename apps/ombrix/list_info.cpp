@@ -3,6 +3,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 
@@ -113,6 +114,29 @@ ordered_json ParamJson(const Effect& effect, int index) {
     default:
       break;
   }
+  return j;
+}
+
+// The options dialog's controls that take answers; null without a dialog.
+ordered_json DialogJson(Effect& effect) {
+  const OptionsDialogInfo dialog = InspectOptionsDialog(effect);
+  if (!dialog.has_dialog) return nullptr;
+  ordered_json j;
+  if (!dialog.error.empty()) j["error"] = dialog.error;
+  j["title"] = dialog.title;
+  ordered_json controls = ordered_json::array();
+  for (const DialogControlInfo& c : dialog.controls) {
+    std::string kind = ControlKindName(c.kind);
+    std::replace(kind.begin(), kind.end(), ' ', '_');
+    ordered_json k{{"id", c.id}, {"kind", kind}, {"label", c.label}, {"values", ControlValues(c)}};
+    if (c.kind == platform::ControlKind::kHScrollBar) {
+      k["min"] = c.min;
+      k["max"] = c.max;
+    }
+    k["enabled"] = c.enabled;
+    controls.push_back(std::move(k));
+  }
+  j["controls"] = controls;
   return j;
 }
 
@@ -248,6 +272,7 @@ int RunInfo(const CommonOptions& common, const InfoOptions& options) {
     ordered_json params = ordered_json::array();
     for (int i = 0; i < count; ++i) params.push_back(ParamJson(effect, i));
     j["params"] = params;
+    j["options_dialog"] = DialogJson(effect);
     std::cout << Dump(j) << "\n";
     return kExitOk;
   }
@@ -274,6 +299,16 @@ int RunInfo(const CommonOptions& common, const InfoOptions& options) {
   std::fflush(stdout);
   std::cout << "Parameters (num_params " << effect.num_params() << ")\n";
   for (int i = 0; i < count; ++i) std::cout << ParamLine(effect, i);
+  const OptionsDialogInfo dialog = InspectOptionsDialog(effect);
+  if (dialog.has_dialog && !dialog.error.empty()) {
+    std::cout << "Options dialog: cannot be shown (" << dialog.error << ")\n";
+  } else if (dialog.has_dialog) {
+    std::cout << "Options dialog \"" << dialog.title << "\" (--dialog ID=VALUE)\n";
+    for (const DialogControlInfo& c : dialog.controls) {
+      std::cout << "  " << c.id << "  " << ControlKindName(c.kind) << "  \"" << c.label << "\"  "
+                << ControlValues(c) << (c.enabled ? "" : "  disabled") << "\n";
+    }
+  }
   return kExitOk;
 }
 

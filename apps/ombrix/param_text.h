@@ -31,6 +31,9 @@ std::string KindKey(PF_ParamType kind);
 std::string FormatFixed(PF_Fixed value);
 std::string FormatColor(const PF_Pixel& p);  // "#RRGGBBAA"
 
+// Text from an effect (its messages are Windows-1252 bytes) as UTF-8.
+std::string FromWindows1252(std::string_view text);
+
 // True for a popup item that is a separator line.
 bool IsSeparator(std::string_view item);
 

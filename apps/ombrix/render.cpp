@@ -134,8 +134,9 @@ struct Messages {
   std::vector<std::string> pending;
 
   void Take(const CommandResult& result) {
-    if (!result.message.empty() && (pending.empty() || pending.back() != result.message)) {
-      pending.push_back(result.message);
+    const std::string message = FromWindows1252(result.message);
+    if (!message.empty() && (pending.empty() || pending.back() != message)) {
+      pending.push_back(message);
     }
   }
   // Prints the messages of a successful command, or throws for a failed one.
@@ -256,6 +257,8 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
     }
   }
 
+  const std::vector<DialogAnswer> answers = ParseDialogAnswers(o.dialog);
+
   // The effect, its input and every parameter value.
   PluginScan scan = ScanPlugins(common);
   const PluginFile* file = nullptr;
@@ -291,11 +294,13 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
   HostOptions host_options;
   host_options.threads = o.threads;
   host_options.registry_dir = o.registry;
+  host_options.pad_rows = o.pad_rows;
   Host host(host_options);
   Messages messages;
-  host.on_message = [&](std::string_view m) { messages.pending.emplace_back(m); };
+  host.on_message = [&](std::string_view m) { messages.pending.push_back(FromWindows1252(m)); };
   Effect effect(host, *file);
   const std::string name = file->pipl.display_name;
+  if (!answers.empty()) CheckDialogAnswers(name, InspectOptionsDialog(effect), answers);
 
   std::vector<Assignment> assignments;
   for (const std::string& p : o.params) {
@@ -375,7 +380,10 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
   if (!o.sequence_data.empty()) stored = ReadSequenceData(o.sequence_data);
   Instance instance(effect, tb, source.width, source.height, std::move(stored));
   messages.Settle(name, "sequence setup", instance.setup_result());
-  if (!o.dialog.empty()) messages.Settle(name, "options dialog", RunOptionsDialog(instance, o.dialog, common.quiet));
+  if (!answers.empty()) {
+    const CommandResult dialog = RunOptionsDialog(instance, name, answers, common.quiet);
+    messages.Settle(name, "options dialog", dialog);
+  }
   for (const Assignment& a : assignments) {
     if (a.time) instance.AddKey(a.index, *a.time, a.value);
     else instance.SetValue(a.index, a.value);
@@ -440,7 +448,7 @@ int RunDemo(const CommonOptions& common, const DemoOptions& o) {
   for (const PluginFile& file : scan.plugins) {
     try {
       Messages messages;
-      host.on_message = [&](std::string_view m) { messages.pending.emplace_back(m); };
+      host.on_message = [&](std::string_view m) { messages.pending.push_back(FromWindows1252(m)); };
       Effect effect(host, file);
       auto render = [&](const std::string& file_name, int popup, A_long item) {
         Instance instance(effect, TimeBase::ForRate(FrameRate{}), input.width(), input.height());
