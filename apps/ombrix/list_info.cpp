@@ -82,6 +82,7 @@ ordered_json ParamJson(const Effect& effect, int index) {
       j["precision"] = d.u.fd.precision;
       j["display_flags"] = d.u.fd.display_flags;
       j["percent"] = (d.u.fd.display_flags & PF_ValueDisplayFlag_PERCENT) != 0;
+      if (j["percent"]) j["percent_unit"] = PercentUnit(d);
       break;
     case PF_Param_ANGLE:
       j["default"] = d.u.ad.dephault / 65536.0;
@@ -106,7 +107,10 @@ ordered_json ParamJson(const Effect& effect, int index) {
       ordered_json items = ordered_json::array();
       const auto texts = effect.PopupItems(index);
       for (size_t i = 0; i < texts.size(); ++i) {
-        items.push_back({{"number", i + 1}, {"text", texts[i]}, {"separator", IsSeparator(texts[i])}});
+        items.push_back({{"number", i + 1},
+                         {"text", FromWindows1252(texts[i])},
+                         {"separator", IsSeparator(texts[i])},
+                         {"disabled", IsDisabledItem(texts[i])}});
       }
       j["items"] = items;
       break;
@@ -159,7 +163,9 @@ std::string ParamLine(const Effect& effect, int index) {
       s += "  default " + FormatFixed(d.u.fd.dephault) + "  valid " + FormatFixed(d.u.fd.valid_min) + ".." +
            FormatFixed(d.u.fd.valid_max) + "  slider " + FormatFixed(d.u.fd.slider_min) + ".." +
            FormatFixed(d.u.fd.slider_max) + "  precision " + std::to_string(d.u.fd.precision) +
-           ((d.u.fd.display_flags & PF_ValueDisplayFlag_PERCENT) ? "  shown as percent" : "  shown as number");
+           ((d.u.fd.display_flags & PF_ValueDisplayFlag_PERCENT)
+                ? (PercentUnit(d) == 1.0 ? "  shown as percent (100 is 100 %)" : "  shown as percent (1 is 100 %)")
+                : "  shown as number");
       break;
     case PF_Param_ANGLE:
       s += "  default " + FormatFixed(d.u.ad.dephault) + " degrees";
@@ -179,7 +185,10 @@ std::string ParamLine(const Effect& effect, int index) {
       const auto texts = effect.PopupItems(index);
       for (size_t i = 0; i < texts.size(); ++i) {
         items += "      " + std::to_string(i + 1) + "  " +
-                 (IsSeparator(texts[i]) ? std::string("(separator)") : texts[i]) + "\n";
+                 (IsSeparator(texts[i])      ? std::string("(separator)")
+                  : IsDisabledItem(texts[i]) ? FromWindows1252(texts[i]) + "  (disabled)"
+                                             : FromWindows1252(texts[i])) +
+                 "\n";
       }
       break;
     }

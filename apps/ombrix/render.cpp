@@ -303,10 +303,12 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
   if (!answers.empty()) CheckDialogAnswers(name, InspectOptionsDialog(effect), answers);
 
   std::vector<Assignment> assignments;
+  std::set<int> constant;  // parameters given with -p
   for (const std::string& p : o.params) {
     const size_t eq = p.find('=');
     if (eq == std::string::npos || eq == 0) throw UsageError("bad -p '" + p + "' (expected NAME=VALUE)");
     const int index = ResolveParam(effect, p.substr(0, eq));
+    constant.insert(index);
     assignments.push_back({index, std::nullopt,
                            ParseParamValue(effect, index, std::string_view(p).substr(eq + 1), source.width,
                                            source.height)});
@@ -318,13 +320,14 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
       throw UsageError("bad -k '" + k + "' (expected NAME@SECONDS=VALUE)");
     }
     const std::string seconds_text = k.substr(at + 1, eq - at - 1);
-    char* end = nullptr;
-    const double seconds = std::strtod(seconds_text.c_str(), &end);
-    if (seconds_text.empty() || end != seconds_text.c_str() + seconds_text.size()) {
-      throw UsageError("bad -k '" + k + "': '" + seconds_text + "' is not a time in seconds");
-    }
-    const A_long key_ticks = SecondsToTicksChecked(seconds, "-k '" + k + "'", tb);
+    const std::optional<double> seconds = ParseDecimal(seconds_text);
+    if (!seconds) throw UsageError("bad -k '" + k + "': '" + seconds_text + "' is not a time in seconds");
+    const A_long key_ticks = SecondsToTicksChecked(*seconds, "-k '" + k + "'", tb);
     const int index = ResolveParam(effect, k.substr(0, at));
+    if (constant.count(index)) {
+      throw UsageError("parameter '" + ParamTitle(effect, index) +
+                       "' is given with both -p and -k (-p sets one value for every time, -k keyframes)");
+    }
     assignments.push_back({index, key_ticks,
                            ParseParamValue(effect, index, std::string_view(k).substr(eq + 1), source.width,
                                            source.height)});
@@ -472,7 +475,7 @@ int RunDemo(const CommonOptions& common, const DemoOptions& o) {
         const std::vector<std::string> items = effect.PopupItems(int(i));
         for (size_t k = 0; k < items.size(); ++k) {
           const A_long item = A_long(k + 1);
-          if (items[k] == "(-" || item == def.u.pd.dephault) continue;
+          if (IsDisabledItem(items[k]) || item == def.u.pd.dephault) continue;
           render(file.short_name + "-" + std::to_string(item) + ".png", int(i), item);
         }
         break;
