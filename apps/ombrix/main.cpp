@@ -21,8 +21,33 @@ std::string OneLine(std::string text) {
   return text;
 }
 
+// Values quoted in a message ('...') longer than a screen line are cut in
+// the middle, so that a mistyped 10,000-character value still gives one
+// readable line.
+std::string ShortenQuoted(const std::string& text) {
+  constexpr size_t kLongest = 80, kHead = 48, kTail = 24;
+  std::string out;
+  size_t i = 0;
+  while (i < text.size()) {
+    const size_t open = text.find('\'', i);
+    const size_t close = open == std::string::npos ? std::string::npos : text.find('\'', open + 1);
+    if (close == std::string::npos) break;
+    out.append(text, i, open + 1 - i);
+    const std::string_view value = std::string_view(text).substr(open + 1, close - open - 1);
+    if (value.size() > kLongest) {
+      out.append(value.substr(0, kHead)).append("...").append(value.substr(value.size() - kTail));
+    } else {
+      out.append(value);
+    }
+    out += '\'';
+    i = close + 1;
+  }
+  out.append(text, std::min(i, text.size()), std::string::npos);
+  return out;
+}
+
 int Fail(int status, const std::string& message) {
-  std::cerr << "ombrix: " << OneLine(message) << "\n";
+  std::cerr << "ombrix: " << ShortenQuoted(OneLine(message)) << "\n";
   return status;
 }
 

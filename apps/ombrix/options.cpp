@@ -324,7 +324,13 @@ CommandResult RunOptionsDialog(Instance& instance, const std::string& effect_nam
 
 int RunAbout(const CommonOptions& common, const AboutOptions& o) {
   const PluginScan scan = ScanPlugins(common);
-  const PluginFile& file = FindPlugin(scan, o.effect);
+  const PluginFile* found = nullptr;
+  try {
+    found = &FindPlugin(scan, o.effect);
+  } catch (const HostError& e) {
+    throw UsageError(e.what());  // a mistake in the command line, as for render
+  }
+  const PluginFile& file = *found;
   HostOptions host_options;
   host_options.registry_dir = o.registry;
   Host host(host_options);

@@ -223,6 +223,10 @@ TEST_F(OmbrixCli, AboutPrintsTheTextAndAltOpensTheBrowser) {
   for (int i = 0; i < 100 && !fs::exists(Path("launched.txt")); ++i) usleep(20000);
   usleep(50000);
   EXPECT_EQ(Slurp(Path("launched.txt")), "http://www.kestrane.com/ombrix/\n");
+  // An unknown effect is a mistake on the command line, as for render.
+  r = Ombrix({"about", "nosuch"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(Lines(r.err), 1) << r.err;
 }
 
 TEST_F(OmbrixCli, SequenceDataRoundTripsAndTheOtherByteOrderIsAccepted) {
@@ -465,6 +469,8 @@ TEST_F(OmbrixCli, BadInputEndsWithOneLineAndNoOutput) {
       {{"render", "flatwash", "-i", in, "-o", out, "--fps", "24/1", "--frame", "3000000000"}, "at 24 ticks"},
       {{"render", "flatwash", "-i", in, "-o", out, "--fps", "24", "--frame", "3000000000"}, "at 2400 ticks"},
       {{"render", "flatwash", "-i", in, "-o", out, "--fps", "29.97", "--frame", "3000000000"}, "at 30000 ticks"},
+      // A long value is shortened in the message: its start and end remain.
+      {{"render", "flatwash", "-i", in, "-o", out, "-p", "Color=" + std::string(5000, '7') + "x"}, "777...777"},
       {{"info", "nosuch"}, "nosuch"},
       {{"frobnicate"}, "frobnicate"},
   };
@@ -476,6 +482,7 @@ TEST_F(OmbrixCli, BadInputEndsWithOneLineAndNoOutput) {
     EXPECT_NE(r.status, 0);
     EXPECT_EQ(Lines(r.err), 1) << r.err;
     EXPECT_EQ(r.err.rfind("ombrix: ", 0), 0u) << r.err;
+    EXPECT_LT(r.err.size(), 400u);
     EXPECT_NE(r.err.find(c.mentions), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(Outputs({"in.png", "text.png"}), std::vector<std::string>{});
