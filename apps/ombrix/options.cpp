@@ -149,7 +149,7 @@ OptionsDialogInfo InspectOptionsDialog(Effect& effect) {
     info.error = "the effect showed no dialog";
     return info;
   }
-  const plat::DialogRecord& r = records.front();
+  const plat::DialogRecord& r = records.back();  // the options dialog ends after any it opened
   if (r.outcome == plat::DialogOutcome::kNotCreated) {
     info.error = r.error;
     return info;
@@ -287,7 +287,7 @@ CommandResult RunOptionsDialog(Instance& instance, const std::string& effect_nam
   plat::ClearDialogRecords();
   const std::string what = "--dialog: the options dialog of " + effect_name;
   if (records.empty()) throw UsageError(what + " was not shown");
-  const plat::DialogRecord& r = records.front();
+  const plat::DialogRecord& r = records.back();  // the options dialog ends after any it opened
   // The answer a step stands for (the OK pressed after the answers has none).
   auto answer_text = [&](int step) {
     return step < int(answers.size()) ? Quoted(answers[size_t(step)].text) : std::string("the final ok");
