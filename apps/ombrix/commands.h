@@ -5,6 +5,8 @@
 
 #include "param_text.h"
 
+#include <ombrix/platform/dialog.h>
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -65,8 +67,44 @@ struct AboutOptions {
 int RunAbout(const CommonOptions& common, const AboutOptions& options);
 
 // Options dialogs and sequence data for render (options.cpp).
-// The options command with the scripted answers; the dialog's outcome on stderr.
-CommandResult RunOptionsDialog(Instance& instance, const std::vector<std::string>& answers, bool quiet);
+
+// One --dialog item: a control answered, a button clicked, OK or Cancel pressed.
+struct DialogAnswer {
+  enum class Kind { kSet, kClick, kOk, kCancel } kind = Kind::kSet;
+  int id = 0;
+  std::string value;
+  std::string text;  // the item as typed, for messages
+};
+// Reads the items of every --dialog option; throws UsageError for one that is not ID=VALUE, ok or cancel.
+std::vector<DialogAnswer> ParseDialogAnswers(const std::vector<std::string>& options);
+
+// A control of an options dialog that takes answers, as the dialog shows it when it opens.
+struct DialogControlInfo {
+  int id = 0;
+  platform::ControlKind kind = platform::ControlKind::kEdit;
+  std::string label;     // its own text, or the label beside it (UTF-8)
+  int min = 0, max = 0;  // scroll bars: the positions
+  bool enabled = true;
+};
+struct OptionsDialogInfo {
+  bool has_dialog = false;  // the effect asks for an options command
+  std::string error;        // why the dialog could not be shown
+  std::string title;
+  std::vector<DialogControlInfo> controls;  // template order
+};
+// Opens the effect's options dialog on an instance of its own and cancels it.
+OptionsDialogInfo InspectOptionsDialog(Effect& effect);
+std::string ControlKindName(platform::ControlKind kind);  // "edit", "check box", "scroll bar", ...
+std::string ControlValues(const DialogControlInfo& control);  // "text", "on/off", "1..8", ...
+// Checks the answers against the dialog's controls (ids, kinds, ranges);
+// throws UsageError naming the first one refused.
+void CheckDialogAnswers(const std::string& effect_name, const OptionsDialogInfo& dialog,
+                        const std::vector<DialogAnswer>& answers);
+// The options command with the answers. Throws UsageError when the dialog
+// could not be shown, refused an answer, closed before the last answer or
+// was still open after it; the outcome is printed on stderr.
+CommandResult RunOptionsDialog(Instance& instance, const std::string& effect_name,
+                               const std::vector<DialogAnswer>& answers, bool quiet);
 std::vector<uint8_t> ReadSequenceData(const std::string& path);
 void WriteSequenceData(const std::string& path, const std::vector<uint8_t>& bytes);
 

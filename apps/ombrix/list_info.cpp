@@ -3,6 +3,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 
@@ -81,6 +82,7 @@ ordered_json ParamJson(const Effect& effect, int index) {
       j["precision"] = d.u.fd.precision;
       j["display_flags"] = d.u.fd.display_flags;
       j["percent"] = (d.u.fd.display_flags & PF_ValueDisplayFlag_PERCENT) != 0;
+      if (j["percent"]) j["percent_unit"] = PercentUnit(d);
       break;
     case PF_Param_ANGLE:
       j["default"] = d.u.ad.dephault / 65536.0;
@@ -105,7 +107,10 @@ ordered_json ParamJson(const Effect& effect, int index) {
       ordered_json items = ordered_json::array();
       const auto texts = effect.PopupItems(index);
       for (size_t i = 0; i < texts.size(); ++i) {
-        items.push_back({{"number", i + 1}, {"text", texts[i]}, {"separator", IsSeparator(texts[i])}});
+        items.push_back({{"number", i + 1},
+                         {"text", FromWindows1252(texts[i])},
+                         {"separator", IsSeparator(texts[i])},
+                         {"disabled", IsDisabledItem(texts[i])}});
       }
       j["items"] = items;
       break;
@@ -113,6 +118,29 @@ ordered_json ParamJson(const Effect& effect, int index) {
     default:
       break;
   }
+  return j;
+}
+
+// The options dialog's controls that take answers; null without a dialog.
+ordered_json DialogJson(Effect& effect) {
+  const OptionsDialogInfo dialog = InspectOptionsDialog(effect);
+  if (!dialog.has_dialog) return nullptr;
+  ordered_json j;
+  if (!dialog.error.empty()) j["error"] = dialog.error;
+  j["title"] = dialog.title;
+  ordered_json controls = ordered_json::array();
+  for (const DialogControlInfo& c : dialog.controls) {
+    std::string kind = ControlKindName(c.kind);
+    std::replace(kind.begin(), kind.end(), ' ', '_');
+    ordered_json k{{"id", c.id}, {"kind", kind}, {"label", c.label}, {"values", ControlValues(c)}};
+    if (c.kind == platform::ControlKind::kHScrollBar) {
+      k["min"] = c.min;
+      k["max"] = c.max;
+    }
+    k["enabled"] = c.enabled;
+    controls.push_back(std::move(k));
+  }
+  j["controls"] = controls;
   return j;
 }
 
@@ -135,7 +163,9 @@ std::string ParamLine(const Effect& effect, int index) {
       s += "  default " + FormatFixed(d.u.fd.dephault) + "  valid " + FormatFixed(d.u.fd.valid_min) + ".." +
            FormatFixed(d.u.fd.valid_max) + "  slider " + FormatFixed(d.u.fd.slider_min) + ".." +
            FormatFixed(d.u.fd.slider_max) + "  precision " + std::to_string(d.u.fd.precision) +
-           ((d.u.fd.display_flags & PF_ValueDisplayFlag_PERCENT) ? "  shown as percent" : "  shown as number");
+           ((d.u.fd.display_flags & PF_ValueDisplayFlag_PERCENT)
+                ? (PercentUnit(d) == 1.0 ? "  shown as percent (100 is 100 %)" : "  shown as percent (1 is 100 %)")
+                : "  shown as number");
       break;
     case PF_Param_ANGLE:
       s += "  default " + FormatFixed(d.u.ad.dephault) + " degrees";
@@ -155,7 +185,10 @@ std::string ParamLine(const Effect& effect, int index) {
       const auto texts = effect.PopupItems(index);
       for (size_t i = 0; i < texts.size(); ++i) {
         items += "      " + std::to_string(i + 1) + "  " +
-                 (IsSeparator(texts[i]) ? std::string("(separator)") : texts[i]) + "\n";
+                 (IsSeparator(texts[i])      ? std::string("(separator)")
+                  : IsDisabledItem(texts[i]) ? FromWindows1252(texts[i]) + "  (disabled)"
+                                             : FromWindows1252(texts[i])) +
+                 "\n";
       }
       break;
     }
@@ -272,6 +305,7 @@ int RunInfo(const CommonOptions& common, const InfoOptions& options) {
     ordered_json params = ordered_json::array();
     for (int i = 0; i < count; ++i) params.push_back(ParamJson(effect, i));
     j["params"] = params;
+    j["options_dialog"] = DialogJson(effect);
     std::cout << Dump(j) << "\n";
     return kExitOk;
   }
@@ -298,6 +332,16 @@ int RunInfo(const CommonOptions& common, const InfoOptions& options) {
   std::fflush(stdout);
   std::cout << "Parameters (num_params " << effect.num_params() << ")\n";
   for (int i = 0; i < count; ++i) std::cout << ParamLine(effect, i);
+  const OptionsDialogInfo dialog = InspectOptionsDialog(effect);
+  if (dialog.has_dialog && !dialog.error.empty()) {
+    std::cout << "Options dialog: cannot be shown (" << dialog.error << ")\n";
+  } else if (dialog.has_dialog) {
+    std::cout << "Options dialog \"" << dialog.title << "\" (--dialog ID=VALUE)\n";
+    for (const DialogControlInfo& c : dialog.controls) {
+      std::cout << "  " << c.id << "  " << ControlKindName(c.kind) << "  \"" << c.label << "\"  "
+                << ControlValues(c) << (c.enabled ? "" : "  disabled") << "\n";
+    }
+  }
   return kExitOk;
 }
 

@@ -52,8 +52,33 @@ extern "C" void OnCrash(int sig) {
   ::_exit(kExitFailed);
 }
 
+// Values quoted in a message ('...') longer than a screen line are cut in
+// the middle, so that a mistyped 10,000-character value still gives one
+// readable line.
+std::string ShortenQuoted(const std::string& text) {
+  constexpr size_t kLongest = 80, kHead = 48, kTail = 24;
+  std::string out;
+  size_t i = 0;
+  while (i < text.size()) {
+    const size_t open = text.find('\'', i);
+    const size_t close = open == std::string::npos ? std::string::npos : text.find('\'', open + 1);
+    if (close == std::string::npos) break;
+    out.append(text, i, open + 1 - i);
+    const std::string_view value = std::string_view(text).substr(open + 1, close - open - 1);
+    if (value.size() > kLongest) {
+      out.append(value.substr(0, kHead)).append("...").append(value.substr(value.size() - kTail));
+    } else {
+      out.append(value);
+    }
+    out += '\'';
+    i = close + 1;
+  }
+  out.append(text, std::min(i, text.size()), std::string::npos);
+  return out;
+}
+
 int Fail(int status, const std::string& message) {
-  std::cerr << "ombrix: " << OneLine(message) << "\n";
+  std::cerr << "ombrix: " << ShortenQuoted(OneLine(message)) << "\n";
   return status;
 }
 
@@ -80,6 +105,12 @@ void InstallCrashReport() {
 }
 
 }  // namespace ombrix::cli
+
+// Numbers on the command line are plain decimals; CLI11 alone would also
+// read 0x10, 0o10 and 0b10.
+std::string DecimalOnly(std::string& text) {
+  return ParseDecimal(text) ? std::string() : "expected a decimal number, got '" + text + "'";
+}
 
 int main(int argc, char** argv) {
   CLI::App app{"ombrix: list, describe and render Ombrix One effects"};
@@ -125,20 +156,25 @@ int main(int argc, char** argv) {
       ->allow_extra_args(false);
   render_cmd->add_option("--dialog", render.dialog,
                          "ID=VALUE,... answers for the options dialog (edit text, on/off, bar position, "
-                         "click, cancel); OK is pressed after them");
+                         "click), ok and cancel press those buttons; OK is pressed after the last answer "
+                         "unless it was ok or cancel (ids: ombrix info EFFECT)");
   render_cmd->add_option("--sequence-data", render.sequence_data, "Restore stored sequence data from FILE");
   render_cmd->add_option("--save-sequence-data", render.save_sequence_data, "Write the sequence data to FILE");
   render_cmd->add_option("--registry", render.registry, "Folder of the settings registry (default: the user's)");
-  CLI::Option* time_opt = render_cmd->add_option("--time", render.time, "Time in seconds");
+  const CLI::Validator decimal(DecimalOnly, "");
+  CLI::Option* time_opt = render_cmd->add_option("--time", render.time, "Time in seconds")->check(decimal);
   CLI::Option* frame_opt = render_cmd->add_option("--frame", render.frame, "Frame number");
   time_opt->excludes(frame_opt);
-  render_cmd->add_option("--fps", render.fps, "Frame rate, N or N/D")->capture_default_str();
+  render_cmd->add_option("--fps", render.fps, "Frame rate: N, N/D, or 23.976, 29.97, 59.94 (N x 1000/1001)")->capture_default_str();
   render_cmd->add_option("--frames", render.frames, "Frame range FIRST-LAST for an output pattern");
-  render_cmd->add_option("--time-scale", render.time_scale, "Ticks per second");
+  render_cmd->add_option("--time-scale", render.time_scale, "Ticks per second")->check(decimal);
   render_cmd->add_option("--quality", render.quality, "high or low")->capture_default_str();
-  render_cmd->add_option("--threads", render.threads, "Worker threads (0: all cores)")->capture_default_str();
-  render_cmd->add_option("--pad-rows", render.pad_rows, "Bytes of padding after each row of every buffer")
-      ->capture_default_str();
+  render_cmd->add_option("--threads", render.threads, "Worker threads (0: all cores)")
+      ->capture_default_str()
+      ->check(decimal);
+  render_cmd->add_option("--pad-rows", render.pad_rows, "Bytes of padding after each row of every world the host makes")
+      ->capture_default_str()
+      ->check(decimal);
   render_cmd->add_option("--downsample", render.downsample, "Render at reduced resolution N/D (1/2: half size)")
       ->capture_default_str();
   render_cmd->add_option("--pixel-aspect", render.pixel_aspect, "Pixel aspect ratio N/D")->capture_default_str();

@@ -40,57 +40,202 @@ std::vector<std::string> SplitAnswers(const std::string& text) {
   return items;
 }
 
-std::string EscapeStep(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == ';' || c == '\\') out += '\\';
-    out += c;
+std::string Quoted(const std::string& text) { return "'" + text + "'"; }
+
+// The text that names a control without one of its own (an edit, a scroll
+// bar): the unnamed label or group box before it, and an unnamed label
+// right after it ("Every ... revolutions").
+std::string LabelBefore(const std::vector<plat::ControlRecord>& controls, size_t i) {
+  constexpr int kNoId = -1;
+  std::string label;
+  for (size_t k = i; k-- > 0;) {
+    const auto& c = controls[k];
+    if (c.id == kNoId && (c.kind == plat::ControlKind::kStatic || c.kind == plat::ControlKind::kGroupBox) &&
+        !c.text.empty()) {
+      label = c.text;
+      break;
+    }
   }
-  return out;
+  while (!label.empty() && (label.back() == ':' || label.back() == ' ')) label.pop_back();
+  // A label followed by another edit or bar is that one's label instead.
+  const bool labels_next = i + 2 < controls.size() && (controls[i + 2].kind == plat::ControlKind::kEdit ||
+                                                       controls[i + 2].kind == plat::ControlKind::kHScrollBar);
+  if (i + 1 < controls.size() && controls[i + 1].id == kNoId && controls[i + 1].kind == plat::ControlKind::kStatic &&
+      !controls[i + 1].text.empty() && !labels_next) {
+    label += " ... " + controls[i + 1].text;
+  }
+  return label;
+}
+
+bool Answerable(plat::ControlKind kind) {
+  return kind != plat::ControlKind::kStatic && kind != plat::ControlKind::kGroupBox;
+}
+
+const DialogControlInfo* FindControl(const OptionsDialogInfo& dialog, int id) {
+  for (const auto& c : dialog.controls)
+    if (c.id == id) return &c;
+  return nullptr;
 }
 
 }  // namespace
 
-namespace {
+std::string ControlKindName(plat::ControlKind kind) {
+  switch (kind) {
+    case plat::ControlKind::kEdit: return "edit";
+    case plat::ControlKind::kStatic: return "label";
+    case plat::ControlKind::kCheckBox: return "check box";
+    case plat::ControlKind::kRadioButton: return "radio button";
+    case plat::ControlKind::kPushButton: return "button";
+    case plat::ControlKind::kHScrollBar: return "scroll bar";
+    case plat::ControlKind::kGroupBox: return "group box";
+  }
+  return "control";
+}
 
-plat::DialogScript DialogScriptFromAnswers(const std::vector<std::string>& answers) {
-  std::string script;
-  bool cancel = false;
-  for (const std::string& option : answers) {
+std::string ControlValues(const DialogControlInfo& c) {
+  switch (c.kind) {
+    case plat::ControlKind::kEdit: return "text";
+    case plat::ControlKind::kCheckBox: return "on/off";
+    case plat::ControlKind::kRadioButton: return "on";
+    case plat::ControlKind::kPushButton: return "click";
+    case plat::ControlKind::kHScrollBar: return std::to_string(c.min) + ".." + std::to_string(c.max);
+    default: return "";
+  }
+}
+
+std::vector<DialogAnswer> ParseDialogAnswers(const std::vector<std::string>& options) {
+  std::vector<DialogAnswer> answers;
+  for (const std::string& option : options) {
     for (const std::string& item : SplitAnswers(option)) {
       if (item.empty()) continue;
-      if (item == "cancel") {
-        cancel = true;
+      DialogAnswer a;
+      a.text = item;
+      if (item == "ok" || item == "cancel") {
+        a.kind = item == "ok" ? DialogAnswer::Kind::kOk : DialogAnswer::Kind::kCancel;
+        answers.push_back(std::move(a));
         continue;
       }
       const size_t eq = item.find('=');
       const std::string id = item.substr(0, eq);
-      const bool numeric_id = !id.empty() && id.find_first_not_of("0123456789") == std::string::npos;
+      const bool numeric_id = !id.empty() && id.size() <= 9 && id.find_first_not_of("0123456789") == std::string::npos;
       if (eq == std::string::npos || !numeric_id) {
-        throw UsageError("bad --dialog item '" + item + "' (expected ID=VALUE or cancel)");
+        throw UsageError("bad --dialog item " + Quoted(item) + " (expected ID=VALUE, ok or cancel)");
       }
-      const std::string value = item.substr(eq + 1);
-      // A push button other than OK and Cancel (such as "Default") is clicked.
-      if (value == "click") script += "click " + id + ";";
-      else script += "set " + id + "=" + EscapeStep(value) + ";";
+      a.id = std::stoi(id);
+      a.value = item.substr(eq + 1);
+      a.kind = a.value == "click" ? DialogAnswer::Kind::kClick : DialogAnswer::Kind::kSet;
+      answers.push_back(std::move(a));
     }
   }
-  script += cancel ? "cancel" : "ok";
-  plat::DialogScript parsed;
-  std::string error;
-  if (!plat::ParseDialogScript(script, &parsed, &error)) throw UsageError("bad --dialog: " + error);
-  return parsed;
+  return answers;
 }
 
-std::string DialogOutcomeText(const plat::DialogRecord& record) {
-  switch (record.outcome) {
-    case plat::DialogOutcome::kEnded:
-      return record.result == 1 ? "OK" : record.result == 2 ? "Cancel" : "ended with " + std::to_string(record.result);
-    case plat::DialogOutcome::kScriptExhausted: return "still open after the last answer (values refused)";
-    case plat::DialogOutcome::kScriptError: return "refused an answer: " + record.error;
-    case plat::DialogOutcome::kNotCreated: return "not shown: " + record.error;
+OptionsDialogInfo InspectOptionsDialog(Effect& effect) {
+  OptionsDialogInfo info;
+  if (!(effect.global_out_flags() & PF_OutFlag_I_DO_DIALOG)) return info;
+  info.has_dialog = true;
+  // Opened on an instance of its own and cancelled, so that the instance
+  // that renders sees one options command only.
+  Instance scratch(effect, TimeBase{}, 64, 64);
+  plat::ClearDialogRecords();
+  plat::DialogScript cancel;
+  cancel.steps.push_back(plat::DialogStep{plat::DialogStepKind::kClick, plat::kIdCancel, {}, 0, 0});
+  plat::PushDialogScript(std::move(cancel));
+  scratch.Command(PF_Cmd_DO_DIALOG);
+  plat::ClearDialogScripts();
+  const auto records = plat::DialogRecords();
+  plat::ClearDialogRecords();
+  if (records.empty()) {
+    info.error = "the effect showed no dialog";
+    return info;
   }
-  return "unknown";
+  const plat::DialogRecord& r = records.back();  // the options dialog ends after any it opened
+  if (r.outcome == plat::DialogOutcome::kNotCreated) {
+    info.error = r.error;
+    return info;
+  }
+  info.title = FromWindows1252(r.title);
+  for (size_t i = 0; i < r.controls.size(); ++i) {
+    const plat::ControlRecord& c = r.controls[i];
+    if (!Answerable(c.kind)) continue;
+    DialogControlInfo out;
+    out.id = c.id;
+    out.kind = c.kind;
+    out.enabled = c.enabled;
+    out.min = c.scroll_min;
+    out.max = c.scroll_max;
+    const bool own_text = c.kind != plat::ControlKind::kEdit && c.kind != plat::ControlKind::kHScrollBar;
+    out.label = FromWindows1252(own_text ? c.text : LabelBefore(r.controls, i));
+    info.controls.push_back(std::move(out));
+  }
+  return info;
+}
+
+void CheckDialogAnswers(const std::string& effect_name, const OptionsDialogInfo& dialog,
+                        const std::vector<DialogAnswer>& answers) {
+  if (answers.empty()) return;
+  if (!dialog.has_dialog) throw UsageError("--dialog: " + effect_name + " has no options dialog");
+  if (!dialog.error.empty()) {
+    throw UsageError("--dialog: the options dialog of " + effect_name + " could not be shown: " + dialog.error);
+  }
+  for (const DialogAnswer& a : answers) {
+    if (a.kind == DialogAnswer::Kind::kOk || a.kind == DialogAnswer::Kind::kCancel) continue;
+    const std::string what = "bad --dialog item " + Quoted(a.text) + ": ";
+    const DialogControlInfo* c = FindControl(dialog, a.id);
+    if (!c) {
+      std::string ids;
+      for (const auto& k : dialog.controls) ids += (ids.empty() ? "" : ", ") + std::to_string(k.id);
+      throw UsageError(what + "the options dialog of " + effect_name + " has no control " + std::to_string(a.id) +
+                       " that takes answers (controls: " + ids + "; see ombrix info)");
+    }
+    const std::string name = "control " + std::to_string(c->id) + " \"" + c->label + "\" is a " +
+                             ControlKindName(c->kind);
+    if (!c->enabled) throw UsageError(what + name + " that is disabled");
+    if (a.kind == DialogAnswer::Kind::kClick) {
+      if (c->kind == plat::ControlKind::kEdit || c->kind == plat::ControlKind::kHScrollBar) {
+        throw UsageError(what + name + ", not a button (expected " + ControlValues(*c) + ")");
+      }
+      continue;
+    }
+    bool ok = false;
+    switch (c->kind) {
+      case plat::ControlKind::kEdit: ok = true; break;
+      case plat::ControlKind::kCheckBox: ok = a.value == "on" || a.value == "off"; break;
+      case plat::ControlKind::kRadioButton: ok = a.value == "on"; break;
+      case plat::ControlKind::kHScrollBar: {
+        const std::string& v = a.value;
+        const bool digits = !v.empty() && v.size() <= 9 &&
+                            v.find_first_not_of("0123456789", v[0] == '-' ? 1 : 0) == std::string::npos &&
+                            v != "-";
+        ok = digits && std::stoi(v) >= c->min && std::stoi(v) <= c->max;
+        break;
+      }
+      default: break;
+    }
+    if (!ok) throw UsageError(what + name + " (expected " + ControlValues(*c) + ")");
+  }
+}
+
+namespace {
+
+// The answers as the steps the user takes; OK is pressed after them unless
+// the last one pressed OK or Cancel.
+plat::DialogScript ScriptOf(const std::vector<DialogAnswer>& answers) {
+  plat::DialogScript script;
+  for (const DialogAnswer& a : answers) {
+    plat::DialogStep step;
+    switch (a.kind) {
+      case DialogAnswer::Kind::kOk: step = {plat::DialogStepKind::kClick, plat::kIdOk, {}, 0, 0}; break;
+      case DialogAnswer::Kind::kCancel: step = {plat::DialogStepKind::kClick, plat::kIdCancel, {}, 0, 0}; break;
+      case DialogAnswer::Kind::kClick: step = {plat::DialogStepKind::kClick, a.id, {}, 0, 0}; break;
+      case DialogAnswer::Kind::kSet: step = {plat::DialogStepKind::kSet, a.id, a.value, 0, 0}; break;
+    }
+    script.steps.push_back(std::move(step));
+  }
+  const bool pressed = !answers.empty() && (answers.back().kind == DialogAnswer::Kind::kOk ||
+                                            answers.back().kind == DialogAnswer::Kind::kCancel);
+  if (!pressed) script.steps.push_back({plat::DialogStepKind::kClick, plat::kIdOk, {}, 0, 0});
+  return script;
 }
 
 }  // namespace
@@ -131,16 +276,48 @@ void WriteSequenceData(const std::string& path, const std::vector<uint8_t>& byte
   }
 }
 
-CommandResult RunOptionsDialog(Instance& instance, const std::vector<std::string>& answers, bool quiet) {
+CommandResult RunOptionsDialog(Instance& instance, const std::string& effect_name,
+                               const std::vector<DialogAnswer>& answers, bool quiet) {
+  const plat::DialogScript script = ScriptOf(answers);
   plat::ClearDialogRecords();
-  plat::PushDialogScript(DialogScriptFromAnswers(answers));
+  plat::PushDialogScript(script);
   CommandResult result = instance.Command(PF_Cmd_DO_DIALOG);
   plat::ClearDialogScripts();
   const auto records = plat::DialogRecords();
-  if (!quiet || result.err != PF_Err_NONE) {
-    std::cerr << "ombrix: options dialog: "
-              << (records.empty() ? std::string("not shown") : DialogOutcomeText(records.back()))
-              << " (result " << result.err << ")\n";
+  plat::ClearDialogRecords();
+  const std::string what = "--dialog: the options dialog of " + effect_name;
+  if (records.empty()) throw UsageError(what + " was not shown");
+  const plat::DialogRecord& r = records.back();  // the options dialog ends after any it opened
+  // The answer a step stands for (the OK pressed after the answers has none).
+  auto answer_text = [&](int step) {
+    return step < int(answers.size()) ? Quoted(answers[size_t(step)].text) : std::string("the final ok");
+  };
+  switch (r.outcome) {
+    case plat::DialogOutcome::kNotCreated:
+      throw UsageError(what + " could not be shown: " + r.error);
+    case plat::DialogOutcome::kScriptError:
+      throw UsageError(what + " refused " + answer_text(r.steps_run - 1) + ": " + r.error);
+    case plat::DialogOutcome::kScriptExhausted: {
+      // The dialog corrected a value and stayed open: say which, as it now reads.
+      std::string shows;
+      for (const auto& c : r.controls) {
+        if (c.id == r.focus_id && c.kind == plat::ControlKind::kEdit) {
+          shows = " (control " + std::to_string(c.id) + " now reads " + FromWindows1252(c.text) +
+                  "; another ok accepts it)";
+        }
+      }
+      throw UsageError(what + " was still open after the last answer" + shows);
+    }
+    case plat::DialogOutcome::kEnded:
+      if (r.steps_unused > 0) {
+        throw UsageError(what + " closed before " + answer_text(r.steps_run) + " (answers after the closing ok or " +
+                         "cancel are not used)");
+      }
+      break;
+  }
+  if (r.result == plat::kIdCancel && result.message.empty()) result.message = "Cancel was pressed";
+  if (!quiet && result.err == PF_Err_NONE) {
+    std::cerr << "ombrix: options dialog: " << (r.result == plat::kIdOk ? "OK" : "Cancel") << "\n";
   }
   return result;
 }
@@ -152,7 +329,7 @@ int RunAbout(const CommonOptions& common, const AboutOptions& o) {
   host_options.registry_dir = o.registry;
   Host host(host_options);
   std::string message;
-  host.on_message = [&](std::string_view m) { message.assign(m); };
+  host.on_message = [&](std::string_view m) { message = FromWindows1252(m); };
   Effect effect(host, file);
   PF_InData in = effect.BaseInData();
   PF_OutData out{};

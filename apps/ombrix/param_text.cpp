@@ -101,6 +101,10 @@ void CheckFixedRange(const Context& c, PF_Fixed v, PF_Fixed lo, PF_Fixed hi) {
 
 }  // namespace
 
+double PercentUnit(const PF_ParamDef& def) { return def.u.fd.slider_max <= PF_Fixed_ONE ? 0.01 : 1.0; }
+
+std::optional<double> ParseDecimal(std::string_view text) { return ParseNumber(text); }
+
 std::string KindName(PF_ParamType kind) {
   switch (kind) {
     case PF_Param_LAYER: return "layer";
@@ -139,7 +143,34 @@ std::string FormatColor(const PF_Pixel& p) {
   return buf;
 }
 
+std::string FromWindows1252(std::string_view text) {
+  // 0x80..0x9F where they differ from Latin-1; 0 for the five unassigned bytes.
+  static constexpr char16_t kHigh[32] = {
+      0x20AC, 0, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0, 0x017D, 0,
+      0, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0, 0x017E,
+      0x0178};
+  std::string out;
+  out.reserve(text.size());
+  for (const char ch : text) {
+    const unsigned char b = static_cast<unsigned char>(ch);
+    unsigned cp = b;
+    if (b >= 0x80 && b < 0xA0) cp = kHigh[b - 0x80] ? kHigh[b - 0x80] : 0xFFFD;
+    if (cp < 0x80) {
+      out += char(cp);
+    } else if (cp < 0x800) {
+      out += char(0xC0 | (cp >> 6));
+      out += char(0x80 | (cp & 0x3F));
+    } else {
+      out += char(0xE0 | (cp >> 12));
+      out += char(0x80 | ((cp >> 6) & 0x3F));
+      out += char(0x80 | (cp & 0x3F));
+    }
+  }
+  return out;
+}
+
 bool IsSeparator(std::string_view item) { return item.substr(0, 2) == "(-"; }
+bool IsDisabledItem(std::string_view item) { return item.substr(0, 1) == "("; }
 
 std::string ParamTitle(const Effect& effect, int index) {
   const PF_ParamDef& def = effect.params()[index];
@@ -176,7 +207,20 @@ ParamValue ParseParamValue(const Effect& effect, int index, std::string_view tex
       return out;
     }
     case PF_Param_FIX_SLIDER: {
-      out.value = ParseFixedText(c, text, "a number or fixed:N");
+      const std::string t = Trim(text);
+      if ((def.u.fd.display_flags & PF_ValueDisplayFlag_PERCENT) && !t.empty() && t.back() == '%') {
+        // N % in the slider's registered units: 1 is 100 % on a slider
+        // that runs to 1 at most, 100 is 100 % on one that runs further.
+        const auto v = ParseNumber(std::string_view(t).substr(0, t.size() - 1));
+        if (!v) c.Expected("a number, N% or fixed:N");
+        const auto fixed = ToFixed(*v * PercentUnit(def));
+        if (!fixed) c.Fail("'" + std::string(text) + "' is outside the representable range");
+        out.value = *fixed;
+      } else {
+        out.value = ParseFixedText(c, text, def.u.fd.display_flags & PF_ValueDisplayFlag_PERCENT
+                                                ? "a number, N% or fixed:N"
+                                                : "a number or fixed:N");
+      }
       CheckFixedRange(c, out.value, def.u.fd.valid_min, def.u.fd.valid_max);
       return out;
     }
@@ -194,8 +238,17 @@ ParamValue ParseParamValue(const Effect& effect, int index, std::string_view tex
       return out;
     }
     case PF_Param_COLOR: {
+      // Blanks around the components, as points take them: "255, 128, 0".
+      std::string joined;
+      for (size_t b = 0;;) {
+        const size_t comma = text.find(',', b);
+        joined += Trim(text.substr(b, comma == std::string_view::npos ? std::string_view::npos : comma - b));
+        if (comma == std::string_view::npos) break;
+        joined += ',';
+        b = comma + 1;
+      }
       try {
-        out.color = ParseColor(Trim(text));
+        out.color = ParseColor(joined);
       } catch (const HostError&) {
         c.Expected("#RRGGBB, #RRGGBBAA or R,G,B[,A] with values 0..255");
       }
@@ -225,8 +278,11 @@ ParamValue ParseParamValue(const Effect& effect, int index, std::string_view tex
         if (*n < 1 || *n > count) {
           c.Fail("item " + std::string(Trim(text)) + " is outside 1.." + std::to_string(count));
         }
-        if (size_t(*n) <= items.size() && IsSeparator(items[size_t(*n) - 1])) {
-          c.Fail("item " + std::to_string(*n) + " is a separator, not a choice");
+        if (size_t(*n) <= items.size() && IsDisabledItem(items[size_t(*n) - 1])) {
+          const std::string& item = items[size_t(*n) - 1];
+          c.Fail("item " + std::to_string(*n) + (IsSeparator(item) ? " is a separator"
+                                                                     : " \"" + FromWindows1252(item) + "\" is disabled") +
+                 ", not a choice");
         }
         out.value = A_long(*n);
         return out;
@@ -234,7 +290,7 @@ ParamValue ParseParamValue(const Effect& effect, int index, std::string_view tex
       const std::string want = Trim(text);
       for (int pass = 0; pass < 2; ++pass) {
         for (size_t i = 0; i < items.size() && int(i) < count; ++i) {
-          if (IsSeparator(items[i])) continue;
+          if (IsDisabledItem(items[i])) continue;
           if (pass == 0 ? items[i] == want : Lower(items[i]) == Lower(want)) {
             out.value = A_long(i + 1);
             return out;
@@ -243,7 +299,7 @@ ParamValue ParseParamValue(const Effect& effect, int index, std::string_view tex
       }
       std::string choices;
       for (size_t i = 0; i < items.size(); ++i) {
-        if (IsSeparator(items[i])) continue;
+        if (IsDisabledItem(items[i])) continue;
         choices += (choices.empty() ? "" : ", ") + std::to_string(i + 1) + " " + items[i];
       }
       c.Fail("no item '" + want + "' (choices: " + choices + ")");

@@ -6,6 +6,7 @@
 
 #include <ombrix/host/host.h>
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -31,8 +32,23 @@ std::string KindKey(PF_ParamType kind);
 std::string FormatFixed(PF_Fixed value);
 std::string FormatColor(const PF_Pixel& p);  // "#RRGGBBAA"
 
+// Text from an effect (its messages are Windows-1252 bytes) as UTF-8.
+std::string FromWindows1252(std::string_view text);
+
 // True for a popup item that is a separator line.
 bool IsSeparator(std::string_view item);
+// True for a popup item that cannot be chosen: a separator, or a disabled
+// item such as a group heading (text starting with "(").
+bool IsDisabledItem(std::string_view item);
+
+// What 1 % is in the registered units of a fixed slider shown as percent:
+// 0.01 when its slider runs to 1 at most (0..1 is 0..100 %), else 1 (0..100
+// is 0..100 %).
+double PercentUnit(const PF_ParamDef& def);
+
+// A plain decimal number filling the text (blanks around it allowed); no
+// hexadecimal, infinity or NaN.
+std::optional<double> ParseDecimal(std::string_view text);
 
 // How the user refers to a parameter in messages: its name, else its check
 // box label, else its index.

@@ -134,8 +134,9 @@ struct Messages {
   std::vector<std::string> pending;
 
   void Take(const CommandResult& result) {
-    if (!result.message.empty() && (pending.empty() || pending.back() != result.message)) {
-      pending.push_back(result.message);
+    const std::string message = FromWindows1252(result.message);
+    if (!message.empty() && (pending.empty() || pending.back() != message)) {
+      pending.push_back(message);
     }
   }
   // Prints the messages of a successful command, or throws for a failed one.
@@ -256,6 +257,8 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
     }
   }
 
+  const std::vector<DialogAnswer> answers = ParseDialogAnswers(o.dialog);
+
   // The effect, its input and every parameter value.
   PluginScan scan = ScanPlugins(common);
   const PluginFile* file = &FindEffect(scan, o.effect);
@@ -286,17 +289,21 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
   HostOptions host_options;
   host_options.threads = o.threads;
   host_options.registry_dir = o.registry;
+  host_options.pad_rows = o.pad_rows;
   Host host(host_options);
   Messages messages;
-  host.on_message = [&](std::string_view m) { messages.pending.emplace_back(m); };
+  host.on_message = [&](std::string_view m) { messages.pending.push_back(FromWindows1252(m)); };
   Effect effect(host, *file);
   const std::string name = file->pipl.display_name;
+  if (!answers.empty()) CheckDialogAnswers(name, InspectOptionsDialog(effect), answers);
 
   std::vector<Assignment> assignments;
+  std::set<int> constant;  // parameters given with -p
   for (const std::string& p : o.params) {
     const size_t eq = p.find('=');
     if (eq == std::string::npos || eq == 0) throw UsageError("bad -p '" + p + "' (expected NAME=VALUE)");
     const int index = ResolveParam(effect, p.substr(0, eq));
+    constant.insert(index);
     assignments.push_back({index, std::nullopt,
                            ParseParamValue(effect, index, std::string_view(p).substr(eq + 1), source.width,
                                            source.height)});
@@ -308,13 +315,14 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
       throw UsageError("bad -k '" + k + "' (expected NAME@SECONDS=VALUE)");
     }
     const std::string seconds_text = k.substr(at + 1, eq - at - 1);
-    char* end = nullptr;
-    const double seconds = std::strtod(seconds_text.c_str(), &end);
-    if (seconds_text.empty() || end != seconds_text.c_str() + seconds_text.size()) {
-      throw UsageError("bad -k '" + k + "': '" + seconds_text + "' is not a time in seconds");
-    }
-    const A_long key_ticks = SecondsToTicksChecked(seconds, "-k '" + k + "'", tb);
+    const std::optional<double> seconds = ParseDecimal(seconds_text);
+    if (!seconds) throw UsageError("bad -k '" + k + "': '" + seconds_text + "' is not a time in seconds");
+    const A_long key_ticks = SecondsToTicksChecked(*seconds, "-k '" + k + "'", tb);
     const int index = ResolveParam(effect, k.substr(0, at));
+    if (constant.count(index)) {
+      throw UsageError("parameter '" + ParamTitle(effect, index) +
+                       "' is given with both -p and -k (-p sets one value for every time, -k keyframes)");
+    }
     assignments.push_back({index, key_ticks,
                            ParseParamValue(effect, index, std::string_view(k).substr(eq + 1), source.width,
                                            source.height)});
@@ -370,7 +378,10 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
   if (!o.sequence_data.empty()) stored = ReadSequenceData(o.sequence_data);
   Instance instance(effect, tb, source.width, source.height, std::move(stored));
   messages.Settle(name, "sequence setup", instance.setup_result());
-  if (!o.dialog.empty()) messages.Settle(name, "options dialog", RunOptionsDialog(instance, o.dialog, common.quiet));
+  if (!answers.empty()) {
+    const CommandResult dialog = RunOptionsDialog(instance, name, answers, common.quiet);
+    messages.Settle(name, "options dialog", dialog);
+  }
   for (const Assignment& a : assignments) {
     if (a.time) instance.AddKey(a.index, *a.time, a.value);
     else instance.SetValue(a.index, a.value);
@@ -437,7 +448,7 @@ int RunDemo(const CommonOptions& common, const DemoOptions& o) {
     auto work = [&] {
       Host host;
       Messages messages;
-      host.on_message = [&](std::string_view m) { messages.pending.emplace_back(m); };
+      host.on_message = [&](std::string_view m) { messages.pending.push_back(FromWindows1252(m)); };
       Effect effect(host, file);
       auto render = [&](const std::string& file_name, int popup, A_long item) {
         Instance instance(effect, TimeBase::ForRate(FrameRate{}), input.width(), input.height());
@@ -461,7 +472,7 @@ int RunDemo(const CommonOptions& common, const DemoOptions& o) {
         const std::vector<std::string> items = effect.PopupItems(int(i));
         for (size_t k = 0; k < items.size(); ++k) {
           const A_long item = A_long(k + 1);
-          if (items[k] == "(-" || item == def.u.pd.dephault) continue;
+          if (IsDisabledItem(items[k]) || item == def.u.pd.dephault) continue;
           render(file.short_name + "-" + std::to_string(item) + ".png", int(i), item);
         }
         break;

@@ -3,6 +3,9 @@
 
 #include <charconv>
 #include <cmath>
+#include <numeric>
+#include <string>
+#include <utility>
 
 namespace ombrix {
 namespace {
@@ -19,13 +22,41 @@ int64_t ParsePositive(std::string_view text, std::string_view whole) {
 
 FrameRate FrameRate::Parse(std::string_view text) {
   FrameRate r;
-  size_t slash = text.find('/');
+  const size_t slash = text.find('/');
+  const size_t dot = text.find('.');
+  if (slash == std::string_view::npos && dot != std::string_view::npos) {
+    // The NTSC family, as players and encoders name it.
+    constexpr std::pair<std::string_view, int64_t> kVideo[] = {{"23.976", 24000}, {"29.97", 30000}, {"59.94", 60000}};
+    for (const auto& [name, num] : kVideo) {
+      if (text == name) return FrameRate{num, 1001, true};
+    }
+    // Any other decimal: say which ratio it stands for.
+    const std::string_view whole = text.substr(0, dot), frac = text.substr(dot + 1);
+    const bool digits = !frac.empty() && frac.size() <= 6 &&
+                        frac.find_first_not_of("0123456789") == std::string_view::npos &&
+                        whole.find_first_not_of("0123456789") == std::string_view::npos;
+    std::string hint;
+    if (digits) {
+      int64_t num = 0, den = 1;
+      for (char c : std::string(whole) + std::string(frac)) num = num * 10 + (c - '0');
+      for (size_t i = 0; i < frac.size(); ++i) den *= 10;
+      const int64_t g = std::gcd(num, den);
+      if (num > 0 && g > 0) {
+        num /= g;
+        den /= g;
+        hint = "; write it as " + std::to_string(num) + "/" + std::to_string(den) + (den == 1 ? " or " + std::to_string(num) : "");
+      }
+    }
+    throw HostError("bad frame rate '" + std::string(text) +
+                    "': the only decimal rates are 23.976, 29.97 and 59.94 (N x 1000/1001)" + hint);
+  }
   if (slash == std::string_view::npos) {
     r.num = ParsePositive(text, text);
     r.den = 1;
   } else {
     r.num = ParsePositive(text.substr(0, slash), text);
     r.den = ParsePositive(text.substr(slash + 1), text);
+    r.ratio = true;
   }
   return r;
 }
@@ -44,7 +75,7 @@ TimeBase TimeBase::ForRate(FrameRate rate, std::optional<A_u_long> scale) {
     t.time_step = A_long(s * rate.den / rate.num);
     return t;
   }
-  if (rate.den == 1) {
+  if (rate.den == 1 && !rate.ratio) {
     if (rate.num > INT32_MAX / 100) throw HostError("frame rate too high");
     t.time_scale = A_u_long(rate.num * 100);
     t.time_step = 100;

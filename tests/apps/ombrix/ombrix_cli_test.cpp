@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -224,6 +225,10 @@ TEST_F(OmbrixCli, AboutPrintsTheTextAndAltOpensTheBrowser) {
   for (int i = 0; i < 100 && !fs::exists(Path("launched.txt")); ++i) usleep(20000);
   usleep(50000);
   EXPECT_EQ(Slurp(Path("launched.txt")), "http://www.kestrane.com/ombrix/\n");
+  // An unknown effect is a mistake on the command line, as for render.
+  r = Ombrix({"about", "nosuch"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(Lines(r.err), 1) << r.err;
 }
 
 TEST_F(OmbrixCli, SequenceDataRoundTripsAndTheOtherByteOrderIsAccepted) {
@@ -244,7 +249,8 @@ TEST_F(OmbrixCli, SequenceDataRoundTripsAndTheOtherByteOrderIsAccepted) {
                              "--sequence-data", Path("short.bin").string(), "--save-sequence-data",
                              Path("defaults.bin").string(), "--registry", Path("registry").string(), "-q"});
   ASSERT_EQ(bad.status, 0) << bad.err;
-  EXPECT_NE(bad.err.find("Could not restore settings."), std::string::npos) << bad.err;
+  // The effect's 0xA4 byte reaches the terminal as UTF-8.
+  EXPECT_NE(bad.err.find("Could not restore settings. \u00A4" "2:1"), std::string::npos) << bad.err;
   EXPECT_EQ(Words(Path("defaults.bin")), (std::vector<uint32_t>{2, 0, 0, 1, 0, 8, 8}));
 }
 
@@ -261,6 +267,111 @@ TEST_F(OmbrixCli, ScriptedOptionsDialogStoresWhatItAccepts) {
               "--registry", Path("registry").string()});
   EXPECT_NE(r.status, 0);
   EXPECT_FALSE(fs::exists(Path("c.png")));
+}
+
+TEST_F(OmbrixCli, DialogAnswersPressOkWhereTheyStandAndAreCheckedFirst) {
+  const std::string bin = Path("s.bin").string();
+  WriteWords(bin, {2, 4242, 1, 3, 0, 8, 8}, false);
+  struct Case {
+    std::string effect, answers;
+    int status;
+    std::string mentions;  // failures: in the one line
+  };
+  const std::vector<Case> cases = {
+      // The first OK clamps the seed and keeps the dialog open; the second accepts it.
+      {"mistform", "1002=6000000,ok,ok", 0, ""},
+      {"mistform", "1002=6000000", 2, "still open"},
+      {"mistform", "1002=6000000,ok", 2, "5898239"},
+      {"mistform", "1002=5,ok,1003=on", 2, "'1003=on'"},
+      {"mistform", "1009=5", 2, "1009"},
+      {"mistform", "1003=yes", 2, "on/off"},
+      {"mistform", "1003=1", 2, "on/off"},
+      {"mistform", "1002", 2, "'1002'"},
+      {"lightning", "1040=9", 2, "1..8"},
+      {"lightning", "1040=x", 2, "1..8"},
+      {"lightning", "1013=off", 2, "1013"},
+      {"lightning", "1040=8,1014=on", 0, ""},
+      {"flatwash", "1=click", 2, "no options dialog"},
+      {"mistform", "1002=7,cancel", 1, "517"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.effect + " " + c.answers);
+    const std::string out = Path("o.png").string();
+    std::vector<std::string> args = {"render", c.effect, "-i", "solid:16x8", "-o", out, "--dialog", c.answers,
+                                     "--registry", Path("registry").string(), "-q"};
+    if (c.effect == "mistform") args.insert(args.end(), {"--sequence-data", bin, "--save-sequence-data", bin});
+    else args.insert(args.end(), {"--save-sequence-data", Path("l.bin").string()});
+    const Result r = Ombrix(args);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    if (c.status == 0) {
+      EXPECT_TRUE(fs::exists(out));
+      fs::remove(out);
+      continue;
+    }
+    EXPECT_EQ(Lines(r.err), 1) << r.err;
+    EXPECT_NE(r.err.find(c.mentions), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("Could not find resource"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(out));
+    EXPECT_EQ(Words(bin)[1], 5898239u);  // stored by the accepted case only
+  }
+  // Lightning's record: complexity in word 1, the fractal model's bit in word 5.
+  const auto lightning = Words(Path("l.bin"));
+  ASSERT_GE(lightning.size(), 6u);
+  EXPECT_EQ(lightning[1], 8u);
+  EXPECT_EQ(lightning[5], 2u);
+}
+
+TEST_F(OmbrixCli, InfoListsTheOptionsDialogsControls) {
+  Result r = Ombrix({"info", "mistform"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("  1002  edit  \"Random seed\"  text\n  1003  check box  \"Repeat Evolution\"  on/off\n"),
+            std::string::npos)
+      << r.out;
+  r = Ombrix({"info", "lightning", "--json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto controls = nlohmann::json::parse(r.out)["options_dialog"]["controls"];
+  ASSERT_GE(controls.size(), 2u);
+  EXPECT_EQ(controls[0], nlohmann::json::parse(R"({"id": 1040, "kind": "scroll_bar", "label": "Complexity",
+      "values": "1..8", "min": 1, "max": 8, "enabled": true})"));
+  r = Ombrix({"info", "flatwash", "--json"});
+  EXPECT_TRUE(nlohmann::json::parse(r.out)["options_dialog"].is_null());
+}
+
+TEST_F(OmbrixCli, PopupGroupHeadingsAreNotChoices) {
+  const std::string out = Path("o.png").string();
+  for (const std::string& p : {"Fractal Type...=1", "Fractal Type...=15", "Fractal Type...=(=== Basic ==="}) {
+    SCOPED_TRACE(p);
+    const Result r = Ombrix({"render", "mistform", "-i", "solid:8x4", "-o", out, "-p", p});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(Lines(r.err), 1) << r.err;
+    EXPECT_FALSE(fs::exists(out));
+  }
+  const Result k = Ombrix({"render", "mistform", "-i", "solid:8x4", "-o", out, "-k", "Fractal Type...@1=4"});
+  EXPECT_EQ(k.status, 2);
+  EXPECT_NE(k.err.find("disabled"), std::string::npos) << k.err;
+  const Result info = Ombrix({"info", "mistform"});
+  EXPECT_NE(info.out.find("      4  (=== Turbulent ===  (disabled)\n"), std::string::npos) << info.out;
+}
+
+TEST_F(OmbrixCli, PercentSlidersTakeNPercentInTheirOwnScale) {
+  // 25% of a 0..1 slider is 0.25; 50% of a 0..100 slider is 50.
+  const std::vector<std::array<std::string, 3>> same = {
+      {"flatwash", "Blend With Original=25%", "Blend With Original=0.25"},
+      {"lightning", "Core Opacity=50%", "Core Opacity=50"},
+      {"flatwash", "Color=255, 128 ,0", "Color=#FF8000"},
+  };
+  for (const auto& [effect, a, b] : same) {
+    SCOPED_TRACE(a);
+    const Result ra = Ombrix({"render", effect, "-i", "testcard:32x18", "-o", Path("a.png").string(), "-p", a, "-q"});
+    const Result rb = Ombrix({"render", effect, "-i", "testcard:32x18", "-o", Path("b.png").string(), "-p", b, "-q"});
+    ASSERT_EQ(ra.status, 0) << ra.err;
+    ASSERT_EQ(rb.status, 0) << rb.err;
+    EXPECT_EQ(Slurp(Path("a.png")), Slurp(Path("b.png")));
+  }
+  const Result other = Ombrix({"render", "flatwash", "-i", "testcard:32x18", "-o", Path("c.png").string(), "-p",
+                               "Blend With Original=0.5", "-q"});
+  ASSERT_EQ(other.status, 0);
+  EXPECT_NE(Slurp(Path("a.png")), Slurp(Path("c.png")));
 }
 
 TEST_F(OmbrixCli, KeyframesAndFrameRanges) {
@@ -349,6 +460,19 @@ TEST_F(OmbrixCli, BadInputEndsWithOneLineAndNoOutput) {
       {{"render", "flatwash", "-i", in, "-o", out, "--pixel-aspect", "1/0"}, "1/0"},
       {{"render", "flatwash", "-i", in, "-o", out, "--layer", "Color=self"}, "Color"},
       {{"render", "flatwash", "-i", in, "-o", out, "--layer", "0=nofile.png"}, "nofile.png"},
+      {{"render", "flatwash", "-i", in, "-o", out, "-p", "Blend With Original=0.5", "-k", "Blend With Original@1=0"},
+       "both -p and -k"},
+      {{"render", "flatwash", "-i", in, "-o", out, "-k", "Blend With Original@0x1=0"}, "0x1"},
+      {{"render", "flatwash", "-i", in, "-o", out, "-p", "Blend With Original=0x1"}, "0x1"},
+      {{"render", "flatwash", "-i", in, "-o", out, "--threads", "0x2"}, "0x2"},
+      {{"render", "flatwash", "-i", in, "-o", out, "--time", "0x1p1"}, "0x1p1"},
+      {{"render", "flatwash", "-i", in, "-o", out, "--fps", "12.5"}, "25/2"},
+      // The rate decides the ticks: the same frame, out of range, names them.
+      {{"render", "flatwash", "-i", in, "-o", out, "--fps", "24/1", "--frame", "3000000000"}, "at 24 ticks"},
+      {{"render", "flatwash", "-i", in, "-o", out, "--fps", "24", "--frame", "3000000000"}, "at 2400 ticks"},
+      {{"render", "flatwash", "-i", in, "-o", out, "--fps", "29.97", "--frame", "3000000000"}, "at 30000 ticks"},
+      // A long value is shortened in the message: its start and end remain.
+      {{"render", "flatwash", "-i", in, "-o", out, "-p", "Color=" + std::string(5000, '7') + "x"}, "777...777"},
       {{"info", "nosuch"}, "nosuch"},
       {{"frobnicate"}, "frobnicate"},
   };
@@ -360,6 +484,7 @@ TEST_F(OmbrixCli, BadInputEndsWithOneLineAndNoOutput) {
     EXPECT_NE(r.status, 0);
     EXPECT_EQ(Lines(r.err), 1) << r.err;
     EXPECT_EQ(r.err.rfind("ombrix: ", 0), 0u) << r.err;
+    EXPECT_LT(r.err.size(), 400u);
     EXPECT_NE(r.err.find(c.mentions), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(Outputs({"in.png", "text.png"}), std::vector<std::string>{});
@@ -467,6 +592,9 @@ TEST_F(OmbrixCli, DemoRendersEveryEffect) {
   for (const auto& e : fs::directory_iterator(OMBRIX_TEST_PLUGIN_DIR)) {
     if (e.path().stem() == "mistform") {
       EXPECT_TRUE(fs::exists(Path("demo/mistform-22.png")));
+      for (const char* heading : {"1", "4", "8", "15"}) {
+        EXPECT_FALSE(fs::exists(Path(std::string("demo/mistform-") + heading + ".png"))) << heading;
+      }
     }
   }
 }

@@ -44,7 +44,8 @@ TEST(World, SamePixelsIgnoresPaddingOnly) {
 TEST(Time, ScalesAndStepsForCommonRates) {
   struct Case { const char* text; A_u_long scale; A_long step; };
   for (const Case& c : {Case{"24", 2400, 100}, Case{"25", 2500, 100}, Case{"24000/1001", 24000, 1001},
-                        Case{"30000/1001", 30000, 1001}}) {
+                        Case{"30000/1001", 30000, 1001}, Case{"24/1", 24, 1}, Case{"23.976", 24000, 1001},
+                        Case{"29.97", 30000, 1001}, Case{"59.94", 60000, 1001}}) {
     TimeBase t = TimeBase::ForRate(FrameRate::Parse(c.text));
     EXPECT_EQ(t.time_scale, c.scale) << c.text;
     EXPECT_EQ(t.time_step, c.step) << c.text;
@@ -71,6 +72,15 @@ TEST(Time, SecondsRoundHalvesUpAndFramesAreWholeSteps) {
 TEST(Time, RejectsBadRatesAndScales) {
   for (const char* bad : {"", "0", "-24", "24/0", "x", "24/", "/1001", "24.5"})
     EXPECT_THROW(FrameRate::Parse(bad), HostError) << bad;
+  // Other decimals name the ratio they stand for.
+  for (auto [bad, ratio] : {std::pair{"12.5", "25/2"}, std::pair{"23.98", "1199/50"}, std::pair{"30.0", "30/1"}}) {
+    try {
+      FrameRate::Parse(bad);
+      ADD_FAILURE() << bad;
+    } catch (const HostError& e) {
+      EXPECT_NE(std::string(e.what()).find(ratio), std::string::npos) << e.what();
+    }
+  }
   EXPECT_THROW(TimeBase::ForRate({24, 1}, 1000), HostError);  // 1000/24 ticks per frame
   EXPECT_EQ(TimeBase::ForRate({24, 1}, 4800).time_step, 200);
 }
