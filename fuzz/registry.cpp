@@ -6,6 +6,8 @@
 #include <ombrix/platform/headless.h>
 #include <ombrix/platform/registry.h>
 
+#include "scratch.h"
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -34,16 +36,9 @@ void Put32(std::vector<uint8_t>& out, uint32_t v) {
 }
 
 const std::string& Folder() {
-  // Never destroyed, so that the clean-up at exit can still name it.
-  static const std::string* dir = [] {
-    char tmpl[] = "/tmp/ombrix-fuzz-registry-XXXXXX";
-    const char* made = ::mkdtemp(tmpl);
-    if (!made) std::abort();
-    plat::SetDiagnosticsHook([](const char*, void*) {}, nullptr);
-    std::atexit([] { std::filesystem::remove_all(Folder()); });
-    return new std::string(made);
-  }();
-  return *dir;
+  static const bool quiet = (plat::SetDiagnosticsHook([](const char*, void*) {}, nullptr), true);
+  (void)quiet;
+  return ScratchFolder("registry");
 }
 
 }  // namespace
