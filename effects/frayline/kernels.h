@@ -29,7 +29,7 @@ enum EdgeType : int32_t {
   kCeroxColor = 8,
 };
 
-inline constexpr double kByteUnit = 0.003921568;  // 1/255 as written
+inline constexpr double kByteUnit = 0.003921568;  // 1/255 cut after nine decimals, not the exact quotient
 inline constexpr double kOctaveScale = -1.77;      // before each octave; the sign alternates
 inline constexpr double kOctaveWeight = 0.77;      // after each octave
 

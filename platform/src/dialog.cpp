@@ -617,7 +617,7 @@ constexpr const char* kScrollNames[] = {"lineleft", "lineright", "pageleft", "pa
                                         "thumbtrack", "left", "right", "endscroll"};
 
 bool ParseStep(const std::string& raw, DialogScript* script, std::string* error) {
-  // Trim blanks around the verb; the text of "text"/"set" is kept as written.
+  // Trim blanks around the verb; the text of "text"/"set" is kept as the script gives it.
   size_t b = 0;
   while (b < raw.size() && (raw[b] == ' ' || raw[b] == '\t')) ++b;
   std::string line = raw.substr(b);

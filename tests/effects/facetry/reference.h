@@ -1,4 +1,4 @@
-// Facetry's output pixel worked out step by step from the written rules, with
+// Facetry's output pixel worked out step by step from the pixel rules, with
 // only the fractal core's lattice and overflow mapping and the host's own
 // sampler and scaled copy: the cell grid, feature points, searches, edge
 // terms, segments and colour blend are written out again here, plainly.

@@ -1,6 +1,6 @@
 // Floodspill through the host. Regions are drawn as text maps, so the pixels
 // that must be filled are read off the drawing; colours, blends and bleed
-// alphas are computed here from the written formulas.
+// alphas are computed here from the fill and bleed formulas.
 #include <ombrix/host/host.h>
 
 #include "effects/common/effect_test.h"
@@ -190,7 +190,7 @@ TEST(FloodspillRender, TransparentPixelsOfAnyColourAreOneRegion) {
     }
 }
 
-// View Threshold wins over Fill Only and the fill: black where the written
+// View Threshold wins over Fill Only and the fill: black where the threshold
 // test says inside, white elsewhere.
 TEST(FloodspillRender, ViewThresholdShowsTheTest) {
   Rig r;

@@ -1,4 +1,4 @@
-// Mistform's intensity worked out step by step from the written formulas,
+// Mistform's intensity worked out step by step from the intensity formulas,
 // one type at a time, with the noise core's public readers. The tests hold
 // the plug-in's bytes against these values.
 #pragma once
@@ -253,7 +253,7 @@ struct Values {
 inline bool Centred(int t) { return t == 2 || t == 3 || (t >= 9 && t <= 14) || t == 19 || t == 22; }
 inline bool Normalised(int t) { return t == 2 || t == 3 || (t >= 9 && t <= 14) || t == 22; }
 
-// The complexity after the octave cap, worked as written: S grows by Q until
+// The complexity after the octave cap, worked step by step: S grows by Q until
 // it reaches 1.1 or i reaches floor(C) - 1.
 inline double CappedComplexity(double C, double F, int type) {
   if (C <= 4) return C;

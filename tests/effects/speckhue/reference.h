@@ -1,4 +1,4 @@
-// Speckhue as written, for the tests: the offset stream and the four phase
+// Speckhue worked out one draw at a time, for the tests: the offset stream and the four phase
 // streams stepped one draw at a time through the pixels in walking order
 // (row by row, each row's pixels only), the streams not chosen skipped
 // ahead three draws at a time, and the noise applied on the host's HLS

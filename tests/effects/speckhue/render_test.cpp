@@ -142,7 +142,7 @@ TEST(SpeckhueRender, ZeroAmplitudesCopy) {
 
 // Uniform and squared noise on hue, lightness and saturation alone and
 // together, at phases on and between the quarter turns (negative and past
-// a full turn included), on tight and padded rows: every byte as written.
+// a full turn included), on tight and padded rows: every byte as the reference walk gives it.
 TEST(SpeckhueRender, UniformAndSquaredMatchTheWrittenWalk) {
   Fixture f;
   const A_long phases[] = {0, 90 * kDegree, 37 * kDegree + 0x4321, -200 * kDegree - 77, 1000 * kDegree + 0x8000};
@@ -235,7 +235,7 @@ TEST(SpeckhueRender, RowLayoutDoesNotMatter) {
 }
 
 // Lightness and saturation at 1000 %: every pixel is pushed against the
-// ends of the range, and the result is still exactly as written (the
+// ends of the range, and the result is still exactly the reference walk's (the
 // clamp to 0..1 holds); hue at 1000 % wraps any number of turns.
 TEST(SpeckhueRender, ExtremeAmplitudes) {
   Fixture f;
