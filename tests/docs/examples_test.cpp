@@ -142,7 +142,7 @@ std::string FrameName(const std::string& pattern, int frame) {
   std::smatch m;
   if (std::regex_search(pattern, m, hashes)) {
     std::string digits = std::to_string(frame);
-    while (digits.size() < m.length(0)) digits.insert(0, "0");
+    while (digits.size() < size_t(m.length(0))) digits.insert(0, "0");
     return m.prefix().str() + digits + m.suffix().str();
   }
   if (std::regex_search(pattern, m, printf_form)) {
@@ -190,6 +190,9 @@ void MakeFixtures(const std::vector<std::string>& words, const fs::path& dir) {
     }
   }
 }
+
+// Test names say where the example is; failures print the command.
+void PrintTo(const Example& e, std::ostream* os) { *os << e.page << ":" << e.line; }
 
 class DocumentedExample : public ::testing::TestWithParam<Example> {};
 
