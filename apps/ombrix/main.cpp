@@ -159,7 +159,8 @@ int main(int argc, char** argv) {
   add_common(about_cmd);
 
   RenderOptions render;
-  CLI::App* render_cmd = app.add_subcommand("render", "Render an effect into image files, or through standard input and output");
+  CLI::App* render_cmd =
+      app.add_subcommand("render", "Render an effect into image files, or through standard input and output");
   render_cmd->add_option("EFFECT", render.effect, "Short name, display name or match name")->required();
   render_cmd->add_option("-i,--input", render.input,
                          "Image file, sequence (name.####.png, name.%04d.png), solid:WxH[:#RRGGBBAA], "
