@@ -200,8 +200,6 @@ TEST_F(OmbrixStreams, MistakesAndBrokenStreamsEndWithOneLine) {
       {Wash({"-i", "rgba:5x3:raw.bin", "-o", "rgba:-", "--frames", "0-5"}), 2, "ended after 2 frames", 120},
       {Wash({"-i", "rgba:5x3:raw.bin", "-o", "rgba:-", "--frames", "3-4"}), 2, "before frame 3", 0},
       {Wash({"-i", "rgba:5x3:raw.bin", "-o", "x.png", "--time", "1"}), 2, "--frame N", 0},
-      {Wash({"-i", "rgba:5x3:nosuch", "-o", "rgba:-"}), 2, "'nosuch': No such file", 0},
-      {Wash({"-i", "rgba:5x3:tmp", "-o", "rgba:-"}), 2, "directory", 0},
       {Wash({"-o", "-"}), 2, "rgba:-", 0},
       {Wash({"-o", "bmp:-"}), 2, "unknown format 'bmp'", 0},
       {Wash({"-o", "rgba:x.raw"}), 2, "standard output only", 0},
@@ -210,7 +208,6 @@ TEST_F(OmbrixStreams, MistakesAndBrokenStreamsEndWithOneLine) {
       {": | " + Wash({"-i", "-", "-o", "png:-"}), 2, "standard input is empty", 0},
       {"head -c 60 in.png | " + Wash({"-i", "-", "-o", "png:-"}), 2, "cannot read standard input:", 0},
       {Wash({"-i", "-", "--layer", "0=-", "-o", "x.png"}) + " <in.png", 2, "only one source", 0},
-      {Wash({"-i", "rgba:5x3:-", "--layer", "0=-", "-o", "x.png"}), 2, "only one source", 0},
       {Wash({"--layer", "0=rgba:5x3:raw.bin", "-o", "x.png"}), 2, "read by -i only", 0},
       // The reader goes away: EPIPE ends the run, SIGPIPE does not kill it.
       {"{ " + Ombrix({"render", "flatwash", "-i", "testcard:640x360", "-o", "rgba:-", "--frames", "0-20"}) +
@@ -248,10 +245,8 @@ TEST_F(OmbrixStreams, FramePatternsWriteAndReadTheSameNames) {
     std::vector<std::string> written;
   } cases[] = {
       {"a\\#%03d.png", "1-2", {"a#001.png", "a#002.png"}},
-      {"c.%5d.png", "7-7", {"c.00007.png"}},
       {"w.%015d.png", "5-5", {"w.000000000000005.png"}},
       {"d.%d.png", "9-10", {"d.10.png", "d.9.png"}},
-      {"h#.png", "3-3", {"h3.png"}},
       {"50%.png", "", {"50%.png"}},
       {"100%%d.png", "", {"100%d.png"}},
   };
@@ -300,8 +295,6 @@ TEST_F(OmbrixStreams, UnreadableInputsSayWhy) {
   } cases[] = {
       {{"-i", "locked.png"}, "cannot read 'locked.png': Permission denied"},
       {{"-i", "locked/s.####.png"}, "cannot read the folder 'locked': Permission denied"},
-      {{"-i", "nowhere/s.####.png"}, "cannot read the folder 'nowhere': No such file or directory"},
-      {{"-i", "in.png/s.####.png"}, "cannot read the folder 'in.png': Not a directory"},
       {{"-i", "rgba:5x3:locked.raw"}, "cannot read 'locked.raw': Permission denied"},
       {{"--sequence-data", "locked.bin"}, "'locked.bin': Permission denied"},
   };
