@@ -309,18 +309,6 @@ TEST_F(OmbrixStreams, UnreadableInputsSayWhy) {
   }
 }
 
-// A damaged settings store is reported in one line that says where it is kept.
-TEST_F(OmbrixStreams, DamagedSettingsStoreIsOneLine) {
-  fs::create_directory(dir_ / "reg");
-  std::ofstream(dir_ / "reg" / "registry.obr", std::ios::binary) << "OBXREG\r\n" << std::string(24, 'x');
-  const Result r = Sh("BROWSER=true " + Ombrix({"about", "flatwash", "--alt", "--registry", "reg"}));
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(Lines(r.err), 1) << r.err;
-  EXPECT_NE(r.err.find("reg/registry.obr is damaged"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("kept as reg/registry.obr.damaged"), std::string::npos) << r.err;
-  EXPECT_TRUE(fs::exists(dir_ / "reg" / "registry.obr.damaged"));
-}
-
 // `ombrix --help` shows the synopsis docs/cli.md opens with, line for line.
 TEST_F(OmbrixStreams, HelpShowsTheDocumentedSynopsis) {
   const std::string doc = Bytes(fs::path(OMBRIX_TEST_SOURCE_DIR) / "docs" / "cli.md");
