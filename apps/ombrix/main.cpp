@@ -4,6 +4,7 @@
 // 2 for a mistake in the command line (option, effect, parameter, value,
 // input), 1 when an effect or a file operation fails.
 #include "commands.h"
+#include "streams.h"
 
 #include <CLI/CLI.hpp>
 
@@ -49,6 +50,7 @@ extern "C" void OnCrash(int sig) {
   Append(line, n, sizeof line, ")\n");
   ssize_t ignored = ::write(STDERR_FILENO, line, n);
   (void)ignored;
+  RemoveStreamFilesNow();
   ::_exit(kExitFailed);
 }
 
@@ -78,7 +80,7 @@ std::string ShortenQuoted(const std::string& text) {
 }
 
 int Fail(int status, const std::string& message) {
-  std::cerr << "ombrix: " << ShortenQuoted(OneLine(message)) << "\n";
+  std::cerr << "ombrix: " << ShortenQuoted(OneLine(NameStreams(message))) << "\n";
   return status;
 }
 
@@ -115,6 +117,21 @@ std::string DecimalOnly(std::string& text) {
 int main(int argc, char** argv) {
   CLI::App app{"ombrix: list, describe and render Ombrix One effects"};
   app.require_subcommand(1);
+  // The same synopsis as docs/cli.md.
+  app.footer(
+      "Synopsis:\n"
+      "  ombrix list [--json]\n"
+      "  ombrix info EFFECT [--json]\n"
+      "  ombrix about EFFECT [--alt] [--registry DIR]\n"
+      "  ombrix render EFFECT -o OUTPUT [-i SOURCE] [-p NAME=VALUE]... [-k NAME@SECONDS=VALUE]...\n"
+      "                [--frame N | --time SECONDS] [--frames FIRST-LAST] [--fps RATE] [options]\n"
+      "  ombrix demo [OUTDIR] [-i SOURCE]\n"
+      "\n"
+      "Every subcommand also takes --plugins DIR and -q/--quiet; `ombrix SUBCOMMAND --help` lists its options.\n"
+      "SOURCE: a file, a sequence (name.####.png, name.%04d.png), solid:WxH[:COLOUR], testcard[:WxH],\n"
+      "- (an image file on standard input) or rgba:WxH:PATH (raw RGBA frames; PATH - for standard input).\n"
+      "OUTPUT: a file (png, exr, tif, jpg), a pattern (name.####.png), png:-, exr:-, tif:-, jpg:- (one\n"
+      "image on standard output) or rgba:- (raw RGBA frames on standard output).");
   app.set_version_flag("--version", "ombrix 1.0.0");
 
   CommonOptions common;
@@ -142,13 +159,17 @@ int main(int argc, char** argv) {
   add_common(about_cmd);
 
   RenderOptions render;
-  CLI::App* render_cmd = app.add_subcommand("render", "Render an effect into image files");
+  CLI::App* render_cmd =
+      app.add_subcommand("render", "Render an effect into image files, or through standard input and output");
   render_cmd->add_option("EFFECT", render.effect, "Short name, display name or match name")->required();
   render_cmd->add_option("-i,--input", render.input,
-                         "Image file, sequence (name.####.png, name.%04d.png), solid:WxH[:#RRGGBBAA] "
-                         "or testcard[:WxH]")
+                         "Image file, sequence (name.####.png, name.%04d.png), solid:WxH[:#RRGGBBAA], "
+                         "testcard[:WxH], - (an image file on standard input) or rgba:WxH:PATH (raw RGBA "
+                         "frames from a file or FIFO, PATH - for standard input)")
       ->capture_default_str();
-  render_cmd->add_option("-o,--output", render.output, "Output file (png, exr, tif, jpg); #### or %04d renders frames")
+  render_cmd->add_option("-o,--output", render.output,
+                         "Output file (png, exr, tif, jpg); #### or %04d renders frames; png:-, exr:-, tif:-, "
+                         "jpg:- write one image to standard output, rgba:- raw RGBA frames")
       ->required();
   render_cmd->add_option("-p,--param", render.params, "NAME=VALUE, the value at every time (repeatable)")
       ->allow_extra_args(false);
@@ -166,7 +187,7 @@ int main(int argc, char** argv) {
   CLI::Option* frame_opt = render_cmd->add_option("--frame", render.frame, "Frame number");
   time_opt->excludes(frame_opt);
   render_cmd->add_option("--fps", render.fps, "Frame rate: N, N/D, or 23.976, 29.97, 59.94 (N x 1000/1001)")->capture_default_str();
-  render_cmd->add_option("--frames", render.frames, "Frame range FIRST-LAST for an output pattern");
+  render_cmd->add_option("--frames", render.frames, "Frame range FIRST-LAST for an output pattern or rgba:-");
   render_cmd->add_option("--time-scale", render.time_scale, "Ticks per second")->check(decimal);
   render_cmd->add_option("--quality", render.quality, "high or low")->capture_default_str();
   render_cmd->add_option("--threads", render.threads, "Worker threads (0: all cores)")
@@ -186,7 +207,7 @@ int main(int argc, char** argv) {
   DemoOptions demo;
   CLI::App* demo_cmd = app.add_subcommand("demo", "Render every installed effect with its defaults");
   demo_cmd->add_option("OUTDIR", demo.out_dir, "Folder for the images")->capture_default_str();
-  demo_cmd->add_option("-i,--input", demo.input, "Source, as for render")->capture_default_str();
+  demo_cmd->add_option("-i,--input", demo.input, "Source, as for render (not a raw stream)")->capture_default_str();
   add_common(demo_cmd);
 
   bool known = argc < 2 || argv[1][0] == '-';

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <optional>
 
@@ -174,7 +175,11 @@ bool IsDisabledItem(std::string_view item) { return item.substr(0, 1) == "("; }
 
 std::string ParamTitle(const Effect& effect, int index) {
   const PF_ParamDef& def = effect.params()[index];
-  if (def.name[0] != '\0') return def.name;
+  const std::string_view name(def.name, strnlen(def.name, sizeof def.name));
+  // Check boxes are often registered with a name of one space, their label
+  // beside the box saying what they are (and naming them for -p).
+  const bool blank = name.find_first_not_of(' ') == std::string_view::npos;
+  if (!blank) return std::string(name);
   if (def.param_type == PF_Param_CHECKBOX) {
     const std::string label = effect.CheckboxLabel(index);
     if (!label.empty()) return label;

@@ -50,8 +50,8 @@ double PercentUnit(const PF_ParamDef& def);
 // hexadecimal, infinity or NaN.
 std::optional<double> ParseDecimal(std::string_view text);
 
-// How the user refers to a parameter in messages: its name, else its check
-// box label, else its index.
+// How the user refers to a parameter in messages: its name, else (a name
+// that is empty or only spaces) its check box label, else "#" and its index.
 std::string ParamTitle(const Effect& effect, int index);
 
 // Finds a parameter by name, blank-named check box label or index; throws

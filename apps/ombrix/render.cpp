@@ -5,6 +5,7 @@
 // the run with nothing written. Each output file is written atomically, so
 // a failed or interrupted run never leaves a partial file behind.
 #include "commands.h"
+#include "streams.h"
 
 #include <ombrix/host/image_io.h>
 #include <ombrix/platform/files.h>
@@ -29,6 +30,7 @@ namespace fs = std::filesystem;
 // file is replaced only when complete, so nothing half-written remains.
 extern "C" void OnInterrupt(int sig) {
   platform::RemoveUnfinishedReplacements();
+  RemoveStreamFilesNow();
   ::_exit(128 + sig);
 }
 
@@ -73,8 +75,9 @@ struct Assignment {
 };
 
 struct FrameRange {
-  int64_t first, last;
+  int64_t first, last;  // last: kOpenEnd for a stream read to its end
 };
+constexpr int64_t kOpenEnd = INT64_MAX;
 
 FrameRange ParseFrames(std::string_view text, const TimeBase& tb) {
   const std::string what = "--frames '" + std::string(text) + "'";
@@ -102,8 +105,10 @@ FrameRange ParseFrames(std::string_view text, const TimeBase& tb) {
 // must be replaceable (see platform::ReplaceProblem), and none may be a
 // file some input sequence reads, which the run would overwrite before
 // reading it again.
-void CheckOutputs(const std::string& output, const std::optional<FramePattern>& pattern,
-                  const std::optional<FrameRange>& range, const std::vector<const ImageSource*>& sequences) {
+void CheckOutputs(const OutputSpec& output, const std::optional<FrameRange>& range,
+                  const std::vector<const ImageSource*>& sequences) {
+  if (output.to_stdout()) return;
+  const std::optional<FramePattern>& pattern = output.pattern;
   std::set<std::pair<dev_t, ino_t>> inputs;
   for (const ImageSource* sequence : sequences) {
     for (int64_t f : sequence->frames) {
@@ -119,10 +124,10 @@ void CheckOutputs(const std::string& output, const std::optional<FramePattern>& 
       throw UsageError("cannot write '" + path + "': it is a frame of an input sequence (write to other names)");
     }
   };
-  if (!pattern || !range) return check(output);
+  if (!pattern) return check(output.path);
   // The folder, and the longest name, once; then every existing file in the range.
   check(FramePath(*pattern, range->first));
-  check(FramePath(*pattern, range->last));
+  if (range->last != kOpenEnd) check(FramePath(*pattern, range->last));
   for (int64_t f : DiscoverFrames(*pattern, false)) {
     if (f >= range->first && f <= range->last) check(FramePath(*pattern, f));
   }
@@ -153,7 +158,13 @@ struct Messages {
   }
 };
 
+// `total` < 0: a stream of unknown length, counted only.
 void ShowProgress(int64_t done, int64_t total) {
+  if (total < 0) {
+    std::fprintf(stderr, "\r%lld frames", static_cast<long long>(done));
+    std::fflush(stderr);
+    return;
+  }
   constexpr int kWidth = 30;
   const int filled = int(done * kWidth / std::max<int64_t>(total, 1));
   std::string bar(size_t(filled), '#');
@@ -181,6 +192,14 @@ PF_RationalScale ParseRatio(const std::string& text, const char* what) {
   return PF_RationalScale{A_long(num), A_u_long(den)};
 }
 
+// A raw stream that ended before a frame the run needs (or held none).
+[[noreturn]] void StreamEnded(const ImageSource& source, int64_t frames_read, int64_t wanted) {
+  if (frames_read == 0) throw UsageError("the stream '" + source.text + "' holds no frames");
+  throw UsageError("the stream '" + source.text + "' ended after " + std::to_string(frames_read) + " frame" +
+                   (frames_read == 1 ? "" : "s") + " (0.." + std::to_string(frames_read - 1) + "), before frame " +
+                   std::to_string(wanted));
+}
+
 std::string TimeText(const TimeBase& tb, A_long ticks) {
   char buf[64];
   std::snprintf(buf, sizeof buf, "%.6g s", double(ticks) / double(tb.time_scale));
@@ -193,22 +212,15 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
   CatchInterrupts();
   // Options that need no plug-in.
   if (o.output.empty()) throw UsageError("render needs -o/--output");
-  if (!IsWritableImagePath(o.output)) {
-    throw UsageError("cannot write '" + o.output + "': unknown image format (use png, exr, tif, tiff, jpg or jpeg)");
-  }
-  std::optional<FramePattern> out_pattern;
-  try {
-    out_pattern = ParseFramePattern(o.output);
-  } catch (const HostError& e) {
-    throw UsageError(e.what());
-  }
- {
-    const fs::path parent = fs::path(o.output).parent_path();
+  const OutputSpec out = ParseOutput(o.output);
+  if (!out.to_stdout()) {
+    const fs::path parent = fs::path(out.pattern ? FramePath(*out.pattern, 0) : out.path).parent_path();
     std::error_code ec;
     if (!parent.empty() && !fs::is_directory(parent, ec)) {
       throw UsageError("cannot write '" + o.output + "': the folder '" + parent.string() + "' does not exist");
     }
   }
+  CheckStreamSources(o.input, o.layers);
   if (o.quality != "high" && o.quality != "low") {
     throw UsageError("bad --quality '" + o.quality + "' (expected high or low)");
   }
@@ -241,7 +253,10 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
   settings.pixel_aspect = ParseRatio(o.pixel_aspect, "--pixel-aspect");
   std::optional<FrameRange> range;
   if (!o.frames.empty()) range = ParseFrames(o.frames, tb);
-  if (range && !out_pattern) throw UsageError("--frames needs an output pattern with #### or %04d");
+  if (range && !out.takes_range()) {
+    throw UsageError("--frames needs an output pattern with #### or %04d, or -o rgba:- (one image goes to " +
+                     std::string(out.to_stdout() ? "standard output as " + out.format : "a file") + ")");
+  }
   std::optional<A_long> time_ticks;
   if (o.time) {
     char text[64];
@@ -259,24 +274,39 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
 
   const std::vector<DialogAnswer> answers = ParseDialogAnswers(o.dialog);
 
+  // Standard output is taken over before any plug-in code runs.
+  FrameSink sink(out);
+
   // The effect, its input and every parameter value.
   PluginScan scan = ScanPlugins(common);
   const PluginFile* file = &FindEffect(scan, o.effect);
   ImageSource source;
   try {
-    source = ParseSource(o.input);
+    source = OpenSource(o.input);
   } catch (const HostError& e) {
     throw UsageError(std::string("bad input: ") + e.what());
   }
-  if (out_pattern && !range) {
-    if (source.kind == SourceKind::kSequence) range = FrameRange{source.frames.front(), source.frames.back()};
-    else if (frame) range = FrameRange{*frame, *frame};
-    else throw UsageError("an output pattern needs --frames FIRST-LAST (or an image sequence as input)");
+  // A raw stream's frames are counted from 0: frame k is shown at frame k's time.
+  const bool stream = source.kind == SourceKind::kRawStream;
+  if (stream && o.time) throw UsageError("--time cannot pick a frame of a raw stream (use --frame N)");
+  if (!range) {
+    if (stream && out.takes_range() && !frame) {
+      range = FrameRange{0, kOpenEnd};
+    } else if (stream) {
+      range = FrameRange{frame.value_or(0), frame.value_or(0)};
+    } else if (out.takes_range() && source.kind == SourceKind::kSequence) {
+      range = FrameRange{source.frames.front(), source.frames.back()};
+    } else if (out.takes_range() && frame) {
+      range = FrameRange{*frame, *frame};
+    } else if (out.kind == OutputSpec::Kind::kPattern) {
+      throw UsageError("an output pattern needs --frames FIRST-LAST (or an image sequence or raw stream as input; "
+                       "for one file of that name, write '" + EscapePath(o.output) + "', quoted in the shell)");
+    }
   }
   if (range && (o.time || frame) && !(frame && range->first == *frame && range->last == *frame)) {
     throw UsageError("--time/--frame cannot be combined with a frame range");
   }
-  if (range && range->last > int64_t(INT32_MAX) / tb.time_step) {
+  if (range && range->last != kOpenEnd && range->last > int64_t(INT32_MAX) / tb.time_step) {
     OutOfTime("input sequence '" + source.text + "' (its last frame is " + std::to_string(range->last) + ")", tb);
   }
   // Every frame the run reads is checked before anything is written, and no
@@ -346,7 +376,7 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
       layers.emplace_back(index, LayerSource::None());
     } else {
       try {
-        layer_sources.push_back(ParseSource(what));
+        layer_sources.push_back(OpenSource(what));
         if (layer_sources.back().kind == SourceKind::kSequence) sequences.push_back(&layer_sources.back());
         layers.emplace_back(index, LayerSource::Image(layer_sources.back(), rate));
       } catch (const HostError& e) {
@@ -362,16 +392,16 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
       throw UsageError(std::string("bad input: ") + e.what());
     }
   }
-  CheckOutputs(o.output, out_pattern, range, sequences);
+  CheckOutputs(out, range, sequences);
 
-  // The frames to render, one output file each, produced as the run goes.
+  // The frames to render, one output each, produced as the run goes.
   const int64_t first = range ? range->first : 0;
-  const int64_t count = range ? range->last - range->first + 1 : 1;
+  const bool open_end = range && range->last == kOpenEnd;
+  const int64_t count = open_end ? -1 : range ? range->last - range->first + 1 : 1;
   A_long still_ticks = 0;
   if (time_ticks) still_ticks = *time_ticks;
   else if (frame) still_ticks = tb.FrameToTicks(*frame);
   auto ticks_of = [&](int64_t i) { return range ? tb.FrameToTicks(first + i) : still_ticks; };
-  auto path_of = [&](int64_t i) { return range ? FramePath(*out_pattern, first + i) : o.output; };
 
   // Render.
   std::optional<std::vector<uint8_t>> stored;
@@ -386,50 +416,65 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
     if (a.time) instance.AddKey(a.index, *a.time, a.value);
     else instance.SetValue(a.index, a.value);
   }
-  // The input at other times, for effects that read their own layer then.
-  instance.BindLayer(0, LayerSource::Image(source, rate));
+  // The input at other times, for effects that read their own layer then
+  // (a stream has only the frame being rendered).
+  if (!stream) instance.BindLayer(0, LayerSource::Image(source, rate));
   for (auto& [index, layer] : layers) instance.BindLayer(index, std::move(layer));
-  const bool progress = !common.quiet && count > 1 && ::isatty(STDERR_FILENO);
+  const bool progress = !common.quiet && (count > 1 || open_end) && ::isatty(STDERR_FILENO);
   // A still input is read whole before the first frame, so that damage
   // only decoding finds is a bad input too.
   std::optional<World> still;
-  if (source.kind != SourceKind::kSequence) {
+  std::optional<RawFrameReader> reader;
+  if (stream) {
+    reader.emplace(source);
+    if (!reader->SkipTo(first)) StreamEnded(source, reader->frames_read(), first);
+  } else if (source.kind != SourceKind::kSequence) {
     try {
       still = LoadSource(source, 0, tb.time_step, o.pad_rows);
     } catch (const HostError& e) {
       throw UsageError(std::string("bad input: ") + e.what());
     }
   }
-  for (int64_t i = 0; i < count; ++i) {
-    const A_long ticks = ticks_of(i);
+  int64_t done = 0;
+  for (; open_end || done < count; ++done) {
     World input;
-    if (source.kind == SourceKind::kSequence) {
-      input = LoadSource(source, ticks, tb.time_step, o.pad_rows);
+    if (stream) {
+      if (first + done > int64_t(INT32_MAX) / tb.time_step) {
+        OutOfTime("input stream '" + source.text + "' (frame " + std::to_string(first + done) + ")", tb);
+      }
+      std::optional<World> next = reader->Next(o.pad_rows);
+      if (!next && open_end) break;
+      if (!next) StreamEnded(source, reader->frames_read(), first + done);
+      input = std::move(*next);
+    } else if (source.kind == SourceKind::kSequence) {
+      input = LoadSource(source, ticks_of(done), tb.time_step, o.pad_rows);
     } else {
       input = *still;
     }
+    const A_long ticks = ticks_of(done);
     World output(source.width, source.height, o.pad_rows);  // resized to the buffer size
     const CommandResult result = instance.RenderFrame(ticks, input.pf(), output, settings);
     messages.Settle(name, ("render at " + TimeText(tb, ticks)).c_str(), result);
-    WriteImage(path_of(i), output.pf());
-    if (progress) ShowProgress(i + 1, count);
+    sink.Write(first + done, output.pf());
+    if (progress) ShowProgress(done + 1, count);
   }
-  if (!common.quiet && !progress) {
-    if (count == 1) std::cerr << "ombrix: wrote " << path_of(0) << "\n";
-    else std::cerr << "ombrix: wrote " << count << " frames, " << path_of(0) << " .. " << path_of(count - 1) << "\n";
-  }
+  if (progress && open_end) std::fputc('\n', stderr);
+  if (done == 0) StreamEnded(source, reader->frames_read(), first);  // only an open stream can end at once
+  if (!common.quiet) sink.Report(first, done);
   if (!o.save_sequence_data.empty()) WriteSequenceData(o.save_sequence_data, instance.SequenceDataBytes());
   return kExitOk;
 }
 
 int RunDemo(const CommonOptions& common, const DemoOptions& o) {
   CatchInterrupts();
+  CheckStreamSources(o.input, {});
   ImageSource source;
   try {
-    source = ParseSource(o.input);
+    source = OpenSource(o.input);
   } catch (const HostError& e) {
     throw UsageError(std::string("bad input: ") + e.what());
   }
+  if (source.kind == SourceKind::kRawStream) throw UsageError("demo takes an image, not a raw stream: -i " + o.input);
   const PluginScan scan = ScanAndTryPlugins(common);
   // A file that cannot be used costs its own effect; the others still render.
   int failures = int(scan.refused.size());
@@ -463,7 +508,7 @@ int RunDemo(const CommonOptions& common, const DemoOptions& o) {
         messages.Settle(file.pipl.display_name, "render", instance.RenderFrame(0, in.pf(), out.pf()));
         const fs::path path = fs::path(o.out_dir) / file_name;
         WriteImage(path, out.pf());
-        if (!common.quiet) std::cerr << "ombrix: wrote " << path.string() << "\n";
+        if (!common.quiet) std::cout << "ombrix: wrote " << path.string() << std::endl;
       };
       render(file.short_name + ".png", 0, 0);
       for (size_t i = 1; i < effect.params().size(); ++i) {

@@ -1,8 +1,13 @@
-// Image sources: frame-number patterns, solid colours and the test card.
+// Image sources: frame-number patterns, raw streams, solid colours and the test card.
 #include <ombrix/host/image_io.h>
 
+#include <dirent.h>
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <cmath>
 #include <cstdio>
 #include <system_error>
@@ -105,58 +110,122 @@ PF_Pixel ParseColor(std::string_view text) {
 // ---------------------------------------------------------------------------
 // Frame patterns
 // ---------------------------------------------------------------------------
-std::optional<FramePattern> ParseFramePattern(std::string_view path) {
-  std::optional<FramePattern> found;
-  auto take = [&](size_t begin, size_t end, int digits) {
-    if (found) throw HostError("'" + std::string(path) + "' has more than one frame-number placeholder");
-    FramePattern p;
-    p.prefix = std::string(path.substr(0, begin));
-    p.suffix = std::string(path.substr(end));
-    p.digits = digits;
-    if (p.suffix.find('/') != std::string::npos) {
-      throw HostError("'" + std::string(path) + "': the frame number must be in the file name, not a folder");
+namespace {
+
+// One placeholder or escape at path[i], or nothing for an ordinary character.
+struct Token {
+  enum class Kind { kPlain, kEscape, kFrame } kind = Kind::kPlain;
+  size_t length = 1;  // bytes of the path it takes
+  char literal = 0;   // kEscape: the character it stands for
+  int digits = 0;     // kFrame: the zero-padding width (0: none)
+};
+
+Token TokenAt(std::string_view path, size_t i) {
+  Token t;
+  const char c = path[i];
+  const char next = i + 1 < path.size() ? path[i + 1] : '\0';
+  if (c == '\\' && (next == '#' || next == '\\')) {
+    t.kind = Token::Kind::kEscape;
+    t.length = 2;
+    t.literal = next;
+  } else if (c == '%' && next == '%') {
+    t.kind = Token::Kind::kEscape;
+    t.length = 2;
+    t.literal = '%';
+  } else if (c == '#') {
+    size_t j = i;
+    while (j < path.size() && path[j] == '#') ++j;
+    t.kind = Token::Kind::kFrame;
+    t.length = j - i;
+    t.digits = int(std::min<size_t>(j - i, size_t(kMaxFrameDigits) + 1));
+  } else if (c == '%') {
+    // %d, %Nd or %0Nd: the digits give the width, leading zeros aside.
+    size_t j = i + 1;
+    int64_t width = 0;
+    while (j < path.size() && path[j] >= '0' && path[j] <= '9') {
+      width = std::min<int64_t>(width * 10 + (path[j] - '0'), int64_t(kMaxFrameDigits) + 1);
+      ++j;
     }
-    found = p;
-  };
-  for (size_t i = 0; i < path.size();) {
-    if (path[i] == '#') {
-      size_t j = i;
-      while (j < path.size() && path[j] == '#') ++j;
-      take(i, j, int(j - i));
-      i = j;
-    } else if (path[i] == '%') {
-      // %d or %0Nd; any other '%' is an ordinary character of the name.
-      size_t j = i + 1;
-      int digits = 0;
-      if (j < path.size() && path[j] == '0') {
-        ++j;
-        if (j < path.size() && path[j] >= '1' && path[j] <= '9') digits = path[j++] - '0';
-        else digits = -1;
-      }
-      if (digits >= 0 && j < path.size() && path[j] == 'd') {
-        take(i, j + 1, digits);
-        i = j + 1;
-      } else {
-        ++i;
-      }
-    } else {
-      ++i;
+    if (j < path.size() && path[j] == 'd') {
+      t.kind = Token::Kind::kFrame;
+      t.length = j + 1 - i;
+      t.digits = int(width);
     }
   }
+  return t;
+}
+
+}  // namespace
+
+std::optional<FramePattern> ParseFramePattern(std::string_view path) {
+  std::optional<FramePattern> found;
+  std::string text;  // the path read so far, escapes resolved
+  for (size_t i = 0; i < path.size();) {
+    const Token t = TokenAt(path, i);
+    if (t.kind == Token::Kind::kFrame) {
+      const std::string placeholder(path.substr(i, t.length));
+      if (found) throw HostError("'" + std::string(path) + "' has more than one frame-number placeholder");
+      if (t.digits > kMaxFrameDigits) {
+        throw HostError("'" + std::string(path) + "': the frame-number placeholder '" + placeholder +
+                        "' is wider than " + std::to_string(kMaxFrameDigits) + " digits");
+      }
+      if (path.find('/', i) != std::string_view::npos) {
+        throw HostError("'" + std::string(path) + "': the frame number must be in the file name, not a folder");
+      }
+      found = FramePattern{text, "", t.digits};
+      text.clear();
+    } else if (t.kind == Token::Kind::kEscape) {
+      text += t.literal;
+    } else {
+      text += path[i];
+    }
+    i += t.length;
+  }
+  if (found) found->suffix = text;
   return found;
 }
 
-std::string FramePath(const FramePattern& pattern, int64_t frame) {
-  char digits[32];
-  std::snprintf(digits, sizeof digits, "%0*lld", pattern.digits, static_cast<long long>(frame));
-  return pattern.prefix + digits + pattern.suffix;
+std::string LiteralPath(std::string_view path) {
+  std::string text;
+  for (size_t i = 0; i < path.size();) {
+    const Token t = TokenAt(path, i);
+    if (t.kind == Token::Kind::kEscape) text += t.literal;
+    else text.append(path.substr(i, t.length));
+    i += t.length;
+  }
+  return text;
 }
 
-std::vector<int64_t> DiscoverFrames(const FramePattern& pattern, bool regular_only) {
+std::string EscapePath(std::string_view path) {
+  std::string text;
+  for (const char c : path) {
+    if (c == '\\' || c == '#') text += '\\';
+    if (c == '%') text += '%';
+    text += c;
+  }
+  return text;
+}
+
+std::string FramePath(const FramePattern& pattern, int64_t frame) {
+  std::string digits = std::to_string(frame < 0 ? -frame : frame);
+  const size_t width = size_t(std::max(pattern.digits - (frame < 0 ? 1 : 0), 0));
+  if (digits.size() < width) digits.insert(0, width - digits.size(), '0');
+  return pattern.prefix + (frame < 0 ? "-" : "") + digits + pattern.suffix;
+}
+
+namespace {
+
+// The folder a pattern's frames are in, and the file-name text before the number.
+std::pair<fs::path, std::string> PatternFolder(const FramePattern& pattern) {
   const size_t slash = pattern.prefix.rfind('/');
-  const fs::path dir = slash == std::string::npos ? fs::path(".")
-                       : fs::path(slash == 0 ? std::string("/") : pattern.prefix.substr(0, slash));
-  const std::string head = slash == std::string::npos ? pattern.prefix : pattern.prefix.substr(slash + 1);
+  if (slash == std::string::npos) return {fs::path("."), pattern.prefix};
+  return {fs::path(slash == 0 ? std::string("/") : pattern.prefix.substr(0, slash)), pattern.prefix.substr(slash + 1)};
+}
+
+}  // namespace
+
+std::vector<int64_t> DiscoverFrames(const FramePattern& pattern, bool regular_only) {
+  const auto [dir, head] = PatternFolder(pattern);
   std::vector<int64_t> frames;
   std::error_code ec;
   fs::directory_iterator it(dir, ec), end;
@@ -168,13 +237,16 @@ std::vector<int64_t> DiscoverFrames(const FramePattern& pattern, bool regular_on
     if (name.compare(0, head.size(), head) != 0) continue;
     if (name.compare(name.size() - pattern.suffix.size(), pattern.suffix.size(), pattern.suffix) != 0) continue;
     const std::string_view number(name.data() + head.size(), name.size() - head.size() - pattern.suffix.size());
-    if (!AllDigits(number) || number.size() > 12) continue;
+    if (!AllDigits(number)) continue;
     // Zero padding to exactly `digits`; longer numbers only without leading zeros.
     const size_t want = size_t(std::max(pattern.digits, 1));
     if (number.size() < want) continue;
     if (number.size() > want && number[0] == '0') continue;
+    const size_t first = std::min(number.find_first_not_of('0'), number.size() - 1);
+    const std::string_view value = number.substr(first);
+    if (value.size() > 12) continue;
     int64_t f = 0;
-    std::from_chars(number.data(), number.data() + number.size(), f);
+    std::from_chars(value.data(), value.data() + value.size(), f);
     std::error_code fec;
     if (regular_only && !fs::is_regular_file(it->path(), fec)) continue;
     frames.push_back(f);
@@ -187,6 +259,27 @@ std::vector<int64_t> DiscoverFrames(const FramePattern& pattern, bool regular_on
 // ---------------------------------------------------------------------------
 // Sources
 // ---------------------------------------------------------------------------
+namespace {
+
+// Why a sequence has no frames: its folder cannot be read, or nothing
+// matches. When the text, read as a plain name, is a file, the message
+// says how to write it so that it is read as one.
+std::string NoFramesMessage(const std::string& text, const FramePattern& pattern) {
+  const fs::path dir = PatternFolder(pattern).first;
+  const std::string head = "no frames found for the sequence '" + text + "'";
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return head + ": cannot read the folder '" + dir.string() + "': " + std::strerror(errno);
+  ::closedir(d);
+  std::error_code ec;
+  if (fs::is_regular_file(fs::path(text), ec)) {
+    return head + " ('" + text + "' is a file: to read it as one image, write '" + EscapePath(text) +
+           "', quoted in the shell)";
+  }
+  return head;
+}
+
+}  // namespace
+
 ImageSource ParseSource(std::string_view text) {
   ImageSource s;
   s.text = std::string(text);
@@ -215,18 +308,41 @@ ImageSource ParseSource(std::string_view text) {
     if (colon != std::string_view::npos) s.color = ParseColor(rest.substr(colon + 1));
     return s;
   }
+  if (starts("rgba")) {
+    // rgba:WIDTHxHEIGHT:PATH, PATH "-" for standard input.
+    s.kind = SourceKind::kRawStream;
+    const size_t colon = text.find(':', 5);
+    if (text.size() <= 5 || colon == std::string_view::npos || colon + 1 == text.size()) {
+      throw HostError("bad source '" + s.text + "': expected rgba:WIDTHxHEIGHT:PATH (PATH - for standard input)");
+    }
+    const ImageSize size = ParseSize(text.substr(5, colon - 5));
+    s.width = size.width;
+    s.height = size.height;
+    s.path = fs::path(std::string(text.substr(colon + 1)));
+    if (s.path != "-") {
+      struct stat st;
+      if (::stat(s.path.c_str(), &st) != 0) {
+        throw HostError("cannot read '" + s.path.string() + "': " + std::strerror(errno));
+      }
+      if (!S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode)) {
+        throw HostError("cannot read '" + s.path.string() + "': " +
+                        (S_ISDIR(st.st_mode) ? "it is a directory" : "it is neither a file nor a FIFO"));
+      }
+    }
+    return s;
+  }
   if (auto pattern = ParseFramePattern(text)) {
     s.kind = SourceKind::kSequence;
     s.pattern = *pattern;
     s.frames = DiscoverFrames(*pattern);
-    if (s.frames.empty()) throw HostError("no frames found for the sequence '" + s.text + "'");
+    if (s.frames.empty()) throw HostError(NoFramesMessage(s.text, *pattern));
     const ImageSize size = ReadImageSize(FramePath(s.pattern, s.frames.front()));
     s.width = size.width;
     s.height = size.height;
     return s;
   }
   s.kind = SourceKind::kFile;
-  s.path = fs::path(std::string(text));
+  s.path = fs::path(LiteralPath(text));
   const ImageSize size = ReadImageSize(s.path);
   s.width = size.width;
   s.height = size.height;
@@ -263,6 +379,8 @@ World LoadSource(const ImageSource& source, int64_t ticks, int64_t step, A_long 
       return MakeSolid(source.width, source.height, source.color, pad_bytes);
     case SourceKind::kFile:
       return ReadImage(source.path, pad_bytes);
+    case SourceKind::kRawStream:
+      throw HostError("the stream '" + source.text + "' is read frame by frame, in order");
     case SourceKind::kSequence: {
       const int64_t frame = SequenceFrameAt(source, ticks, step);
       const std::string path = FramePath(source.pattern, frame);

@@ -5,13 +5,18 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <sys/stat.h>
 
 namespace ombrix::platform {
 namespace {
 
+// One line on stderr, whatever characters a path in the message holds.
 void DefaultHook(const char* message, void*) {
-  std::fprintf(stderr, "ombrix: %s\n", message);
+  std::string line = message;
+  for (char& c : line)
+    if (c == '\n' || c == '\r') c = ' ';
+  std::fprintf(stderr, "ombrix: %s\n", line.c_str());
 }
 
 std::mutex g_hook_mutex;

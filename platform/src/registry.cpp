@@ -10,8 +10,9 @@
 //                 u16 name length, name bytes (empty: the default value)
 //                 u32 type, u32 size, size bytes
 //   u32       CRC-32 (IEEE) of the payload
-// A file that fails any check is damaged: it is reported once, read as an
-// empty store, and set aside as "<file>.damaged" before the next write.
+// A file that fails any check is damaged: it is reported once (one line,
+// which also says where it will be kept), read as an empty store, and set
+// aside as "<file>.damaged" before the next write.
 //
 // Writers serialise through an advisory lock on "registry.lock" in the same
 // folder, re-read the file under the lock, and replace it atomically: a new
@@ -299,6 +300,12 @@ struct Loaded {
   bool damaged = false;
 };
 
+// The one line that reports a damaged store.
+void ReportDamage(const std::string& path, const std::string& why) {
+  detail::Diagnose("the settings store " + path + " " + why + "; using empty settings (the file is kept as " + path +
+                   ".damaged when settings are next saved)");
+}
+
 // Reads the store file. A missing file is an empty store. Damage is
 // reported once per damaged file.
 Loaded LoadFile(State& s, const std::string& path) {
@@ -306,9 +313,15 @@ Loaded LoadFile(State& s, const std::string& path) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     if (errno != ENOENT) {
+      const int err = errno;
       out.damaged = true;
-      detail::Diagnose("the settings store " + path + " cannot be read (" + detail::ErrnoText(errno) +
-                       "); using empty settings");
+      struct stat st;
+      if (::stat(path.c_str(), &st) == 0) out.id = IdOf(st);
+      if (!s.damage_reported || !(s.reported_damage == out.id)) {
+        s.damage_reported = true;
+        s.reported_damage = out.id;
+        ReportDamage(path, "cannot be read (" + detail::ErrnoText(err) + ")");
+      }
     }
     return out;
   }
@@ -329,8 +342,7 @@ Loaded LoadFile(State& s, const std::string& path) {
       if (!s.damage_reported || !(s.reported_damage == out.id)) {
         s.damage_reported = true;
         s.reported_damage = out.id;
-        detail::Diagnose("the settings store " + path + " is damaged (larger than " +
-                         std::to_string(kMaxStoreBytes >> 20) + " MiB); using empty settings");
+        ReportDamage(path, "is damaged (larger than " + std::to_string(kMaxStoreBytes >> 20) + " MiB)");
       }
       return out;
     }
@@ -357,8 +369,7 @@ Loaded LoadFile(State& s, const std::string& path) {
   if (!s.damage_reported || !(s.reported_damage == out.id)) {
     s.damage_reported = true;
     s.reported_damage = out.id;
-    detail::Diagnose("the settings store " + path + " is damaged (" + why +
-                     "); using empty settings");
+    ReportDamage(path, "is damaged (" + why + ")");
   }
   return out;
 }
@@ -407,10 +418,14 @@ Status Mutate(State& s, const std::function<Status(Store&, bool&)>& change) {
   Status result = change(loaded.store, changed);
   if (result != kOk || !changed) return result;
 
+  // Set aside as the damage report said; only a failure to do so is news.
   if (loaded.damaged && ::access(path.c_str(), F_OK) == 0) {
     const std::string aside = path + ".damaged";
-    if (::rename(path.c_str(), aside.c_str()) == 0)
-      detail::Diagnose("the damaged settings store was kept as " + aside);
+    if (::rename(path.c_str(), aside.c_str()) != 0) {
+      const int err = errno;
+      detail::Diagnose("the damaged settings store " + path + " cannot be kept as " + aside + " (" +
+                       detail::ErrnoText(err) + "); it is replaced");
+    }
   }
   RemoveStaleTemps(dir);
 

@@ -203,9 +203,11 @@ TEST_F(RegistryTest, DamagedStoreIsReportedOnceReadAsEmptyAndSetAside) {
   ASSERT_EQ(g_messages.size(), 1u);
   EXPECT_NE(g_messages[0].find("damaged"), std::string::npos);
 
-  // Writing keeps the damaged file aside and starts a good store.
+  // Writing keeps the damaged file aside, where the one report said, and starts a good store.
   ASSERT_EQ(SetDefault(value), plat::kOk);
   EXPECT_EQ(ReadFile(fs::path(store.string() + ".damaged")), bytes);
+  ASSERT_EQ(g_messages.size(), 1u);
+  EXPECT_NE(g_messages[0].find("kept as " + store.string() + ".damaged"), std::string::npos) << g_messages[0];
   Reopen();
   EXPECT_EQ(QueryDefault(&st, &type), value);
 

@@ -454,6 +454,13 @@ TEST_F(OmbrixCli, BadInputEndsWithOneLineAndNoOutput) {
       {{"render", "flatwash", "-i", in, "-o", out, "--frames", "1-3"}, "--frames"},
       {{"render", "flatwash", "-i", in, "-o", Path("o.####.png").string(), "--frames", "5-2"}, "5-2"},
       {{"render", "flatwash", "-i", in, "-o", out, "--time", "1", "--frame", "2"}, "--frame"},
+      {{"render", "flatwash", "-i", in, "-o", out, "--frame", "-1"}, "bad --frame '-1' (expected a frame number"},
+      {{"render", "flatwash", "-i", in, "-o", out, "--frame", "abc"}, "bad --frame 'abc' (expected a frame number"},
+      {{"render", "flatwash", "-i", in, "-o", Path("o.####.png").string(), "--frames", "abc"}, "(expected FIRST-LAST"},
+      {{"render", "flatwash", "-i", in, "-o", Path("o.####.png").string(), "--frames", "-2-5"}, "(expected FIRST-LAST"},
+      // A check box registered with a blank name is named by its label.
+      {{"render", "mistform", "-i", in, "-o", out, "-p", "Invert=maybe"}, "parameter 'Invert' (checkbox)"},
+      {{"render", "mistform", "-i", in, "-o", out, "-p", "Invert=on", "-k", "Invert@1=off"}, "parameter 'Invert' is"},
       {{"render", "flatwash", "-i", in}, "output"},
       {{"render", "flatwash", "-i", in, "-o", out, "--downsample", "2/1"}, "2/1"},
       {{"render", "flatwash", "-i", in, "-o", out, "--downsample", "half"}, "half"},

@@ -295,31 +295,57 @@ TEST(ImageFiles, SoundFilesPassTheChecksMadeBeforeDecoding) {
 // Frame patterns and sequences
 // ---------------------------------------------------------------------------
 
-TEST(FramePatterns, HashesAndPrintfForms) {
-  auto p = ParseFramePattern("shots/a.####.png");
-  ASSERT_TRUE(p);
-  EXPECT_EQ(p->prefix, "shots/a.");
-  EXPECT_EQ(p->suffix, ".png");
-  EXPECT_EQ(p->digits, 4);
-  EXPECT_EQ(FramePath(*p, 7), "shots/a.0007.png");
-  EXPECT_EQ(FramePath(*p, 12345), "shots/a.12345.png");
+TEST(FramePatterns, PlaceholdersEscapesAndWidths) {
+  const struct {
+    const char* path;
+    const char* prefix;
+    const char* suffix;
+    int digits;
+    const char* frame_42;  // FramePath at frame 42
+  } patterns[] = {
+      {"shots/a.####.png", "shots/a.", ".png", 4, "shots/a.0042.png"},
+      {"b_%04d.exr", "b_", ".exr", 4, "b_0042.exr"},
+      {"b_%4d.exr", "b_", ".exr", 4, "b_0042.exr"},
+      {"c.%d.tif", "c.", ".tif", 0, "c.42.tif"},
+      {"c.#.tif", "c.", ".tif", 1, "c.42.tif"},
+      {"w%12d", "w", "", 12, "w000000000042"},
+      {"50%%.%03d.png", "50%.", ".png", 3, "50%.042.png"},
+      {"take\\#2.%02d.png", "take#2.", ".png", 2, "take#2.42.png"},
+      {"back\\\\##.png", "back\\", ".png", 2, "back\\42.png"},
+      {"d%.%%d.#", "d%.%d.", "", 1, "d%.%d.42"},
+  };
+  for (const auto& c : patterns) {
+    SCOPED_TRACE(c.path);
+    const auto p = ParseFramePattern(c.path);
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->prefix, c.prefix);
+    EXPECT_EQ(p->suffix, c.suffix);
+    EXPECT_EQ(p->digits, c.digits);
+    EXPECT_EQ(FramePath(*p, 42), c.frame_42);
+  }
+  EXPECT_EQ(FramePath(*ParseFramePattern("a.##.png"), 12345), "a.12345.png");
 
-  p = ParseFramePattern("b_%04d.exr");
-  ASSERT_TRUE(p);
-  EXPECT_EQ(p->prefix, "b_");
-  EXPECT_EQ(p->digits, 4);
-  EXPECT_EQ(FramePath(*p, 42), "b_0042.exr");
-
-  p = ParseFramePattern("c.%d.tif");
-  ASSERT_TRUE(p);
-  EXPECT_EQ(p->digits, 0);
-  EXPECT_EQ(FramePath(*p, 42), "c.42.tif");
-
-  EXPECT_FALSE(ParseFramePattern("plain.png"));
-  EXPECT_FALSE(ParseFramePattern("50%.png"));
-  EXPECT_FALSE(ParseFramePattern("x%s.png"));
-  EXPECT_THROW(ParseFramePattern("a.##.%02d.png"), HostError);
-  EXPECT_THROW(ParseFramePattern("take_##/a.png"), HostError);
+  // No placeholder: one file, the escapes resolved.
+  const std::pair<const char*, const char*> plain[] = {
+      {"plain.png", "plain.png"}, {"50%.png", "50%.png"},     {"x%s.png", "x%s.png"},   {"a%%d.png", "a%d.png"},
+      {"\\#1.png", "#1.png"},     {"a\\b.png", "a\\b.png"}, {"%-3d.png", "%-3d.png"}, {"a\\\\b", "a\\b"},
+  };
+  for (const auto& [path, file] : plain) {
+    SCOPED_TRACE(path);
+    EXPECT_FALSE(ParseFramePattern(path));
+    EXPECT_EQ(LiteralPath(path), file);
+  }
+  // Any name survives escaping: it is read back as itself, never as a pattern.
+  for (const char* name : {"shot#1.png", "50%d.png", "a\\#b%%c\\\\d#%04d.png", "plain.png", "\\", "%"}) {
+    SCOPED_TRACE(name);
+    EXPECT_FALSE(ParseFramePattern(EscapePath(name)));
+    EXPECT_EQ(LiteralPath(EscapePath(name)), name);
+  }
+  for (const std::string& bad : std::vector<std::string>{"a.##.%02d.png", "take_##/a.png", "t%1d/a.png", "a.%65d.png",
+                                                         "a.%99999999999999999999d.png", std::string(65, '#')}) {
+    EXPECT_THROW(ParseFramePattern(bad), HostError) << bad;
+  }
+  EXPECT_TRUE(ParseFramePattern("a.%64d.png"));
 }
 
 TEST(FramePatterns, FramesAreDiscoveredAndHeldAtTheEnds) {
@@ -339,6 +365,9 @@ TEST(FramePatterns, FramesAreDiscoveredAndHeldAtTheEnds) {
   EXPECT_EQ(s.frames, (std::vector<int64_t>{3, 5, 10}));
   EXPECT_EQ(s.width, 2);
   EXPECT_EQ(ParseSource((dir / "s.%04d.png").string()).frames, s.frames);
+  EXPECT_EQ(DiscoverFrames(*ParseFramePattern((dir / "s.%3d.png").string())), (std::vector<int64_t>{3}));
+  std::ofstream(dir / "s.000000000000000011.png") << "x";  // 18 digits
+  EXPECT_EQ(DiscoverFrames(*ParseFramePattern((dir / "s.%018d.png").string())), (std::vector<int64_t>{11}));
 
   // Frame f covers [f x step, (f + 1) x step).
   const int64_t step = 100;
@@ -355,7 +384,21 @@ TEST(FramePatterns, FramesAreDiscoveredAndHeldAtTheEnds) {
   EXPECT_EQ(LoadSource(s, 550, step).At(1, 1).red, 100);
   EXPECT_EQ(LoadSource(s, 5000, step, 8).At(1, 1).red, 200);
 
-  EXPECT_THROW(ParseSource((dir / "none.####.png").string()), HostError);
+  // No frames: the message says why, or how to read a file whose name looks like a pattern.
+  std::ofstream(dir / "t#1.png") << "x";
+  const std::pair<fs::path, std::string> missing[] = {
+      {dir / "none.####.png", "no frames found"},
+      {dir / "nofolder" / "a.####.png", "cannot read the folder '" + (dir / "nofolder").string() + "': No such file"},
+      {dir / "t#1.png", "write '" + EscapePath((dir / "t#1.png").string()) + "'"},
+  };
+  for (const auto& [path, says] : missing) {
+    try {
+      ParseSource(path.string());
+      ADD_FAILURE() << path;
+    } catch (const HostError& e) {
+      EXPECT_NE(std::string(e.what()).find(says), std::string::npos) << e.what();
+    }
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -375,6 +418,13 @@ TEST(Sources, SolidAndTestCardForms) {
   for (int y = 0; y < 2; ++y)
     for (int x = 0; x < 3; ++x) EXPECT_TRUE(Same(w.At(x, y), Px(255, 9, 8, 7)));
 
+  s = ParseSource("rgba:4x3:-");
+  EXPECT_EQ(s.kind, SourceKind::kRawStream);
+  EXPECT_EQ(s.width, 4);
+  EXPECT_EQ(s.height, 3);
+  EXPECT_EQ(s.path, "-");
+  EXPECT_THROW(LoadSource(s, 0, 100), HostError);  // read in order by the caller, never here
+
   s = ParseSource("testcard");
   EXPECT_EQ(s.kind, SourceKind::kTestCard);
   EXPECT_EQ(s.width, 640);
@@ -387,7 +437,8 @@ TEST(Sources, SolidAndTestCardForms) {
 TEST(Sources, MalformedSourcesGiveOneLineNamingTheText) {
   for (const char* bad : {"solid", "solid:", "solid:0x5", "solid:4x", "solid:4x3:#12345", "solid:4x3:300,0,0",
                           "solid:4x3:1,2", "solid:4x3:1,2,3,4,5", "solid:-4x3", "testcard:", "testcard:abc",
-                          "testcard:70000x10", "testcard:40000x40000", "", "no/such/file.png"}) {
+                          "testcard:70000x10", "testcard:40000x40000", "", "no/such/file.png", "rgba", "rgba:4x3",
+                          "rgba:4x3:", "rgba:0x3:-", "rgba:4x3:/no/such/stream", "rgba:4x3:/dev/null", "rgba:4x3:/"}) {
     SCOPED_TRACE(bad);
     try {
       ParseSource(bad);

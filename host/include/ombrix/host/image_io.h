@@ -59,18 +59,28 @@ void WriteImage(const std::filesystem::path& path, const PF_EffectWorld& world,
                 const WriteOptions& options = {});
 
 // ---------------------------------------------------------------------------
-// Frame-number patterns: "shot.####.png" (at least four digits, zero padded)
-// or printf style "shot.%04d.png" / "shot.%d.png".
+// Frame-number patterns, written as image tools and ffmpeg write them: a
+// run of '#' is the number zero-padded to the run's length, "%d" the
+// number as it is, "%Nd" and "%0Nd" the number zero-padded to N digits.
+// "%%" stands for '%', "\#" for '#' and "\\" for a backslash; every other
+// character, a '%' or '\' that starts none of these included, for itself.
 // ---------------------------------------------------------------------------
+inline constexpr int kMaxFrameDigits = 64;  // the widest padding a placeholder may ask for
+
 struct FramePattern {
-  std::string prefix;  // path text before the frame number
+  std::string prefix;  // path text before the frame number, escapes resolved
   std::string suffix;  // path text after it
   int digits = 0;      // zero padding width; 0 means no padding
 };
 
 // The pattern in `path`, or nothing when the path has no frame placeholder.
-// Throws HostError for a malformed or repeated placeholder.
+// Throws HostError for a second placeholder, one in a folder's name, or one
+// wider than kMaxFrameDigits.
 std::optional<FramePattern> ParseFramePattern(std::string_view path);
+// The file named by a path without a placeholder: its escapes resolved.
+std::string LiteralPath(std::string_view path);
+// A file name written so that the two functions above read it as itself.
+std::string EscapePath(std::string_view path);
 std::string FramePath(const FramePattern& pattern, int64_t frame);
 // The frame numbers of existing files matching the pattern, ascending;
 // with `regular_only` false, of any entry (folders and links included).
@@ -79,21 +89,25 @@ std::vector<int64_t> DiscoverFrames(const FramePattern& pattern, bool regular_on
 // ---------------------------------------------------------------------------
 // Sources: what `--input` names.
 // ---------------------------------------------------------------------------
-enum class SourceKind { kFile, kSequence, kSolid, kTestCard };
+// kRawStream: raw 8-bit straight RGBA frames, one after another, read in
+// order by the caller (LoadSource cannot seek in them).
+enum class SourceKind { kFile, kSequence, kSolid, kTestCard, kRawStream };
 
 struct ImageSource {
   SourceKind kind = SourceKind::kTestCard;
   std::string text;              // as the user wrote it
-  std::filesystem::path path;    // kFile
+  std::filesystem::path path;    // kFile; kRawStream: the file or FIFO, "-" for standard input
   FramePattern pattern;          // kSequence
   std::vector<int64_t> frames;   // kSequence: existing frame numbers, ascending
-  A_long width = 640, height = 360;  // kSolid, kTestCard; files: from the header
+  A_long width = 640, height = 360;  // kSolid, kTestCard, kRawStream; files: from the header
   PF_Pixel color{255, 0, 0, 0};  // kSolid (alpha, red, green, blue)
 };
 
-// Parses a source: "testcard[:WxH]", "solid:WxH[:#RRGGBB[AA]]", a frame
-// pattern (its frames discovered from the folder) or a plain file (its size
-// read from the header). Throws HostError naming what is wrong.
+// Parses a source: "testcard[:WxH]", "solid:WxH[:#RRGGBB[AA]]",
+// "rgba:WxH:PATH" (a raw stream in a file or FIFO, or "-"; only checked to
+// exist here), a frame pattern (its frames discovered from the folder) or a
+// plain file (its size read from the header). Throws HostError naming what
+// is wrong.
 ImageSource ParseSource(std::string_view text);
 
 // Checks every frame of a sequence source as far as reading its header
