@@ -28,10 +28,10 @@ void BM_Reader(benchmark::State& state) {
   noise::BuildNoiseLattice(g_lattice, 65536 * 45, nullptr);
   constexpr int kRow = 1920;
   constexpr double kStep = 0.015;
-  double y = noise::NoiseOriginY;
+  double y = noise::kNoiseOriginY;
   for (auto _ : state) {
     double sum = 0.0;
-    double x = noise::NoiseOriginX;
+    double x = noise::kNoiseOriginX;
     for (int i = 0; i < kRow; ++i) {
       sum += Read(g_lattice, x, y);
       x += kStep;

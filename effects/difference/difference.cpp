@@ -1,6 +1,7 @@
 // Difference: a difference matte between the layer and a target layer, taken
 // at a time offset, as a magnitude (black where equal) or signed around
 // mid-grey, with the alpha chosen from a menu.
+#include <pf/fixed.h>
 #include <pf/shell.h>
 
 #include "kernels.h"
@@ -19,29 +20,23 @@ enum {
   kParamIntensity,
   kParamAbsolute,
   kParamAlpha,
+  kParamCount,
 };
 
-constexpr PF_Fixed Fix(A_long whole) { return whole * PF_Fixed_ONE; }
+using pf::Fix;
 
-constexpr pf::ParamSpec LayerParam(const char* name) {
-  pf::ParamSpec p;
-  p.kind = PF_Param_LAYER;
-  p.name = name;
-  return p;
-}
-
-constexpr pf::ParamSpec kParams[] = {
-    LayerParam("Target"),
-    pf::FixSliderParam("Time Offset (sec)", 0, Fix(-2000), Fix(2000), Fix(-1), Fix(1), 3,
-                       PF_ValueDisplayFlag_NONE),
-    pf::FixSliderParam("Intensity", Fix(50), Fix(-10000), Fix(10000), Fix(-100), Fix(100), 1,
-                       PF_ValueDisplayFlag_NONE),
-    pf::CheckboxParam(" ", "Absolute Difference", false),
-    pf::PopupParam("Alpha Channel...",
-                   "Alpha Difference|Luminance Result|Lightness Result|(-|Original|Target|Blend|Max|Full On",
-                   difference::kOriginal),
-};
-static_assert(pf::ParamNamesFit(kParams));
+constexpr auto kParams = pf::ParamTable<kParamCount>({
+    {kParamTarget, pf::LayerParam("Target")},
+    {kParamTimeOffset, pf::FixSliderParam("Time Offset (sec)", 0, Fix(-2000), Fix(2000), Fix(-1), Fix(1), 3,
+                                          PF_ValueDisplayFlag_NONE)},
+    {kParamIntensity, pf::FixSliderParam("Intensity", Fix(50), Fix(-10000), Fix(10000), Fix(-100), Fix(100), 1,
+                                         PF_ValueDisplayFlag_NONE)},
+    {kParamAbsolute, pf::CheckboxParam(" ", "Absolute Difference", false)},
+    {kParamAlpha,
+     pf::PopupParam("Alpha Channel...",
+                    "Alpha Difference|Luminance Result|Lightness Result|(-|Original|Target|Blend|Max|Full On",
+                    difference::kOriginal)},
+});
 
 constexpr PF_Pixel kMidGrey{255, 127, 127, 127};
 constexpr PF_Pixel kBlack{255, 0, 0, 0};
@@ -54,7 +49,7 @@ PF_Err ParamsSetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef*[], PF_
 // of a time value: two thousand seconds at a fine time scale would otherwise
 // overflow it.
 A_long TargetTime(PF_Fixed offset, A_u_long time_scale, A_long current_time) {
-  double when = std::trunc(offset / 65536.0 * double(time_scale)) + double(current_time);
+  double when = std::trunc(pf::FixedToDouble(offset) * double(time_scale)) + double(current_time);
   if (when > double(INT32_MAX)) when = double(INT32_MAX);
   if (when < double(INT32_MIN)) when = double(INT32_MIN);
   return A_long(when);
@@ -102,7 +97,7 @@ PF_Err Render(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], P
   }
 
   difference::Block block;
-  block.k = float(intensity / 65536.0 * 0.01);
+  block.k = float(pf::FixedToDouble(intensity) * 0.01);
   if (absolute) block.k = 2 * block.k;
   block.alpha_mode = params[kParamAlpha]->u.pd.value;
   // The output holds the target; each pixel callback reads it back as the
@@ -113,16 +108,13 @@ PF_Err Render(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], P
   return err != PF_Err_NONE ? err : checkin_err;
 }
 
-// Commands 0..11 to handler slots: 0 about, 1 global setup, 2 parameters,
-// 3 render, 4 nothing.
-constexpr uint8_t kSlots[pf::kDispatchedCommands] = {0, 1, 4, 4, 2, 4, 4, 4, 4, 4, 4, 3};
-constexpr pf::Handler kHandlers[] = {pf::About, pf::GlobalSetup, ParamsSetup, Render, pf::NoCommand};
+constexpr pf::Commands kCommands{
+    .about = pf::About,
+    .global_setup = pf::GlobalSetup,
+    .params_setup = ParamsSetup,
+    .render = Render,
+};
 
 }  // namespace
 
-OMBRIX_ENTRY(DifferenceMain);
-
-PF_Err DifferenceMain(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
-                      PF_LayerDef* output, void* extra) {
-  return pf::DispatchBySlot(kSlots, kHandlers, cmd, in_data, out_data, params, output, extra);
-}
+OMBRIX_MAIN(DifferenceMain, kCommands);

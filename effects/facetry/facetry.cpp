@@ -4,6 +4,7 @@
 // "Evolution"; the settings record adds the seed, the loop of the evolution
 // and the tiling of the cells.
 #include <pf/dialogs.h>
+#include <pf/fixed.h>
 #include <pf/settings.h>
 #include <pf/shell.h>
 
@@ -22,17 +23,18 @@ namespace {
 
 enum {
   kParamInput = 0,
-  kParamType = 1,
-  kParamDisperse = 2,
-  kParamContrast = 3,
-  kParamSize = 4,
-  kParamOffset = 5,
-  kParamEvolution = 6,
-  kParamOverflow = 7,
-  kParamInvert = 8,
+  kParamType,
+  kParamDisperse,
+  kParamContrast,
+  kParamSize,
+  kParamOffset,
+  kParamEvolution,
+  kParamOverflow,
+  kParamInvert,
+  kParamCount,
 };
 
-constexpr PF_Fixed Fix(A_long whole) { return whole * PF_Fixed_ONE; }
+using pf::Fix;
 
 constexpr const char* kTypeItems =
     "Bubbles|Crystals|Plates|Static Plates|Crystallize|(-|Pillow|Crystals HQ|Plates HQ|Static Plates HQ|"
@@ -43,17 +45,18 @@ constexpr const char* kOverflowItems = "Clip|Soft Clamp|Wrap Back";
 
 constexpr PF_Fixed kDisperseMax = 91750;  // 1.4
 
-constexpr pf::ParamSpec kParams[] = {
-    pf::PopupParam("Facetry...", kTypeItems, facetry::kBubbles),
-    pf::FixSliderParam("Disperse", Fix(1), 0, kDisperseMax, 0, Fix(1), 2, PF_ValueDisplayFlag_NONE),
-    pf::FixSliderParam("Contrast or Sharpness", Fix(1), 0, Fix(100), 0, Fix(6), 2, PF_ValueDisplayFlag_NONE),
-    pf::FixSliderParam("Size", Fix(60), Fix(5), Fix(2000), Fix(10), Fix(500), 1, PF_ValueDisplayFlag_NONE),
-    pf::PointParam("Offset", Fix(50), Fix(50), false),
-    pf::AngleParam("Evolution", 0),
-    pf::PopupParam("Overflow...", kOverflowItems, 1),
-    pf::CheckboxParam(" ", "Invert", false),
-};
-static_assert(pf::ParamNamesFit(kParams));
+constexpr auto kParams = pf::ParamTable<kParamCount>({
+    {kParamType, pf::PopupParam("Facetry...", kTypeItems, facetry::kBubbles)},
+    {kParamDisperse, pf::FixSliderParam("Disperse", Fix(1), 0, kDisperseMax, 0, Fix(1), 2, PF_ValueDisplayFlag_NONE)},
+    {kParamContrast, pf::FixSliderParam("Contrast or Sharpness", Fix(1), 0, Fix(100), 0, Fix(6), 2,
+                                        PF_ValueDisplayFlag_NONE)},
+    {kParamSize,
+     pf::FixSliderParam("Size", Fix(60), Fix(5), Fix(2000), Fix(10), Fix(500), 1, PF_ValueDisplayFlag_NONE)},
+    {kParamOffset, pf::PointParam("Offset", Fix(50), Fix(50), false)},
+    {kParamEvolution, pf::AngleParam("Evolution", 0)},
+    {kParamOverflow, pf::PopupParam("Overflow...", kOverflowItems, 1)},
+    {kParamInvert, pf::CheckboxParam(" ", "Invert", false)},
+});
 
 // The tables of the current render: rebuilt at its start, only read by the
 // pixel callbacks while the host iterates.
@@ -86,12 +89,12 @@ PF_Err Render(PF_InData* in_data, PF_OutData*, PF_ParamDef* params[], PF_LayerDe
   // The separator (or a value outside the list) renders nothing.
   if (!facetry::IsPatternType(type)) return PF_Err_NONE;
 
-  const double ox = params[kParamOffset]->u.td.x_value / 65536.0;
-  const double oy = params[kParamOffset]->u.td.y_value / 65536.0;
-  const double dispersion = params[kParamDisperse]->u.fd.value / 65536.0 * 0.5;
-  const double contrast = params[kParamContrast]->u.fd.value / 65536.0;
-  const double size = params[kParamSize]->u.fd.value / 65536.0;
-  const double h = double(in_data->downsample_x.num) / double(in_data->downsample_x.den) * size;
+  const double ox = pf::FixedToDouble(params[kParamOffset]->u.td.x_value);
+  const double oy = pf::FixedToDouble(params[kParamOffset]->u.td.y_value);
+  const double dispersion = pf::FixSliderValue(params[kParamDisperse]) * 0.5;
+  const double contrast = pf::FixSliderValue(params[kParamContrast]);
+  const double size = pf::FixSliderValue(params[kParamSize]);
+  const double h = pf::Ratio(in_data->downsample_x) * size;
   if (!(h > 0.0)) return PF_Err_NONE;
   const double k = 1.0 / h;
   const int32_t mode = facetry::ModeFor(type, params[kParamOverflow]->u.pd.value,
@@ -142,13 +145,8 @@ PF_Err Render(PF_InData* in_data, PF_OutData*, PF_ParamDef* params[], PF_LayerDe
   return Release(in_data, &copy, e);
 }
 
-constexpr auto kHandlers = pf::OptionsHandlers(ParamsSetup, Render);
+constexpr pf::Commands kCommands = pf::OptionsCommands(ParamsSetup, Render);
 
 }  // namespace
 
-OMBRIX_ENTRY(FacetryMain);
-
-PF_Err FacetryMain(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
-                   PF_LayerDef* output, void* extra) {
-  return pf::DispatchWithOptions(kHandlers, cmd, in_data, out_data, params, output, extra);
-}
+OMBRIX_MAIN(FacetryMain, kCommands);

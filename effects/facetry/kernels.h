@@ -8,6 +8,7 @@
 #include <noise/cell.h>
 #include <noise/fractal.h>
 #include <pf/api.h>
+#include <pf/smoothstep.h>
 
 #include <cstdint>
 
@@ -269,7 +270,7 @@ inline PF_Err ShadePixel(const Block& b, A_long x, A_long y, const PF_Pixel& in,
   if (b.type == kPillow) {
     double s = 0.0;
     for (int i = 0; i < noise::kNeighbours; ++i)
-      if (i != terms.i1 && terms.e[i] <= 0.5) s = s + noise::detail::Fade(0.12 / (terms.e[i] + 0.1) - 0.2);
+      if (i != terms.i1 && terms.e[i] <= 0.5) s = s + pf::SmoothStep(0.12 / (terms.e[i] + 0.1) - 0.2);
     SetGray(out, MapFacetryOverflow(b.amplitude * s, b.mode));
     return PF_Err_NONE;
   }

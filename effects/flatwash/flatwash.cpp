@@ -8,14 +8,13 @@ OMBRIX_PLUGIN("OB Flatwash", "obx Flatwash", 11, 0, 0);
 
 namespace {
 
-enum { kParamInput = 0, kParamColour = 1, kParamBlend = 2 };
+enum { kParamInput = 0, kParamColour, kParamBlend, kParamCount };
 
-constexpr pf::ParamSpec kParams[] = {
-    pf::ColorParam("Color", PF_Pixel{255, 255, 255, 255}),
-    pf::FixSliderParam("Blend With Original", 0, 0, PF_Fixed_ONE, 0, PF_Fixed_ONE, 1,
-                       PF_ValueDisplayFlag_PERCENT, PF_ParamFlag_COLLAPSE_TWIRLY),
-};
-static_assert(pf::ParamNamesFit(kParams));
+constexpr auto kParams = pf::ParamTable<kParamCount>({
+    {kParamColour, pf::ColorParam("Color", PF_Pixel{255, 255, 255, 255})},
+    {kParamBlend, pf::FixSliderParam("Blend With Original", 0, 0, PF_Fixed_ONE, 0, PF_Fixed_ONE, 1,
+                                     PF_ValueDisplayFlag_PERCENT, PF_ParamFlag_COLLAPSE_TWIRLY)},
+});
 
 PF_Err ParamsSetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef*[], PF_LayerDef*, void*) {
   return pf::RegisterParams(in_data, out_data, kParams, pf::ParamRecord::kReused);
@@ -51,17 +50,14 @@ PF_Err Render(PF_InData* in_data, PF_OutData*, PF_ParamDef* params[], PF_LayerDe
   return in_data->utils->iterate(in_data, 0, output->height, input, nullptr, &block, pixel, output);
 }
 
-// Commands 0..11 to handler slots: 0 about, 1 global setup, 2 parameters,
-// 3 frame setup, 4 render, 5 nothing.
-constexpr uint8_t kSlots[pf::kDispatchedCommands] = {0, 1, 5, 5, 2, 5, 5, 5, 5, 5, 3, 4};
-constexpr pf::Handler kHandlers[] = {pf::About, pf::GlobalSetup, ParamsSetup,
-                                     FrameSetup, Render,         pf::NoCommand};
+constexpr pf::Commands kCommands{
+    .about = pf::About,
+    .global_setup = pf::GlobalSetup,
+    .params_setup = ParamsSetup,
+    .frame_setup = FrameSetup,
+    .render = Render,
+};
 
 }  // namespace
 
-OMBRIX_ENTRY(FlatwashMain);
-
-PF_Err FlatwashMain(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
-                    PF_LayerDef* output, void* extra) {
-  return pf::DispatchBySlot(kSlots, kHandlers, cmd, in_data, out_data, params, output, extra);
-}
+OMBRIX_MAIN(FlatwashMain, kCommands);

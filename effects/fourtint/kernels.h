@@ -3,6 +3,7 @@
 #pragma once
 
 #include <pf/api.h>
+#include <pf/fixed.h>
 #include <pf/random.h>
 
 #include <cstdint>
@@ -25,9 +26,11 @@ struct JitterTable {
 };
 
 // Blend in full-resolution pixels scaled by the horizontal downsample factor
-// only, then squared.
+// only, then squared. The blend is multiplied by the numerator and then
+// divided by the denominator, not scaled by pf::Ratio, whose rounding can
+// differ.
 inline float BlendSquared(PF_Fixed blend, PF_RationalScale dsx) {
-  const double d = blend / 65536.0 * double(dsx.num) / double(dsx.den);
+  const double d = pf::FixedToDouble(blend) * double(dsx.num) / double(dsx.den);
   return float(d * d);
 }
 

@@ -3,6 +3,7 @@
 // "Border" pixels, and every pixel of that soft zone gets a new alpha (and,
 // for the colour types, a tint towards "Edge Color") from fractal noise.
 #include <pf/dialogs.h>
+#include <pf/fixed.h>
 #include <pf/settings.h>
 #include <pf/shell.h>
 #include <pf/smooth.h>
@@ -19,38 +20,41 @@ namespace {
 
 enum {
   kParamInput = 0,
-  kParamType = 1,
-  kParamBorder = 2,
-  kParamSharpness = 3,
-  kParamInfluence = 4,
-  kParamScale = 5,
-  kParamStretch = 6,
-  kParamOffset = 7,
-  kParamComplexity = 8,
-  kParamEvolution = 9,
-  kParamEdgeColor = 10,
+  kParamType,
+  kParamBorder,
+  kParamSharpness,
+  kParamInfluence,
+  kParamScale,
+  kParamStretch,
+  kParamOffset,
+  kParamComplexity,
+  kParamEvolution,
+  kParamEdgeColor,
+  kParamCount,
 };
 
-constexpr PF_Fixed Fix(A_long whole) { return whole * PF_Fixed_ONE; }
-constexpr PF_ParamFlags kFlag20 = 0x20;
+using pf::Fix;
+constexpr PF_ParamFlags kFolded = PF_ParamFlag_COLLAPSE_TWIRLY;
 
 constexpr const char* kTypeItems = "Roughen|Roughen Color|Cut|Spiky|Rusty|Rusty Color|Cerox|Cerox Color";
 static_assert(pf::PopupItemCount(kTypeItems) == 8);
 
-constexpr pf::ParamSpec kParams[] = {
-    pf::PopupParam("Edge Type...", kTypeItems, frayline::kRoughen),
-    pf::FixSliderParam("Border", Fix(8), 0, Fix(500), 0, Fix(32), 2, PF_ValueDisplayFlag_NONE),
-    pf::FixSliderParam("Edge Sharpness", Fix(1), 0, Fix(10), 0, Fix(2), 2, PF_ValueDisplayFlag_NONE),
-    pf::FixSliderParam("Fractal Influence", Fix(1), 0, Fix(1), 0, Fix(1), 2, PF_ValueDisplayFlag_NONE, kFlag20),
-    pf::FixSliderParam("Scale", Fix(100), Fix(10), Fix(1000), Fix(20), Fix(300), 1, PF_ValueDisplayFlag_NONE),
-    pf::FixSliderParam("Stretch Width or Height", 0, Fix(-100), Fix(100), Fix(-5), Fix(5), 2,
-                       PF_ValueDisplayFlag_NONE, kFlag20),
-    pf::PointParam("Offset Turbulence", 0, 0, false, kFlag20),
-    pf::SliderParam("Complexity", 2, 1, 10, 1, 6, kFlag20),
-    pf::AngleParam("Evolution", 0),
-    pf::ColorParam("Edge Color", PF_Pixel{255, 153, 51, 0}),
-};
-static_assert(pf::ParamNamesFit(kParams));
+constexpr auto kParams = pf::ParamTable<kParamCount>({
+    {kParamType, pf::PopupParam("Edge Type...", kTypeItems, frayline::kRoughen)},
+    {kParamBorder, pf::FixSliderParam("Border", Fix(8), 0, Fix(500), 0, Fix(32), 2, PF_ValueDisplayFlag_NONE)},
+    {kParamSharpness,
+     pf::FixSliderParam("Edge Sharpness", Fix(1), 0, Fix(10), 0, Fix(2), 2, PF_ValueDisplayFlag_NONE)},
+    {kParamInfluence, pf::FixSliderParam("Fractal Influence", Fix(1), 0, Fix(1), 0, Fix(1), 2,
+                                         PF_ValueDisplayFlag_NONE, kFolded)},
+    {kParamScale,
+     pf::FixSliderParam("Scale", Fix(100), Fix(10), Fix(1000), Fix(20), Fix(300), 1, PF_ValueDisplayFlag_NONE)},
+    {kParamStretch, pf::FixSliderParam("Stretch Width or Height", 0, Fix(-100), Fix(100), Fix(-5), Fix(5), 2,
+                                       PF_ValueDisplayFlag_NONE, kFolded)},
+    {kParamOffset, pf::PointParam("Offset Turbulence", 0, 0, false, kFolded)},
+    {kParamComplexity, pf::SliderParam("Complexity", 2, 1, 10, 1, 6, kFolded)},
+    {kParamEvolution, pf::AngleParam("Evolution", 0)},
+    {kParamEdgeColor, pf::ColorParam("Edge Color", PF_Pixel{255, 153, 51, 0})},
+});
 
 // The lattice of the current render: rebuilt at its start, only read by the
 // pixel callbacks while the host iterates.
@@ -76,13 +80,13 @@ PF_Err Render(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], P
   if (PF_Err err = in_data->utils->copy(in_data->effect_ref, input, output, nullptr, nullptr)) return err;
 
   const int32_t type = params[kParamType]->u.pd.value;
-  const double border = params[kParamBorder]->u.fd.value / 65536.0;
-  const double sharpness = params[kParamSharpness]->u.fd.value / 65536.0;
-  const double influence = params[kParamInfluence]->u.fd.value / 65536.0;
-  const double scale = params[kParamScale]->u.fd.value / 65536.0;
-  const double stretch = params[kParamStretch]->u.fd.value / 65536.0;
-  const double ox = params[kParamOffset]->u.td.x_value / 65536.0;
-  const double oy = params[kParamOffset]->u.td.y_value / 65536.0;
+  const double border = pf::FixSliderValue(params[kParamBorder]);
+  const double sharpness = pf::FixSliderValue(params[kParamSharpness]);
+  const double influence = pf::FixSliderValue(params[kParamInfluence]);
+  const double scale = pf::FixSliderValue(params[kParamScale]);
+  const double stretch = pf::FixSliderValue(params[kParamStretch]);
+  const double ox = pf::FixedToDouble(params[kParamOffset]->u.td.x_value);
+  const double oy = pf::FixedToDouble(params[kParamOffset]->u.td.y_value);
 
   FrameBlock frame{};
   frayline::Block& b = frame.block;
@@ -112,13 +116,8 @@ PF_Err Render(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], P
   return in_data->utils->iterate(in_data, 0, output->height, input, nullptr, &frame, FrayPixel, output);
 }
 
-constexpr auto kHandlers = pf::OptionsHandlers(ParamsSetup, Render);
+constexpr pf::Commands kCommands = pf::OptionsCommands(ParamsSetup, Render);
 
 }  // namespace
 
-OMBRIX_ENTRY(FraylineMain);
-
-PF_Err FraylineMain(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
-                    PF_LayerDef* output, void* extra) {
-  return pf::DispatchWithOptions(kHandlers, cmd, in_data, out_data, params, output, extra);
-}
+OMBRIX_MAIN(FraylineMain, kCommands);

@@ -3,14 +3,15 @@
 // frame's constant block, so that tests call them without a host.
 //
 // Every rule reads the input pixel and the output pixel as the smoothing
-// left it, and rewrites the output pixel. e = a_out x 0.003921568 (the
-// written constant, not 1/255 to full precision); colour mixes evaluate
+// left it, and rewrites the output pixel. e = a_out x 0.003921568 (1/255
+// cut after nine decimals, not the exact quotient); colour mixes evaluate
 // t = e x a_in / 255 from left to right. "clip" is 255 at and above 255, 0
 // at and below 0, else truncation toward zero.
 #pragma once
 
 #include <noise/fractal.h>
 #include <pf/api.h>
+#include <pf/fixed.h>
 
 #include <cmath>
 #include <cstdint>
@@ -30,8 +31,11 @@ enum EdgeType : int32_t {
 };
 
 inline constexpr double kByteUnit = 0.003921568;  // 1/255 cut after nine decimals, not the exact quotient
-inline constexpr double kOctaveScale = -1.77;      // before each octave; the sign alternates
-inline constexpr double kOctaveWeight = 0.77;      // after each octave
+// Before each octave the point is scaled by the family's octave scale with the
+// sign flipped, so the sign alternates; after each octave the weight shrinks
+// by Frayline's own factor.
+inline constexpr double kOctaveScale = -noise::kOctaveScale;
+inline constexpr double kOctaveWeight = 0.77;
 
 inline bool IsCerox(int32_t type) { return type == kCerox || type == kCeroxColor; }
 inline bool IsRusty(int32_t type) { return type == kRusty || type == kRustyColor; }
@@ -58,7 +62,7 @@ struct Block {
 inline double BorderRadius(double border, int32_t type, PF_RationalScale downsample_x) {
   double b = border;
   if (IsCerox(type)) b = b + 1.0;
-  return b * (double(downsample_x.num) / double(downsample_x.den));
+  return b * pf::Ratio(downsample_x);
 }
 
 // The smoothing mode: colour and alpha for the types that mix colours from
@@ -85,8 +89,8 @@ inline void SetGeometry(Block& b, A_long W, A_long H, double scale, double stret
   b.inv_height = base;
   b.fx = ex * 4000.0 / scale;
   b.fy = ey * 4000.0 / scale;
-  b.x0 = ox * base * 10.0 + noise::NoiseOriginX + double(W) * b.fx * 0.5;
-  b.y0 = double(H) * b.fy * 0.5 + oy * base * 10.0 + noise::NoiseOriginY;
+  b.x0 = ox * base * 10.0 + noise::kNoiseOriginX + double(W) * b.fx * 0.5;
+  b.y0 = double(H) * b.fy * 0.5 + oy * base * 10.0 + noise::kNoiseOriginY;
 }
 
 // ---------------------------------------------------------------------------

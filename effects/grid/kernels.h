@@ -4,6 +4,7 @@
 #pragma once
 
 #include <pf/api.h>
+#include <pf/smoothstep.h>
 
 #include <cmath>
 
@@ -162,11 +163,7 @@ inline void Paint(const Block& b, bool feathered, const PF_Pixel& fill, double a
   out = fill;
   if (a > 1.0) return;
   if (feathered) {
-    double s = b.sqrt(a);
-    if (s < 0) s = 0;
-    if (s > 1) s = 1;
-    s = s * s * (3.0 - 2.0 * s);
-    out.alpha = A_u_char(s * fill.alpha);
+    out.alpha = A_u_char(pf::SmoothStep(b.sqrt(a)) * fill.alpha);
   } else {
     out.alpha = A_u_char(a * fill.alpha);
   }

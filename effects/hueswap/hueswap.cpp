@@ -2,6 +2,7 @@
 // saturation and sets or shifts their colour toward a "To" colour, with a
 // tolerance per component and a soft selection edge; the mask view shows
 // the selection strength as grey levels.
+#include <pf/fixed.h>
 #include <pf/shell.h>
 
 #include "kernels.h"
@@ -21,6 +22,7 @@ enum {
   kParamSaturationTolerance,
   kParamSoftness,
   kParamViewMask,
+  kParamCount,
 };
 
 // "Change..." items.
@@ -31,20 +33,21 @@ enum { kSettingTo = 1, kTransformingTo = 2 };
 constexpr PF_Pixel kWhite{255, 255, 255, 255};
 constexpr A_short kPercent = PF_ValueDisplayFlag_PERCENT;
 
-constexpr pf::ParamSpec kParams[] = {
-    pf::ColorParam("From", kWhite),
-    pf::ColorParam("To", kWhite),
-    pf::PopupParam("Change...", "Hue|Hue & Lightness|Hue & Saturation|All Channels", kHue),
-    pf::PopupParam("Change By...", "Setting To Color|Transforming To Color", kSettingTo),
-    pf::FixSliderParam("Hue Tolerance", 0x199A, 0, 2 * PF_Fixed_ONE, 0, PF_Fixed_ONE, 1, kPercent),
-    pf::FixSliderParam("Lightness Tolerance", PF_Fixed_ONE, 0, 2 * PF_Fixed_ONE, 0, PF_Fixed_ONE, 1, kPercent,
-                       PF_ParamFlag_COLLAPSE_TWIRLY),
-    pf::FixSliderParam("Saturation Tolerance", PF_Fixed_ONE, 0, 2 * PF_Fixed_ONE, 0, PF_Fixed_ONE, 1, kPercent,
-                       PF_ParamFlag_COLLAPSE_TWIRLY),
-    pf::FixSliderParam("Softness", 0x8000, 0, PF_Fixed_ONE, 0, PF_Fixed_ONE, 1, kPercent),
-    pf::CheckboxParam(" ", "View Mask", false),
-};
-static_assert(pf::ParamNamesFit(kParams));
+using pf::Fix;
+
+constexpr auto kParams = pf::ParamTable<kParamCount>({
+    {kParamFrom, pf::ColorParam("From", kWhite)},
+    {kParamTo, pf::ColorParam("To", kWhite)},
+    {kParamChange, pf::PopupParam("Change...", "Hue|Hue & Lightness|Hue & Saturation|All Channels", kHue)},
+    {kParamChangeBy, pf::PopupParam("Change By...", "Setting To Color|Transforming To Color", kSettingTo)},
+    {kParamHueTolerance, pf::FixSliderParam("Hue Tolerance", 0x199A, 0, Fix(2), 0, Fix(1), 1, kPercent)},
+    {kParamLightnessTolerance, pf::FixSliderParam("Lightness Tolerance", Fix(1), 0, Fix(2), 0, Fix(1), 1, kPercent,
+                                                  PF_ParamFlag_COLLAPSE_TWIRLY)},
+    {kParamSaturationTolerance, pf::FixSliderParam("Saturation Tolerance", Fix(1), 0, Fix(2), 0, Fix(1), 1, kPercent,
+                                                   PF_ParamFlag_COLLAPSE_TWIRLY)},
+    {kParamSoftness, pf::FixSliderParam("Softness", 0x8000, 0, Fix(1), 0, Fix(1), 1, kPercent)},
+    {kParamViewMask, pf::CheckboxParam(" ", "View Mask", false)},
+});
 
 PF_Err ParamsSetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef*[], PF_LayerDef*, void*) {
   return pf::RegisterParams(in_data, out_data, kParams, pf::ParamRecord::kReused);
@@ -104,16 +107,13 @@ PF_Err Render(PF_InData* in_data, PF_OutData*, PF_ParamDef* params[], PF_LayerDe
   return in_data->utils->iterate(in_data, 0, output->height, input, nullptr, &b, pixel, output);
 }
 
-// Commands 0..11 to handler slots: 0 about, 1 global setup, 2 parameters,
-// 3 render, 4 nothing.
-constexpr uint8_t kSlots[pf::kDispatchedCommands] = {0, 1, 4, 4, 2, 4, 4, 4, 4, 4, 4, 3};
-constexpr pf::Handler kHandlers[] = {pf::About, pf::GlobalSetup, ParamsSetup, Render, pf::NoCommand};
+constexpr pf::Commands kCommands{
+    .about = pf::About,
+    .global_setup = pf::GlobalSetup,
+    .params_setup = ParamsSetup,
+    .render = Render,
+};
 
 }  // namespace
 
-OMBRIX_ENTRY(HueswapMain);
-
-PF_Err HueswapMain(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
-                   PF_LayerDef* output, void* extra) {
-  return pf::DispatchBySlot(kSlots, kHandlers, cmd, in_data, out_data, params, output, extra);
-}
+OMBRIX_MAIN(HueswapMain, kCommands);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <pf/api.h>
+#include <pf/fixed.h>
 
 namespace hueswap {
 
@@ -41,7 +42,7 @@ inline void SetWeights(Block& b, PF_Fixed hue_tol, PF_Fixed light_tol, PF_Fixed 
   b.sh = 1.0 / (190.0 * double(hue_tol));
   b.sl = 0.125 / double(light_tol);
   b.ss = 0.125 / double(sat_tol);
-  b.f = 1.0 / (softness / 65536.0 + 1.0 / 65536.0);
+  b.f = 1.0 / (pf::FixedToDouble(softness) + 1.0 / 65536.0);
 }
 
 constexpr PF_Fixed Abs(PF_Fixed v) { return v < 0 ? -v : v; }

@@ -4,12 +4,11 @@
 // shadow can be softened (the host's smoothing routine on a copy of the
 // layer), tinted by the colour of semi-transparent "glass" areas, and shown
 // alone or under the layer.
-#include <pf/blend.h>
 #include <pf/fixed.h>
 #include <pf/shell.h>
 #include <pf/smooth.h>
 
-#include <cstdint>
+#include "kernels.h"
 
 OMBRIX_PLUGIN("OB Lampcast", "obx Lampcast", 11, 0, 0);
 
@@ -25,97 +24,32 @@ enum {
   kParamMode,
   kParamInfluence,
   kParamComposite,
+  kParamCount,
 };
 
-enum { kRegular = 1, kGlassEdge = 2 };
+using pf::Fix;
 
-constexpr pf::ParamSpec kParams[] = {
-    pf::ColorParam("Shadow Color", PF_Pixel{255, 0, 0, 0}),
-    pf::FixSliderParam("Opacity", 0x8000, 0, PF_Fixed_ONE, 0, PF_Fixed_ONE, 1, PF_ValueDisplayFlag_PERCENT),
-    pf::PointParam("Light Source", 25 << 16, 25 << 16, false),
-    pf::FixSliderParam("Projection Distance", 10 << 16, 0, 100 << 16, 0, 50 << 16, 1, 0),
-    pf::FixSliderParam("Softness", 0, 0, 100 << 16, 0, 50 << 16, 1, 0),
-    pf::PopupParam("Render...", "Regular|Glass Edge", kRegular),
-    pf::FixSliderParam("Color Influence (Glass Edge)", PF_Fixed_ONE, 0, 2 << 16, 0, PF_Fixed_ONE, 1,
-                       PF_ValueDisplayFlag_PERCENT, PF_ParamFlag_COLLAPSE_TWIRLY),
-    pf::CheckboxParam(" ", "Composite Shadow", true),
-};
-static_assert(pf::ParamNamesFit(kParams));
+constexpr auto kParams = pf::ParamTable<kParamCount>({
+    {kParamColour, pf::ColorParam("Shadow Color", PF_Pixel{255, 0, 0, 0})},
+    {kParamOpacity,
+     pf::FixSliderParam("Opacity", 0x8000, 0, PF_Fixed_ONE, 0, PF_Fixed_ONE, 1, PF_ValueDisplayFlag_PERCENT)},
+    {kParamLight, pf::PointParam("Light Source", Fix(25), Fix(25), false)},
+    {kParamDistance, pf::FixSliderParam("Projection Distance", Fix(10), 0, Fix(100), 0, Fix(50), 1, 0)},
+    {kParamSoftness, pf::FixSliderParam("Softness", 0, 0, Fix(100), 0, Fix(50), 1, 0)},
+    {kParamMode, pf::PopupParam("Render...", "Regular|Glass Edge", lampcast::kRegular)},
+    {kParamInfluence, pf::FixSliderParam("Color Influence (Glass Edge)", PF_Fixed_ONE, 0, Fix(2), 0, PF_Fixed_ONE, 1,
+                                         PF_ValueDisplayFlag_PERCENT, PF_ParamFlag_COLLAPSE_TWIRLY)},
+    {kParamComposite, pf::CheckboxParam(" ", "Composite Shadow", true)},
+});
 
-// The iterate's constant block.
-struct ShadowContext {
-  float light_x, light_y;  // buffer pixels
-  double k;                // Projection Distance x 0.01: 0 samples the pixel itself, 1 the light
-  double opacity;          // 0..1
-  double influence;        // Color Influence / 127.5
-  PF_Pixel colour;         // the shadow colour
-  PF_SampPB samp;          // source: the layer, or its softened copy
-  PF_InData* in_data;
-};
-
-// The layer (or its softened copy) at the point pulled towards the light.
-inline PF_Err ProjectedSample(const ShadowContext& c, A_long x, A_long y, PF_Pixel* v) {
-  const double sx = x + (double(c.light_x) - x) * c.k;
-  const double sy = y + (double(c.light_y) - y) * c.k;
-  return c.in_data->utils->subpixel_sample(c.in_data->effect_ref, pf::FixedFromDouble(sx), pf::FixedFromDouble(sy),
-                                           &c.samp, v);
+template <lampcast::ShadowFunc Shadow>
+PF_Err UnderLayer(void* refcon, A_long x, A_long y, PF_Pixel* in, PF_Pixel* out) {
+  return lampcast::UnderLayer<Shadow>(*static_cast<const lampcast::Block*>(refcon), x, y, *in, *out);
 }
 
-inline A_u_char ShadowAlpha(const ShadowContext& c, const PF_Pixel& v) { return A_u_char(int(v.alpha * c.opacity)); }
-
-PF_Pixel RegularShadow(const ShadowContext& c, const PF_Pixel& v) {
-  PF_Pixel s = c.colour;
-  s.alpha = ShadowAlpha(c, v);
-  return s;
-}
-
-// Semi-transparent parts of the layer pass their own colour into the
-// shadow: the more transparent, the more of it (all of it from m = 1 on).
-PF_Pixel GlassShadow(const ShadowContext& c, const PF_Pixel& v) {
-  PF_Pixel s = c.colour;
-  if (v.alpha != 255) {
-    const double m = (255 - v.alpha) * c.influence;
-    if (m >= 1.0) {
-      s.red = v.red;
-      s.green = v.green;
-      s.blue = v.blue;
-    } else if (m > 0.0) {
-      const double d = (1.0 - m) * (1.0 - m);
-      s.red = A_u_char(int(d * c.colour.red + (1.0 - d) * v.red));
-      s.green = A_u_char(int(d * c.colour.green + (1.0 - d) * v.green));
-      s.blue = A_u_char(int(d * c.colour.blue + (1.0 - d) * v.blue));
-    }
-  }
-  s.alpha = ShadowAlpha(c, v);
-  return s;
-}
-
-template <PF_Pixel (*Shadow)(const ShadowContext&, const PF_Pixel&)>
-PF_Err WithComposite(void* refcon, A_long x, A_long y, PF_Pixel* in, PF_Pixel* out) {
-  const ShadowContext& c = *static_cast<const ShadowContext*>(refcon);
-  if (in->alpha == 255) {
-    *out = *in;
-    return PF_Err_NONE;
-  }
-  PF_Pixel v;
-  const PF_Err err = ProjectedSample(c, x, y, &v);
-  if (err != PF_Err_NONE) return err;
-  *out = v.alpha == 0 ? *in : pf::BlendOver(*in, Shadow(c, v));
-  return PF_Err_NONE;
-}
-
-template <PF_Pixel (*Shadow)(const ShadowContext&, const PF_Pixel&)>
+template <lampcast::ShadowFunc Shadow>
 PF_Err Alone(void* refcon, A_long x, A_long y, PF_Pixel*, PF_Pixel* out) {
-  const ShadowContext& c = *static_cast<const ShadowContext*>(refcon);
-  PF_Pixel v;
-  const PF_Err err = ProjectedSample(c, x, y, &v);
-  if (err != PF_Err_NONE) return err;
-  if (v.alpha == 0) {
-    out->alpha = 0;
-  } else {
-    *out = Shadow(c, v);
-  }
-  return PF_Err_NONE;
+  return lampcast::Alone<Shadow>(*static_cast<const lampcast::Block*>(refcon), x, y, *out);
 }
 
 PF_Err Render(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], PF_LayerDef* output, void*) {
@@ -126,14 +60,14 @@ PF_Err Render(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], P
     return composite ? utils->copy(in_data->effect_ref, input, output, nullptr, nullptr) : PF_Err_NONE;
   }
   const PF_Fixed influence = params[kParamInfluence]->u.fd.value;
-  const bool glass = params[kParamMode]->u.pd.value == kGlassEdge && influence != 0;
+  const bool glass = params[kParamMode]->u.pd.value == lampcast::kGlassEdge && influence != 0;
 
-  ShadowContext c{};
-  c.light_x = float(params[kParamLight]->u.td.x_value / 65536.0);
-  c.light_y = float(params[kParamLight]->u.td.y_value / 65536.0);
-  c.k = params[kParamDistance]->u.fd.value / 65536.0 * 0.01;
-  c.opacity = params[kParamOpacity]->u.fd.value / 65536.0;
-  c.influence = influence / 65536.0 * 0.00784313725490196;
+  lampcast::Block c{};
+  c.light_x = float(pf::FixedToDouble(params[kParamLight]->u.td.x_value));
+  c.light_y = float(pf::FixedToDouble(params[kParamLight]->u.td.y_value));
+  c.k = pf::FixSliderValue(params[kParamDistance]) * 0.01;
+  c.opacity = pf::FixSliderValue(params[kParamOpacity]);
+  c.influence = pf::FixedToDouble(influence) * 0.00784313725490196;
   c.colour = params[kParamColour]->u.cd.value;
   c.samp.src = input;
   c.in_data = in_data;
@@ -142,13 +76,13 @@ PF_Err Render(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], P
   // disposed of on every path out.
   PF_EffectWorld soft{};
   bool have_soft = false;
-  const double softness = params[kParamSoftness]->u.fd.value / 65536.0 * 0.5;
+  const double softness = pf::FixSliderValue(params[kParamSoftness]) * 0.5;
   if (softness > 0.0) {
     PF_Err err = utils->new_world(in_data->effect_ref, output->width, output->height, 0, &soft);
     if (err != PF_Err_NONE) return err;
     err = utils->copy(in_data->effect_ref, input, &soft, nullptr, nullptr);
     if (err == PF_Err_NONE) {
-      const double scale = double(in_data->downsample_x.num) / double(in_data->downsample_x.den);
+      const double scale = pf::Ratio(in_data->downsample_x);
       A_long block[3] = {33, 66, 99};
       err = pf::SmoothWorld(in_data, out_data, scale * softness, block, glass ? 'o' : 'a', &soft);
     }
@@ -160,7 +94,9 @@ PF_Err Render(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], P
     have_soft = true;
   }
 
-  PF_IteratePixel8Func pixel = composite ? (glass ? WithComposite<GlassShadow> : WithComposite<RegularShadow>)
+  using lampcast::GlassShadow;
+  using lampcast::RegularShadow;
+  PF_IteratePixel8Func pixel = composite ? (glass ? UnderLayer<GlassShadow> : UnderLayer<RegularShadow>)
                                          : (glass ? Alone<GlassShadow> : Alone<RegularShadow>);
   const PF_Err err = utils->iterate(in_data, 0, output->height, input, nullptr, &c, pixel, output);
   PF_Err disposed = PF_Err_NONE;
@@ -172,16 +108,13 @@ PF_Err ParamsSetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef*[], PF_
   return pf::RegisterParams(in_data, out_data, kParams, pf::ParamRecord::kReused);
 }
 
-// Commands 0..11 to handler slots: 0 about, 1 global setup, 2 parameters,
-// 3 render, 4 nothing.
-constexpr uint8_t kSlots[pf::kDispatchedCommands] = {0, 1, 4, 4, 2, 4, 4, 4, 4, 4, 4, 3};
-constexpr pf::Handler kHandlers[] = {pf::About, pf::GlobalSetup, ParamsSetup, Render, pf::NoCommand};
+constexpr pf::Commands kCommands{
+    .about = pf::About,
+    .global_setup = pf::GlobalSetup,
+    .params_setup = ParamsSetup,
+    .render = Render,
+};
 
 }  // namespace
 
-OMBRIX_ENTRY(LampcastMain);
-
-PF_Err LampcastMain(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
-                    PF_LayerDef* output, void* extra) {
-  return pf::DispatchBySlot(kSlots, kHandlers, cmd, in_data, out_data, params, output, extra);
-}
+OMBRIX_MAIN(LampcastMain, kCommands);

@@ -8,7 +8,9 @@
 // paths and the queue comes from the host's handle services.
 #pragma once
 
+#include <noise/fractal.h>
 #include <pf/api.h>
+#include <pf/smoothstep.h>
 
 #include <cmath>
 #include <cstdint>
@@ -48,11 +50,11 @@ enum : int32_t {
   kVertical = 8,
 };
 
-// walkFlags bits.
+// walk_flags bits.
 inline constexpr int32_t kFlagMainDecayOff = 2;      // "Decay Main Core" off
 inline constexpr int32_t kFlagMainCollisionOnly = 4;  // forks ignore the alpha obstacle
 
-// fractalModel bits.
+// fractal_model bits.
 inline constexpr int32_t kModelLinear = 1, kModelSemiLinear = 2, kModelSpline = 4;
 
 // The dialog offers 1..8 octaves. A stored record may hold any number; past
@@ -62,25 +64,25 @@ inline constexpr int32_t kMaxOctaves = 64;
 
 // Filled once per render and shared by every bolt of it.
 struct WalkContext {
-  float originX, originY;
-  float targetX, targetY;
-  float obstacleGain;
-  float turbulenceGain;
-  float noiseFrequency;
-  int32_t fractalModel;
+  float origin_x, origin_y;
+  float target_x, target_y;
+  float obstacle_gain;
+  float turbulence_gain;
+  float noise_frequency;
+  int32_t fractal_model;
   int32_t complexity;
-  float forkThreshold;
-  float minForkDistance;
-  int32_t walkFlags;
-  float forkDrain, forkStrength, forkVariation;
-  float terminationThreshold;
-  double decayStep;
-  int32_t lightningType;
-  float coreRadius, coreAmount;
-  PF_Pixel coreColor;
-  float glowRadius, glowAmount;
-  PF_Pixel glowColor;
-  float frameWidth, frameHeight;
+  float fork_threshold;
+  float min_fork_distance;
+  int32_t walk_flags;
+  float fork_drain, fork_strength, fork_variation;
+  float termination_threshold;
+  double decay_step;
+  int32_t lightning_type;
+  float core_radius, core_amount;
+  PF_Pixel core_colour;
+  float glow_radius, glow_amount;
+  PF_Pixel glow_colour;
+  float frame_width, frame_height;
   float scale;
   PF_EffectWorld* input;
   PF_EffectWorld* output;
@@ -94,8 +96,8 @@ struct BoltRecord {
   int32_t generation;
   double phase;
   double strength;
-  float startX, startY;
-  float targetX, targetY;
+  float start_x, start_y;
+  float target_x, target_y;
 };
 
 inline constexpr double kMainPhase = 3197.3;
@@ -203,14 +205,9 @@ inline void AppendRecord(BoltQueue* queue, const BoltRecord& record) {
 // The lattice and its readers
 // ---------------------------------------------------------------------------
 
-// Cubic B-spline through four values, with the factor 0.2 (not 1/6).
-inline double Spline4(double p, double q, double s, double u, double t) {
-  const double t2 = t * t;
-  const double t3 = t2 * t;
-  const double a = 1.0 - t;
-  return 0.2 * (a * a * a * p + (3.0 * t3 - 6.0 * t2 + 4.0) * q + (-3.0 * t3 + 3.0 * t2 + 3.0 * t + 1.0) * s +
-                t3 * u);
-}
+// The cubic B-spline through four values with the factor 0.2 (not 1/6),
+// shared with the fractal noise.
+using noise::BSplineBlend;
 
 // One step of the family's generator and its draw in [-1, 1).
 inline uint32_t NextState(uint32_t s) { return s * 1103515245u + 12345u; }
@@ -246,7 +243,7 @@ inline void BuildBoltLattice(BoltLattice& lattice, double conductivity) {
       first = 2;
       g = g - 1.0;
     }
-    lattice.v[e] = Spline4(value[first], value[first + 1], value[first + 2], value[first + 3], g);
+    lattice.v[e] = BSplineBlend(value[first], value[first + 1], value[first + 2], value[first + 3], g);
   }
 }
 
@@ -284,15 +281,9 @@ inline double BoltNoiseLinear(const BoltLattice& l, double x, double y) {
   return Bilinear(l, c, c.fx, c.fy);
 }
 
-inline double SmoothStep(double t) {
-  if (t <= 0.0) return 0.0;
-  if (t >= 1.0) return 1.0;
-  return t * t * (3.0 - 2.0 * t);
-}
-
 inline double BoltNoiseSemiLinear(const BoltLattice& l, double x, double y) {
   const Cell c = CellOf(x, y);
-  return Bilinear(l, c, SmoothStep(c.fx), SmoothStep(c.fy));
+  return Bilinear(l, c, pf::SmoothStep(c.fx), pf::SmoothStep(c.fy));
 }
 
 inline double BoltNoiseSpline(const BoltLattice& l, double x, double y) {
@@ -300,10 +291,10 @@ inline double BoltNoiseSpline(const BoltLattice& l, double x, double y) {
   double row[4];
   for (int j = -1; j <= 2; ++j) {
     const int32_t iy = c.iy + j;
-    row[j + 1] = Spline4(BoltLatticeValue(l, c.ix - 1, iy), BoltLatticeValue(l, c.ix, iy),
+    row[j + 1] = BSplineBlend(BoltLatticeValue(l, c.ix - 1, iy), BoltLatticeValue(l, c.ix, iy),
                          BoltLatticeValue(l, c.ix + 1, iy), BoltLatticeValue(l, c.ix + 2, iy), c.fx);
   }
-  return Spline4(row[0], row[1], row[2], row[3], c.fy);
+  return BSplineBlend(row[0], row[1], row[2], row[3], c.fy);
 }
 
 // ---------------------------------------------------------------------------
@@ -314,14 +305,14 @@ inline double BoltNoiseSpline(const BoltLattice& l, double x, double y) {
 // about 0.004 near the wrap and the bolt would jitter from frame to frame.
 inline double TurbulenceSum(double x, double y, const WalkContext& c) {
   double (*noise)(const BoltLattice&, double, double) = nullptr;
-  if (c.fractalModel & kModelLinear)
+  if (c.fractal_model & kModelLinear)
     noise = BoltNoiseLinear;
-  else if (c.fractalModel & kModelSemiLinear)
+  else if (c.fractal_model & kModelSemiLinear)
     noise = BoltNoiseSemiLinear;
-  else if (c.fractalModel & kModelSpline)
+  else if (c.fractal_model & kModelSpline)
     noise = BoltNoiseSpline;
   if (noise == nullptr) return 0.0;
-  double X = x * double(c.noiseFrequency), Y = y * double(c.noiseFrequency);
+  double X = x * double(c.noise_frequency), Y = y * double(c.noise_frequency);
   double amplitude = 0.8, sum = 0.0;
   for (int32_t i = 0; i < c.complexity; ++i) {
     X = X * 1.79 - 17.3;
@@ -380,15 +371,15 @@ inline Vec2 Normalize(Vec2 v, const WalkContext& c) {
 }
 
 inline Vec2 BaseDirection(Vec2 pos, const BoltRecord& r, const WalkContext& c) {
-  const Vec2 origin{c.originX, c.originY}, target{c.targetX, c.targetY};
+  const Vec2 origin{c.origin_x, c.origin_y}, target{c.target_x, c.target_y};
   Vec2 raw;
-  switch (c.lightningType) {
+  switch (c.lightning_type) {
     case kDirection: raw = target - origin; break;
     case kStrike: raw = target - pos; break;
-    case kBreaking: raw = Vec2{r.targetX, r.targetY} - origin; break;
-    case kBouncey: raw = Vec2{r.targetX, r.targetY} - pos; break;
+    case kBreaking: raw = Vec2{r.target_x, r.target_y} - origin; break;
+    case kBouncey: raw = Vec2{r.target_x, r.target_y} - pos; break;
     case kOmni: raw = pos - origin; break;
-    case kAnywhere: raw = pos - Vec2{r.startX, r.startY}; break;
+    case kAnywhere: raw = pos - Vec2{r.start_x, r.start_y}; break;
     case kVertical: return {0.0f, 1.0f};
     default: raw = pos; break;
   }
@@ -396,19 +387,19 @@ inline Vec2 BaseDirection(Vec2 pos, const BoltRecord& r, const WalkContext& c) {
 }
 
 inline bool IsWalkFinished(Vec2 pos, const BoltRecord& r, const WalkContext& c) {
-  if (pos.x < -16.0 || pos.x > c.frameWidth + 16.0 || pos.y < -16.0 || pos.y > c.frameHeight + 16.0)
+  if (pos.x < -16.0 || pos.x > c.frame_width + 16.0 || pos.y < -16.0 || pos.y > c.frame_height + 16.0)
     return true;
-  switch (c.lightningType) {
+  switch (c.lightning_type) {
     case kStrike:
     case kBouncey: {
-      const Vec2 d = pos - Vec2{r.targetX, r.targetY};
+      const Vec2 d = pos - Vec2{r.target_x, r.target_y};
       return Dot(d, d) < 4.0;
     }
     case kOmni:
     case kAnywhere: {
-      const Vec2 origin{c.originX, c.originY};
+      const Vec2 origin{c.origin_x, c.origin_y};
       const Vec2 d = pos - origin;
-      const Vec2 radius = Vec2{c.targetX, c.targetY} - origin;
+      const Vec2 radius = Vec2{c.target_x, c.target_y} - origin;
       return Dot(d, d) > Dot(radius, radius);
     }
     default: return false;
@@ -426,26 +417,26 @@ inline bool WalkBolt(const BoltRecord& record, const WalkContext& c, BoltQueue* 
   BoltRecord w = record;
   if (!CreatePath(u, path)) return false;
 
-  const bool turbulenceOn = c.turbulenceGain != 0.0f;
-  bool obstacleOn = c.obstacleGain != 0.0f;
-  bool decayOn = true;
+  const bool turbulence_on = c.turbulence_gain != 0.0f;
+  bool obstacle_on = c.obstacle_gain != 0.0f;
+  bool decay_on = true;
   bool stop = false;
   if (record.generation < 1) {
-    if (c.walkFlags & kFlagMainDecayOff) decayOn = false;
-  } else if (c.walkFlags & kFlagMainCollisionOnly) {
-    obstacleOn = false;
+    if (c.walk_flags & kFlagMainDecayOff) decay_on = false;
+  } else if (c.walk_flags & kFlagMainCollisionOnly) {
+    obstacle_on = false;
   }
-  const bool steer = turbulenceOn || obstacleOn;
-  double forkPhase = record.phase + 373.7;
+  const bool steer = turbulence_on || obstacle_on;
+  double fork_phase = record.phase + 373.7;
 
-  const Vec2 start{record.startX, record.startY};
+  const Vec2 start{record.start_x, record.start_y};
   AppendPoint(u, path, {start.x, start.y, float(record.strength)});
-  Vec2 dir = (c.lightningType == kOmni || c.lightningType == kAnywhere)
+  Vec2 dir = (c.lightning_type == kOmni || c.lightning_type == kAnywhere)
                  ? Normalize(TurbulenceGradient(start, w, c), c)
                  : BaseDirection(start, w, c);
   Vec2 pos = start;
   double K = 0.0;  // the bend accumulator
-  int32_t forkCounter = 0;
+  int32_t fork_counter = 0;
 
   for (;;) {
     pos = pos + dir;
@@ -453,8 +444,8 @@ inline bool WalkBolt(const BoltRecord& record, const WalkContext& c, BoltQueue* 
     if (IsWalkFinished(pos, w, c)) break;
     const Vec2 base = BaseDirection(pos, w, c);
     if (steer) {
-      const Vec2 t = turbulenceOn ? TurbulenceGradient(pos, w, c) * c.turbulenceGain : Vec2{0.0f, 0.0f};
-      const Vec2 a = obstacleOn ? ObstacleGradient(pos, c) * c.obstacleGain : Vec2{0.0f, 0.0f};
+      const Vec2 t = turbulence_on ? TurbulenceGradient(pos, w, c) * c.turbulence_gain : Vec2{0.0f, 0.0f};
+      const Vec2 a = obstacle_on ? ObstacleGradient(pos, c) * c.obstacle_gain : Vec2{0.0f, 0.0f};
       Vec2 v = t + a + base;
       if (K > 0.0) v = v + Scaled(base, K);
       Vec2 nd = Normalize(v, c);
@@ -465,9 +456,9 @@ inline bool WalkBolt(const BoltRecord& record, const WalkContext& c, BoltQueue* 
         if (K < 0.0) K = 0.0;
       } else {
         K = 2.0 * k2;
-        if (K > double(c.terminationThreshold)) stop = true;
+        if (K > double(c.termination_threshold)) stop = true;
       }
-      if (c.lightningType == kBouncey) {
+      if (c.lightning_type == kBouncey) {
         bool reaim = false;
         if (Dot(a, a) <= 0.1) {
           reaim = dot < 0.0;
@@ -480,38 +471,38 @@ inline bool WalkBolt(const BoltRecord& record, const WalkContext& c, BoltQueue* 
           }
         }
         if (reaim) {
-          w.startX = pos.x;
-          w.startY = pos.y;
+          w.start_x = pos.x;
+          w.start_y = pos.y;
           K = 0.0;
-          w.targetX = pos.x + nd.x * 10000.0f;
-          w.targetY = pos.y + nd.y * 10000.0f;
+          w.target_x = pos.x + nd.x * 10000.0f;
+          w.target_y = pos.y + nd.y * 10000.0f;
         }
       }
-      if (double(forkCounter) > c.minForkDistance && dot < c.forkThreshold) {
+      if (double(fork_counter) > c.min_fork_distance && dot < c.fork_threshold) {
         BoltRecord f = w;
         f.generation = w.generation + 1;
-        f.phase = forkPhase;
-        forkPhase = forkPhase + 715.3;
-        if (forkPhase > 40000.0) forkPhase = forkPhase - 40000.0;
-        f.startX = pos.x;
-        f.startY = pos.y;
-        double s = BoltNoiseLinear(*c.lattice, pos.x, pos.y) * double(c.forkVariation) + double(c.forkStrength);
+        f.phase = fork_phase;
+        fork_phase = fork_phase + 715.3;
+        if (fork_phase > 40000.0) fork_phase = fork_phase - 40000.0;
+        f.start_x = pos.x;
+        f.start_y = pos.y;
+        double s = BoltNoiseLinear(*c.lattice, pos.x, pos.y) * double(c.fork_variation) + double(c.fork_strength);
         s = s < 0.0 ? 0.0 : s > 1.0 ? 1.0 : s;
         f.strength = s * w.strength;
-        if (c.lightningType == kBreaking) {
-          f.targetX = c.targetX + nd.x * 400.0f;
-          f.targetY = c.targetY + nd.y * 400.0f;
+        if (c.lightning_type == kBreaking) {
+          f.target_x = c.target_x + nd.x * 400.0f;
+          f.target_y = c.target_y + nd.y * 400.0f;
         }
-        w.strength = w.strength - double(c.forkDrain) * f.strength;
+        w.strength = w.strength - double(c.fork_drain) * f.strength;
         if (w.strength < 0.01) stop = true;
         if (f.strength > 0.01) AppendRecord(queue, f);
-        forkCounter = 0;
+        fork_counter = 0;
       }
-      forkCounter = forkCounter + 1;
+      fork_counter = fork_counter + 1;
       dir = nd;
     }
-    if (decayOn) {
-      w.strength = w.strength - c.decayStep;
+    if (decay_on) {
+      w.strength = w.strength - c.decay_step;
       if (w.strength < 0.01) break;
     }
     if (stop) break;

@@ -6,6 +6,7 @@
 #include "bolt.h"
 
 #include <pf/api.h>
+#include <pf/world.h>
 
 #include <cmath>
 #include <cstdint>
@@ -63,17 +64,13 @@ inline Box DiscBox(float cx, float cy, float r, const PF_EffectWorld& out) {
           ClampTrunc(cy - r, out.height - 1), ClampTrunc(cy + r, out.height - 1)};
 }
 
-inline PF_Pixel* PixelAt(const PF_EffectWorld& w, A_long x, A_long y) {
-  return reinterpret_cast<PF_Pixel*>(reinterpret_cast<uint8_t*>(w.data) + size_t(y) * size_t(w.rowbytes)) + x;
-}
-
 // The discs take their centre, radius and amount as floats and compute each
 // pixel's weight in single precision; the walk along the path that places
 // them (intervals, interpolation, amounts) runs in double.
 
 // A paraboloid: the full amount at the centre, 0 at the rim. Discs under one
 // pixel fade instead of shrinking.
-inline void StampCoreDisc(float cx, float cy, float r, float a, PF_Pixel color, const PF_EffectWorld& out) {
+inline void StampCoreDisc(float cx, float cy, float r, float a, PF_Pixel colour, PF_EffectWorld& out) {
   if (!(r >= 0.0f) || out.width <= 0 || out.height <= 0) return;
   if (r < 1.0f) {
     a = a * r;
@@ -87,16 +84,16 @@ inline void StampCoreDisc(float cx, float cy, float r, float a, PF_Pixel color, 
       const float dx = cx - float(x), dy = cy - float(y);
       const float d2 = dx * dx + dy * dy;
       if (!(d2 < r2)) continue;
-      color.alpha = AlphaByte(k * (r2 - d2));
-      PF_Pixel* p = PixelAt(out, x, y);
-      *p = BlendWeighted(color, *p);
+      colour.alpha = AlphaByte(k * (r2 - d2));
+      PF_Pixel& p = pf::PixelAt(out, x, y);
+      p = BlendWeighted(colour, p);
     }
   }
 }
 
 // Falls steeply near the centre: 1 at d = 0, 0.375 at half the radius, 0 at
 // the rim. Small glows keep a radius of one pixel and do not fade.
-inline void StampGlowDisc(float cx, float cy, float r, float a, PF_Pixel color, const PF_EffectWorld& out) {
+inline void StampGlowDisc(float cx, float cy, float r, float a, PF_Pixel colour, PF_EffectWorld& out) {
   if (out.width <= 0 || out.height <= 0) return;
   const float g = r > 1.0f ? r : 1.0f;  // also 1 for a radius that is not a number
   const Box b = DiscBox(cx, cy, g, out);
@@ -107,9 +104,9 @@ inline void StampGlowDisc(float cx, float cy, float r, float a, PF_Pixel color, 
       const float dx = cx - float(x), dy = cy - float(y);
       const float d2 = dx * dx + dy * dy;
       if (!(d2 < g2)) continue;
-      color.alpha = AlphaByte((1.0f - 1.25f * d2 / (d2 + q)) * a);
-      PF_Pixel* p = PixelAt(out, x, y);
-      *p = BlendWeighted(color, *p);
+      colour.alpha = AlphaByte((1.0f - 1.25f * d2 / (d2 + q)) * a);
+      PF_Pixel& p = pf::PixelAt(out, x, y);
+      p = BlendWeighted(colour, p);
     }
   }
 }
@@ -121,8 +118,8 @@ inline void DrawBoltCore(const BoltPath& path, const WalkContext& c) {
   const int32_t n = DrawnPoints(path);
   if (n < 4) return;
   const PathPoint* p = path.points;
-  const double s = c.scale, radius = c.coreRadius;
-  if (s * p[1].strength * radius < 0.02 || c.coreAmount < 2.0f) return;
+  const double s = c.scale, radius = c.core_radius;
+  if (s * p[1].strength * radius < 0.02 || c.core_amount < 2.0f) return;
   double acc = 0.0, h = 0.0;
   for (int32_t i = 1; i < n; ++i) {
     const double wi = radius * p[i].strength;
@@ -133,15 +130,15 @@ inline void DrawBoltCore(const BoltPath& path, const WalkContext& c) {
       const double cx = s * (p[i].x + f * (double(p[i - 1].x) - p[i].x));
       const double cy = s * (p[i].y + f * (double(p[i - 1].y) - p[i].y));
       const double r = s * (wi + f * (radius * p[i - 1].strength - wi));
-      StampCoreDisc(float(cx), float(cy), float(r), c.coreAmount, c.coreColor, *c.output);
+      StampCoreDisc(float(cx), float(cy), float(r), c.core_amount, c.core_colour, *c.output);
     }
     acc = acc + 1.0;
   }
   if (acc - 1.0 > 0.0) {
     const PathPoint& last = p[n - 1];
-    const double amount = c.coreAmount * (acc - 1.0) / std::fmax(h, 1.0);
+    const double amount = c.core_amount * (acc - 1.0) / std::fmax(h, 1.0);
     StampCoreDisc(float(s * last.x), float(s * last.y), float(s * radius * last.strength), float(amount),
-                  c.coreColor, *c.output);
+                  c.core_colour, *c.output);
   }
 }
 
@@ -149,10 +146,10 @@ inline void DrawBoltGlow(const BoltPath& path, const WalkContext& c) {
   const int32_t n = DrawnPoints(path);
   if (n < 4) return;
   const PathPoint* p = path.points;
-  const double s = c.scale, amount = c.glowAmount;
-  const double h = StepLength(c.glowRadius);
-  if (c.glowRadius * s < 0.02 || c.glowAmount < 2.0f) return;
-  const float r = float(c.glowRadius * s);
+  const double s = c.scale, amount = c.glow_amount;
+  const double h = StepLength(c.glow_radius);
+  if (c.glow_radius * s < 0.02 || c.glow_amount < 2.0f) return;
+  const float r = float(c.glow_radius * s);
   double acc = 0.0;
   for (int32_t i = 1; i < n; ++i) {
     if (acc > h) {
@@ -160,14 +157,14 @@ inline void DrawBoltGlow(const BoltPath& path, const WalkContext& c) {
       acc = f;
       const double cx = s * (p[i].x + f * (double(p[i - 1].x) - p[i].x));
       const double cy = s * (p[i].y + f * (double(p[i - 1].y) - p[i].y));
-      StampGlowDisc(float(cx), float(cy), r, float(amount * p[i].strength), c.glowColor, *c.output);
+      StampGlowDisc(float(cx), float(cy), r, float(amount * p[i].strength), c.glow_colour, *c.output);
     }
     acc = acc + 1.0;
   }
   if (acc - 1.0 > 0.0) {
     const PathPoint& last = p[n - 1];
     const double a = amount * ((acc - 1.0) / std::fmax(h, 1.0)) * last.strength;
-    StampGlowDisc(float(s * last.x), float(s * last.y), r, float(a), c.glowColor, *c.output);
+    StampGlowDisc(float(s * last.x), float(s * last.y), r, float(a), c.glow_colour, *c.output);
   }
 }
 

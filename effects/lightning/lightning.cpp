@@ -3,6 +3,7 @@
 // or over a cleared frame. Complexity, fork spacing and strengths live in the
 // settings record and are edited in the slider dialog.
 #include <pf/dialogs.h>
+#include <pf/fixed.h>
 #include <pf/settings.h>
 #include <pf/shell.h>
 
@@ -32,9 +33,10 @@ enum {
   kParamDecay,
   kParamDecayMain,
   kParamAddOriginal,
+  kParamCount,
 };
 
-constexpr PF_Fixed Fix(A_long whole) { return whole * PF_Fixed_ONE; }
+using pf::Fix;
 constexpr PF_ParamFlags kFolded = PF_ParamFlag_COLLAPSE_TWIRLY;
 constexpr A_short kPercent = PF_ValueDisplayFlag_PERCENT;
 constexpr A_short kPlain = PF_ValueDisplayFlag_NONE;
@@ -42,25 +44,26 @@ constexpr A_short kPlain = PF_ValueDisplayFlag_NONE;
 constexpr const char* kTypeItems = "Direction|Strike|Breaking|Bouncey|(-|Omni|Anywhere|Vertical";
 static_assert(pf::PopupItemCount(kTypeItems) == 8);
 
-constexpr pf::ParamSpec kParams[] = {
-    pf::PopupParam("Lightning Type...", kTypeItems, lightning::kDirection),
-    pf::PointParam("Origin", Fix(45), Fix(5), true),
-    pf::PointParam("Direction/Radius", Fix(50), Fix(95), false),
-    pf::FixSliderParam("Conductivity State", 0, 0, Fix(32767), 0, Fix(50), 1, kPlain),
-    pf::FixSliderParam("Core Radius", Fix(2), 0, Fix(40), Fix(1), Fix(4), 1, kPlain),
-    pf::FixSliderParam("Core Opacity", Fix(75), 0, Fix(100), 0, Fix(100), 1, kPercent, kFolded),
-    pf::ColorParam("Core Color", PF_Pixel{255, 255, 255, 255}, kFolded),
-    pf::FixSliderParam("Glow Radius", Fix(50), Fix(1), Fix(400), Fix(20), Fix(100), 1, kPlain, kFolded),
-    pf::FixSliderParam("Glow Opacity", Fix(50), 0, Fix(100), 0, Fix(100), 1, kPercent),
-    pf::ColorParam("Glow Color", PF_Pixel{255, 50, 50, 255}),
-    pf::FixSliderParam("Alpha Obstacle", 0, Fix(-100), Fix(100), Fix(-4), Fix(4), 2, kPlain, kFolded),
-    pf::FixSliderParam("Turbulence", Fix(1), 0, Fix(10), 0x8000, 0x14000, 2, kPlain),
-    pf::FixSliderParam("Forking", 0x4000, 0, Fix(1), 0, Fix(1), 1, kPercent),
-    pf::FixSliderParam("Decay", 0x4CCC, 0, Fix(100), 0, Fix(1), 2, kPlain, kFolded),
-    pf::CheckboxParam(" ", "Decay Main Core", false),
-    pf::CheckboxParam(" ", "Add to Original", false),
-};
-static_assert(pf::ParamNamesFit(kParams));
+constexpr auto kParams = pf::ParamTable<kParamCount>({
+    {kParamType, pf::PopupParam("Lightning Type...", kTypeItems, lightning::kDirection)},
+    {kParamOrigin, pf::PointParam("Origin", Fix(45), Fix(5), true)},
+    {kParamDirection, pf::PointParam("Direction/Radius", Fix(50), Fix(95), false)},
+    {kParamConductivity, pf::FixSliderParam("Conductivity State", 0, 0, Fix(32767), 0, Fix(50), 1, kPlain)},
+    {kParamCoreRadius, pf::FixSliderParam("Core Radius", Fix(2), 0, Fix(40), Fix(1), Fix(4), 1, kPlain)},
+    {kParamCoreOpacity, pf::FixSliderParam("Core Opacity", Fix(75), 0, Fix(100), 0, Fix(100), 1, kPercent, kFolded)},
+    {kParamCoreColor, pf::ColorParam("Core Color", PF_Pixel{255, 255, 255, 255}, kFolded)},
+    {kParamGlowRadius,
+     pf::FixSliderParam("Glow Radius", Fix(50), Fix(1), Fix(400), Fix(20), Fix(100), 1, kPlain, kFolded)},
+    {kParamGlowOpacity, pf::FixSliderParam("Glow Opacity", Fix(50), 0, Fix(100), 0, Fix(100), 1, kPercent)},
+    {kParamGlowColor, pf::ColorParam("Glow Color", PF_Pixel{255, 50, 50, 255})},
+    {kParamObstacle,
+     pf::FixSliderParam("Alpha Obstacle", 0, Fix(-100), Fix(100), Fix(-4), Fix(4), 2, kPlain, kFolded)},
+    {kParamTurbulence, pf::FixSliderParam("Turbulence", Fix(1), 0, Fix(10), 0x8000, 0x14000, 2, kPlain)},
+    {kParamForking, pf::FixSliderParam("Forking", 0x4000, 0, Fix(1), 0, Fix(1), 1, kPercent)},
+    {kParamDecay, pf::FixSliderParam("Decay", 0x4CCC, 0, Fix(100), 0, Fix(1), 2, kPlain, kFolded)},
+    {kParamDecayMain, pf::CheckboxParam(" ", "Decay Main Core", false)},
+    {kParamAddOriginal, pf::CheckboxParam(" ", "Add to Original", false)},
+});
 
 constexpr const char kMsgSetupError[] = "Setup Error";
 
@@ -69,10 +72,6 @@ lightning::BoltLattice g_lattice;
 
 PF_Err ParamsSetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef*[], PF_LayerDef*, void*) {
   return pf::RegisterParams(in_data, out_data, kParams, pf::ParamRecord::kReused);
-}
-
-uint32_t ReverseBytes(uint32_t v) {
-  return (v >> 24) | ((v >> 8) & 0x0000FF00u) | ((v << 8) & 0x00FF0000u) | (v << 24);
 }
 
 enum class RecordCheck { kUsable, kMissingOrForeign, kLocked };
@@ -89,7 +88,7 @@ RecordCheck CheckRecord(PF_InData* in_data, uint32_t (&words)[9]) {
   std::memcpy(words, p, sizeof words);
   RecordCheck result = RecordCheck::kUsable;
   if (words[0] != pf::kLightningLayout.version) {
-    for (uint32_t& w : words) w = ReverseBytes(w);
+    for (uint32_t& w : words) w = pf::ReverseBytes(w);
     if (words[0] == pf::kLightningLayout.version)
       std::memcpy(p, words, sizeof words);
     else
@@ -111,8 +110,6 @@ PF_Err ReplaceRecord(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* para
   return pf::SequenceSetup(in_data, out_data, params, output, nullptr);
 }
 
-double Value(PF_ParamDef* params[], int index) { return params[index]->u.fd.value / 65536.0; }
-
 PF_Pixel WithAlpha(PF_Pixel c, A_u_char alpha) {
   c.alpha = alpha;
   return c;
@@ -120,41 +117,41 @@ PF_Pixel WithAlpha(PF_Pixel c, A_u_char alpha) {
 
 lightning::WalkContext MakeContext(PF_InData* in_data, PF_ParamDef* params[], PF_LayerDef* output,
                                    const uint32_t (&words)[9], double R) {
-  const double turbulence = Value(params, kParamTurbulence);
-  const double forking = turbulence > 0.0 ? Value(params, kParamForking) : 0.0;
-  const double coreOpacity = Value(params, kParamCoreOpacity) * 0.01;
-  const double glowOpacity = Value(params, kParamGlowOpacity) * 0.01;
+  const double turbulence = pf::FixSliderValue(params[kParamTurbulence]);
+  const double forking = turbulence > 0.0 ? pf::FixSliderValue(params[kParamForking]) : 0.0;
+  const double core_opacity = pf::FixSliderValue(params[kParamCoreOpacity]) * 0.01;
+  const double glow_opacity = pf::FixSliderValue(params[kParamGlowOpacity]) * 0.01;
   const PF_PointDef& origin = params[kParamOrigin]->u.td;
   const PF_PointDef& target = params[kParamDirection]->u.td;
 
   lightning::WalkContext c{};
-  c.originX = float(origin.x_value / 65536.0 / R);
-  c.originY = float(origin.y_value / 65536.0 / R);
-  c.targetX = float(target.x_value / 65536.0 / R);
-  c.targetY = float(target.y_value / 65536.0 / R);
-  c.obstacleGain = float(Value(params, kParamObstacle) * 0.02);
-  c.turbulenceGain = float(turbulence * 100.0);
-  c.noiseFrequency = 0.003f;
-  c.fractalModel = int32_t(words[5]);
+  c.origin_x = float(pf::FixedToDouble(origin.x_value) / R);
+  c.origin_y = float(pf::FixedToDouble(origin.y_value) / R);
+  c.target_x = float(pf::FixedToDouble(target.x_value) / R);
+  c.target_y = float(pf::FixedToDouble(target.y_value) / R);
+  c.obstacle_gain = float(pf::FixSliderValue(params[kParamObstacle]) * 0.02);
+  c.turbulence_gain = float(turbulence * 100.0);
+  c.noise_frequency = 0.003f;
+  c.fractal_model = int32_t(words[5]);
   c.complexity = int32_t(words[1]) > lightning::kMaxOctaves ? lightning::kMaxOctaves : int32_t(words[1]);
-  c.forkThreshold = float(2.0 * forking - 1.0);
-  c.minForkDistance = float(int32_t(words[2]));
-  c.walkFlags = int32_t(words[4]);
-  if (params[kParamDecayMain]->u.bd.value == 0) c.walkFlags |= lightning::kFlagMainDecayOff;
-  c.forkDrain = pf::WordAsFloat(words[6]);
-  c.forkStrength = pf::WordAsFloat(words[7]);
-  c.forkVariation = pf::WordAsFloat(words[8]);
-  c.terminationThreshold = float(int32_t(words[3]));
-  c.decayStep = Value(params, kParamDecay) * 0.005;
-  c.lightningType = params[kParamType]->u.pd.value;
-  c.coreRadius = float(Value(params, kParamCoreRadius));
-  c.coreAmount = float(coreOpacity * coreOpacity * 210.0);
-  c.coreColor = WithAlpha(params[kParamCoreColor]->u.cd.value, 210);
-  c.glowRadius = float(Value(params, kParamGlowRadius));
-  c.glowAmount = float(glowOpacity * glowOpacity * 255.0);
-  c.glowColor = WithAlpha(params[kParamGlowColor]->u.cd.value, 255);
-  c.frameWidth = float(in_data->width);
-  c.frameHeight = float(in_data->height);
+  c.fork_threshold = float(2.0 * forking - 1.0);
+  c.min_fork_distance = float(int32_t(words[2]));
+  c.walk_flags = int32_t(words[4]);
+  if (params[kParamDecayMain]->u.bd.value == 0) c.walk_flags |= lightning::kFlagMainDecayOff;
+  c.fork_drain = pf::WordAsFloat(words[6]);
+  c.fork_strength = pf::WordAsFloat(words[7]);
+  c.fork_variation = pf::WordAsFloat(words[8]);
+  c.termination_threshold = float(int32_t(words[3]));
+  c.decay_step = pf::FixSliderValue(params[kParamDecay]) * 0.005;
+  c.lightning_type = params[kParamType]->u.pd.value;
+  c.core_radius = float(pf::FixSliderValue(params[kParamCoreRadius]));
+  c.core_amount = float(core_opacity * core_opacity * 210.0);
+  c.core_colour = WithAlpha(params[kParamCoreColor]->u.cd.value, 210);
+  c.glow_radius = float(pf::FixSliderValue(params[kParamGlowRadius]));
+  c.glow_amount = float(glow_opacity * glow_opacity * 255.0);
+  c.glow_colour = WithAlpha(params[kParamGlowColor]->u.cd.value, 255);
+  c.frame_width = float(in_data->width);
+  c.frame_height = float(in_data->height);
   c.scale = float(R);
   c.input = &params[kParamInput]->u.ld;
   c.output = output;
@@ -166,13 +163,14 @@ lightning::WalkContext MakeContext(PF_InData* in_data, PF_ParamDef* params[], PF
 
 PF_Err Render(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], PF_LayerDef* output, void*) {
   const PF_UtilCallbacks* u = in_data->utils;
-  const double R = double(in_data->downsample_x.num) / double(in_data->downsample_x.den);
+  const double R = pf::Ratio(in_data->downsample_x);
 
   PF_Err err = params[kParamAddOriginal]->u.bd.value != 0
                    ? u->copy(in_data->effect_ref, &params[kParamInput]->u.ld, output, nullptr, nullptr)
                    : u->fill(in_data->effect_ref, nullptr, nullptr, output);
   if (err != PF_Err_NONE) return err;
-  if (Value(params, kParamCoreOpacity) <= 0.0 && Value(params, kParamGlowOpacity) <= 0.0) return PF_Err_NONE;
+  if (pf::FixSliderValue(params[kParamCoreOpacity]) <= 0.0 && pf::FixSliderValue(params[kParamGlowOpacity]) <= 0.0)
+    return PF_Err_NONE;
 
   uint32_t words[9];
   switch (CheckRecord(in_data, words)) {
@@ -181,7 +179,7 @@ PF_Err Render(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], P
     case RecordCheck::kLocked: return PF_Err_MAC_OUT_OF_MEMORY;  // the record stays as it is
   }
 
-  lightning::BuildBoltLattice(g_lattice, Value(params, kParamConductivity));
+  lightning::BuildBoltLattice(g_lattice, pf::FixSliderValue(params[kParamConductivity]));
   const lightning::WalkContext c = MakeContext(in_data, params, output, words, R);
 
   lightning::BoltQueue queue;
@@ -190,10 +188,10 @@ PF_Err Render(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], P
   main.generation = 0;
   main.phase = lightning::kMainPhase;
   main.strength = 1.0;
-  main.startX = c.originX;
-  main.startY = c.originY;
-  main.targetX = c.targetX;
-  main.targetY = c.targetY;
+  main.start_x = c.origin_x;
+  main.start_y = c.origin_y;
+  main.target_x = c.target_x;
+  main.target_y = c.target_y;
   lightning::AppendRecord(&queue, main);
 
   for (int32_t i = 0; i < queue.count; ++i) {
@@ -212,13 +210,8 @@ PF_Err Render(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], P
   return err;
 }
 
-constexpr auto kHandlers = pf::OptionsHandlers(ParamsSetup, Render);
+constexpr pf::Commands kCommands = pf::OptionsCommands(ParamsSetup, Render);
 
 }  // namespace
 
-OMBRIX_ENTRY(LightningMain);
-
-PF_Err LightningMain(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
-                     PF_LayerDef* output, void* extra) {
-  return pf::DispatchWithOptions(kHandlers, cmd, in_data, out_data, params, output, extra);
-}
+OMBRIX_MAIN(LightningMain, kCommands);

@@ -13,6 +13,8 @@
 
 #include <noise/fractal.h>
 #include <pf/api.h>
+#include <pf/fixed.h>
+#include <pf/smoothstep.h>
 
 #include <cmath>
 #include <cstdint>
@@ -58,8 +60,8 @@ struct Block {
   Formula formula;                     // the type's formula
 };
 
-inline constexpr double kOctaveScale = 1.77;
-inline constexpr double kOctaveWeight = 0.7;
+using noise::kOctaveScale;
+using noise::kOctaveWeight;
 
 // ---------------------------------------------------------------------------
 // Render setup
@@ -86,7 +88,7 @@ inline bool HalvesFrequency(int32_t type) {
 // Lattice units per pixel: 1.5 / scale at full resolution, more in a
 // reduced buffer so that a preview shows the same pattern.
 inline double BaseFrequency(double scale, PF_RationalScale downsample_x) {
-  return (500.0 / scale) * 0.003 / (double(downsample_x.num) / double(downsample_x.den));
+  return (500.0 / scale) * 0.003 / pf::Ratio(downsample_x);
 }
 
 // Drops the octaves finer than about one lattice cell per pixel and fades the
@@ -123,12 +125,6 @@ inline double OctaveNormaliser(int32_t octaves, double fraction) {
 // Shaping helpers
 // ---------------------------------------------------------------------------
 
-inline double Fade(double t) {
-  if (t <= 0.0) return 0.0;
-  if (t >= 1.0) return 1.0;
-  return t * t * (3.0 - 2.0 * t);
-}
-
 inline double SharpShape(double l) { return 2.0 - 2.0 / (std::fabs(l) + 1.0); }
 
 // ---------------------------------------------------------------------------
@@ -138,8 +134,8 @@ inline double SharpShape(double l) { return 2.0 - 2.0 / (std::fabs(l) + 1.0); }
 // "Linear": faded bilinear reads on coordinates turned by 45 degrees.
 inline double BasicLinear(const Block& b, double dx, double dy) {
   const noise::NoiseLattice& L = *b.lattice;
-  double u = dx - dy + noise::NoiseOriginX;
-  double v = dx + dy + noise::NoiseOriginY;
+  double u = dx - dy + noise::kNoiseOriginX;
+  double v = dx + dy + noise::kNoiseOriginY;
   double sum = 0.0, w = 1.0;
   for (int32_t k = 0; k < b.octaves; ++k) {
     u = u * kOctaveScale;
@@ -154,8 +150,8 @@ inline double BasicLinear(const Block& b, double dx, double dy) {
 // "Smooth": bicubic reads on plain coordinates.
 inline double BasicSmooth(const Block& b, double dx, double dy) {
   const noise::NoiseLattice& L = *b.lattice;
-  double u = dx + noise::NoiseOriginX;
-  double v = dy + noise::NoiseOriginY;
+  double u = dx + noise::kNoiseOriginX;
+  double v = dy + noise::kNoiseOriginY;
   double sum = 0.0, w = 1.0;
   for (int32_t k = 0; k < b.octaves; ++k) {
     u = u * kOctaveScale;
@@ -172,12 +168,12 @@ inline double BasicSmooth(const Block& b, double dx, double dy) {
 // ---------------------------------------------------------------------------
 
 inline double SoftShape(double l) { return l * l; }
-inline double StandardShape(double l) { return Fade(std::fabs(l)); }
+inline double StandardShape(double l) { return pf::SmoothStep(std::fabs(l)); }
 
 inline double Turbulent(const Block& b, double dx, double dy, double (*shape)(double)) {
   const noise::NoiseLattice& L = *b.lattice;
-  double u = dx + noise::NoiseOriginX;
-  double v = dy + noise::NoiseOriginY;
+  double u = dx + noise::kNoiseOriginX;
+  double v = dy + noise::kNoiseOriginY;
   double g = 1.0, w = 1.0;
   for (int32_t k = 0; k < b.octaves; ++k) {
     u = u * kOctaveScale;
@@ -210,8 +206,8 @@ struct DynamicStyle {
 
 inline double Dynamic(const Block& b, double dx, double dy, const DynamicStyle& s) {
   const noise::NoiseLattice& L = *b.lattice;
-  double u = s.rotated ? dx - dy + noise::NoiseOriginX : dx + noise::NoiseOriginX;
-  double v = s.rotated ? dx + dy + noise::NoiseOriginY : dy + noise::NoiseOriginY;
+  double u = s.rotated ? dx - dy + noise::kNoiseOriginX : dx + noise::kNoiseOriginX;
+  double v = s.rotated ? dx + dy + noise::kNoiseOriginY : dy + noise::kNoiseOriginY;
   const double e = s.step;
   // The reading at the starting point only seeds the first displacement.
   double m = s.read(L, u, v);
@@ -280,8 +276,8 @@ inline double SmoothTwist(const Block& b, double dx, double dy) { return Dynamic
 // "Max": the strongest weighted octave, with slow scale (1.1) and weight (0.9) steps.
 inline double Max(const Block& b, double dx, double dy) {
   const noise::NoiseLattice& L = *b.lattice;
-  double u = dx + noise::NoiseOriginX;
-  double v = dy + noise::NoiseOriginY;
+  double u = dx + noise::kNoiseOriginX;
+  double v = dy + noise::kNoiseOriginY;
   double g = 0.0, w = 1.0;
   for (int32_t k = 0; k < b.octaves; ++k) {
     u = u * 1.1;
@@ -307,8 +303,8 @@ inline double SmearyShape(const noise::NoiseLattice& L, double su, double sv, do
 
 inline double Smeary(const Block& b, double dx, double dy) {
   const noise::NoiseLattice& L = *b.lattice;
-  double u = dx + noise::NoiseOriginX;
-  double v = dy + noise::NoiseOriginY;
+  double u = dx + noise::kNoiseOriginX;
+  double v = dy + noise::kNoiseOriginY;
   double su = u, sv = v;
   double p = 1.0, w = 1.0;
   for (int32_t k = 0; k < b.octaves; ++k) {
@@ -330,8 +326,8 @@ inline double Swirly(const Block& b, double dx, double dy) {
   const noise::NoiseLattice& L = *b.lattice;
   const double a = noise::NoiseCubic(L, dx + 91.0, dy);
   const double c = noise::NoiseCubic(L, dy + 37.0, dx);
-  double u = dx + a + noise::NoiseOriginX;
-  double v = dy + c + noise::NoiseOriginY;
+  double u = dx + a + noise::kNoiseOriginX;
+  double v = dy + c + noise::kNoiseOriginY;
   double l = 1.0, w = 1.0;
   for (int32_t k = 0; k < b.octaves; ++k) {
     u = u * kOctaveScale;
@@ -344,12 +340,13 @@ inline double Swirly(const Block& b, double dx, double dy) {
   return (1.0 - l) * b.amplitude;
 }
 
-// "Rocky"'s ridge step: 0 below -0.15, 1 from 0.15, smooth between.
+// "Rocky"'s ridge step: 0 below -0.15, 1 from 0.15, the smoothstep of
+// [-0.15, 0.15) mapped onto [0, 1) between (the mapped value stays below 1
+// there, so the curve's own clamp never applies).
 inline double RockyStep(double t) {
   if (t < -0.15) return 0.0;
   if (t >= 0.15) return 1.0;
-  const double q = (t + 0.15) * 3.3333333333333335;
-  return q * q * (3.0 - 2.0 * q);
+  return pf::SmoothStep((t + 0.15) * 3.3333333333333335);
 }
 
 // "Rocky": stepped plain bilinear reads on turned, vertically squeezed
@@ -357,8 +354,8 @@ inline double RockyStep(double t) {
 // the sum is divided by their total (which starts at 1).
 inline double Rocky(const Block& b, double dx, double dy) {
   const noise::NoiseLattice& L = *b.lattice;
-  double u = dx - dy + noise::NoiseOriginX;
-  double v = (dx + dy) * 0.39 + noise::NoiseOriginY;
+  double u = dx - dy + noise::kNoiseOriginX;
+  double v = (dx + dy) * 0.39 + noise::kNoiseOriginY;
   const double h = noise::NoiseLinear(L, u, v);
   const double d = (b.pow(1.0 - std::fabs(h), 7.0) * 0.16 + 0.95) * 0.7;
   double sum = 0.0, w = 1.0, total = 1.0;
@@ -382,8 +379,8 @@ inline double Rocky(const Block& b, double dx, double dy) {
 // sign alternating from octave to octave.
 inline double Cloudy(const Block& b, double dx, double dy) {
   const noise::NoiseLattice& L = *b.lattice;
-  double u = dx + noise::NoiseOriginX;
-  double v = dy + noise::NoiseOriginY;
+  double u = dx + noise::kNoiseOriginX;
+  double v = dy + noise::kNoiseOriginY;
   double l = (noise::NoiseCubic(L, u, v) + 1.0) * 0.5;
   double w = 1.0;
   for (int32_t k = 0; k < b.octaves; ++k) {
@@ -400,8 +397,8 @@ inline double Cloudy(const Block& b, double dx, double dy) {
 // "Terrain": a clamped height from the unscaled read, eroded by every octave.
 inline double Terrain(const Block& b, double dx, double dy) {
   const noise::NoiseLattice& L = *b.lattice;
-  double u = dx + noise::NoiseOriginX;
-  double v = dy + noise::NoiseOriginY;
+  double u = dx + noise::kNoiseOriginX;
+  double v = dy + noise::kNoiseOriginY;
   const double g = noise::NoiseCubic(L, u, v) + 0.2;
   double h = (g >= 1.0) ? 1.0 : (g > 0.0 ? g : 0.0);
   double w = 0.5;
@@ -426,8 +423,8 @@ inline double SubscaleRead(const noise::NoiseLattice& L, double u, double v, dou
 // coordinates. Both axes start from the same origin constant.
 inline double Subscale(const Block& b, double dx, double dy) {
   const noise::NoiseLattice& L = *b.lattice;
-  double u = dx + noise::NoiseOriginX;
-  double v = dy + noise::NoiseOriginX;
+  double u = dx + noise::kNoiseOriginX;
+  double v = dy + noise::kNoiseOriginX;
   const double c = noise::NoiseCubic(L, u, v);
   const double sigma = 4.0 * c * c + 1.0;
   const double j = std::floor(sigma);

@@ -2,6 +2,7 @@
 // the layer's alpha. The pattern evolves with "Evolution" and, through the
 // settings record, with a random seed and an optional loop period.
 #include <pf/dialogs.h>
+#include <pf/fixed.h>
 #include <pf/settings.h>
 #include <pf/shell.h>
 
@@ -17,17 +18,18 @@ namespace {
 
 enum {
   kParamInput = 0,
-  kParamType = 1,
-  kParamContrast = 2,
-  kParamScale = 3,
-  kParamOffset = 4,
-  kParamComplexity = 5,
-  kParamEvolution = 6,
-  kParamOverflow = 7,
-  kParamInvert = 8,
+  kParamType,
+  kParamContrast,
+  kParamScale,
+  kParamOffset,
+  kParamComplexity,
+  kParamEvolution,
+  kParamOverflow,
+  kParamInvert,
+  kParamCount,
 };
 
-constexpr PF_Fixed Fix(A_long whole) { return whole * PF_Fixed_ONE; }
+using pf::Fix;
 
 // Items starting with "(" are the disabled group headers (values 1, 4, 8, 15).
 constexpr const char* kTypeItems =
@@ -38,17 +40,18 @@ static_assert(pf::PopupItemCount(kTypeItems) == 22);
 
 constexpr const char* kOverflowItems = "Clip|Soft Clamp|Wrap Back";
 
-constexpr pf::ParamSpec kParams[] = {
-    pf::PopupParam("Fractal Type...", kTypeItems, mistform::kBasicLinear),
-    pf::FixSliderParam("Contrast", Fix(100), 0, Fix(10000), 0, Fix(400), 1, PF_ValueDisplayFlag_NONE),
-    pf::FixSliderParam("Scale", Fix(100), Fix(20), Fix(10000), Fix(25), Fix(600), 1, PF_ValueDisplayFlag_NONE),
-    pf::PointParam("Offset Turbulence", Fix(50), Fix(50), false),
-    pf::FixSliderParam("Complexity", Fix(6), Fix(1), Fix(20), Fix(1), Fix(10), 1, PF_ValueDisplayFlag_NONE),
-    pf::AngleParam("Evolution", 0),
-    pf::PopupParam("Overflow...", kOverflowItems, noise::kOverflowClip),
-    pf::CheckboxParam(" ", "Invert", false),
-};
-static_assert(pf::ParamNamesFit(kParams));
+constexpr auto kParams = pf::ParamTable<kParamCount>({
+    {kParamType, pf::PopupParam("Fractal Type...", kTypeItems, mistform::kBasicLinear)},
+    {kParamContrast, pf::FixSliderParam("Contrast", Fix(100), 0, Fix(10000), 0, Fix(400), 1, PF_ValueDisplayFlag_NONE)},
+    {kParamScale,
+     pf::FixSliderParam("Scale", Fix(100), Fix(20), Fix(10000), Fix(25), Fix(600), 1, PF_ValueDisplayFlag_NONE)},
+    {kParamOffset, pf::PointParam("Offset Turbulence", Fix(50), Fix(50), false)},
+    {kParamComplexity,
+     pf::FixSliderParam("Complexity", Fix(6), Fix(1), Fix(20), Fix(1), Fix(10), 1, PF_ValueDisplayFlag_NONE)},
+    {kParamEvolution, pf::AngleParam("Evolution", 0)},
+    {kParamOverflow, pf::PopupParam("Overflow...", kOverflowItems, noise::kOverflowClip)},
+    {kParamInvert, pf::CheckboxParam(" ", "Invert", false)},
+});
 
 // The lattice of the current render: rebuilt at its start, only read by the
 // pixel callbacks while the host iterates.
@@ -69,11 +72,11 @@ PF_Err ShadePixel(void* refcon, A_long x, A_long y, PF_Pixel* in, PF_Pixel* out)
 }
 
 PF_Err Render(PF_InData* in_data, PF_OutData*, PF_ParamDef* params[], PF_LayerDef* output, void*) {
-  const double ox = params[kParamOffset]->u.td.x_value / 65536.0;
-  const double oy = params[kParamOffset]->u.td.y_value / 65536.0;
-  const double contrast = params[kParamContrast]->u.fd.value / 65536.0;
-  const double scale = params[kParamScale]->u.fd.value / 65536.0;
-  double complexity = params[kParamComplexity]->u.fd.value / 65536.0;
+  const double ox = pf::FixedToDouble(params[kParamOffset]->u.td.x_value);
+  const double oy = pf::FixedToDouble(params[kParamOffset]->u.td.y_value);
+  const double contrast = pf::FixSliderValue(params[kParamContrast]);
+  const double scale = pf::FixSliderValue(params[kParamScale]);
+  double complexity = pf::FixSliderValue(params[kParamComplexity]);
   const int32_t type = params[kParamType]->u.pd.value;
   const bool invert = params[kParamInvert]->u.bd.value != 0;
   int32_t mode = params[kParamOverflow]->u.pd.value + (invert ? 5 : 0);
@@ -109,13 +112,8 @@ PF_Err Render(PF_InData* in_data, PF_OutData*, PF_ParamDef* params[], PF_LayerDe
                                  &block, ShadePixel, output);
 }
 
-constexpr auto kHandlers = pf::OptionsHandlers(ParamsSetup, Render);
+constexpr pf::Commands kCommands = pf::OptionsCommands(ParamsSetup, Render);
 
 }  // namespace
 
-OMBRIX_ENTRY(MistformMain);
-
-PF_Err MistformMain(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
-                    PF_LayerDef* output, void* extra) {
-  return pf::DispatchWithOptions(kHandlers, cmd, in_data, out_data, params, output, extra);
-}
+OMBRIX_MAIN(MistformMain, kCommands);

@@ -3,6 +3,7 @@
 // "Noise Phase" angle; animating the phase moves it smoothly from one
 // random field to the next. Uniform, squared (small changes favoured) or
 // grain (noise smoothed by the host to a grain size).
+#include <pf/fixed.h>
 #include <pf/shell.h>
 #include <pf/smooth.h>
 
@@ -22,20 +23,22 @@ enum {
   kParamSaturation,
   kParamGrainSize,
   kParamPhase,
+  kParamCount,
 };
 
 constexpr A_short kPercent = PF_ValueDisplayFlag_PERCENT;
 
-constexpr pf::ParamSpec kParams[] = {
-    pf::PopupParam("Noise...", "Uniform|Squared|Grain", speckhue::kUniform),
-    pf::FixSliderParam("Hue", 0, 0, 10 * PF_Fixed_ONE, 0, PF_Fixed_ONE, 1, kPercent),
-    pf::FixSliderParam("Lightness", 0, 0, 10 * PF_Fixed_ONE, 0, PF_Fixed_ONE, 1, kPercent),
-    pf::FixSliderParam("Saturation", 0, 0, 10 * PF_Fixed_ONE, 0, PF_Fixed_ONE, 1, kPercent),
-    pf::FixSliderParam("Grain Size", PF_Fixed_ONE, 0, 10 * PF_Fixed_ONE, 0, 4 * PF_Fixed_ONE, 2,
-                       PF_ValueDisplayFlag_NONE, PF_ParamFlag_COLLAPSE_TWIRLY),
-    pf::AngleParam("Noise Phase", 0, PF_ParamFlag_COLLAPSE_TWIRLY),
-};
-static_assert(pf::ParamNamesFit(kParams));
+using pf::Fix;
+
+constexpr auto kParams = pf::ParamTable<kParamCount>({
+    {kParamNoise, pf::PopupParam("Noise...", "Uniform|Squared|Grain", speckhue::kUniform)},
+    {kParamHue, pf::FixSliderParam("Hue", 0, 0, Fix(10), 0, Fix(1), 1, kPercent)},
+    {kParamLightness, pf::FixSliderParam("Lightness", 0, 0, Fix(10), 0, Fix(1), 1, kPercent)},
+    {kParamSaturation, pf::FixSliderParam("Saturation", 0, 0, Fix(10), 0, Fix(1), 1, kPercent)},
+    {kParamGrainSize, pf::FixSliderParam("Grain Size", Fix(1), 0, Fix(10), 0, Fix(4), 2, PF_ValueDisplayFlag_NONE,
+                                         PF_ParamFlag_COLLAPSE_TWIRLY)},
+    {kParamPhase, pf::AngleParam("Noise Phase", 0, PF_ParamFlag_COLLAPSE_TWIRLY)},
+});
 
 PF_Err ParamsSetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef*[], PF_LayerDef*, void*) {
   return pf::RegisterParams(in_data, out_data, kParams, pf::ParamRecord::kReused);
@@ -70,8 +73,7 @@ PF_Err Render(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], P
   b.amp[0] = float(params[kParamHue]->u.fd.value) * 360.0f;
   b.amp[1] = float(params[kParamLightness]->u.fd.value);
   b.amp[2] = float(params[kParamSaturation]->u.fd.value);
-  const double grain_size =
-      double(in_data->downsample_x.num) / double(in_data->downsample_x.den) * (params[kParamGrainSize]->u.fd.value / 65536.0);
+  const double grain_size = pf::Ratio(in_data->downsample_x) * pf::FixSliderValue(params[kParamGrainSize]);
   if (grain) {
     const float scale = float((0.2 * grain_size + 1.0) / 127.5);
     for (float& a : b.amp) a = a * scale;
@@ -113,16 +115,13 @@ PF_Err Render(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], P
   return err;
 }
 
-// Commands 0..11 to handler slots: 0 about, 1 global setup, 2 parameters,
-// 3 render, 4 nothing.
-constexpr uint8_t kSlots[pf::kDispatchedCommands] = {0, 1, 4, 4, 2, 4, 4, 4, 4, 4, 4, 3};
-constexpr pf::Handler kHandlers[] = {pf::About, pf::GlobalSetup, ParamsSetup, Render, pf::NoCommand};
+constexpr pf::Commands kCommands{
+    .about = pf::About,
+    .global_setup = pf::GlobalSetup,
+    .params_setup = ParamsSetup,
+    .render = Render,
+};
 
 }  // namespace
 
-OMBRIX_ENTRY(SpeckhueMain);
-
-PF_Err SpeckhueMain(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
-                    PF_LayerDef* output, void* extra) {
-  return pf::DispatchBySlot(kSlots, kHandlers, cmd, in_data, out_data, params, output, extra);
-}
+OMBRIX_MAIN(SpeckhueMain, kCommands);

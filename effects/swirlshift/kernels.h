@@ -33,8 +33,8 @@ enum Antialiasing : int32_t { kLow = 1, kHigh = 2 };
 
 enum class Field : int32_t { kTurbulent, kBulge, kTwist };
 
-inline constexpr double kOctaveScale = 1.77;
-inline constexpr double kOctaveWeight = 0.7;
+using noise::kOctaveScale;
+using noise::kOctaveWeight;
 inline constexpr double kFirstWeight = 0.25;
 inline constexpr double kFastFrequencyFactor = 0.70710678;
 // Where Bulge and Twist read their neighbouring sums, in lattice units.
@@ -67,12 +67,10 @@ struct Frame {
 // Render setup
 // ---------------------------------------------------------------------------
 
-inline double DownsampleFactor(PF_RationalScale ds) { return double(ds.num) / double(ds.den); }
-
 // A, so that the displacement in pixels is noise x amount x (scale / 100) x 5,
 // scaled with the render resolution.
 inline double Amplitude(double amount, double scale, PF_RationalScale ds) {
-  return DownsampleFactor(ds) * amount * scale * 0.01 * 327680.0;
+  return pf::Ratio(ds) * amount * scale * 0.01 * 327680.0;
 }
 
 // The type's field and reader; false for the separator or an unknown value.
@@ -92,7 +90,7 @@ inline bool FieldOf(int32_t type, Field& field, bool& hq) {
 // read their turned points at 0.70710678 x 0.5 of that, which keeps their
 // features the size of the HQ ones.
 inline double Frequency(double scale, PF_RationalScale ds, int32_t type) {
-  double f = 0.5 / scale / DownsampleFactor(ds);
+  double f = 0.5 / scale / pf::Ratio(ds);
   if (type < kSeparator) f = f * kFastFrequencyFactor;
   if (type >= kTurbulent && type <= kTwist) f = f * 0.5;
   return f;
@@ -159,10 +157,10 @@ inline Offset Displace(const Frame& b, double px, double py) {
 
 // Lattice coordinates of buffer pixel (x, y).
 inline double LatticeX(const Frame& b, A_long x) {
-  return (double(x) - b.offset_x) * b.frequency + noise::NoiseOriginX;
+  return (double(x) - b.offset_x) * b.frequency + noise::kNoiseOriginX;
 }
 inline double LatticeY(const Frame& b, A_long y) {
-  return (double(y) - b.offset_y) * b.frequency + noise::NoiseOriginY;
+  return (double(y) - b.offset_y) * b.frequency + noise::kNoiseOriginY;
 }
 
 // ---------------------------------------------------------------------------

@@ -3,6 +3,7 @@
 // bicubic noise), reading the input by point sampling or, at best quality
 // with "High" antialiasing, over the area each output pixel maps to.
 #include <pf/dialogs.h>
+#include <pf/fixed.h>
 #include <pf/settings.h>
 #include <pf/shell.h>
 
@@ -18,16 +19,17 @@ namespace {
 
 enum {
   kParamInput = 0,
-  kParamDisplacement = 1,
-  kParamAmount = 2,
-  kParamScale = 3,
-  kParamOffset = 4,
-  kParamComplexity = 5,
-  kParamEvolution = 6,
-  kParamAntialiasing = 7,
+  kParamDisplacement,
+  kParamAmount,
+  kParamScale,
+  kParamOffset,
+  kParamComplexity,
+  kParamEvolution,
+  kParamAntialiasing,
+  kParamCount,
 };
 
-constexpr PF_Fixed Fix(A_long whole) { return whole * PF_Fixed_ONE; }
+using pf::Fix;
 
 // Item 4 is the disabled separator.
 constexpr const char* kDisplacementItems = "Turbulent|Bulge|Twist|(-|Turbulent HQ|Bulge HQ|Twist HQ";
@@ -39,19 +41,18 @@ constexpr const char* kAntialiasingItems = "Low|High";
 // title says the same and keeps the popup's trailing "...".
 constexpr const char* kAntialiasingName = "Antialiasing (Best Quality)...";
 
-constexpr PF_ParamFlags kComplexityFlags = 0x20;
-
-constexpr pf::ParamSpec kParams[] = {
-    pf::PopupParam("Displacement...", kDisplacementItems, swirlshift::kTurbulent),
-    pf::FixSliderParam("Amount", Fix(50), Fix(-10000), Fix(10000), 0, Fix(100), 1, PF_ValueDisplayFlag_NONE),
-    pf::FixSliderParam("Scale", Fix(100), Fix(5), Fix(1000), Fix(10), Fix(500), 1, PF_ValueDisplayFlag_NONE),
-    pf::PointParam("Offset Turbulence", Fix(50), Fix(50), false),
-    pf::FixSliderParam("Complexity", Fix(1), Fix(1), Fix(10), Fix(1), Fix(5), 1, PF_ValueDisplayFlag_NONE,
-                       kComplexityFlags),
-    pf::AngleParam("Evolution", 0),
-    pf::PopupParam(kAntialiasingName, kAntialiasingItems, swirlshift::kLow),
-};
-static_assert(pf::ParamNamesFit(kParams));
+constexpr auto kParams = pf::ParamTable<kParamCount>({
+    {kParamDisplacement, pf::PopupParam("Displacement...", kDisplacementItems, swirlshift::kTurbulent)},
+    {kParamAmount,
+     pf::FixSliderParam("Amount", Fix(50), Fix(-10000), Fix(10000), 0, Fix(100), 1, PF_ValueDisplayFlag_NONE)},
+    {kParamScale,
+     pf::FixSliderParam("Scale", Fix(100), Fix(5), Fix(1000), Fix(10), Fix(500), 1, PF_ValueDisplayFlag_NONE)},
+    {kParamOffset, pf::PointParam("Offset Turbulence", Fix(50), Fix(50), false)},
+    {kParamComplexity, pf::FixSliderParam("Complexity", Fix(1), Fix(1), Fix(10), Fix(1), Fix(5), 1,
+                                          PF_ValueDisplayFlag_NONE, PF_ParamFlag_COLLAPSE_TWIRLY)},
+    {kParamEvolution, pf::AngleParam("Evolution", 0)},
+    {kParamAntialiasing, pf::PopupParam(kAntialiasingName, kAntialiasingItems, swirlshift::kLow)},
+});
 
 // The lattice of the current render: rebuilt at its start, only read by the
 // pixel callbacks while the host iterates.
@@ -71,19 +72,19 @@ PF_Err Render(PF_InData* in_data, PF_OutData*, PF_ParamDef* params[], PF_LayerDe
   if (amount == 0) return in_data->utils->copy(in_data->effect_ref, input, output, nullptr, nullptr);
 
   const int32_t type = params[kParamDisplacement]->u.pd.value;
-  const double scale = params[kParamScale]->u.fd.value / 65536.0;
+  const double scale = pf::FixSliderValue(params[kParamScale]);
   const bool low_quality = in_data->quality == PF_Quality_LO;
 
   swirlshift::Frame frame{};
   frame.lattice = &g_lattice;
-  frame.amplitude = swirlshift::Amplitude(amount / 65536.0, scale, in_data->downsample_x);
+  frame.amplitude = swirlshift::Amplitude(pf::FixedToDouble(amount), scale, in_data->downsample_x);
   frame.frequency = swirlshift::Frequency(scale, in_data->downsample_x, type);
   const noise::ComplexitySplit split =
-      noise::SplitComplexity(params[kParamComplexity]->u.fd.value / 65536.0, in_data->quality);
+      noise::SplitComplexity(pf::FixSliderValue(params[kParamComplexity]), in_data->quality);
   frame.octaves = split.octaves;
   frame.fraction = split.fraction;
-  frame.offset_x = params[kParamOffset]->u.td.x_value / 65536.0;
-  frame.offset_y = params[kParamOffset]->u.td.y_value / 65536.0;
+  frame.offset_x = pf::FixedToDouble(params[kParamOffset]->u.td.x_value);
+  frame.offset_y = pf::FixedToDouble(params[kParamOffset]->u.td.y_value);
   frame.antialiasing = low_quality ? swirlshift::kLow : params[kParamAntialiasing]->u.pd.value;
   frame.sampling.src = input;
   frame.effect_ref = in_data->effect_ref;
@@ -97,13 +98,8 @@ PF_Err Render(PF_InData* in_data, PF_OutData*, PF_ParamDef* params[], PF_LayerDe
   return in_data->utils->iterate(in_data, 0, output->height, input, nullptr, &frame, WarpPixel, output);
 }
 
-constexpr auto kHandlers = pf::OptionsHandlers(ParamsSetup, Render);
+constexpr pf::Commands kCommands = pf::OptionsCommands(ParamsSetup, Render);
 
 }  // namespace
 
-OMBRIX_ENTRY(SwirlshiftMain);
-
-PF_Err SwirlshiftMain(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
-                      PF_LayerDef* output, void* extra) {
-  return pf::DispatchWithOptions(kHandlers, cmd, in_data, out_data, params, output, extra);
-}
+OMBRIX_MAIN(SwirlshiftMain, kCommands);

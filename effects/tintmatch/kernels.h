@@ -3,6 +3,7 @@
 #pragma once
 
 #include <pf/api.h>
+#include <pf/world.h>
 
 #include <cstdint>
 
@@ -21,8 +22,7 @@ inline PF_Pixel Average(const PF_EffectWorld& world, A_long mode) {
   const A_long height = world.data != nullptr && world.height > 0 ? world.height : 0;
   const bool skip_empty = mode == kSkipEmpty;
   for (A_long y = 0; y < height; ++y) {
-    const PF_Pixel* row =
-        reinterpret_cast<const PF_Pixel*>(reinterpret_cast<const uint8_t*>(world.data) + intptr_t(y) * world.rowbytes);
+    const PF_Pixel* row = pf::PixelRow(world, y);
     for (A_long x = 0; x < width; ++x) {
       const PF_Pixel& p = row[x];
       if (skip_empty && p.alpha == 0) continue;

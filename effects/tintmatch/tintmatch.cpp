@@ -8,22 +8,14 @@ OMBRIX_PLUGIN("OB Tintmatch", "obx Tintmatch", 11, 0, 0);
 
 namespace {
 
-enum { kParamInput = 0, kParamSource, kParamMode, kParamKeepAlpha };
+enum { kParamInput = 0, kParamSource, kParamMode, kParamKeepAlpha, kParamCount };
 
-constexpr pf::ParamSpec LayerParam(const char* name) {
-  pf::ParamSpec p;
-  p.kind = PF_Param_LAYER;
-  p.name = name;
-  return p;
-}
-
-constexpr pf::ParamSpec kParams[] = {
-    LayerParam("Source Layer"),
-    pf::PopupParam("Average Pixel Colors...", "Skip Empty|All|All Premultiplied|Including Alpha",
-                   tintmatch::kSkipEmpty),
-    pf::CheckboxParam(" ", "Maintain Original Alpha", false),
-};
-static_assert(pf::ParamNamesFit(kParams));
+constexpr auto kParams = pf::ParamTable<kParamCount>({
+    {kParamSource, pf::LayerParam("Source Layer")},
+    {kParamMode, pf::PopupParam("Average Pixel Colors...", "Skip Empty|All|All Premultiplied|Including Alpha",
+                                tintmatch::kSkipEmpty)},
+    {kParamKeepAlpha, pf::CheckboxParam(" ", "Maintain Original Alpha", false)},
+});
 
 PF_Err ParamsSetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef*[], PF_LayerDef*, void*) {
   return pf::RegisterParams(in_data, out_data, kParams, pf::ParamRecord::kReused);
@@ -68,16 +60,13 @@ PF_Err Render(PF_InData* in_data, PF_OutData*, PF_ParamDef* params[], PF_LayerDe
                         mode == tintmatch::kIncludingAlpha ? ScaleAlphaPixel : KeepAlphaPixel, output);
 }
 
-// Commands 0..11 to handler slots: 0 about, 1 global setup, 2 parameters,
-// 3 render, 4 nothing.
-constexpr uint8_t kSlots[pf::kDispatchedCommands] = {0, 1, 4, 4, 2, 4, 4, 4, 4, 4, 4, 3};
-constexpr pf::Handler kHandlers[] = {pf::About, pf::GlobalSetup, ParamsSetup, Render, pf::NoCommand};
+constexpr pf::Commands kCommands{
+    .about = pf::About,
+    .global_setup = pf::GlobalSetup,
+    .params_setup = ParamsSetup,
+    .render = Render,
+};
 
 }  // namespace
 
-OMBRIX_ENTRY(TintmatchMain);
-
-PF_Err TintmatchMain(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
-                     PF_LayerDef* output, void* extra) {
-  return pf::DispatchBySlot(kSlots, kHandlers, cmd, in_data, out_data, params, output, extra);
-}
+OMBRIX_MAIN(TintmatchMain, kCommands);

@@ -25,7 +25,7 @@ uint8_t Clip(double v) {
   return uint8_t(int32_t(v));
 }
 
-// 255 a / (1 + a) with a = v / 255, written as 255 (a - a^2 / (a + 1)).
+// 255 a / (1 + a) with a = v / 255, computed as 255 (a - a^2 / (a + 1)).
 // Intensities at or below 0 are black: the formula would turn below -255
 // toward white and divide by zero at exactly -255.
 uint8_t SoftClamp(double v) {

@@ -15,7 +15,7 @@ namespace plat = ombrix::platform;
 using plat::ControlKind;
 using plat::DialogControl;
 
-PF_InData* gLatestInData = nullptr;
+PF_InData* g_latest_in_data = nullptr;
 
 // ---------------------------------------------------------------------------
 // Control helpers

@@ -3,10 +3,6 @@
 
 namespace pf {
 
-PF_Err NoCommand(PF_InData*, PF_OutData*, PF_ParamDef*[], PF_LayerDef*, void*) {
-  return PF_Err_NONE;
-}
-
 PF_Err GlobalSetup(PF_InData*, PF_OutData* out_data, PF_ParamDef*[], PF_LayerDef*, void*) {
   out_data->my_version = kEffectVersion;
   out_data->out_flags |= A_long(kPluginRow.global_flags);

@@ -67,17 +67,17 @@ void FillParamDef(const ParamSpec& spec, PF_InData* in_data, PF_ParamDef& def) {
   }
 }
 
-PF_Err RegisterParams(PF_InData* in_data, PF_OutData* out_data, const ParamSpec* specs,
-                      int count, ParamRecord record) {
+PF_Err RegisterParams(PF_InData* in_data, PF_OutData* out_data, std::span<const ParamSpec> specs,
+                      ParamRecord record) {
   PF_ParamDef def;
   std::memset(&def, 0, sizeof def);
-  for (int i = 0; i < count; ++i) {
+  for (const ParamSpec& spec : specs) {
     if (record == ParamRecord::kClearedEach) std::memset(&def, 0, sizeof def);
-    FillParamDef(specs[i], in_data, def);
+    FillParamDef(spec, in_data, def);
     const PF_Err err = in_data->inter.add_param(in_data->effect_ref, -1, &def);
     if (err != PF_Err_NONE) return err;
   }
-  out_data->num_params = count + 1;
+  out_data->num_params = A_long(specs.size()) + 1;
   return PF_Err_NONE;
 }
 

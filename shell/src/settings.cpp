@@ -13,10 +13,6 @@ void Message(PF_InData* in_data, PF_OutData* out_data, const char* text) {
   in_data->utils->ansi.strcpy(out_data->return_msg, text);
 }
 
-uint32_t ReverseBytes(uint32_t v) {
-  return (v >> 24) | ((v >> 8) & 0x0000FF00u) | ((v << 8) & 0x00FF0000u) | (v << 24);
-}
-
 }  // namespace
 
 PF_Handle MakeDefaultRecord(PF_InData* in_data, const RecordLayout& layout) {

@@ -25,6 +25,8 @@
 // reduced modulo 2^32 and NaN counts as 0.
 #pragma once
 
+#include <pf/smoothstep.h>
+
 #include <cstdint>
 
 namespace noise {
@@ -84,8 +86,8 @@ inline constexpr double kQuarterTurnFactor = 1.6954210069444445e-7;  // 1 / (655
 inline constexpr uint32_t kPhaseSeed = 12356789u;
 
 // Lattice coordinates of pixel coordinate 0 in the octave loops.
-inline constexpr double NoiseOriginX = 7913.17;
-inline constexpr double NoiseOriginY = 9711.73;
+inline constexpr double kNoiseOriginX = 7913.17;
+inline constexpr double kNoiseOriginY = 9711.73;
 
 // Uniform cubic B-spline through four values, scaled by 0.2 (not 1/6): four
 // equal values v blend to 1.2 v.
@@ -132,12 +134,6 @@ inline void FloorCell(double v, int32_t& cell, double& fraction) {
 // Neighbouring lattice coordinates, wrapping at the ends of the 32-bit range.
 inline int32_t Offset(int32_t cell, int32_t d) { return int32_t(uint32_t(cell) + uint32_t(d)); }
 
-inline double Fade(double t) {
-  if (t <= 0.0) return 0.0;
-  if (t >= 1.0) return 1.0;
-  return t * t * (3.0 - 2.0 * t);
-}
-
 inline double Bilinear(const NoiseLattice& lattice, int32_t x0, int32_t y0, double sx, double sy) {
   const int32_t x1 = Offset(x0, 1);
   const int32_t y1 = Offset(y0, 1);
@@ -159,7 +155,7 @@ inline double NoiseFaded(const NoiseLattice& lattice, double x, double y) {
   double fx, fy;
   detail::FloorCell(x, x0, fx);
   detail::FloorCell(y, y0, fy);
-  return detail::Bilinear(lattice, x0, y0, detail::Fade(fx), detail::Fade(fy));
+  return detail::Bilinear(lattice, x0, y0, pf::SmoothStep(fx), pf::SmoothStep(fy));
 }
 
 // Plain bilinear read: the fractions are the weights.
@@ -187,6 +183,11 @@ inline double NoiseCubic(const NoiseLattice& lattice, double x, double y) {
 // ---------------------------------------------------------------------------
 // Octaves and intensity mapping
 // ---------------------------------------------------------------------------
+
+// Between two octaves of a fractal sum the point is scaled by kOctaveScale and
+// the octave's weight by kOctaveWeight.
+inline constexpr double kOctaveScale = 1.77;
+inline constexpr double kOctaveWeight = 0.7;
 
 struct ComplexitySplit {
   int32_t octaves;  // whole octaves n = floor(c)

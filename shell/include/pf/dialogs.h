@@ -8,7 +8,6 @@
 
 #include <ombrix/platform/dialog.h>
 
-#include <array>
 #include <cmath>
 #include <cstdint>
 
@@ -19,14 +18,12 @@ using ombrix::platform::DialogWindow;
 inline constexpr const char kMsgNoResource[] = "Could not find resource\t(\xA4 3:1)";
 
 // The in_data of the latest call of main, kept for the dialog code.
-extern PF_InData* gLatestInData;
+extern PF_InData* g_latest_in_data;
 
-// Dispatch for effects with options: remembers in_data, then the table.
-inline PF_Err DispatchWithOptions(std::span<const Handler, kDispatchedCommands> handlers, PF_Cmd cmd,
-                                  PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
-                                  PF_LayerDef* output, void* extra) {
-  gLatestInData = in_data;
-  return DispatchByTable(handlers, cmd, in_data, out_data, params, output, extra);
+// Before every command of an effect with options: remembers in_data.
+inline PF_Err RememberInData(PF_Cmd, PF_InData* in_data, PF_OutData*) {
+  g_latest_in_data = in_data;
+  return PF_Err_NONE;
 }
 
 // PF_Cmd_DO_DIALOG with the plug-in's kind: edits the record in the options
@@ -37,23 +34,20 @@ PF_Err DoDialog(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
                 PF_LayerDef* output, void* extra);
 PF_Err RunOptionsDialog(PF_InData* in_data, PF_OutData* out_data, OptionsKind kind);
 
-// The 12-entry table of an effect with options: the shell's about, global
-// setup, record lifecycle and dialog around the effect's own parameter
-// setup and render; no global setdown, sequence flatten or frame setup.
-constexpr std::array<Handler, kDispatchedCommands> OptionsHandlers(Handler params_setup, Handler render) {
+// The commands of an effect with options: the shell's about, global setup,
+// record lifecycle and dialog around the effect's own parameter setup and
+// render, with in_data remembered before every call.
+constexpr Commands OptionsCommands(Handler params_setup, Handler render) {
   return {
-      About,            // 0 about
-      GlobalSetup,      // 1 global setup
-      nullptr,          // 2
-      nullptr,          // 3 global setdown
-      params_setup,     // 4 parameters
-      SequenceSetup,    // 5 sequence setup
-      SequenceResetup,  // 6 sequence resetup
-      nullptr,          // 7 sequence flatten
-      SequenceSetdown,  // 8 sequence setdown
-      DoDialog,         // 9 options dialog
-      nullptr,          // 10 frame setup
-      render,           // 11 render
+      .about = About,
+      .global_setup = GlobalSetup,
+      .params_setup = params_setup,
+      .sequence_setup = SequenceSetup,
+      .sequence_resetup = SequenceResetup,
+      .sequence_setdown = SequenceSetdown,
+      .do_dialog = DoDialog,
+      .render = render,
+      .before = RememberInData,
   };
 }
 

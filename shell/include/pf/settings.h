@@ -5,9 +5,9 @@
 //
 // An effect with options declares its kind once, at namespace scope:
 //   OMBRIX_OPTIONS(kSeedEvolution);
-// and builds its 12-entry dispatch table around its own handlers:
-//   constexpr auto kHandlers = pf::OptionsHandlers(ParamsSetup, Render);
-// dispatched with pf::DispatchWithOptions (both in dialogs.h).
+// and builds its commands around its own handlers (dialogs.h):
+//   constexpr pf::Commands kCommands = pf::OptionsCommands(ParamsSetup, Render);
+//   OMBRIX_MAIN(MistformMain, kCommands);
 #pragma once
 
 #include <pf/api.h>
@@ -47,6 +47,11 @@ using LightningSettings = SettingsRecord<9>;  // Lightning
 static_assert(sizeof(NoiseSettings) == 28 && sizeof(LightningSettings) == 36);
 
 inline float WordAsFloat(uint32_t word) { return std::bit_cast<float>(word); }
+// A word in the other byte order (a record stored by a machine of the other
+// endianness).
+constexpr uint32_t ReverseBytes(uint32_t v) {
+  return (v >> 24) | ((v >> 8) & 0x0000FF00u) | ((v << 8) & 0x00FF0000u) | (v << 24);
+}
 inline uint32_t FloatAsWord(float value) { return std::bit_cast<uint32_t>(value); }
 
 // The shape of one kind's record.

@@ -1,52 +1,125 @@
 // The effect shell: what every plug-in has in common at its entry point.
 //
-//  - OMBRIX_ENTRY(Name) declares the plug-in's entry function, exported with C
-//    linkage under the symbol "main" (everything else stays hidden);
-//  - dispatch over the command number, by a 12-byte slot table (single-purpose
-//    effects) or a 12-entry handler table (effects with options dialogs);
+//  - pf::Commands names an effect's handler for each command it answers, and
+//    OMBRIX_MAIN(Name, commands) defines the entry point that dispatches over
+//    it, exported with C linkage under the symbol "main" (everything else
+//    stays hidden);
 //  - GlobalSetup, About and the table-driven parameter registration.
 #pragma once
 
 #include <pf/api.h>
 #include <pf/pipl.h>
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
+// The entry point's declaration; OMBRIX_MAIN writes it together with its body.
 #define OMBRIX_ENTRY(Name)                                                        \
   extern "C" __attribute__((visibility("default"))) PF_Err Name(                  \
       PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], \
       PF_LayerDef* output, void* extra) __asm__("main")
 
+// Defines the plug-in's entry point `Name`, dispatching over the pf::Commands
+// record `commands` (a constant at namespace scope):
+//   constexpr pf::Commands kCommands{
+//       .about = pf::About,
+//       .global_setup = pf::GlobalSetup,
+//       .params_setup = ParamsSetup,
+//       .render = Render,
+//   };
+//   OMBRIX_MAIN(FlatwashMain, kCommands);
+#define OMBRIX_MAIN(Name, commands)                                                         \
+  OMBRIX_ENTRY(Name);                                                                       \
+  PF_Err Name(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], \
+              PF_LayerDef* output, void* extra) {                                           \
+    return pf::Dispatch(commands, cmd, in_data, out_data, params, output, extra);           \
+  }                                                                                         \
+  static_assert(true)
+
 namespace pf {
+
+// ---------------------------------------------------------------------------
+// Commands
+// ---------------------------------------------------------------------------
 
 // Every command handler has the entry point's arguments less the command.
 using Handler = PF_Err (*)(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
                            PF_LayerDef* output, void* extra);
 
-// Commands 0..11 are dispatched; anything else is answered with 0 at once.
-inline constexpr int kDispatchedCommands = 12;
+// Code run around every call of the entry point (see Commands::before/after).
+using BeforeCommand = PF_Err (*)(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data);
+using AfterCommand = PF_Err (*)(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_Err err);
 
-// The handler of every command an effect does not handle: returns 0 and
-// touches nothing.
-PF_Err NoCommand(PF_InData*, PF_OutData*, PF_ParamDef*[], PF_LayerDef*, void*);
+// An effect's answer to each command, by name. A command left null, command
+// 2 (unused, so it has no member) and any number outside 0..15 are answered
+// with 0, touching nothing.
+struct Commands {
+  Handler about = nullptr;               // 0
+  Handler global_setup = nullptr;        // 1
+  Handler global_setdown = nullptr;      // 3
+  Handler params_setup = nullptr;        // 4
+  Handler sequence_setup = nullptr;      // 5
+  Handler sequence_resetup = nullptr;    // 6
+  Handler sequence_flatten = nullptr;    // 7
+  Handler sequence_setdown = nullptr;    // 8
+  Handler do_dialog = nullptr;           // 9
+  Handler frame_setup = nullptr;         // 10
+  Handler render = nullptr;              // 11
+  Handler frame_setdown = nullptr;       // 12
+  Handler user_changed_param = nullptr;  // 13
+  Handler update_params_ui = nullptr;    // 14
+  Handler event = nullptr;               // 15
 
-// Single-purpose effects: `slots` maps each command to an index of `handlers`.
-inline PF_Err DispatchBySlot(const uint8_t (&slots)[kDispatchedCommands], const Handler* handlers,
-                             PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,
-                             PF_ParamDef* params[], PF_LayerDef* output, void* extra) {
-  if (uint32_t(cmd) >= uint32_t(kDispatchedCommands)) return PF_Err_NONE;
-  return handlers[slots[cmd]](in_data, out_data, params, output, extra);
+  // The hook around every call of the entry point, handled command or not,
+  // for state the effect keeps beside its handlers. When set:
+  //  - before(cmd, in_data, out_data) runs first; an error from it is the
+  //    entry's result at once, and neither the handler nor `after` runs;
+  //  - after(cmd, in_data, out_data, err) runs last with the handler's result
+  //    (0 for an unhandled command) and returns the entry's result.
+  // The effects with options use `before` to remember in_data for their
+  // dialogs (OptionsCommands). An effect that keeps its current drawing in
+  // its sequence data locks the handle and puts the drawing in a
+  // module-wide slot in `before`, and unlocks it and clears the slot in
+  // `after`. There is no handle before SEQUENCE_SETUP, and `after` sees
+  // out_data as the handler left it: a handle that SEQUENCE_SETUP, RESETUP
+  // or SETDOWN made, replaced or released is not the one `before` locked.
+  BeforeCommand before = nullptr;
+  AfterCommand after = nullptr;
+};
+
+// The handler `commands` names for `cmd`; null for none.
+constexpr Handler HandlerFor(const Commands& commands, PF_Cmd cmd) {
+  switch (cmd) {
+    case PF_Cmd_ABOUT: return commands.about;
+    case PF_Cmd_GLOBAL_SETUP: return commands.global_setup;
+    case PF_Cmd_GLOBAL_SETDOWN: return commands.global_setdown;
+    case PF_Cmd_PARAMS_SETUP: return commands.params_setup;
+    case PF_Cmd_SEQUENCE_SETUP: return commands.sequence_setup;
+    case PF_Cmd_SEQUENCE_RESETUP: return commands.sequence_resetup;
+    case PF_Cmd_SEQUENCE_FLATTEN: return commands.sequence_flatten;
+    case PF_Cmd_SEQUENCE_SETDOWN: return commands.sequence_setdown;
+    case PF_Cmd_DO_DIALOG: return commands.do_dialog;
+    case PF_Cmd_FRAME_SETUP: return commands.frame_setup;
+    case PF_Cmd_RENDER: return commands.render;
+    case PF_Cmd_FRAME_SETDOWN: return commands.frame_setdown;
+    case PF_Cmd_USER_CHANGED_PARAM: return commands.user_changed_param;
+    case PF_Cmd_UPDATE_PARAMS_UI: return commands.update_params_ui;
+    case PF_Cmd_EVENT: return commands.event;
+    default: return nullptr;
+  }
 }
 
-// Dialog effects: one handler per command; a null entry is an unhandled command.
-inline PF_Err DispatchByTable(std::span<const Handler, kDispatchedCommands> handlers, PF_Cmd cmd,
-                              PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
-                              PF_LayerDef* output, void* extra) {
-  if (uint32_t(cmd) >= uint32_t(kDispatchedCommands)) return PF_Err_NONE;
-  const Handler h = handlers[cmd];
-  return h == nullptr ? PF_Err_NONE : h(in_data, out_data, params, output, extra);
+// The body of every entry point (OMBRIX_MAIN): the hook, the handler.
+inline PF_Err Dispatch(const Commands& commands, PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,
+                       PF_ParamDef* params[], PF_LayerDef* output, void* extra) {
+  if (commands.before != nullptr) {
+    if (const PF_Err err = commands.before(cmd, in_data, out_data)) return err;
+  }
+  const Handler handler = HandlerFor(commands, cmd);
+  const PF_Err err = handler != nullptr ? handler(in_data, out_data, params, output, extra) : PF_Err_NONE;
+  return commands.after != nullptr ? commands.after(cmd, in_data, out_data, err) : err;
 }
 
 // PF_Cmd_GLOBAL_SETUP: reports version 1.0 (0x80600) and ORs the row's global
@@ -207,15 +280,59 @@ constexpr ParamSpec PopupParam(const char* name, const char* items, A_short item
   return p;
 }
 
-// True when every name fits PF_ParamDef::name; effects static_assert it.
-template <std::size_t N>
-constexpr bool ParamNamesFit(const ParamSpec (&specs)[N]) {
+constexpr ParamSpec LayerParam(const char* name) {
+  ParamSpec p;
+  p.kind = PF_Param_LAYER;
+  p.name = name;
+  return p;
+}
+
+// True when every name fits PF_ParamDef::name.
+constexpr bool ParamNamesFit(std::span<const ParamSpec> specs) {
   for (const ParamSpec& s : specs) {
     std::size_t n = 0;
     while (s.name[n] != '\0') ++n;
     if (n > PF_MAX_EFFECT_PARAM_NAME_LEN) return false;
   }
   return true;
+}
+
+// One row of an effect's parameter table: the index the host passes the
+// parameter at (the effect's enum; 0 is the input layer) and the parameter.
+struct ParamRow {
+  int index;
+  ParamSpec spec;
+};
+
+namespace param_detail {
+// Called only for a table that does not hold; not constexpr, so such a table
+// fails to compile.
+inline void RowIndexIsNotItsPlace() {}
+inline void ParamCountDiffers() {}
+inline void ParamNameTooLong() {}
+}  // namespace param_detail
+
+// The parameters an effect registers, written against its index enum, whose
+// last member counts the parameters with the input layer:
+//   enum { kParamInput = 0, kParamColour, kParamBlend, kParamCount };
+//   constexpr auto kParams = pf::ParamTable<kParamCount>({
+//       {kParamColour, pf::ColorParam("Color", ...)},
+//       {kParamBlend, pf::FixSliderParam("Blend With Original", ...)},
+//   });
+// Row i must carry index i + 1, there must be kParamCount - 1 rows and every
+// name must fit PF_ParamDef::name; a table that breaks any of these does not
+// compile, so the enum the render reads params[] with and the order of
+// registration cannot drift apart.
+template <int kCount, std::size_t N>
+consteval std::array<ParamSpec, N> ParamTable(const ParamRow (&rows)[N]) {
+  if (int(N) + 1 != kCount) param_detail::ParamCountDiffers();
+  std::array<ParamSpec, N> specs{};
+  for (std::size_t i = 0; i < N; ++i) {
+    if (rows[i].index != int(i) + 1) param_detail::RowIndexIsNotItsPlace();
+    specs[i] = rows[i].spec;
+  }
+  if (!ParamNamesFit(specs)) param_detail::ParamNameTooLong();
+  return specs;
 }
 
 // How the definition record is prepared between parameters.
@@ -230,13 +347,7 @@ void FillParamDef(const ParamSpec& spec, PF_InData* in_data, PF_ParamDef& def);
 // PF_Cmd_PARAMS_SETUP: adds each parameter with add_param(effect_ref, -1, def).
 // The first failing add_param ends registration with its error, num_params
 // untouched; otherwise num_params = count + 1 (the input layer) and 0.
-PF_Err RegisterParams(PF_InData* in_data, PF_OutData* out_data, const ParamSpec* specs,
-                      int count, ParamRecord record);
-
-template <std::size_t N>
-PF_Err RegisterParams(PF_InData* in_data, PF_OutData* out_data, const ParamSpec (&specs)[N],
-                      ParamRecord record) {
-  return RegisterParams(in_data, out_data, specs, int(N), record);
-}
+PF_Err RegisterParams(PF_InData* in_data, PF_OutData* out_data, std::span<const ParamSpec> specs,
+                      ParamRecord record);
 
 }  // namespace pf

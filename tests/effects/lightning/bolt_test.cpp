@@ -129,7 +129,7 @@ TEST(TurbulenceSum, ModelBitsAndOctaves) {
   lightning::WalkContext& c = s.c;
   const double x = 1234.5, y = -987.25;
   c.complexity = 1;
-  c.fractalModel = 1;
+  c.fractal_model = 1;
   const double X = x * double(0.003f) * 1.79 - 17.3, Y = y * double(0.003f) * 1.79 + 9.7;
   EXPECT_NEAR(lightning::TurbulenceSum(x, y, c), 0.8 * lightning::BoltNoiseLinear(*s.lattice, X, Y), 1e-15);
   c.complexity = 3;
@@ -143,19 +143,19 @@ TEST(TurbulenceSum, ModelBitsAndOctaves) {
   }
   EXPECT_NEAR(lin, expected, 1e-14);
   // Bits are tested in the order 1, 2, 4; without any of them the sum is 0.
-  c.fractalModel = 3;
+  c.fractal_model = 3;
   EXPECT_EQ(lightning::TurbulenceSum(x, y, c), lin);
-  c.fractalModel = 2;
+  c.fractal_model = 2;
   const double semi = lightning::TurbulenceSum(x, y, c);
-  c.fractalModel = 6;
+  c.fractal_model = 6;
   EXPECT_EQ(lightning::TurbulenceSum(x, y, c), semi);
-  c.fractalModel = 4;
+  c.fractal_model = 4;
   EXPECT_NE(lightning::TurbulenceSum(x, y, c), semi);
   for (int32_t model : {0, 8, 16, -8}) {
-    c.fractalModel = model;
+    c.fractal_model = model;
     EXPECT_EQ(lightning::TurbulenceSum(x, y, c), 0.0) << "model " << model;
   }
-  c.fractalModel = 1;
+  c.fractal_model = 1;
   c.complexity = 0;
   EXPECT_EQ(lightning::TurbulenceSum(x, y, c), 0.0);
 }
@@ -187,10 +187,10 @@ TEST(WalkBolt, NoTurbulenceGivesOneStraightBoltForEveryType) {
   for (int32_t type : {1, 2, 3, 4, 6, 7, 8}) {
     SCOPED_TRACE("type " + std::to_string(type));
     Scene s(300, 200);
-    s.c.lightningType = type;
-    s.c.turbulenceGain = 0.0f;
-    s.c.forkThreshold = -1.0f;  // Forking is ignored without turbulence
-    s.c.minForkDistance = 16.0f;
+    s.c.lightning_type = type;
+    s.c.turbulence_gain = 0.0f;
+    s.c.fork_threshold = -1.0f;  // Forking is ignored without turbulence
+    s.c.min_fork_distance = 16.0f;
     QueueGuard g(s.c);
     lightning::AppendRecord(&g.q, s.Main());
     const Walked w = Walk(s.Main(), s.c, &g.q);
@@ -198,7 +198,7 @@ TEST(WalkBolt, NoTurbulenceGivesOneStraightBoltForEveryType) {
     EXPECT_TRUE(Straight(w));
     EXPECT_EQ(g.q.count, 1) << "no forks";
     const auto& last = w.points.back();
-    const float tx = s.c.targetX, ty = s.c.targetY;
+    const float tx = s.c.target_x, ty = s.c.target_y;
     switch (type) {
       case lightning::kStrike:
       case lightning::kBouncey:
@@ -211,8 +211,8 @@ TEST(WalkBolt, NoTurbulenceGivesOneStraightBoltForEveryType) {
         EXPECT_LE(last.y, 200.0f + 17.0f);
         break;
       default: {  // Omni, Anywhere: the first point past the radius around the Origin
-        const float r = std::hypot(tx - s.c.originX, ty - s.c.originY);
-        const float d = std::hypot(last.x - s.c.originX, last.y - s.c.originY);
+        const float r = std::hypot(tx - s.c.origin_x, ty - s.c.origin_y);
+        const float d = std::hypot(last.x - s.c.origin_x, last.y - s.c.origin_y);
         if (last.x >= -16 && last.x <= 316 && last.y >= -16 && last.y <= 216) {
           EXPECT_GT(d, r);
           EXPECT_LE(d, r + 1.0f);
@@ -227,8 +227,8 @@ TEST(WalkBolt, NoTurbulenceGivesOneStraightBoltForEveryType) {
 
 TEST(WalkBolt, OriginFarOutsideGivesTwoPoints) {
   Scene s(300, 200);
-  s.c.originX = -40.0f;
-  s.c.originY = 50.0f;
+  s.c.origin_x = -40.0f;
+  s.c.origin_y = 50.0f;
   QueueGuard g(s.c);
   const Walked w = Walk(s.Main(), s.c, &g.q);
   EXPECT_EQ(w.points.size(), 2u);
@@ -238,9 +238,9 @@ TEST(WalkBolt, OriginFarOutsideGivesTwoPoints) {
 TEST(WalkBolt, OmniWithRadiusZeroEndsAfterItsFirstStep) {
   for (int32_t type : {lightning::kOmni, lightning::kAnywhere}) {
     Scene s(300, 200);
-    s.c.lightningType = type;
-    s.c.targetX = s.c.originX;
-    s.c.targetY = s.c.originY;
+    s.c.lightning_type = type;
+    s.c.target_x = s.c.origin_x;
+    s.c.target_y = s.c.origin_y;
     QueueGuard g(s.c);
     const Walked w = Walk(s.Main(), s.c, &g.q);
     EXPECT_EQ(w.points.size(), 2u) << "type " << type;
@@ -249,9 +249,9 @@ TEST(WalkBolt, OmniWithRadiusZeroEndsAfterItsFirstStep) {
 
 TEST(WalkBolt, FullForkingTriesAForkEveryMinimumDistancePlusOneSteps) {
   Scene s(400, 1200);
-  s.c.forkThreshold = 1.0f;  // Forking 100 %
-  s.c.minForkDistance = 20.0f;
-  s.c.forkDrain = 0.0f;
+  s.c.fork_threshold = 1.0f;  // Forking 100 %
+  s.c.min_fork_distance = 20.0f;
+  s.c.fork_drain = 0.0f;
   QueueGuard g(s.c);
   lightning::AppendRecord(&g.q, s.Main());
   const Walked w = Walk(s.Main(), s.c, &g.q);
@@ -262,13 +262,13 @@ TEST(WalkBolt, FullForkingTriesAForkEveryMinimumDistancePlusOneSteps) {
     const BoltRecord& f = g.q.records[k];
     const size_t index = size_t(22 + 21 * (k - 1));
     ASSERT_LT(index, w.points.size());
-    EXPECT_EQ(f.startX, w.points[index].x) << "fork " << k;
-    EXPECT_EQ(f.startY, w.points[index].y) << "fork " << k;
+    EXPECT_EQ(f.start_x, w.points[index].x) << "fork " << k;
+    EXPECT_EQ(f.start_y, w.points[index].y) << "fork " << k;
     EXPECT_EQ(f.generation, 1);
     const double phase = lightning::kMainPhase + 373.7 + 715.3 * (k - 1);
     EXPECT_NEAR(f.phase, phase > 40000 ? phase - 40000 : phase, 1e-9);
     // Strength: the noise at the raw position, times variation, plus strength.
-    double st = lightning::BoltNoiseLinear(*s.lattice, f.startX, f.startY) * 0.25f + 0.7f;
+    double st = lightning::BoltNoiseLinear(*s.lattice, f.start_x, f.start_y) * 0.25f + 0.7f;
     st = st < 0 ? 0 : st > 1 ? 1 : st;
     EXPECT_NEAR(f.strength, st, 1e-12);
   }
@@ -276,9 +276,9 @@ TEST(WalkBolt, FullForkingTriesAForkEveryMinimumDistancePlusOneSteps) {
 
 TEST(WalkBolt, QueueHoldsAtMostOneHundredBolts) {
   Scene s(640, 480);
-  s.c.forkThreshold = 1.0f;
-  s.c.minForkDistance = 16.0f;
-  s.c.decayStep = 0.0;
+  s.c.fork_threshold = 1.0f;
+  s.c.min_fork_distance = 16.0f;
+  s.c.decay_step = 0.0;
   QueueGuard g(s.c);
   lightning::AppendRecord(&g.q, s.Main());
   for (int32_t i = 0; i < g.q.count; ++i) Walk(g.q.records[i], s.c, &g.q);
@@ -290,10 +290,10 @@ TEST(WalkBolt, QueueHoldsAtMostOneHundredBolts) {
 
 TEST(WalkBolt, PathsStopAt4799Points) {
   Scene s(100, 8000);
-  s.c.lightningType = lightning::kVertical;
-  s.c.turbulenceGain = 0.0f;
-  s.c.originX = 50.0f;
-  s.c.originY = 0.0f;
+  s.c.lightning_type = lightning::kVertical;
+  s.c.turbulence_gain = 0.0f;
+  s.c.origin_x = 50.0f;
+  s.c.origin_y = 0.0f;
   QueueGuard g(s.c);
   const Walked w = Walk(s.Main(), s.c, &g.q);
   EXPECT_EQ(w.points.size(), 4799u);
@@ -303,14 +303,14 @@ TEST(WalkBolt, PathsStopAt4799Points) {
 
 TEST(WalkBolt, DecayEndsForksAndMainOnlyWhenAsked) {
   Scene s(400, 2000);
-  s.c.turbulenceGain = 0.0f;
-  s.c.decayStep = 0.01;
+  s.c.turbulence_gain = 0.0f;
+  s.c.decay_step = 0.01;
   QueueGuard g(s.c);
   // "Decay Main Core" off: the main bolt runs to the frame edge.
   const Walked off = Walk(s.Main(), s.c, &g.q);
   EXPECT_GT(off.points.back().y, 2016.0f);
   // On: strength 1 loses 0.01 a step and the walk ends below 0.01.
-  s.c.walkFlags = 0;
+  s.c.walk_flags = 0;
   const Walked on = Walk(s.Main(), s.c, &g.q);
   EXPECT_GE(on.points.size(), 99u);
   EXPECT_LE(on.points.size(), 101u);
@@ -326,17 +326,17 @@ void OpaqueBlock(ombrix::World& in, A_long x0, A_long y0, A_long x1, A_long y1) 
 TEST(WalkBolt, UniformInputNeverDeflects) {
   for (bool opaque : {false, true}) {
     Scene s(200, 200);
-    s.c.lightningType = lightning::kStrike;
-    s.c.turbulenceGain = 0.0f;
-    s.c.forkThreshold = -1.0f;
-    s.c.originX = 60.0f;
-    s.c.originY = 20.0f;
-    s.c.targetX = 140.0f;
-    s.c.targetY = 180.0f;
+    s.c.lightning_type = lightning::kStrike;
+    s.c.turbulence_gain = 0.0f;
+    s.c.fork_threshold = -1.0f;
+    s.c.origin_x = 60.0f;
+    s.c.origin_y = 20.0f;
+    s.c.target_x = 140.0f;
+    s.c.target_y = 180.0f;
     if (opaque) OpaqueBlock(s.input, 0, 0, 200, 200);
     QueueGuard g(s.c);
     const Walked plain = Walk(s.Main(), s.c, &g.q);
-    s.c.obstacleGain = 4.0f * 0.02f * 100;  // switches steering on
+    s.c.obstacle_gain = 4.0f * 0.02f * 100;  // switches steering on
     const Walked steered = Walk(s.Main(), s.c, &g.q);
     ASSERT_EQ(plain.points.size(), steered.points.size()) << "opaque " << opaque;
     for (size_t i = 0; i < plain.points.size(); ++i) {
@@ -352,15 +352,15 @@ TEST(WalkBolt, ObstacleSteersAwayFromOpaqueAreas) {
   // down x = 100: the gradient (0 - 255, 0) pushes it left, away from the
   // edge, and it never enters the area.
   Scene s(200, 200);
-  s.c.lightningType = lightning::kStrike;
-  s.c.turbulenceGain = 0.0f;
-  s.c.forkThreshold = -1.0f;
-  s.c.originX = 100.0f;
-  s.c.originY = 10.0f;
-  s.c.targetX = 100.0f;
-  s.c.targetY = 190.0f;
+  s.c.lightning_type = lightning::kStrike;
+  s.c.turbulence_gain = 0.0f;
+  s.c.fork_threshold = -1.0f;
+  s.c.origin_x = 100.0f;
+  s.c.origin_y = 10.0f;
+  s.c.target_x = 100.0f;
+  s.c.target_y = 190.0f;
   OpaqueBlock(s.input, 102, 0, 200, 200);
-  s.c.obstacleGain = 0.02f;
+  s.c.obstacle_gain = 0.02f;
   lightning::BoltQueue none{};
   const Walked w = Walk(s.Main(), s.c, &none);
   ASSERT_GT(w.points.size(), 100u);
@@ -382,18 +382,18 @@ bool SamePath(const Walked& a, const Walked& b) {
 
 TEST(WalkBolt, MainCoreCollisionOnlyLetsForksIgnoreTheObstacle) {
   Scene s(320, 320);
-  s.c.forkThreshold = 1.0f;
-  s.c.minForkDistance = 16.0f;
-  s.c.obstacleGain = 0.02f;
+  s.c.fork_threshold = 1.0f;
+  s.c.min_fork_distance = 16.0f;
+  s.c.obstacle_gain = 0.02f;
   for (A_long y = 0; y < 320; ++y)
     for (A_long x = 0; x < 320; ++x)
       if (((x / 24) + (y / 24)) % 2 == 0) s.input.At(x, y) = PF_Pixel{255, 0, 0, 0};
 
   for (bool only : {false, true}) {
     SCOPED_TRACE(only ? "collision only" : "everyone collides");
-    s.c.walkFlags = lightning::kFlagMainDecayOff | (only ? lightning::kFlagMainCollisionOnly : 0);
+    s.c.walk_flags = lightning::kFlagMainDecayOff | (only ? lightning::kFlagMainCollisionOnly : 0);
     lightning::WalkContext free = s.c;
-    free.obstacleGain = 0.0f;
+    free.obstacle_gain = 0.0f;
     QueueGuard g(s.c), scratch(s.c);
     lightning::AppendRecord(&g.q, s.Main());
     const Walked main = Walk(s.Main(), s.c, &g.q);
@@ -419,14 +419,14 @@ TEST(WalkBolt, BounceyMirrorsItsDirectionAtAnObstacle) {
   // direction is mirrored and the bolt is re-aimed upwards, leaving through
   // the top of the frame instead of reaching its target.
   Scene s(200, 200);
-  s.c.lightningType = lightning::kBouncey;
-  s.c.turbulenceGain = 0.0f;
-  s.c.forkThreshold = -1.0f;
-  s.c.obstacleGain = 0.02f;
-  s.c.originX = 100.0f;
-  s.c.originY = 50.0f;
-  s.c.targetX = 100.0f;
-  s.c.targetY = 190.0f;
+  s.c.lightning_type = lightning::kBouncey;
+  s.c.turbulence_gain = 0.0f;
+  s.c.fork_threshold = -1.0f;
+  s.c.obstacle_gain = 0.02f;
+  s.c.origin_x = 100.0f;
+  s.c.origin_y = 50.0f;
+  s.c.target_x = 100.0f;
+  s.c.target_y = 190.0f;
   OpaqueBlock(s.input, 0, 100, 200, 200);
   lightning::BoltQueue none{};
   const Walked w = Walk(s.Main(), s.c, &none);

@@ -130,12 +130,12 @@ struct DrawSetup {
   World out{40, 20, 16};
   DrawSetup() {
     s.c.output = &out.pf();
-    s.c.coreRadius = 2.0f;
-    s.c.coreAmount = 0.75f * 0.75f * 210.0f;
-    s.c.coreColor = Px(210, 255, 255, 255);
-    s.c.glowRadius = 5.0f;
-    s.c.glowAmount = 0.5f * 0.5f * 255.0f;
-    s.c.glowColor = Px(255, 50, 50, 255);
+    s.c.core_radius = 2.0f;
+    s.c.core_amount = 0.75f * 0.75f * 210.0f;
+    s.c.core_colour = Px(210, 255, 255, 255);
+    s.c.glow_radius = 5.0f;
+    s.c.glow_amount = 0.5f * 0.5f * 255.0f;
+    s.c.glow_colour = Px(255, 50, 50, 255);
   }
   int Lit() const {
     int n = 0;
@@ -160,7 +160,7 @@ TEST(DrawBolt, CoreStampsOnePixelBehindEachPoint) {
   // stamps a disc at the previous point (f = 1), and the last drawn point
   // gets the closing stamp: centres at x = 12 .. 20 for points x = 10 .. 20.
   DrawSetup d;
-  d.s.c.coreAmount = 200.0f;
+  d.s.c.core_amount = 200.0f;
   std::vector<lightning::PathPoint> store;
   lightning::DrawBoltCore(StraightPath(store, 12, 1.0f), d.s.c);  // N = 11 drawn points
   EXPECT_EQ(d.out.At(10, 10).alpha, 0);
@@ -175,44 +175,44 @@ TEST(DrawBolt, CoreStampsOnePixelBehindEachPoint) {
 // float once; the discs themselves are the ones tested above.
 void ReferenceDraw(const std::vector<lightning::PathPoint>& p, const lightning::WalkContext& c) {
   const int n = int(p.size()) - 1;
-  const double s = c.scale, core = c.coreRadius, glow = c.glowRadius;
+  const double s = c.scale, core = c.core_radius, glow = c.glow_radius;
   auto step = [](double w) {
     const double h = w * 0.5;
     return h > 5 ? h - (h - 5) * 0.5 : h;
   };
   auto between = [&](double f, double a, double b) { return float(s * (a + f * (b - a))); };
   double acc = 0, h = 0;
-  if (s * p[1].strength * core >= 0.02 && c.coreAmount >= 2) {
+  if (s * p[1].strength * core >= 0.02 && c.core_amount >= 2) {
     for (int i = 1; i < n; ++i) {
       h = step(core * p[i].strength);
       if (acc > h) {
         acc = std::fmin(acc - h, 1.0);
         lightning::StampCoreDisc(between(acc, p[i].x, p[i - 1].x), between(acc, p[i].y, p[i - 1].y),
-                                 between(acc, core * p[i].strength, core * p[i - 1].strength), c.coreAmount,
-                                 c.coreColor, *c.output);
+                                 between(acc, core * p[i].strength, core * p[i - 1].strength), c.core_amount,
+                                 c.core_colour, *c.output);
       }
       acc = acc + 1;
     }
     if (acc > 1)
       lightning::StampCoreDisc(float(s * p[n - 1].x), float(s * p[n - 1].y), float(s * core * p[n - 1].strength),
-                               float(c.coreAmount * (acc - 1) / std::fmax(h, 1.0)), c.coreColor, *c.output);
+                               float(c.core_amount * (acc - 1) / std::fmax(h, 1.0)), c.core_colour, *c.output);
   }
   acc = 0;
   h = step(glow);
-  if (glow * s < 0.02 || c.glowAmount < 2) return;
+  if (glow * s < 0.02 || c.glow_amount < 2) return;
   for (int i = 1; i < n; ++i) {
     if (acc > h) {
       acc = std::fmin(acc - h, 1.0);
       lightning::StampGlowDisc(between(acc, p[i].x, p[i - 1].x), between(acc, p[i].y, p[i - 1].y),
-                               float(glow * s), float(double(c.glowAmount) * p[i].strength), c.glowColor,
+                               float(glow * s), float(double(c.glow_amount) * p[i].strength), c.glow_colour,
                                *c.output);
     }
     acc = acc + 1;
   }
   if (acc > 1)
     lightning::StampGlowDisc(float(s * p[n - 1].x), float(s * p[n - 1].y), float(glow * s),
-                             float(c.glowAmount * ((acc - 1) / std::fmax(h, 1.0)) * p[n - 1].strength),
-                             c.glowColor, *c.output);
+                             float(c.glow_amount * ((acc - 1) / std::fmax(h, 1.0)) * p[n - 1].strength),
+                             c.glow_colour, *c.output);
 }
 
 TEST(DrawBolt, MatchesTheStampingWalkInDouble) {
@@ -232,8 +232,8 @@ TEST(DrawBolt, MatchesTheStampingWalkInDouble) {
     DrawSetup d;
     World code(A_long(120 * scale), A_long(90 * scale), 8), reference = code;
     d.s.c.scale = scale;
-    d.s.c.coreRadius = 3.3f;
-    d.s.c.glowRadius = 13.7f;
+    d.s.c.core_radius = 3.3f;
+    d.s.c.glow_radius = 13.7f;
     d.s.c.output = &code.pf();
     lightning::DrawBoltCore(path, d.s.c);
     lightning::DrawBoltGlow(path, d.s.c);

@@ -47,7 +47,7 @@ struct ReferenceWalk {
            fy * ((1 - fx) * Entry(ix, iy + 1) + fx * Entry(ix + 1, iy + 1));
   }
   double Turbulence(double x, double y) const {
-    double X = x * double(c.noiseFrequency), Y = y * double(c.noiseFrequency), amplitude = 0.8, sum = 0;
+    double X = x * double(c.noise_frequency), Y = y * double(c.noise_frequency), amplitude = 0.8, sum = 0;
     for (int32_t i = 0; i < c.complexity; ++i) {
       X = X * 1.79 - 17.3;
       Y = Y * 1.79 + 9.7;
@@ -80,42 +80,42 @@ struct ReferenceWalk {
     return {float(v.x / length), float(v.y / length)};
   }
   F2 Base(F2 pos, const BoltRecord& r) const {
-    switch (c.lightningType) {
-      case 1: return Unit({c.targetX - c.originX, c.targetY - c.originY});
-      case 2: return Unit({c.targetX - pos.x, c.targetY - pos.y});
-      case 3: return Unit({r.targetX - c.originX, r.targetY - c.originY});
-      case 4: return Unit({r.targetX - pos.x, r.targetY - pos.y});
-      case 6: return Unit({pos.x - c.originX, pos.y - c.originY});
-      case 7: return Unit({pos.x - r.startX, pos.y - r.startY});
+    switch (c.lightning_type) {
+      case 1: return Unit({c.target_x - c.origin_x, c.target_y - c.origin_y});
+      case 2: return Unit({c.target_x - pos.x, c.target_y - pos.y});
+      case 3: return Unit({r.target_x - c.origin_x, r.target_y - c.origin_y});
+      case 4: return Unit({r.target_x - pos.x, r.target_y - pos.y});
+      case 6: return Unit({pos.x - c.origin_x, pos.y - c.origin_y});
+      case 7: return Unit({pos.x - r.start_x, pos.y - r.start_y});
       case 8: return {0, 1};
       default: return Unit(pos);
     }
   }
   static double Squared(F2 d) { return double(d.x) * d.x + double(d.y) * d.y; }
   bool Finished(F2 pos, const BoltRecord& r) const {
-    if (pos.x < -16 || pos.x > c.frameWidth + 16.0 || pos.y < -16 || pos.y > c.frameHeight + 16.0) return true;
-    const int type = c.lightningType;
-    if (type == 2 || type == 4) return Squared({pos.x - r.targetX, pos.y - r.targetY}) < 4;
+    if (pos.x < -16 || pos.x > c.frame_width + 16.0 || pos.y < -16 || pos.y > c.frame_height + 16.0) return true;
+    const int type = c.lightning_type;
+    if (type == 2 || type == 4) return Squared({pos.x - r.target_x, pos.y - r.target_y}) < 4;
     if (type == 6 || type == 7)
-      return Squared({pos.x - c.originX, pos.y - c.originY}) >
-             Squared({c.targetX - c.originX, c.targetY - c.originY});
+      return Squared({pos.x - c.origin_x, pos.y - c.origin_y}) >
+             Squared({c.target_x - c.origin_x, c.target_y - c.origin_y});
     return false;
   }
 
   // By value: forks are appended to the queue that holds the record.
   std::vector<PathPoint> Walk(const BoltRecord record, std::vector<BoltRecord>& queue) const {
     BoltRecord w = record;
-    const bool turbulenceOn = c.turbulenceGain != 0;
-    const bool obstacleOn = c.obstacleGain != 0 && !(record.generation >= 1 && (c.walkFlags & 4));
-    const bool decayOn = !(record.generation < 1 && (c.walkFlags & 2));
-    const bool steer = turbulenceOn || obstacleOn;
+    const bool turbulence_on = c.turbulence_gain != 0;
+    const bool obstacle_on = c.obstacle_gain != 0 && !(record.generation >= 1 && (c.walk_flags & 4));
+    const bool decay_on = !(record.generation < 1 && (c.walk_flags & 2));
+    const bool steer = turbulence_on || obstacle_on;
     bool stop = false;
-    double forkPhase = record.phase + 373.7;
-    std::vector<PathPoint> path{{record.startX, record.startY, float(record.strength)}};
-    F2 pos{record.startX, record.startY};
-    F2 dir = c.lightningType == 6 || c.lightningType == 7 ? Unit(TurbulenceStep(pos, w.phase)) : Base(pos, w);
+    double fork_phase = record.phase + 373.7;
+    std::vector<PathPoint> path{{record.start_x, record.start_y, float(record.strength)}};
+    F2 pos{record.start_x, record.start_y};
+    F2 dir = c.lightning_type == 6 || c.lightning_type == 7 ? Unit(TurbulenceStep(pos, w.phase)) : Base(pos, w);
     double K = 0;
-    int32_t forkCounter = 0;
+    int32_t fork_counter = 0;
     for (;;) {
       pos = {pos.x + dir.x, pos.y + dir.y};
       if (path.size() < 4799)
@@ -126,13 +126,13 @@ struct ReferenceWalk {
       const F2 base = Base(pos, w);
       if (steer) {
         F2 t{0, 0}, a{0, 0};
-        if (turbulenceOn) {
+        if (turbulence_on) {
           const F2 g = TurbulenceStep(pos, w.phase);
-          t = {g.x * c.turbulenceGain, g.y * c.turbulenceGain};
+          t = {g.x * c.turbulence_gain, g.y * c.turbulence_gain};
         }
-        if (obstacleOn) {
+        if (obstacle_on) {
           const F2 g = Obstacle(pos);
-          a = {g.x * c.obstacleGain, g.y * c.obstacleGain};
+          a = {g.x * c.obstacle_gain, g.y * c.obstacle_gain};
         }
         F2 v{t.x + a.x, t.y + a.y};
         v = {v.x + base.x, v.y + base.y};
@@ -145,9 +145,9 @@ struct ReferenceWalk {
           if (K < 0) K = 0;
         } else {
           K = 2 * k2;
-          if (K > c.terminationThreshold) stop = true;
+          if (K > c.termination_threshold) stop = true;
         }
-        if (c.lightningType == 4) {
+        if (c.lightning_type == 4) {
           bool reaim = false;
           if (Squared(a) <= 0.1) {
             reaim = dot < 0;
@@ -160,40 +160,40 @@ struct ReferenceWalk {
             }
           }
           if (reaim) {
-            w.startX = pos.x;
-            w.startY = pos.y;
+            w.start_x = pos.x;
+            w.start_y = pos.y;
             K = 0;
             const F2 reach{nd.x * 10000.0f, nd.y * 10000.0f};
-            w.targetX = pos.x + reach.x;
-            w.targetY = pos.y + reach.y;
+            w.target_x = pos.x + reach.x;
+            w.target_y = pos.y + reach.y;
           }
         }
-        if (forkCounter > c.minForkDistance && dot < c.forkThreshold) {
+        if (fork_counter > c.min_fork_distance && dot < c.fork_threshold) {
           BoltRecord f = w;
           f.generation = w.generation + 1;
-          f.phase = forkPhase;
-          forkPhase = forkPhase + 715.3;
-          if (forkPhase > 40000) forkPhase = forkPhase - 40000;
-          f.startX = pos.x;
-          f.startY = pos.y;
-          double s = Linear(pos.x, pos.y) * c.forkVariation + c.forkStrength;
+          f.phase = fork_phase;
+          fork_phase = fork_phase + 715.3;
+          if (fork_phase > 40000) fork_phase = fork_phase - 40000;
+          f.start_x = pos.x;
+          f.start_y = pos.y;
+          double s = Linear(pos.x, pos.y) * c.fork_variation + c.fork_strength;
           s = std::fmin(std::fmax(s, 0.0), 1.0);
           f.strength = s * w.strength;
-          if (c.lightningType == 3) {
+          if (c.lightning_type == 3) {
             const F2 reach{nd.x * 400.0f, nd.y * 400.0f};
-            f.targetX = c.targetX + reach.x;
-            f.targetY = c.targetY + reach.y;
+            f.target_x = c.target_x + reach.x;
+            f.target_y = c.target_y + reach.y;
           }
-          w.strength = w.strength - c.forkDrain * f.strength;
+          w.strength = w.strength - c.fork_drain * f.strength;
           if (w.strength < 0.01) stop = true;
           if (f.strength > 0.01 && queue.size() < 100) queue.push_back(f);
-          forkCounter = 0;
+          fork_counter = 0;
         }
-        forkCounter = forkCounter + 1;
+        fork_counter = fork_counter + 1;
         dir = nd;
       }
-      if (decayOn) {
-        w.strength = w.strength - c.decayStep;
+      if (decay_on) {
+        w.strength = w.strength - c.decay_step;
         if (w.strength < 0.01) break;
       }
       if (stop) break;
@@ -233,7 +233,7 @@ std::string Show(const PathPoint& p) {
 std::string Show(const BoltRecord& r) {
   char text[200];
   std::snprintf(text, sizeof text, "{gen %d, phase %.17g, strength %.17g, start (%.9g, %.9g), target (%.9g, %.9g)}",
-                r.generation, r.phase, r.strength, r.startX, r.startY, r.targetX, r.targetY);
+                r.generation, r.phase, r.strength, r.start_x, r.start_y, r.target_x, r.target_y);
   return text;
 }
 
@@ -245,8 +245,8 @@ std::string Show(const BoltRecord& r) {
   for (size_t i = 0; i < codeQueue.size() && i < refQueue.size(); ++i) {
     const BoltRecord &a = codeQueue[i], &b = refQueue[i];
     if (a.generation != b.generation || !Same(a.phase, b.phase) || !Same(a.strength, b.strength) ||
-        !Same(a.startX, b.startX) || !Same(a.startY, b.startY) || !Same(a.targetX, b.targetX) ||
-        !Same(a.targetY, b.targetY))
+        !Same(a.start_x, b.start_x) || !Same(a.start_y, b.start_y) || !Same(a.target_x, b.target_x) ||
+        !Same(a.target_y, b.target_y))
       return ::testing::AssertionFailure() << "bolt " << i << " record: walk " << Show(a) << ", reference " << Show(b);
     const auto &p = codePaths[i], &q = refPaths[i];
     for (size_t k = 0; k < p.size() && k < q.size(); ++k)
@@ -280,20 +280,20 @@ TEST_P(WalkReference, PathsAndForksMatchBitForBit) {
   WalkContext& c = s.c;
   c.input = &input.pf();
   c.scale = float(k.R);
-  c.lightningType = k.type;
-  c.obstacleGain = 1.5f * 0.02f;  // Alpha Obstacle 1.5
-  c.forkThreshold = float(2 * 0.9 - 1);  // Forking 90 %
-  c.minForkDistance = 16.0f;
-  c.forkDrain = 0.05f;
+  c.lightning_type = k.type;
+  c.obstacle_gain = 1.5f * 0.02f;  // Alpha Obstacle 1.5
+  c.fork_threshold = float(2 * 0.9 - 1);  // Forking 90 %
+  c.min_fork_distance = 16.0f;
+  c.fork_drain = 0.05f;
   if (k.type == lightning::kStrike || k.type == lightning::kBouncey) {
-    c.targetX = 0.7f * kWidth;
-    c.targetY = 0.8f * kHeight;
+    c.target_x = 0.7f * kWidth;
+    c.target_y = 0.8f * kHeight;
   }
   if (k.type == lightning::kOmni || k.type == lightning::kAnywhere) {
-    c.originX = 0.5f * kWidth;
-    c.originY = 0.5f * kHeight;
-    c.targetX = 0.5f * kWidth;
-    c.targetY = 0.05f * kHeight;
+    c.origin_x = 0.5f * kWidth;
+    c.origin_y = 0.5f * kHeight;
+    c.target_x = 0.5f * kWidth;
+    c.target_y = 0.05f * kHeight;
   }
 
   std::vector<BoltRecord> codeQueue, refQueue{s.Main()};

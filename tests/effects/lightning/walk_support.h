@@ -43,26 +43,26 @@ struct Scene {
 
   Scene(A_long width, A_long height, double conductivity = 0.0) : input(width, height) {
     lightning::BuildBoltLattice(*lattice, conductivity);
-    c.originX = 0.45f * float(width);
-    c.originY = 0.05f * float(height);
-    c.targetX = 0.50f * float(width);
-    c.targetY = 0.95f * float(height);
-    c.obstacleGain = 0.0f;
-    c.turbulenceGain = 100.0f;
-    c.noiseFrequency = 0.003f;
-    c.fractalModel = 1;
+    c.origin_x = 0.45f * float(width);
+    c.origin_y = 0.05f * float(height);
+    c.target_x = 0.50f * float(width);
+    c.target_y = 0.95f * float(height);
+    c.obstacle_gain = 0.0f;
+    c.turbulence_gain = 100.0f;
+    c.noise_frequency = 0.003f;
+    c.fractal_model = 1;
     c.complexity = 6;
-    c.forkThreshold = float(2.0 * 0.25 - 1.0);
-    c.minForkDistance = 64.0f;
-    c.walkFlags = lightning::kFlagMainDecayOff;
-    c.forkDrain = 0.0f;
-    c.forkStrength = 0.7f;
-    c.forkVariation = 0.25f;
-    c.terminationThreshold = 100.0f;
-    c.decayStep = (0x4CCC / 65536.0) * 0.005;
-    c.lightningType = lightning::kDirection;
-    c.frameWidth = float(width);
-    c.frameHeight = float(height);
+    c.fork_threshold = float(2.0 * 0.25 - 1.0);
+    c.min_fork_distance = 64.0f;
+    c.walk_flags = lightning::kFlagMainDecayOff;
+    c.fork_drain = 0.0f;
+    c.fork_strength = 0.7f;
+    c.fork_variation = 0.25f;
+    c.termination_threshold = 100.0f;
+    c.decay_step = (0x4CCC / 65536.0) * 0.005;
+    c.lightning_type = lightning::kDirection;
+    c.frame_width = float(width);
+    c.frame_height = float(height);
     c.scale = 1.0f;
     c.input = &input.pf();
     c.output = nullptr;
@@ -72,7 +72,7 @@ struct Scene {
   }
 
   lightning::BoltRecord Main() const {
-    return {0, lightning::kMainPhase, 1.0, c.originX, c.originY, c.targetX, c.targetY};
+    return {0, lightning::kMainPhase, 1.0, c.origin_x, c.origin_y, c.target_x, c.target_y};
   }
 };
 

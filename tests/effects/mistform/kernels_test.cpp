@@ -115,6 +115,22 @@ TEST(MistformFormulas, NoOctavesGivesTheStartingValue) {
   }
 }
 
+// Rocky's step is the shared smoothstep of (t + 0.15) / 0.3: the mapped value
+// stays below 1 up to the step's end, so the curve's clamp never changes a
+// bit against the curve evaluated unclamped.
+TEST(MistformFormulas, RockyStepEndsMatchTheUnclampedCurve) {
+  double below_end = 0.15, above_start = -0.15;
+  for (int i = 0; i < 4000; ++i) {
+    for (double t : {below_end, above_start}) {
+      const double q = (t + 0.15) * 3.3333333333333335;
+      const double curve = t < -0.15 ? 0.0 : t >= 0.15 ? 1.0 : q * q * (3.0 - 2.0 * q);
+      ASSERT_EQ(mistform::RockyStep(t), curve) << t;
+    }
+    below_end = std::nextafter(below_end, 0.0);
+    above_start = std::nextafter(above_start, 0.0);
+  }
+}
+
 // The pixel: transparent pixels keep all four bytes; others get the mapped
 // gray with their own alpha.
 TEST(MistformPixel, TransparentKeepsItsBytesOthersTurnGray) {

@@ -1,6 +1,6 @@
 // A test plug-in with a settings record and an options dialog, shaped like
 // the effects that have them: it declares its kind and puts the shell's
-// handlers in its table. Built once per kind (OPTPROBE_KIND), each build
+// commands around its own. Built once per kind (OPTPROBE_KIND), each build
 // with one of the about variants (OPTPROBE_ABOUT). Its render copies the
 // input, so it can run through the whole render path.
 #include <pf/dialogs.h>
@@ -25,16 +25,12 @@ PF_Err CopyRender(PF_InData* in_data, PF_OutData*, PF_ParamDef* params[], PF_Lay
   return in_data->utils->copy(in_data->effect_ref, &params[0]->u.ld, output, nullptr, nullptr);
 }
 
-constexpr pf::Handler kTable[pf::kDispatchedCommands] = {
-    OPTPROBE_ABOUT,     pf::GlobalSetup, nullptr,     nullptr,
-    ParamsSetup,        pf::SequenceSetup, pf::SequenceResetup, nullptr,
-    pf::SequenceSetdown, pf::DoDialog,   nullptr,     CopyRender};
+constexpr pf::Commands kCommands = [] {
+  pf::Commands c = pf::OptionsCommands(ParamsSetup, CopyRender);
+  c.about = OPTPROBE_ABOUT;
+  return c;
+}();
 
 }  // namespace
 
-OMBRIX_ENTRY(OptionsProbeMain);
-
-PF_Err OptionsProbeMain(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
-                        PF_LayerDef* output, void* extra) {
-  return pf::DispatchWithOptions(kTable, cmd, in_data, out_data, params, output, extra);
-}
+OMBRIX_MAIN(OptionsProbeMain, kCommands);

@@ -1,7 +1,7 @@
 // A test plug-in built from the shell under two names. probe_a is shaped like
-// a single-purpose effect (slot dispatch, one reused definition record, global
-// flags 0); probe_b (PROBE_DIALOG_STYLE) like a dialog effect (handler table,
-// record cleared per parameter, global flags 0x21). FRAME_SETUP counts its
+// a single-purpose effect (one reused definition record, global flags 0);
+// probe_b (PROBE_DIALOG_STYLE) like a dialog effect (record cleared per
+// parameter, global flags 0x21). FRAME_SETUP counts its
 // calls in a module-wide variable and reports the count in return_msg.
 #include <pf/shell.h>
 
@@ -25,7 +25,7 @@ constexpr pf::ParamSpec kParams[] = {
 };
 static_assert(pf::ParamNamesFit(kParams));
 
-int gFrameSetups = 0;
+int g_frame_setups = 0;
 
 PF_Err ParamsSetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef*[], PF_LayerDef*, void*) {
 #ifdef PROBE_DIALOG_STYLE
@@ -36,8 +36,8 @@ PF_Err ParamsSetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef*[], PF_
 }
 
 PF_Err CountFrameSetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef*[], PF_LayerDef*, void*) {
-  ++gFrameSetups;
-  in_data->utils->ansi.sprintf(out_data->return_msg, "%d", gFrameSetups);
+  ++g_frame_setups;
+  in_data->utils->ansi.sprintf(out_data->return_msg, "%d", g_frame_setups);
   return PF_Err_NONE;
 }
 
@@ -45,25 +45,14 @@ PF_Err CopyRender(PF_InData* in_data, PF_OutData*, PF_ParamDef* params[], PF_Lay
   return in_data->utils->copy(in_data->effect_ref, &params[0]->u.ld, output, nullptr, nullptr);
 }
 
-#ifdef PROBE_DIALOG_STYLE
-constexpr pf::Handler kTable[pf::kDispatchedCommands] = {
-    pf::About, pf::GlobalSetup, nullptr, nullptr, ParamsSetup, nullptr,
-    nullptr,   nullptr,         nullptr, nullptr, CountFrameSetup, CopyRender};
-#else
-constexpr uint8_t kSlots[pf::kDispatchedCommands] = {0, 1, 5, 5, 2, 5, 5, 5, 5, 5, 3, 4};
-constexpr pf::Handler kHandlers[] = {pf::About, pf::GlobalSetup, ParamsSetup,
-                                     CountFrameSetup, CopyRender, pf::NoCommand};
-#endif
+constexpr pf::Commands kCommands{
+    .about = pf::About,
+    .global_setup = pf::GlobalSetup,
+    .params_setup = ParamsSetup,
+    .frame_setup = CountFrameSetup,
+    .render = CopyRender,
+};
 
 }  // namespace
 
-OMBRIX_ENTRY(ProbeMain);
-
-PF_Err ProbeMain(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
-                 PF_LayerDef* output, void* extra) {
-#ifdef PROBE_DIALOG_STYLE
-  return pf::DispatchByTable(kTable, cmd, in_data, out_data, params, output, extra);
-#else
-  return pf::DispatchBySlot(kSlots, kHandlers, cmd, in_data, out_data, params, output, extra);
-#endif
-}
+OMBRIX_MAIN(ProbeMain, kCommands);
