@@ -29,7 +29,7 @@ void* SvcLockHandle(PF_Handle h) {
 void SvcUnlockHandle(PF_Handle) {}
 
 void SvcDisposeHandle(PF_Handle h) {
-  ServeOnThread(-1, [&](CallContext* ctx) -> PF_Err {
+  ServeOnThread(kNotCounted, [&](CallContext* ctx) -> PF_Err {
     DisposeHandleIn(ctx, h);
     return PF_Err_NONE;
   });
@@ -37,7 +37,7 @@ void SvcDisposeHandle(PF_Handle h) {
 
 A_u_long SvcGetHandleSize(PF_Handle h) {
   A_u_long size = 0;
-  ServeOnThread(-1, [&](CallContext* ctx) -> PF_Err {
+  ServeOnThread(kNotCounted, [&](CallContext* ctx) -> PF_Err {
     size = A_u_long(HandleSizeIn(ctx, h));
     return PF_Err_NONE;
   });
@@ -60,7 +60,7 @@ SPErr BasicAllocateBlock(A_u_long size, void** block) {
 }
 
 SPErr BasicFreeBlock(void* block) {
-  return ServeOnThread(-1, [&](CallContext* ctx) -> PF_Err {
+  return ServeOnThread(kNotCounted, [&](CallContext* ctx) -> PF_Err {
     if (!block) return PF_Err_NONE;
     return FreeBlockIn(ctx, block) ? PF_Err_NONE : PF_Err_BAD_CALLBACK_PARAM;
   });

@@ -43,9 +43,13 @@ PF_Err Serve(PF_ProgPtr ref, int service, Body&& body) noexcept {
   return Guarded([&] { return ctx->host->failures().Check(service); }, [&] { return body(*ctx); });
 }
 
+// A service that failure injection does not count (it has no name in
+// kServiceNames).
+inline constexpr int kNotCounted = -1;
+
 // A service without an effect_ref: body(CallContext*) is given the context
 // of the command running on this thread, NULL outside any command (then
-// nothing is counted). `service` -1: a service that is never counted.
+// nothing is counted).
 template <class Body>
 PF_Err ServeOnThread(int service, Body&& body) noexcept {
   CallContext* ctx = ContextOf(CurrentCall());
