@@ -289,7 +289,7 @@ int RunInfo(const CommonOptions& common, const InfoOptions& options) {
     j["kind"] = pipl.kind;
     j["entry_point"] = pipl.entry_point;
     j["pipl_version"] = std::to_string(pipl.pipl_major) + "." + std::to_string(pipl.pipl_minor);
-    j["api_version"] = std::to_string(pipl.spec_major) + "." + std::to_string(pipl.spec_minor);
+    j["api_version"] = std::to_string(pipl.api_major) + "." + std::to_string(pipl.api_minor);
     j["effect_version"] = pipl.effect_version;
     j["info_flags"] = pipl.info_flags;
     j["global_flags"] = pipl.global_flags;
@@ -317,7 +317,7 @@ int RunInfo(const CommonOptions& common, const InfoOptions& options) {
             << "  kind           " << pipl.kind << "\n"
             << "  entry point    " << pipl.entry_point << "\n"
             << "  PiPL version   " << pipl.pipl_major << "." << pipl.pipl_minor << "\n"
-            << "  API version    " << pipl.spec_major << "." << pipl.spec_minor << "\n"
+            << "  API version    " << pipl.api_major << "." << pipl.api_minor << "\n"
             << "  effect version " << Hex(pipl.effect_version, 8) << " (" << VersionText(pipl.effect_version)
             << ")\n"
             << "  my_version     " << Hex(effect.my_version(), 8) << "\n"

@@ -2,7 +2,7 @@
 // against the file's bounds before the file is loaded.
 #pragma once
 
-#include <ombrix/host/host.h>
+#include <ombrix/host/host_error.h>
 
 #include <cstdint>
 #include <span>

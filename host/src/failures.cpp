@@ -5,12 +5,16 @@
 // all threads would bounce its cache line between cores on every call, so
 // each thread adds (relaxed) to a shard of its own and Calls sums the
 // shards. A service with an armed failure still to come is counted under
-// the lock instead, which keeps "the n-th call fails" exact.
-#include <ombrix/host/host.h>
+// the lock instead, which keeps "the n-th call fails" exact. Tallies (the
+// per-pixel services inside iterate) add up a band's calls in plain counters
+// and hand them to the thread's shard at the end of the band.
+#include <ombrix/host/failures.h>
+#include <ombrix/host/host_error.h>
 
 #include "service_ids.h"
 
 #include <algorithm>
+#include <new>
 
 namespace ombrix {
 
@@ -49,6 +53,33 @@ void FailureInjector::Clear() {
     for (auto& c : s.calls) c.store(0, std::memory_order_relaxed);
   armed_.clear();
   armed_mask_.store(0, std::memory_order_seq_cst);
+  oom_countdown_ = 0;
+  oom_armed_.store(false, std::memory_order_seq_cst);
+}
+
+void FailureInjector::ArmOutOfMemory(int nth_allocation) {
+  if (nth_allocation < 1) throw HostError("failure injection: allocation number must be 1 or more");
+  std::lock_guard lock(mutex_);
+  oom_countdown_ = nth_allocation;
+  oom_armed_.store(true, std::memory_order_seq_cst);
+}
+
+void FailureInjector::AllocatingArmed() {
+  {
+    std::lock_guard lock(mutex_);
+    if (oom_countdown_ <= 0 || --oom_countdown_ > 0) return;
+    oom_armed_.store(false, std::memory_order_seq_cst);
+  }
+  throw std::bad_alloc();
+}
+
+void FailureInjector::Tally::Flush() {
+  Shard& shard = failures_.shards_[ShardOfThisThread(kShards)];
+  for (int i = 0; i < kMaxServices; ++i)
+    if (pending_[i]) {
+      shard.calls[i].fetch_add(pending_[i], std::memory_order_relaxed);
+      pending_[i] = 0;
+    }
 }
 
 PF_Err FailureInjector::Check(std::string_view service) { return Check(ServiceIndex(service)); }

@@ -1,5 +1,6 @@
-// The host object: options, failure injection, thread pool, message sink.
-#include "host_internal.h"
+// The host object: options, failure injection, memory, thread pool,
+// message sink.
+#include <ombrix/host/host.h>
 
 #include <ombrix/platform/headless.h>
 
@@ -9,7 +10,7 @@
 namespace ombrix {
 
 Host::Host(HostOptions options) : options_(std::move(options)) {
-  pool_ = std::make_unique<ThreadPool>(options_.threads);
+  pool_ = std::make_unique<ThreadPool>(options_.threads, &failures_);
   // The registry the plug-ins see (the web-page launcher's record, Paint's
   // preferences) lives where the host was told; otherwise the user's.
   if (!options_.registry_dir.empty()) platform::SetRegistryDirectory(options_.registry_dir.string());
@@ -25,7 +26,7 @@ int Host::threads() const { return pool_->size(); }
 
 void Host::SetThreads(int threads) {
   options_.threads = threads;
-  pool_ = std::make_unique<ThreadPool>(threads);
+  pool_ = std::make_unique<ThreadPool>(threads, &failures_);
 }
 
 ThreadPool& Host::pool() { return *pool_; }

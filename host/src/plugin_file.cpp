@@ -1,6 +1,7 @@
 // Reading plug-in files without running them: a bounds-checked ELF64
 // section reader, the PIPL parser, the version block, and folder scanning.
-#include <ombrix/host/host.h>
+#include <ombrix/host/host_error.h>
+#include <ombrix/host/plugin_file.h>
 
 #include "elf_check.h"
 
@@ -225,8 +226,8 @@ PiplInfo ParsePipl(std::span<const uint8_t> b) {
         break;
       case Prop::eSVR:
         ExpectLength(len, 4, where);
-        info.spec_major = Le16(d);
-        info.spec_minor = Le16(d + 2);
+        info.api_major = Le16(d);
+        info.api_minor = Le16(d + 2);
         break;
       case Prop::eVER: ExpectLength(len, 4, where); info.effect_version = Le32(d); break;
       case Prop::eINF: ExpectLength(len, 2, where); info.info_flags = Le16(d); break;

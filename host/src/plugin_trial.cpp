@@ -7,6 +7,8 @@
 // child process (loaded, set up, a small frame rendered) and the verdict is
 // kept in a cache keyed by the file's path, size and modification time.
 #include <ombrix/host/host.h>
+#include <ombrix/host/instance.h>
+#include <ombrix/host/plugin_trial.h>
 
 #include <fcntl.h>
 #include <poll.h>

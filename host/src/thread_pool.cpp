@@ -1,11 +1,14 @@
-// The worker threads behind iterate.
-#include <ombrix/host/host.h>
+// The worker threads behind iterate and the smoothing routine.
+#include <ombrix/host/failures.h>
+#include <ombrix/host/thread_pool.h>
 
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 namespace ombrix {
 namespace {
@@ -35,7 +38,7 @@ struct ThreadPool::Impl {
   }
 };
 
-ThreadPool::ThreadPool(int threads) : impl_(std::make_unique<Impl>()) {
+ThreadPool::ThreadPool(int threads, FailureInjector* failures) : impl_(std::make_unique<Impl>()), failures_(failures) {
   if (threads <= 0) threads = int(std::max(1u, std::thread::hardware_concurrency()));
   impl_->workers.reserve(size_t(threads));
   for (int i = 0; i < threads; ++i) impl_->workers.emplace_back([this] { impl_->Work(); });
@@ -53,6 +56,7 @@ ThreadPool::~ThreadPool() {
 int ThreadPool::size() const { return int(impl_->workers.size()); }
 
 void ThreadPool::Submit(std::function<void()> task) {
+  if (failures_) failures_->Allocating();
   {
     std::lock_guard lock(impl_->mutex);
     impl_->queue.push_back(std::move(task));
@@ -73,16 +77,34 @@ void ThreadPool::ForEach(int count, const std::function<void(int)>& task) {
     int active = 0;
   };
   auto state = std::make_shared<State>();
-  state->active = workers;
+  auto wait_all = [&] {
+    std::unique_lock lock(state->mutex);
+    state->finished.wait(lock, [&] { return state->active == 0; });
+  };
   for (int t = 0; t < workers; ++t) {
-    Submit([state, &task, count] {
-      for (int i = state->next.fetch_add(1); i < count; i = state->next.fetch_add(1)) task(i);
+    {
       std::lock_guard lock(state->mutex);
-      if (--state->active == 0) state->finished.notify_all();
-    });
+      ++state->active;
+    }
+    try {
+      Submit([state, &task, count] {
+        for (int i = state->next.fetch_add(1); i < count; i = state->next.fetch_add(1)) task(i);
+        std::lock_guard lock(state->mutex);
+        if (--state->active == 0) state->finished.notify_all();
+      });
+    } catch (...) {
+      {
+        std::lock_guard lock(state->mutex);
+        --state->active;
+      }
+      // The tasks already queued refer to `task`: they take no more items
+      // and are waited for before the failure goes up.
+      state->next.store(count);
+      wait_all();
+      throw;
+    }
   }
-  std::unique_lock lock(state->mutex);
-  state->finished.wait(lock, [&] { return state->active == 0; });
+  wait_all();
 }
 
 bool ThreadPool::OnWorker() { return tls_on_worker; }

@@ -1,5 +1,6 @@
 // Frame rates and host time units.
-#include <ombrix/host/host.h>
+#include <ombrix/host/host_error.h>
+#include <ombrix/host/time.h>
 
 #include <charconv>
 #include <cmath>

@@ -1,5 +1,6 @@
 // Host-owned worlds and pixel comparison.
-#include <ombrix/host/host.h>
+#include <ombrix/host/host_error.h>
+#include <ombrix/host/world.h>
 
 #include <cstdlib>
 #include <cstring>

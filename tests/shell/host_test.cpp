@@ -39,8 +39,8 @@ TEST(ShellThroughHost, RegistrationReadFromTheBinary) {
   EXPECT_EQ(f.pipl.match_name, "obx Flatwash");
   EXPECT_EQ(f.pipl.category, "Ombrix One");
   EXPECT_EQ(f.pipl.entry_point, "main");
-  EXPECT_EQ(f.pipl.spec_major, 11);
-  EXPECT_EQ(f.pipl.spec_minor, 0);
+  EXPECT_EQ(f.pipl.api_major, 11);
+  EXPECT_EQ(f.pipl.api_minor, 0);
   EXPECT_EQ(f.pipl.effect_version, 0x80600u);
   EXPECT_EQ(f.pipl.global_flags, 0u);
   EXPECT_EQ(f.version.at("InternalName"), "flatwash");

@@ -111,7 +111,7 @@ TEST(MistformRender, Registration) {
   EXPECT_EQ(f.effect.file().pipl.display_name, "OB Mistform");
   EXPECT_EQ(f.effect.file().pipl.match_name, "obx Mistform");
   EXPECT_EQ(f.effect.file().pipl.global_flags, 0x21u);
-  EXPECT_EQ(f.effect.file().pipl.spec_major, 11);
+  EXPECT_EQ(f.effect.file().pipl.api_major, 11);
   const auto& p = f.effect.params();
   ASSERT_EQ(p.size(), 9u);
   const char* names[] = {"Fractal Type...", "Contrast", "Scale", "Offset Turbulence", "Complexity",

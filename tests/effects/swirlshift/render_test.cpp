@@ -135,7 +135,7 @@ TEST(SwirlshiftRender, Registration) {
   EXPECT_EQ(f.effect.file().pipl.match_name, "obx Swirlshift");
   EXPECT_EQ(f.effect.file().pipl.global_flags, 0x21u);
   EXPECT_EQ(f.effect.global_out_flags() & 0x21, 0x21);
-  EXPECT_EQ(f.effect.file().pipl.spec_major, 11);
+  EXPECT_EQ(f.effect.file().pipl.api_major, 11);
   const auto& p = f.effect.params();
   ASSERT_EQ(p.size(), 8u);
   const char* names[] = {"Displacement...", "Amount", "Scale", "Offset Turbulence", "Complexity", "Evolution",

@@ -16,6 +16,8 @@ enum Mode {
   kCheckoutKeep = 5,       // checks "Other" out and never checks it in
   kCheckoutFineScale = 6,  // as kCheckout, with the time given in units three times finer
   kRenderLayer = 7,        // shows the value of "Other" handed to RENDER
+  kScaledCopy = 8,         // copies the input into the output's top-left quarter (half width and height)
+  kSmooth = 9,             // copies the input, then smooths it through the smoothing routine ('o', Radius X)
   kModeCount
 };
 

@@ -114,6 +114,20 @@ PF_Err Checkout(PF_InData* in, PF_OutData* out, PF_ParamDef* params[], PF_LayerD
   return err ? err : checkin;
 }
 
+PF_Err ScaledCopy(PF_InData* in, PF_EffectWorld* input, PF_LayerDef* output) {
+  PF_Rect quarter{0, 0, output->width / 2, output->height / 2};
+  return in->utils->copy(in->effect_ref, input, output, nullptr, &quarter);
+}
+
+PF_Err Smooth(PF_InData* in, PF_OutData* out, PF_EffectWorld* input, PF_Fixed radius, PF_LayerDef* output) {
+  void* routine = nullptr;
+  if (PF_Err err = in->utils->get_callback_addr(in->effect_ref, in->quality, 0, PF_Callback_SMOOTH, &routine))
+    return err;
+  if (PF_Err err = in->utils->copy(in->effect_ref, input, output, nullptr, nullptr)) return err;
+  const PF_SmoothFunc smooth = reinterpret_cast<PF_SmoothFunc>(routine);
+  return smooth(in, out, radius / 65536.0, nullptr, 111, output);
+}
+
 PF_Err Render(PF_InData* in, PF_OutData* out, PF_ParamDef* params[], PF_LayerDef* output) {
   const int mode = params[kMode]->u.sd.value;
   Block b{};
@@ -133,6 +147,8 @@ PF_Err Render(PF_InData* in, PF_OutData* out, PF_ParamDef* params[], PF_LayerDef
     case kCheckoutKeep:
     case kCheckoutFineScale: return Checkout(in, out, params, output, mode);
     case kRenderLayer: return ShowLayer(in, out, params[kOther]->u.ld, output);
+    case kScaledCopy: return ScaledCopy(in, &params[0]->u.ld, output);
+    case kSmooth: return Smooth(in, out, &params[0]->u.ld, b.pb.x_radius, output);
     default: return PF_Err_NONE;
   }
 }

@@ -80,8 +80,8 @@ TEST(Pipl, ReadsEveryProperty) {
   EXPECT_EQ(p.category, "Ombrix One");
   EXPECT_EQ(p.entry_point, "main");
   EXPECT_EQ(p.pipl_major, 2);
-  EXPECT_EQ(p.spec_major, 11);
-  EXPECT_EQ(p.spec_minor, 0);
+  EXPECT_EQ(p.api_major, 11);
+  EXPECT_EQ(p.api_minor, 0);
   EXPECT_EQ(p.effect_version, 0x80600u);
   EXPECT_EQ(p.global_flags, 0x21u);
   EXPECT_EQ(p.match_name, "obx Lightning");

@@ -1,0 +1,29 @@
+// What a layer parameter shows.
+#pragma once
+
+#include <ombrix/host/time.h>
+
+#include <memory>
+#include <optional>
+
+namespace ombrix {
+
+struct ImageSource;  // image_io.h
+
+// kSelf: the effect's own layer (the instance's input). kNone: no layer (a
+// checkout succeeds with no pixels). kImage: an image file, image sequence,
+// solid or test card; a sequence's frame f shows from f / rate seconds up to
+// the next frame (the instance's frame rate unless `rate` is given), holding
+// its end frames outside its range.
+struct LayerSource {
+  enum class Kind { kSelf, kNone, kImage };
+  Kind kind = Kind::kSelf;
+  std::shared_ptr<const ImageSource> image;
+  std::optional<FrameRate> rate;
+
+  static LayerSource Self() { return {}; }
+  static LayerSource None() { return {Kind::kNone, nullptr, std::nullopt}; }
+  static LayerSource Image(ImageSource source, std::optional<FrameRate> rate = {});
+};
+
+}  // namespace ombrix

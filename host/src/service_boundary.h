@@ -1,0 +1,83 @@
+// The one way into the host from a plug-in. Every service is served through
+// Serve (services given an effect_ref), ServeOnThread (the handle and block
+// services, which get none and use the command running on the calling
+// thread) or ServePixel (the samplers and colour conversions, called per
+// pixel). Each finds the call's context, counts the call with the host's
+// failure injector, runs the service's body, and turns whatever C++
+// exception the body throws into an error code: nothing is thrown across
+// the C boundary into a plug-in.
+#pragma once
+
+#include "call_context.h"
+
+#include <ombrix/host/failures.h>
+#include <ombrix/host/host.h>
+
+#include <pf/api.h>
+
+namespace ombrix {
+
+// The error code for the exception being handled (call only inside a catch):
+// PF_Err_OUT_OF_MEMORY for std::bad_alloc and std::length_error,
+// PF_Err_INTERNAL_STRUCT_DAMAGED for anything else.
+PF_Err CaughtError() noexcept;
+
+// Counts with `count`, then runs `body`; the catch of every service.
+template <class Count, class Body>
+PF_Err Guarded(Count&& count, Body&& body) noexcept {
+  try {
+    if (PF_Err err = count()) return err;
+    return body();
+  } catch (...) {
+    return CaughtError();
+  }
+}
+
+// A service given an effect_ref: PF_Err_BAD_CALLBACK_PARAM when it is not
+// one of ours; else `service` (its position in kServiceNames) is counted
+// and body(CallContext&) answers.
+template <class Body>
+PF_Err Serve(PF_ProgPtr ref, int service, Body&& body) noexcept {
+  CallContext* ctx = ContextOf(ref);
+  if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
+  return Guarded([&] { return ctx->host->failures().Check(service); }, [&] { return body(*ctx); });
+}
+
+// A service that failure injection does not count (it has no name in
+// kServiceNames).
+inline constexpr int kNotCounted = -1;
+
+// A service without an effect_ref: body(CallContext*) is given the context
+// of the command running on this thread, NULL outside any command (then
+// nothing is counted).
+template <class Body>
+PF_Err ServeOnThread(int service, Body&& body) noexcept {
+  CallContext* ctx = ContextOf(CurrentCall());
+  return Guarded([&] { return ctx ? ctx->host->failures().Check(service) : PF_Err_NONE; },
+                 [&] { return body(ctx); });
+}
+
+// What a run of one iterate band knows of its call, so that the per-pixel
+// services called from the band's pixel function skip the lookups of a
+// full service call: the effect_ref and context are resolved once per band,
+// and the calls are counted in the band's tally.
+struct PixelBand {
+  PF_ProgPtr ref;
+  CallContext* ctx;
+  FailureInjector::Tally tally;
+};
+
+// The band running on this thread; NULL outside iterate's bands.
+extern constinit thread_local PixelBand* current_pixel_band;
+
+// A per-pixel service: inside an iterate band of the same effect_ref it is
+// counted in the band's tally; otherwise it is served as Serve serves.
+// body() answers.
+template <class Body>
+PF_Err ServePixel(PF_ProgPtr ref, int service, Body&& body) noexcept {
+  PixelBand* band = current_pixel_band;
+  if (band && band->ref == ref) return Guarded([&] { return band->tally.Check(service); }, body);
+  return Serve(ref, service, [&](CallContext&) { return body(); });
+}
+
+}  // namespace ombrix
