@@ -312,7 +312,7 @@ TEST_F(OmbrixStreams, UnreadableInputsSayWhy) {
 // `ombrix --help` shows the synopsis docs/cli.md opens with, line for line.
 TEST_F(OmbrixStreams, HelpShowsTheDocumentedSynopsis) {
   const std::string doc = Bytes(fs::path(OMBRIX_TEST_SOURCE_DIR) / "docs" / "cli.md");
-  const size_t begin = doc.find("```\n") + 4, end = doc.find("```", begin);
+  const size_t begin = doc.find("```text\n") + 8, end = doc.find("```", begin);
   ASSERT_NE(end, std::string::npos);
   const Result help = Sh(Quote(OMBRIX_CLI) + " --help");
   ASSERT_EQ(help.status, 0);
