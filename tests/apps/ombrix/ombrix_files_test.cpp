@@ -4,8 +4,6 @@
 // are set in the shell that runs the binary (ulimit), so the product needs
 // no test hooks. Fixture images are written with OpenImageIO directly or
 // built byte by byte here.
-#include "common/test_image.h"
-
 #include <OpenImageIO/imageio.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -63,8 +61,8 @@ int Lines(const std::string& s) { return int(std::count(s.begin(), s.end(), '\n'
 // A w x h RGB image with detail on every row, so that no format can shrink it much.
 void WriteNoise(const fs::path& path, int w, int h, const std::string& compression = "") {
   std::vector<uint8_t> px(size_t(w) * h * 3);
-  testimage::Lcg rng{12345};
-  for (uint8_t& v : px) v = testimage::Byte(rng.Next(), 24);
+  uint32_t s = 12345;
+  for (uint8_t& v : px) v = uint8_t((s = s * 1103515245u + 12345u) >> 24);
   auto out = OIIO::ImageOutput::create(path.string());
   ASSERT_TRUE(out);
   OIIO::ImageSpec spec(w, h, 3, OIIO::TypeDesc::UINT8);
