@@ -1,10 +1,13 @@
 // What the render tests of the effects share: the freshly built plug-in
-// files, parameter values of each kind, and pixel and world checks.
+// files and a host holding one, parameter values of each kind, the test
+// image, reduced renders, and pixel and world checks.
 // Header-only; a test takes the helpers with `using namespace effect_test;`.
 #pragma once
 
 #include <ombrix/host/host.h>
 #include <ombrix/host/image_io.h>
+
+#include "common/test_image.h"
 
 #include <gtest/gtest.h>
 
@@ -14,12 +17,18 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <initializer_list>
 #include <map>
 #include <string>
 #include <vector>
 
 namespace effect_test {
+
+using testimage::Byte;
+using testimage::FillPixels;
+using testimage::Lcg;
+using testimage::RandomPixels;
 
 // The plug-in file `name` (e.g. "mistform.aex") of this build, read once per
 // test program.
@@ -29,6 +38,43 @@ inline const ombrix::PluginFile& TestPlugin(const std::string& name) {
   if (it == files.end())
     it = files.emplace(name, ombrix::ReadPluginFile(std::string(OMBRIX_TEST_PLUGIN_DIR) + "/" + name)).first;
   return it->second;
+}
+
+// A host with one plug-in file of this build loaded.
+struct EffectFixture {
+  explicit EffectFixture(const std::string& plugin) : effect(host, TestPlugin(plugin)) {}
+  ombrix::Host host;
+  ombrix::Effect effect;
+
+  // Frame 0 of a fresh instance the size of `in`, its values set by `set`.
+  PF_Err Render(ombrix::World& in, ombrix::World& out, const std::function<void(ombrix::Instance&)>& set,
+                const ombrix::RenderSettings& settings = {}) {
+    ombrix::Instance inst(effect, ombrix::TimeBase{}, in.width(), in.height());
+    set(inst);
+    return inst.RenderFrame(0, in.pf(), out, settings).err;
+  }
+};
+
+// A render at 1/n of full resolution on both axes.
+inline ombrix::RenderSettings Downsampled(A_u_long n) {
+  ombrix::RenderSettings s;
+  s.downsample_x = s.downsample_y = PF_RationalScale{1, n};
+  return s;
+}
+
+// Frame 0 of `inst` from the full-size layer `full` into the smaller `out`;
+// `reduced` becomes the layer as the host reduces it for that buffer (with
+// the padding of `out`), which is what the effect has to work from.
+inline ::testing::AssertionResult RenderReduced(ombrix::Instance& inst, ombrix::World& full, ombrix::World& out,
+                                                const ombrix::RenderSettings& settings, ombrix::World& reduced) {
+  const ombrix::BufferSize size = inst.BufferSizeAt(settings);
+  if (size.width != out.width() || size.height != out.height())
+    return ::testing::AssertionFailure() << "buffer " << size.width << "x" << size.height << ", not "
+                                         << out.width() << "x" << out.height();
+  const PF_Err err = inst.RenderFrame(0, full.pf(), out.pf(), settings).err;
+  if (err != PF_Err_NONE) return ::testing::AssertionFailure() << "render failed: " << err;
+  reduced = ombrix::DownsampledWorld(full.pf(), settings, out.rowbytes() - 4 * out.width());
+  return ::testing::AssertionSuccess();
 }
 
 // A settings record as the host stores it: the words in native byte order.

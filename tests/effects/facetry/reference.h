@@ -8,6 +8,8 @@
 #include <ombrix/host/host.h>
 #include <ombrix/host/pixel_ops.h>
 
+#include "common/test_image.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -70,11 +72,8 @@ inline std::unique_ptr<Setup> Prepare(const Values& v, const PF_EffectWorld& inp
   s->lattice = std::make_unique<noise::NoiseLattice>();
   const noise::NoiseSettings ns{v.seed, v.repeat, v.revolutions};
   noise::BuildNoiseLattice(*s->lattice, v.evolution, v.has_record ? &ns : nullptr);
-  uint32_t st = 3173241u;
-  for (int i = 0; i < 4096; ++i) {
-    st = st * 1103515245u + 12345u;
-    s->bytes[i] = uint8_t(((st >> 16) & 0x7FFF) >> 3);
-  }
+  testimage::Lcg table{3173241u};
+  for (int i = 0; i < 4096; ++i) s->bytes[i] = uint8_t(table.Rand15() >> 3);
   // The sliders as the host delivers them: 16.16, rounded.
   auto fixed = [](double x) { return double(std::lround(x * 65536)) / 65536; };
   s->h = v.downsample * fixed(v.size);

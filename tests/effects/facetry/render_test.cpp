@@ -33,17 +33,11 @@ constexpr int kTypes[] = {1, 2, 3, 4, 5, 7, 8, 9, 10, 11, 12, 13};
 
 // Varied alpha with a transparent pixel every few, colour under it.
 void FillPattern(World& w, uint32_t seed, bool opaque = false) {
-  uint32_t s = seed;
-  for (A_long y = 0; y < w.height(); ++y) {
-    for (A_long x = 0; x < w.width(); ++x) {
-      s = s * 1103515245u + 12345u;
-      PF_Pixel& p = w.At(x, y);
-      p.alpha = opaque ? 255 : ((x + 2 * y) % 7 == 0) ? 0 : ((x + y) % 3 == 0) ? 255 : uint8_t(1 + (s >> 24) % 255);
-      p.red = uint8_t(s >> 16);
-      p.green = uint8_t(s >> 8);
-      p.blue = uint8_t(x * 37 + y * 11);
-    }
-  }
+  FillPixels(w, Lcg{seed}, [opaque](A_long x, A_long y, uint32_t s) {
+    const uint8_t a =
+        opaque ? 255 : ((x + 2 * y) % 7 == 0) ? 0 : ((x + y) % 3 == 0) ? 255 : uint8_t(1 + (s >> 24) % 255);
+    return PF_Pixel{a, Byte(s, 16), Byte(s, 8), uint8_t(x * 37 + y * 11)};
+  });
 }
 
 PF_Fixed Fixed(double v) { return PF_Fixed(std::lround(v * 65536)); }

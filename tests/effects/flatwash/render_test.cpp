@@ -26,17 +26,9 @@ constexpr int kBlendParam = 2;
 
 // A deterministic, varied input: every byte value appears, alpha included.
 void FillPattern(World& w, uint32_t seed) {
-  uint32_t s = seed;
-  for (A_long y = 0; y < w.height(); ++y) {
-    for (A_long x = 0; x < w.width(); ++x) {
-      s = s * 1103515245u + 12345u;
-      PF_Pixel& p = w.At(x, y);
-      p.alpha = uint8_t(s >> 24);
-      p.red = uint8_t(s >> 16);
-      p.green = uint8_t(s >> 8);
-      p.blue = uint8_t(x * 37 + y * 11);
-    }
-  }
+  FillPixels(w, Lcg{seed}, [](A_long x, A_long y, uint32_t s) {
+    return PF_Pixel{Byte(s, 24), Byte(s, 16), Byte(s, 8), uint8_t(x * 37 + y * 11)};
+  });
 }
 
 ParamValue Colour(uint8_t a, uint8_t r, uint8_t g, uint8_t b) {

@@ -175,12 +175,9 @@ TEST(FloodspillRender, UniformOpaqueLayerFilledWhole) {
 TEST(FloodspillRender, TransparentPixelsOfAnyColourAreOneRegion) {
   Rig r;
   World in(12, 8, 0), out(12, 8, 0);
-  uint32_t s = 5;
-  for (A_long y = 0; y < 8; ++y)
-    for (A_long x = 0; x < 12; ++x) {
-      s = s * 1103515245u + 12345u;
-      in.At(x, y) = x == 6 ? kWall : PF_Pixel{0, uint8_t(s >> 24), uint8_t(s >> 16), uint8_t(s >> 8)};
-    }
+  FillPixels(in, Lcg{5}, [](A_long x, A_long, uint32_t s) {
+    return x == 6 ? kWall : PF_Pixel{0, Byte(s, 24), Byte(s, 16), Byte(s, 8)};
+  });
   ASSERT_EQ(r.Render(in, out, {{kPoint, Point(2, 3)}, {kTolerance, Scalar(1 << 16)}}), PF_Err_NONE);
   for (A_long y = 0; y < 8; ++y)
     for (A_long x = 0; x < 12; ++x) {
@@ -195,12 +192,9 @@ TEST(FloodspillRender, TransparentPixelsOfAnyColourAreOneRegion) {
 TEST(FloodspillRender, ViewThresholdShowsTheTest) {
   Rig r;
   World in(16, 9, 4), out(16, 9, 4);
-  uint32_t s = 77;
-  for (A_long y = 0; y < 9; ++y)
-    for (A_long x = 0; x < 16; ++x) {
-      s = s * 1103515245u + 12345u;
-      in.At(x, y) = PF_Pixel{uint8_t(s >> 24), uint8_t(s >> 16), uint8_t(s >> 8), uint8_t(s)};
-    }
+  FillPixels(in, Lcg{77}, [](A_long, A_long, uint32_t s) {
+    return PF_Pixel{Byte(s, 24), Byte(s, 16), Byte(s, 8), Byte(s, 0)};
+  });
   in.At(3, 4) = PF_Pixel{200, 100, 50, 25};
   const A_long tol = 0x2A8000;  // 42.5: T = 127
   ASSERT_EQ(r.Render(in, out, {{kPoint, Point(3, 4)}, {kTolerance, Scalar(tol)}, {kFillOnly, Scalar(1)},

@@ -176,11 +176,8 @@ TEST(FourtintRender, PixelOnAPointStillMixesAtBlendFive) {
 // here from the generator's recurrence.
 std::vector<double> JitterTable(uint32_t t, double j) {
   std::vector<double> table(4096);
-  uint32_t state = t;
-  for (double& e : table) {
-    state = state * 1103515245u + 12345u;
-    e = float((((state >> 16) & 0x7FFF) / 16384.0 - 1.0) * j);
-  }
+  Lcg rng{t};
+  for (double& e : table) e = float((rng.Rand15() / 16384.0 - 1.0) * j);
   return table;
 }
 

@@ -125,23 +125,17 @@ struct Reference {
 // pixel every few with colour bytes under it, and some exact copies of
 // `near` so that the selection is never empty.
 void FillPattern(World& w, uint32_t seed, PF_Pixel near) {
-  uint32_t s = seed;
-  for (A_long y = 0; y < w.height(); ++y) {
-    for (A_long x = 0; x < w.width(); ++x) {
-      s = s * 1103515245u + 12345u;
-      PF_Pixel& p = w.At(x, y);
-      p.alpha = ((x + 3 * y) % 7 == 0) ? 0 : uint8_t(1 + (s >> 24) % 255);
-      p.red = uint8_t(s >> 16);
-      p.green = uint8_t(s >> 8);
-      p.blue = uint8_t(s >> 3);
-      if ((x + y) % 4 == 1) {  // close to the chosen colour
-        p.red = uint8_t(std::min(255, near.red + int(s >> 29)));
-        p.green = uint8_t(std::max(0, near.green - int((s >> 26) & 7)));
-        p.blue = uint8_t(std::min(255, near.blue + int((s >> 22) & 15)));
-      }
-      if ((x * 5 + y) % 11 == 3) p.red = near.red, p.green = near.green, p.blue = near.blue;
+  FillPixels(w, Lcg{seed}, [near](A_long x, A_long y, uint32_t s) {
+    PF_Pixel p{((x + 3 * y) % 7 == 0) ? uint8_t(0) : uint8_t(1 + (s >> 24) % 255), Byte(s, 16), Byte(s, 8),
+               Byte(s, 3)};
+    if ((x + y) % 4 == 1) {  // close to the chosen colour
+      p.red = uint8_t(std::min(255, near.red + int(s >> 29)));
+      p.green = uint8_t(std::max(0, near.green - int((s >> 26) & 7)));
+      p.blue = uint8_t(std::min(255, near.blue + int((s >> 22) & 15)));
     }
-  }
+    if ((x * 5 + y) % 11 == 3) p.red = near.red, p.green = near.green, p.blue = near.blue;
+    return p;
+  });
 }
 
 // Renders `in` with `v` and compares every pixel with the reference.

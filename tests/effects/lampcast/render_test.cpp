@@ -31,14 +31,11 @@ A_long Fx(double v) { return A_long(std::lround(v * 65536)); }
 
 // A layer with opaque, semi-transparent and clear parts.
 void FillLayer(World& w, uint32_t seed) {
-  uint32_t s = seed;
-  for (A_long y = 0; y < w.height(); ++y)
-    for (A_long x = 0; x < w.width(); ++x) {
-      s = s * 1103515245u + 12345u;
-      const int band = (x / 5 + y / 4) % 4;
-      const uint8_t a = band == 0 ? 0 : band == 1 ? 255 : uint8_t(s >> 24);
-      w.At(x, y) = PF_Pixel{a, uint8_t(s >> 16), uint8_t(s >> 8), uint8_t(x * 11)};
-    }
+  FillPixels(w, Lcg{seed}, [](A_long x, A_long y, uint32_t s) {
+    const int band = (x / 5 + y / 4) % 4;
+    const uint8_t a = band == 0 ? 0 : band == 1 ? 255 : Byte(s, 24);
+    return PF_Pixel{a, Byte(s, 16), Byte(s, 8), uint8_t(x * 11)};
+  });
 }
 
 struct Shadow {
@@ -51,20 +48,19 @@ struct Shadow {
   bool composite = true;
 };
 
-struct Rig {
-  Host host;
-  Effect effect{host, TestPlugin("lampcast.aex")};
+struct Rig : EffectFixture {
+  Rig() : EffectFixture("lampcast.aex") {}
   PF_Err Render(World& in, World& out, const Shadow& s) {
-    Instance inst(effect, TimeBase{}, in.width(), in.height());
-    inst.SetValue(kColour, Colour(s.colour));
-    inst.SetValue(kOpacity, Scalar(Fx(s.opacity)));
-    inst.SetValue(kLight, RoundedPoint(s.light_x, s.light_y));
-    inst.SetValue(kDistance, Scalar(Fx(s.distance)));
-    inst.SetValue(kSoftness, Scalar(Fx(s.softness)));
-    inst.SetValue(kMode, Scalar(s.mode));
-    inst.SetValue(kInfluence, Scalar(Fx(s.influence)));
-    inst.SetValue(kComposite, Scalar(s.composite));
-    return inst.RenderFrame(0, in.pf(), out).err;
+    return EffectFixture::Render(in, out, [&](Instance& inst) {
+      inst.SetValue(kColour, Colour(s.colour));
+      inst.SetValue(kOpacity, Scalar(Fx(s.opacity)));
+      inst.SetValue(kLight, RoundedPoint(s.light_x, s.light_y));
+      inst.SetValue(kDistance, Scalar(Fx(s.distance)));
+      inst.SetValue(kSoftness, Scalar(Fx(s.softness)));
+      inst.SetValue(kMode, Scalar(s.mode));
+      inst.SetValue(kInfluence, Scalar(Fx(s.influence)));
+      inst.SetValue(kComposite, Scalar(s.composite));
+    });
   }
 };
 

@@ -32,12 +32,9 @@ namespace plat = ombrix::platform;
 enum { kFov = 1, kReverse, kOrientation, kCentre, kOptimal };
 
 void FillPattern(World& w, uint32_t seed) {
-  uint32_t s = seed;
-  for (A_long y = 0; y < w.height(); ++y)
-    for (A_long x = 0; x < w.width(); ++x) {
-      s = s * 1103515245u + 12345u;
-      w.At(x, y) = PF_Pixel{uint8_t(128 + (s >> 25)), uint8_t(x * 9), uint8_t(y * 13), uint8_t(s >> 16)};
-    }
+  FillPixels(w, Lcg{seed}, [](A_long x, A_long y, uint32_t s) {
+    return PF_Pixel{uint8_t(128 + (s >> 25)), uint8_t(x * 9), uint8_t(y * 13), Byte(s, 16)};
+  });
 }
 
 struct Lens {
@@ -50,20 +47,19 @@ struct Lens {
   PF_Quality quality = PF_Quality_HI;
 };
 
-struct Rig {
-  Host host;
-  Effect effect{host, TestPlugin("lenswarp.aex")};
+struct Rig : EffectFixture {
+  Rig() : EffectFixture("lenswarp.aex") {}
   PF_Err Render(World& in, World& out, const Lens& s) {
-    Instance inst(effect, TimeBase{}, in.width(), in.height());
-    inst.SetValue(kFov, Scalar(s.fov));
-    inst.SetValue(kReverse, Scalar(s.reverse));
-    inst.SetValue(kOrientation, Scalar(s.orientation));
-    if (s.cx >= 0) inst.SetValue(kCentre, RoundedPoint(s.cx, s.cy));
-    inst.SetValue(kOptimal, Scalar(s.optimal));
     ombrix::RenderSettings settings;
     settings.pixel_aspect = s.aspect;
     settings.quality = s.quality;
-    return inst.RenderFrame(0, in.pf(), out, settings).err;
+    return EffectFixture::Render(in, out, [&](Instance& inst) {
+      inst.SetValue(kFov, Scalar(s.fov));
+      inst.SetValue(kReverse, Scalar(s.reverse));
+      inst.SetValue(kOrientation, Scalar(s.orientation));
+      if (s.cx >= 0) inst.SetValue(kCentre, RoundedPoint(s.cx, s.cy));
+      inst.SetValue(kOptimal, Scalar(s.optimal));
+    }, settings);
   }
 };
 

@@ -30,12 +30,9 @@ enum { kCentre = 1, kRadius, kMagnification, kFeather, kOpacity, kSofter, kCompo
 A_long Fx(double v) { return A_long(std::lround(v * 65536)); }
 
 void FillPattern(World& w, uint32_t seed) {
-  uint32_t s = seed;
-  for (A_long y = 0; y < w.height(); ++y)
-    for (A_long x = 0; x < w.width(); ++x) {
-      s = s * 1103515245u + 12345u;
-      w.At(x, y) = PF_Pixel{uint8_t(s >> 24), uint8_t(x * 17), uint8_t(y * 23), uint8_t(s >> 12)};
-    }
+  FillPixels(w, Lcg{seed}, [](A_long x, A_long y, uint32_t s) {
+    return PF_Pixel{Byte(s, 24), uint8_t(x * 17), uint8_t(y * 23), Byte(s, 12)};
+  });
 }
 
 struct Lens {
@@ -45,21 +42,20 @@ struct Lens {
   PF_Quality quality = PF_Quality_HI;
 };
 
-struct Rig {
-  Host host;
-  Effect effect{host, TestPlugin("magnify.aex")};
+struct Rig : EffectFixture {
+  Rig() : EffectFixture("magnify.aex") {}
   PF_Err Render(World& in, World& out, const Lens& l) {
-    Instance inst(effect, TimeBase{}, in.width(), in.height());
-    if (l.cx >= 0) inst.SetValue(kCentre, RoundedPoint(l.cx, l.cy));
-    inst.SetValue(kRadius, Scalar(Fx(l.radius)));
-    inst.SetValue(kMagnification, Scalar(Fx(l.magnification)));
-    inst.SetValue(kFeather, Scalar(Fx(l.feather)));
-    inst.SetValue(kOpacity, Scalar(Fx(l.opacity)));
-    inst.SetValue(kSofter, Scalar(l.softer));
-    inst.SetValue(kComposite, Scalar(l.composite));
     ombrix::RenderSettings settings;
     settings.quality = l.quality;
-    return inst.RenderFrame(0, in.pf(), out, settings).err;
+    return EffectFixture::Render(in, out, [&](Instance& inst) {
+      if (l.cx >= 0) inst.SetValue(kCentre, RoundedPoint(l.cx, l.cy));
+      inst.SetValue(kRadius, Scalar(Fx(l.radius)));
+      inst.SetValue(kMagnification, Scalar(Fx(l.magnification)));
+      inst.SetValue(kFeather, Scalar(Fx(l.feather)));
+      inst.SetValue(kOpacity, Scalar(Fx(l.opacity)));
+      inst.SetValue(kSofter, Scalar(l.softer));
+      inst.SetValue(kComposite, Scalar(l.composite));
+    }, settings);
   }
 };
 

@@ -55,16 +55,48 @@ TEST(MistformSetup, AmplitudeNormaliser) {
   EXPECT_NEAR(mistform::OctaveNormaliser(3, 0.25), 1.0 + 1.0 + 0.7 + 0.49 + 0.25 * 0.343, 1e-14);
 }
 
+// Every item of the "Fractal Type..." popup and values outside it, one row
+// each: whether the type is centred on mid grey, divided by the octave
+// weights, read at half the base frequency, and has a formula at all.
 TEST(MistformSetup, TypeGroups) {
-  for (int t = -1; t <= 24; ++t) {
-    const bool centred = t == 2 || t == 3 || (t >= 9 && t <= 14) || t == 19 || t == 22;
-    const bool normalised = centred && t != 19;
-    const bool halves = t == 2 || t == 9 || t == 10 || t == 11;
-    const bool real = (t >= 2 && t <= 22) && t != 4 && t != 8 && t != 15;
-    EXPECT_EQ(mistform::IsCentred(t), centred) << t;
-    EXPECT_EQ(mistform::IsNormalised(t), normalised) << t;
-    EXPECT_EQ(mistform::HalvesFrequency(t), halves) << t;
-    EXPECT_EQ(mistform::FormulaFor(t) != nullptr, real) << t;
+  const struct {
+    int type;
+    const char* name;
+    bool centred, normalised, halves, formula;
+  } rows[] = {
+      {-1, "below the popup", false, false, false, false},
+      {0, "below the popup", false, false, false, false},
+      {1, "heading Basic", false, false, false, false},
+      {2, "Linear", true, true, true, true},
+      {3, "Smooth", true, true, false, true},
+      {4, "heading Turbulent", false, false, false, false},
+      {5, "Soft", false, false, false, true},
+      {6, "Standard", false, false, false, true},
+      {7, "Sharp", false, false, false, true},
+      {8, "heading Dynamic", false, false, false, false},
+      {9, "Dynamic Linear", true, true, true, true},
+      {10, "Linear Progressive", true, true, true, true},
+      {11, "Linear Twist", true, true, true, true},
+      {12, "Dynamic Smooth", true, true, false, true},
+      {13, "Smooth Progressive", true, true, false, true},
+      {14, "Smooth Twist", true, true, false, true},
+      {15, "heading Extras", false, false, false, false},
+      {16, "Max", false, false, false, true},
+      {17, "Smeary", false, false, false, true},
+      {18, "Swirly", false, false, false, true},
+      {19, "Rocky", true, false, false, true},
+      {20, "Cloudy", false, false, false, true},
+      {21, "Terrain", false, false, false, true},
+      {22, "Subscale", true, true, false, true},
+      {23, "past the popup", false, false, false, false},
+      {24, "past the popup", false, false, false, false},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(::testing::Message() << r.type << " " << r.name);
+    EXPECT_EQ(mistform::IsCentred(r.type), r.centred);
+    EXPECT_EQ(mistform::IsNormalised(r.type), r.normalised);
+    EXPECT_EQ(mistform::HalvesFrequency(r.type), r.halves);
+    EXPECT_EQ(mistform::FormulaFor(r.type) != nullptr, r.formula);
   }
 }
 

@@ -34,17 +34,10 @@ constexpr int kTypes[] = {2, 3, 5, 6, 7, 9, 10, 11, 12, 13, 14, 16, 17, 18, 19, 
 
 // Varied alpha, a transparent pixel every few, colour bytes under it.
 void FillPattern(World& w, uint32_t seed) {
-  uint32_t s = seed;
-  for (A_long y = 0; y < w.height(); ++y) {
-    for (A_long x = 0; x < w.width(); ++x) {
-      s = s * 1103515245u + 12345u;
-      PF_Pixel& p = w.At(x, y);
-      p.alpha = ((x + 2 * y) % 5 == 0) ? 0 : uint8_t(1 + (s >> 24) % 255);
-      p.red = uint8_t(s >> 16);
-      p.green = uint8_t(s >> 8);
-      p.blue = uint8_t(x * 37 + y * 11);
-    }
-  }
+  FillPixels(w, Lcg{seed}, [](A_long x, A_long y, uint32_t s) {
+    const uint8_t a = ((x + 2 * y) % 5 == 0) ? 0 : uint8_t(1 + (s >> 24) % 255);
+    return PF_Pixel{a, Byte(s, 16), Byte(s, 8), uint8_t(x * 37 + y * 11)};
+  });
 }
 
 // Full-resolution offset in the instance; the reference takes it in buffer pixels.
@@ -95,9 +88,8 @@ std::vector<uint8_t> Record(int32_t seed, int32_t repeat, int32_t revolutions) {
   return RecordBytes({2, uint32_t(seed), uint32_t(repeat), uint32_t(revolutions), 0, 8, 8});
 }
 
-struct Fixture {
-  Host host;
-  Effect effect{host, TestPlugin("mistform.aex")};
+struct Fixture : EffectFixture {
+  Fixture() : EffectFixture("mistform.aex") {}
 };
 
 constexpr A_long kW = 23, kH = 13, kPad = 12;
@@ -290,9 +282,7 @@ TEST(MistformRender, OctaveCapAtScale20Complexity20) {
 // cap sees the doubled frequency.
 TEST(MistformRender, HalfResolution) {
   Fixture f;
-  ombrix::RenderSettings half;
-  half.downsample_x = PF_RationalScale{1, 2};
-  half.downsample_y = PF_RationalScale{1, 2};
+  const ombrix::RenderSettings half = Downsampled(2);
   for (int type : {2, 12, 17, 19}) {
     for (A_long pad : {A_long(0), kPad}) {
       SCOPED_TRACE(::testing::Message() << "type " << type << " pad " << pad);
@@ -305,11 +295,9 @@ TEST(MistformRender, HalfResolution) {
       v.offset_y = 6.0 * 0.5;
       Instance inst(f.effect, TimeBase{}, 2 * kW, 2 * kH);
       Apply(inst, v, 10.5, 6.0);
-      ASSERT_EQ(inst.BufferSizeAt(half), (ombrix::BufferSize{kW, kH}));
-      World full(2 * kW, 2 * kH, pad), out(kW, kH, pad);
+      World full(2 * kW, 2 * kH, pad), out(kW, kH, pad), reduced;
       FillPattern(full, 17);
-      ASSERT_EQ(inst.RenderFrame(0, full.pf(), out.pf(), half).err, PF_Err_NONE);
-      const World reduced = ombrix::DownsampledWorld(full.pf(), half, pad);
+      ASSERT_TRUE(RenderReduced(inst, full, out, half, reduced));
       ASSERT_TRUE(MatchesReference(reduced, out, v, nullptr));
 
       // A buffer already at the reduced size is used as it is.

@@ -8,18 +8,23 @@
 #include <ombrix/host/host.h>
 #include <ombrix/host/pixel_ops.h>
 
+#include "common/test_image.h"
+
 #include <cmath>
 #include <cstdint>
 #include <vector>
 
 namespace speckhue_ref {
 
+// One draw of stream `s` in -1..1 (15 bits of the rand() recurrence).
 inline double Unit(uint32_t& s) {
-  s = s * 1103515245u + 12345u;
-  return double((s >> 16) & 0x7FFF) / 16384.0 - 1.0;
+  testimage::Lcg g{s};
+  const double u = double(g.Rand15()) / 16384.0 - 1.0;
+  s = g.state;
+  return u;
 }
 
-inline void SkipThree(uint32_t& s) { s = s * 0x807DBCB5u + 0xA70427DFu; }
+inline void SkipThree(uint32_t& s) { s = testimage::Lcg{s}.Stride(3).Next(); }
 
 struct Settings {
   int mode = 1;

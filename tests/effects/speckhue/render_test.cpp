@@ -46,18 +46,11 @@ void Apply(Instance& inst, const Settings& s) {
 
 // Every colour, some transparent pixels with colour under them, greys.
 void FillPattern(World& w, uint32_t seed) {
-  uint32_t s = seed;
-  for (A_long y = 0; y < w.height(); ++y) {
-    for (A_long x = 0; x < w.width(); ++x) {
-      s = s * 1103515245u + 12345u;
-      PF_Pixel& p = w.At(x, y);
-      p.alpha = ((x + 2 * y) % 9 == 0) ? 0 : uint8_t(s >> 24);
-      p.red = uint8_t(s >> 16);
-      p.green = uint8_t(s >> 8);
-      p.blue = uint8_t(s >> 2);
-      if ((x * 3 + y) % 13 == 5) p.green = p.blue = p.red;  // grey: no hue
-    }
-  }
+  FillPixels(w, Lcg{seed}, [](A_long x, A_long y, uint32_t s) {
+    PF_Pixel p{((x + 2 * y) % 9 == 0) ? uint8_t(0) : Byte(s, 24), Byte(s, 16), Byte(s, 8), Byte(s, 2)};
+    if ((x * 3 + y) % 13 == 5) p.green = p.blue = p.red;  // grey: no hue
+    return p;
+  });
 }
 
 ::testing::AssertionResult SameImage(const World& got, const World& expected) {

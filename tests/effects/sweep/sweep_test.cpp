@@ -6,6 +6,8 @@
 // on one thread and on several.
 #include <ombrix/host/host.h>
 
+#include "common/test_image.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -20,18 +22,11 @@ using namespace ombrix;
 constexpr A_long kWidth = 13, kHeight = 7, kPad = 12;
 
 void FillCard(World& w) {
-  uint32_t s = 12345;
-  for (A_long y = 0; y < w.height(); ++y) {
-    for (A_long x = 0; x < w.width(); ++x) {
-      s = s * 1103515245u + 12345u;
-      PF_Pixel& p = w.At(x, y);
-      // Opaque, transparent and partial pixels, with colour under alpha 0.
-      p.alpha = (x + y) % 5 == 0 ? 0 : (x % 3 == 0 ? 255 : uint8_t(s >> 24));
-      p.red = uint8_t(s >> 16);
-      p.green = uint8_t(s >> 8);
-      p.blue = uint8_t(x * 19 + y * 7);
-    }
-  }
+  // Opaque, transparent and partial pixels, with colour under alpha 0.
+  testimage::FillPixels(w, testimage::Lcg{12345}, [](A_long x, A_long y, uint32_t s) {
+    const uint8_t a = (x + y) % 5 == 0 ? 0 : (x % 3 == 0 ? 255 : testimage::Byte(s, 24));
+    return PF_Pixel{a, testimage::Byte(s, 16), testimage::Byte(s, 8), uint8_t(x * 19 + y * 7)};
+  });
 }
 
 // The values worth trying for one parameter, from its registration.

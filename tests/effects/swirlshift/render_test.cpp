@@ -36,17 +36,10 @@ constexpr int kTypes[] = {1, 2, 3, 5, 6, 7};
 
 // Varied colour and alpha, a transparent pixel every few with colour under it.
 void FillPattern(World& w, uint32_t seed) {
-  uint32_t s = seed;
-  for (A_long y = 0; y < w.height(); ++y) {
-    for (A_long x = 0; x < w.width(); ++x) {
-      s = s * 1103515245u + 12345u;
-      PF_Pixel& p = w.At(x, y);
-      p.alpha = ((x + 3 * y) % 7 == 0) ? 0 : uint8_t(1 + (s >> 24) % 255);
-      p.red = uint8_t(s >> 16);
-      p.green = uint8_t(s >> 8);
-      p.blue = uint8_t(x * 37 + y * 11);
-    }
-  }
+  FillPixels(w, Lcg{seed}, [](A_long x, A_long y, uint32_t s) {
+    const uint8_t a = ((x + 3 * y) % 7 == 0) ? 0 : uint8_t(1 + (s >> 24) % 255);
+    return PF_Pixel{a, Byte(s, 16), Byte(s, 8), uint8_t(x * 37 + y * 11)};
+  });
 }
 
 // The offset is given at full resolution; the reference takes it in buffer pixels.
@@ -83,9 +76,8 @@ std::vector<uint8_t> Record(int32_t seed, int32_t repeat, int32_t revolutions) {
   return RecordBytes({2, uint32_t(seed), uint32_t(repeat), uint32_t(revolutions), 0, 8, 8});
 }
 
-struct Fixture {
-  Host host;
-  Effect effect{host, TestPlugin("swirlshift.aex")};
+struct Fixture : EffectFixture {
+  Fixture() : EffectFixture("swirlshift.aex") {}
 };
 
 // Sends RENDER directly, with the given parameter values and no record.
@@ -347,9 +339,7 @@ TEST(SwirlshiftRender, LowQualityForcesLowAndWholeOctaves) {
 // in buffer pixels.
 TEST(SwirlshiftRender, HalfResolution) {
   Fixture f;
-  ombrix::RenderSettings half;
-  half.downsample_x = PF_RationalScale{1, 2};
-  half.downsample_y = PF_RationalScale{1, 2};
+  const ombrix::RenderSettings half = Downsampled(2);
   for (int type : {1, 6}) {
     for (int aa : {1, 2}) {
       for (A_long pad : {A_long(0), kPad}) {
@@ -360,11 +350,9 @@ TEST(SwirlshiftRender, HalfResolution) {
         v.offset_y = 5.5 * 0.5;
         Instance inst(f.effect, TimeBase{}, 2 * kW, 2 * kH);
         Apply(inst, v, 9.0, 5.5);
-        ASSERT_EQ(inst.BufferSizeAt(half), (ombrix::BufferSize{kW, kH}));
-        World full(2 * kW, 2 * kH, pad), out(kW, kH, pad);
+        World full(2 * kW, 2 * kH, pad), out(kW, kH, pad), reduced;
         FillPattern(full, 17);
-        ASSERT_EQ(inst.RenderFrame(0, full.pf(), out.pf(), half).err, PF_Err_NONE);
-        const World reduced = ombrix::DownsampledWorld(full.pf(), half, pad);
+        ASSERT_TRUE(RenderReduced(inst, full, out, half, reduced));
         ASSERT_TRUE(MatchesReference(reduced, out, v, nullptr));
       }
     }

@@ -6,8 +6,9 @@
 
 #include <cstdint>
 #include <ostream>
-#include <random>
 #include <vector>
+
+#include "common/test_image.h"
 
 inline bool operator==(const PF_Pixel& a, const PF_Pixel& b) {
   return a.alpha == b.alpha && a.red == b.red && a.green == b.green && a.blue == b.blue;
@@ -40,19 +41,10 @@ struct TestWorld {
   const PF_Pixel& At(int x, int y) const {
     return *reinterpret_cast<const PF_Pixel*>(bytes.data() + size_t(y) * pf.rowbytes + 4 * size_t(x));
   }
+  int width() const { return pf.width; }
+  int height() const { return pf.height; }
   // Random pixels with many fully transparent (colour kept) and opaque ones.
-  void Randomize(uint32_t seed) {
-    std::mt19937 rng(seed);
-    for (int y = 0; y < pf.height; ++y)
-      for (int x = 0; x < pf.width; ++x) {
-        PF_Pixel& p = At(x, y);
-        const uint32_t kind = rng() % 4;
-        p.alpha = kind == 0 ? 0 : kind == 1 ? 255 : uint8_t(rng());
-        p.red = uint8_t(rng());
-        p.green = uint8_t(rng());
-        p.blue = uint8_t(rng());
-      }
-  }
+  void Randomize(uint32_t seed) { testimage::RandomPixels(*this, seed); }
   bool PaddingIntact() const {
     for (int y = 0; y < pf.height; ++y)
       for (size_t b = 4 * size_t(pf.width); b < size_t(pf.rowbytes); ++b)

@@ -9,10 +9,10 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "common/test_image.h"
 #include "host/services/services_probe.h"
 
 namespace ombrix::svctest {
@@ -28,18 +28,7 @@ inline std::string Text(const PF_Pixel& p) {
 inline ParamValue Val(A_long v) { return ParamValue{v, 0, 0, {}}; }
 
 // Random pixels, a quarter of them transparent (colour kept) and a quarter opaque.
-inline void Randomize(World& w, uint32_t seed) {
-  std::mt19937 rng(seed);
-  for (A_long y = 0; y < w.height(); ++y)
-    for (A_long x = 0; x < w.width(); ++x) {
-      const uint32_t kind = rng() % 4;
-      PF_Pixel& p = w.At(x, y);
-      p.alpha = kind == 0 ? 0 : kind == 1 ? 255 : uint8_t(rng());
-      p.red = uint8_t(rng());
-      p.green = uint8_t(rng());
-      p.blue = uint8_t(rng());
-    }
-}
+inline void Randomize(World& w, uint32_t seed) { testimage::RandomPixels(w, seed); }
 
 // round(n / d), halves up.
 inline uint8_t RoundRatio(unsigned __int128 n, unsigned __int128 d) {

@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <random>
 #include <thread>
 #include <vector>
 
@@ -98,15 +97,12 @@ void RefSmooth(TestWorld& world, int k, int a, A_long mode) {
 
 TestWorld RandomWorld(int w, int h, int pad, unsigned seed) {
   TestWorld world(w, h, pad);
-  std::mt19937 rng(seed);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      const auto r = rng();
-      // A third of the pixels fully transparent, a third opaque.
-      const int pick = int(r % 3);
-      const uint8_t alpha = pick == 0 ? 0 : pick == 1 ? 255 : uint8_t(r >> 8);
-      world.At(x, y) = PF_Pixel{alpha, uint8_t(r >> 16), uint8_t(r >> 24), uint8_t(r >> 4)};
-    }
+  testimage::FillPixels(world, testimage::Lcg{seed}, [](A_long, A_long, uint32_t r) {
+    // A third of the pixels fully transparent, a third opaque.
+    const int pick = int((uint64_t(r) * 3) >> 32);
+    const uint8_t alpha = pick == 0 ? 0 : pick == 1 ? 255 : testimage::Byte(r, 8);
+    return PF_Pixel{alpha, testimage::Byte(r, 16), testimage::Byte(r, 24), testimage::Byte(r, 4)};
+  });
   return world;
 }
 
