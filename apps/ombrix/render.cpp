@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <csignal>
 #include <cmath>
@@ -187,6 +188,58 @@ std::string TimeText(const TimeBase& tb, A_long ticks) {
   return buf;
 }
 
+// How the render reads EXR inputs and writes its outputs, from --exr-values,
+// --out-depth and --compression, checked against the output's format.
+struct FileOptions {
+  ReadOptions read;
+  WriteOptions write;
+};
+
+FileOptions ParseFileOptions(const RenderOptions& o) {
+  FileOptions files;
+  if (o.exr_values == "raw") files.read.exr_values = ExrValues::kRaw;
+  else if (o.exr_values != "linear") throw UsageError("bad --exr-values '" + o.exr_values + "' (expected linear or raw)");
+  files.write.exr_values = files.read.exr_values;
+  static const std::pair<const char*, SampleDepth> kDepths[] = {
+      {"8", SampleDepth::k8}, {"16", SampleDepth::k16}, {"half", SampleDepth::kHalf}, {"float", SampleDepth::kFloat}};
+  if (!o.out_depth.empty()) {
+    auto it = std::find_if(std::begin(kDepths), std::end(kDepths), [&](const auto& d) { return o.out_depth == d.first; });
+    if (it == std::end(kDepths)) throw UsageError("bad --out-depth '" + o.out_depth + "' (expected 8, 16, half or float)");
+    files.write.depth = it->second;
+  }
+  files.write.compression = o.compression;
+  if (const std::string problem = DepthProblem(o.output, files.write.depth); !problem.empty()) {
+    throw UsageError("bad --out-depth '" + o.out_depth + "' for '" + o.output + "': " + problem);
+  }
+  if (const std::string problem = CompressionProblem(o.output, o.compression); !problem.empty()) {
+    throw UsageError("bad --compression '" + o.compression + "' for '" + o.output + "': " + problem);
+  }
+  return files;
+}
+
+// Notes on stderr what the effects will not see of a source's file: samples
+// deeper than their 8 bits, and pages or parts after the first.
+void NoteSource(const ImageSource& source, bool quiet) {
+  if (quiet) return;
+  const std::optional<ImageInfo> info = SourceInfo(source);
+  if (!info) return;
+  static const std::pair<const char*, const char*> kSamples[] = {
+      {"uint16", "16-bit"}, {"half", "16-bit float"}, {"float", "32-bit float"}, {"double", "64-bit float"},
+      {"uint", "32-bit"}};
+  if (info->sample_type != "uint8") {
+    std::string depth = info->sample_type;
+    for (const auto& [type, words] : kSamples) {
+      if (depth == type) depth = words;
+    }
+    std::cerr << "ombrix: note: '" << source.text << "' has " << depth
+              << " samples; effects work on 8 bits per channel, so they are reduced\n";
+  }
+  if (info->subimages > 1) {
+    std::cerr << "ombrix: note: '" << source.text << "' has " << info->subimages
+              << (info->format == "openexr" ? " parts" : " pages") << "; the first is used\n";
+  }
+}
+
 }  // namespace
 
 int RunRender(const CommonOptions& common, const RenderOptions& o) {
@@ -196,6 +249,7 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
   if (!IsWritableImagePath(o.output)) {
     throw UsageError("cannot write '" + o.output + "': unknown image format (use png, exr, tif, tiff, jpg or jpeg)");
   }
+  FileOptions files = ParseFileOptions(o);
   std::optional<FramePattern> out_pattern;
   try {
     out_pattern = ParseFramePattern(o.output);
@@ -265,6 +319,7 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
   ImageSource source;
   try {
     source = ParseSource(o.input);
+    source.read = files.read;
   } catch (const HostError& e) {
     throw UsageError(std::string("bad input: ") + e.what());
   }
@@ -347,6 +402,7 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
     } else {
       try {
         layer_sources.push_back(ParseSource(what));
+        layer_sources.back().read = files.read;
         if (layer_sources.back().kind == SourceKind::kSequence) sequences.push_back(&layer_sources.back());
         layers.emplace_back(index, LayerSource::Image(layer_sources.back(), rate));
       } catch (const HostError& e) {
@@ -393,25 +449,29 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
   // A still input is read whole before the first frame, so that damage
   // only decoding finds is a bad input too.
   std::optional<World> still;
+  ImageInfo info;  // of the input file or frame: its metadata goes to the output
   if (source.kind != SourceKind::kSequence) {
     try {
-      still = LoadSource(source, 0, tb.time_step, o.pad_rows);
+      still = LoadSource(source, 0, tb.time_step, o.pad_rows, &info);
     } catch (const HostError& e) {
       throw UsageError(std::string("bad input: ") + e.what());
     }
   }
+  NoteSource(source, common.quiet);
+  for (const ImageSource& layer : layer_sources) NoteSource(layer, common.quiet);
   for (int64_t i = 0; i < count; ++i) {
     const A_long ticks = ticks_of(i);
     World input;
     if (source.kind == SourceKind::kSequence) {
-      input = LoadSource(source, ticks, tb.time_step, o.pad_rows);
+      input = LoadSource(source, ticks, tb.time_step, o.pad_rows, &info);
     } else {
       input = *still;
     }
     World output(source.width, source.height, o.pad_rows);  // resized to the buffer size
     const CommandResult result = instance.RenderFrame(ticks, input.pf(), output, settings);
     messages.Settle(name, ("render at " + TimeText(tb, ticks)).c_str(), result);
-    WriteImage(path_of(i), output.pf());
+    files.write.metadata = info.metadata;
+    WriteImage(path_of(i), output.pf(), files.write);
     if (progress) ShowProgress(i + 1, count);
   }
   if (!common.quiet && !progress) {
@@ -439,8 +499,12 @@ int RunDemo(const CommonOptions& common, const DemoOptions& o) {
   fs::create_directories(o.out_dir, ec);
   if (ec) throw HostError("cannot create '" + o.out_dir + "': " + ec.message());
 
-  const World input = LoadSource(source, 0, 100);
-  WriteImage(fs::path(o.out_dir) / "input.png", input.pf());
+  WriteOptions write;  // the input's metadata goes to every image
+  ImageInfo info;
+  const World input = LoadSource(source, 0, 100, 0, &info);
+  write.metadata = info.metadata;
+  NoteSource(source, common.quiet);
+  WriteImage(fs::path(o.out_dir) / "input.png", input.pf(), write);
   // Each effect with its defaults (<name>.png), then once per selectable item
   // of its first popup, which is its type or mode (<name>-<item>.png). Each
   // effect renders in a child process of its own, so a crash costs only it.
@@ -462,7 +526,7 @@ int RunDemo(const CommonOptions& common, const DemoOptions& o) {
         World out(input.width(), input.height());
         messages.Settle(file.pipl.display_name, "render", instance.RenderFrame(0, in.pf(), out.pf()));
         const fs::path path = fs::path(o.out_dir) / file_name;
-        WriteImage(path, out.pf());
+        WriteImage(path, out.pf(), write);
         if (!common.quiet) std::cerr << "ombrix: wrote " << path.string() << "\n";
       };
       render(file.short_name + ".png", 0, 0);

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "common/icc_profile.h"
+
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -182,6 +184,165 @@ TEST_F(OmbrixCli, DownsampledRenderSeesTheBoxReducedInput) {
       EXPECT_EQ(out[size_t((Y * 3 + X) * 4 + 3)], expected_alpha);
       EXPECT_EQ(out[size_t((Y * 3 + X) * 4 + 0)], 0x20);  // the colour at blend 0
       EXPECT_EQ(out[size_t((Y * 3 + X) * 4 + 2)], 0x80);
+    }
+  }
+}
+
+// The sRGB curve's decoding (IEC 61966-2-1).
+double SrgbToLinear(double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); }
+
+// RGBA floats of an EXR file as stored (associated alpha), and its sample type.
+std::vector<float> ReadExr(const fs::path& path, OIIO::TypeDesc* stored = nullptr) {
+  auto in = OIIO::ImageInput::open(path.string());
+  EXPECT_TRUE(in) << path;
+  if (!in) return {};
+  if (stored) *stored = in->spec().format;
+  std::vector<float> data(size_t(in->spec().width) * in->spec().height * 4);
+  EXPECT_TRUE(in->read_image(0, 0, 0, 4, OIIO::TypeDesc::FLOAT, data.data()));
+  return data;
+}
+
+// Flatwash at blend 1 passes its input through, so a render is a file
+// conversion: PNG to EXR holds linear light premultiplied (half unless
+// asked), and back to PNG gives every byte again (colour under alpha 0,
+// which premultiplying loses, aside). --exr-values raw stores byte / 255.
+TEST_F(OmbrixCli, ExrHoldsLinearLightAndComesBackByteForByte) {
+  WritePng(Path("in.png"), 5, 3, kInput);
+  struct Case {
+    std::vector<std::string> options;
+    OIIO::TypeDesc stored;
+    bool raw;
+  };
+  const Case cases[] = {{{}, OIIO::TypeDesc::HALF, false},
+                        {{"--out-depth", "float"}, OIIO::TypeDesc::FLOAT, false},
+                        {{"--exr-values", "raw"}, OIIO::TypeDesc::HALF, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.raw ? "raw" : c.stored == OIIO::TypeDesc::HALF ? "half" : "float");
+    std::vector<std::string> args = {"render", "flatwash", "-i", Path("in.png").string(), "-o", Path("a.exr").string(),
+                                     "-p", "Blend With Original=1", "-q"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    Result r = Ombrix(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    OIIO::TypeDesc stored;
+    const std::vector<float> exr = ReadExr(Path("a.exr"), &stored);
+    EXPECT_EQ(stored, c.stored);
+    ASSERT_EQ(exr.size(), kInput.size());
+    for (size_t i = 0; i < kInput.size(); ++i) {
+      const double a = kInput[i / 4 * 4 + 3] / 255.0, v = kInput[i] / 255.0;
+      const double expected = i % 4 == 3 ? a : (c.raw ? v : SrgbToLinear(v)) * a;
+      EXPECT_NEAR(exr[i], expected, expected * 1e-3 + 1e-7) << i;
+    }
+    args = {"render", "flatwash", "-i", Path("a.exr").string(), "-o", Path("back.png").string(),
+            "-p", "Blend With Original=1", "--exr-values", c.raw ? "raw" : "linear"};
+    r = Ombrix(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<uint8_t> expected = kInput;
+    for (size_t i = 0; i < expected.size(); i += 4) {
+      if (expected[i + 3] == 0) std::fill_n(&expected[i], 3, 0);
+    }
+    EXPECT_EQ(ReadPng(Path("back.png")), expected);
+    const std::string note = "ombrix: note: '" + Path("a.exr").string() + "' has " +
+                             (c.stored == OIIO::TypeDesc::HALF ? "16-bit float" : "32-bit float") +
+                             " samples; effects work on 8 bits per channel, so they are reduced\n";
+    EXPECT_EQ(r.err.rfind(note, 0), 0u) << r.err;
+  }
+}
+
+// What the effects do not see of an input is noted once on stderr, unless --quiet.
+TEST_F(OmbrixCli, InputsDeeperThanBytesOrWithMorePagesAreNoted) {
+  auto write = [&](const std::string& name, int pages, OIIO::TypeDesc type) {
+    auto out = OIIO::ImageOutput::create(Path(name).string());
+    ASSERT_TRUE(out);
+    std::vector<OIIO::ImageSpec> specs(size_t(pages), OIIO::ImageSpec(4, 2, 3, type));
+    ASSERT_TRUE(out->open(Path(name).string(), pages, specs.data()));
+    const std::vector<float> px(24, 0.5f);
+    for (int k = 0; k < pages; ++k) {
+      if (k > 0) ASSERT_TRUE(out->open(Path(name).string(), specs[size_t(k)], OIIO::ImageOutput::AppendSubimage));
+      ASSERT_TRUE(out->write_image(OIIO::TypeDesc::FLOAT, px.data()));
+    }
+    ASSERT_TRUE(out->close());
+  };
+  write("deep.png", 1, OIIO::TypeDesc::UINT16);
+  write("pages.tif", 3, OIIO::TypeDesc::UINT8);
+  write("deep.tif", 2, OIIO::TypeDesc::FLOAT);
+  write("plain.png", 1, OIIO::TypeDesc::UINT8);
+  const std::pair<std::string, std::vector<std::string>> cases[] = {
+      {"deep.png", {"has 16-bit samples; effects work on 8 bits per channel, so they are reduced"}},
+      {"pages.tif", {"has 3 pages; the first is used"}},
+      {"deep.tif", {"has 32-bit float samples; effects work on 8 bits per channel, so they are reduced",
+                    "has 2 pages; the first is used"}},
+      {"plain.png", {}}};
+  for (const auto& [name, notes] : cases) {
+    SCOPED_TRACE(name);
+    const std::vector<std::string> args = {"render", "flatwash", "-i", Path(name).string(), "-o", Path("o.png").string()};
+    Result r = Ombrix(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string expected;
+    for (const std::string& note : notes) expected += "ombrix: note: '" + Path(name).string() + "' " + note + "\n";
+    EXPECT_EQ(r.err.substr(0, r.err.rfind("ombrix: wrote")), expected);
+    std::vector<std::string> quiet = args;
+    quiet.push_back("-q");
+    r = Ombrix(quiet);
+    EXPECT_EQ(r.err, "");
+  }
+}
+
+// A photo stored on its side with a profile, camera data and a resolution:
+// the effect sees it upright, and the output keeps the profile and the
+// camera data and the printed size at a reduced resolution, in the depth
+// and compression asked for.
+TEST_F(OmbrixCli, OrientationMetadataDepthAndCompressionReachTheOutput) {
+  const std::vector<uint8_t> icc = ombrix_test::IccProfile("RGB ");
+  {
+    auto out = OIIO::ImageOutput::create(Path("photo.jpg").string());
+    OIIO::ImageSpec spec(8, 4, 3, OIIO::TypeDesc::UINT8);
+    spec.attribute("ICCProfile", OIIO::TypeDesc(OIIO::TypeDesc::UINT8, int(icc.size())), icc.data());
+    spec.attribute("Make", "Acme");
+    spec.attribute("Exif:FocalLength", 35.0f);
+    spec.attribute("XResolution", 240.0f);
+    spec.attribute("YResolution", 240.0f);
+    spec.attribute("ResolutionUnit", "in");
+    spec.attribute("Orientation", 8);
+    ASSERT_TRUE(out->open(Path("photo.jpg").string(), spec));
+    ASSERT_TRUE(out->write_image(OIIO::TypeDesc::UINT8, std::vector<uint8_t>(8 * 4 * 3, 200).data()));
+    ASSERT_TRUE(out->close());
+  }
+  struct Case {
+    std::string output;
+    std::vector<std::string> options;
+    OIIO::TypeDesc stored;
+    std::string compression_attribute, compression;
+    bool exif;
+  };
+  const Case cases[] = {{"o.png", {"--out-depth", "16", "--compression", "0"}, OIIO::TypeDesc::UINT16, "", "", false},
+                        {"o.exr", {"--compression", "piz"}, OIIO::TypeDesc::HALF, "compression", "piz", true},
+                        {"o.jpg", {"--compression", "80,4:2:2"}, OIIO::TypeDesc::UINT8, "jpeg:subsampling", "4:2:2", true},
+                        {"o.tif", {"--out-depth", "half", "--compression", "packbits"}, OIIO::TypeDesc::HALF,
+                         "compression", "packbits", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.output);
+    std::vector<std::string> args = {"render", "flatwash", "-i", Path("photo.jpg").string(), "-o", Path(c.output).string(),
+                                     "--downsample", "1/2", "-p", "Color=#336699", "-p", "Blend With Original=0", "-q"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    const Result r = Ombrix(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto in = OIIO::ImageInput::open(Path(c.output).string());
+    ASSERT_TRUE(in);
+    const OIIO::ImageSpec& spec = in->spec();
+    EXPECT_EQ(spec.width, 2);  // upright 4x8, halved
+    EXPECT_EQ(spec.height, 4);
+    EXPECT_EQ(spec.format, c.stored);
+    EXPECT_EQ(spec.get_int_attribute("Orientation", 1), 1);
+    EXPECT_EQ(spec.get_string_attribute("Make"), "Acme");
+    EXPECT_EQ(spec.get_float_attribute("Exif:FocalLength", 0), c.exif ? 35.0f : 0.0f);
+    EXPECT_EQ(spec.find_attribute("ICCProfile") != nullptr, c.output != "o.exr");
+    if (c.output != "o.exr") EXPECT_NEAR(spec.get_float_attribute("XResolution"), 120.0f, 0.05f);
+    if (!c.compression.empty()) EXPECT_EQ(spec.get_string_attribute(c.compression_attribute), c.compression);
+    if (c.stored == OIIO::TypeDesc::UINT16) {
+      std::vector<uint16_t> px(2 * 4 * 4);
+      ASSERT_TRUE(in->read_image(0, 0, 0, 4, OIIO::TypeDesc::UINT16, px.data()));
+      EXPECT_EQ(std::vector<uint16_t>(px.begin(), px.begin() + 4),
+                (std::vector<uint16_t>{0x33 * 257, 0x66 * 257, 0x99 * 257, 65535}));
     }
   }
 }
@@ -458,6 +619,13 @@ TEST_F(OmbrixCli, BadInputEndsWithOneLineAndNoOutput) {
       {{"render", "flatwash", "-i", in, "-o", out, "--downsample", "2/1"}, "2/1"},
       {{"render", "flatwash", "-i", in, "-o", out, "--downsample", "half"}, "half"},
       {{"render", "flatwash", "-i", in, "-o", out, "--pixel-aspect", "1/0"}, "1/0"},
+      {{"render", "flatwash", "-i", in, "-o", out, "--out-depth", "float"}, "png holds 8 or 16"},
+      {{"render", "flatwash", "-i", in, "-o", Path("out.jpg").string(), "--out-depth", "16"}, "jpg holds 8"},
+      {{"render", "flatwash", "-i", in, "-o", out, "--out-depth", "12"}, "'12'"},
+      {{"render", "flatwash", "-i", in, "-o", out, "--compression", "lzw"}, "png takes a zlib level 0..9"},
+      {{"render", "flatwash", "-i", in, "-o", Path("out.exr").string(), "--compression", "dwaa:0"}, "exr takes"},
+      {{"render", "flatwash", "-i", in, "-o", Path("out.jpg").string(), "--compression", "95,4:1:1"}, "jpg takes"},
+      {{"render", "flatwash", "-i", in, "-o", out, "--exr-values", "log"}, "'log'"},
       {{"render", "flatwash", "-i", in, "-o", out, "--layer", "Color=self"}, "Color"},
       {{"render", "flatwash", "-i", in, "-o", out, "--layer", "0=nofile.png"}, "nofile.png"},
       {{"render", "flatwash", "-i", in, "-o", out, "-p", "Blend With Original=0.5", "-k", "Blend With Original@1=0"},
@@ -596,6 +764,34 @@ TEST_F(OmbrixCli, DemoRendersEveryEffect) {
         EXPECT_FALSE(fs::exists(Path(std::string("demo/mistform-") + heading + ".png"))) << heading;
       }
     }
+  }
+}
+
+// The demo's input gives its metadata to every image the demo writes.
+TEST_F(OmbrixCli, DemoKeepsTheInputsMetadata) {
+  fs::create_directory(Path("plugins"));
+  fs::copy_file(fs::path(OMBRIX_TEST_PLUGIN_DIR) / "flatwash.aex", Path("plugins/flatwash.aex"));
+  const std::vector<uint8_t> icc = ombrix_test::IccProfile("RGB ");
+  {
+    auto out = OIIO::ImageOutput::create(Path("photo.tif").string());
+    OIIO::ImageSpec spec(4, 2, 3, OIIO::TypeDesc::UINT8);
+    spec.attribute("ICCProfile", OIIO::TypeDesc(OIIO::TypeDesc::UINT8, int(icc.size())), icc.data());
+    spec.attribute("Artist", "Someone");
+    ASSERT_TRUE(out->open(Path("photo.tif").string(), spec));
+    ASSERT_TRUE(out->write_image(OIIO::TypeDesc::UINT8, std::vector<uint8_t>(24, 50).data()));
+    ASSERT_TRUE(out->close());
+  }
+  const Result r = Ombrix({"demo", Path("demo").string(), "-i", Path("photo.tif").string(), "-q", "--plugins",
+                           Path("plugins").string()}, false);
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const char* name : {"demo/input.png", "demo/flatwash.png"}) {
+    auto in = OIIO::ImageInput::open(Path(name).string());
+    ASSERT_TRUE(in) << name;
+    const OIIO::ParamValue* profile = in->spec().find_attribute("ICCProfile");
+    ASSERT_TRUE(profile) << name;
+    const auto* bytes = static_cast<const uint8_t*>(profile->data());
+    EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + profile->type().size()), icc) << name;
+    EXPECT_EQ(in->spec().get_string_attribute("Artist"), "Someone") << name;
   }
 }
 

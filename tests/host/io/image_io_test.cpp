@@ -1,7 +1,10 @@
 // Image files and sources. Expected bytes come from the formats' definitions
-// (straight alpha kept, EXR associated, round(v x 255)), checked against
-// files read and written directly with OpenImageIO where that matters.
+// (straight alpha kept, EXR linear light with associated alpha, the sRGB
+// curve, round(v x 255), the EXIF orientations), checked against files read
+// and written directly with OpenImageIO where that matters.
 #include <ombrix/host/image_io.h>
+
+#include "common/icc_profile.h"
 
 #include <OpenImageIO/imageio.h>
 #include <gtest/gtest.h>
@@ -10,13 +13,17 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <set>
 
 namespace ombrix {
 namespace {
 
 namespace fs = std::filesystem;
+using ombrix_test::IccProfile;
 
 class TempDir {
  public:
@@ -81,11 +88,12 @@ std::vector<T> ReadRaw(const fs::path& path, OIIO::TypeDesc type, int* channels 
 
 template <typename T>
 void WriteRaw(const fs::path& path, int w, int h, int nch, OIIO::TypeDesc type, const std::vector<T>& data,
-              bool unassociated = true) {
+              bool unassociated = true, const std::function<void(OIIO::ImageSpec&)>& tag = {}) {
   auto out = OIIO::ImageOutput::create(path.string());
   ASSERT_TRUE(out);
   OIIO::ImageSpec spec(w, h, nch, type);
   if (unassociated) spec.attribute("oiio:UnassociatedAlpha", 1);
+  if (tag) tag(spec);
   ASSERT_TRUE(out->open(path.string(), spec));
   ASSERT_TRUE(out->write_image(type, data.data()));
   ASSERT_TRUE(out->close());
@@ -123,39 +131,111 @@ TEST(ImageFiles, PngAndTiffKeepStraightAlphaByteForByte) {
   EXPECT_TRUE(Same(back.At(0, 0), Px(0, 200, 100, 50)));
 }
 
-TEST(ImageFiles, ExrIsPremultipliedOnWriteAndUnpremultipliedOnRead) {
+// The sRGB transfer function both ways (IEC 61966-2-1), and the byte of linear light.
+double Decode(double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); }
+double Encode(double l) { return l <= 0.0031308 ? 12.92 * l : 1.055 * std::pow(l, 1 / 2.4) - 0.055; }
+int RoundedByte(double v) { return v > 0 ? int(std::min(255.0, std::floor(v * 255 + 0.5))) : 0; }
+int EncodedByte(double l) { return l > 0 ? RoundedByte(Encode(l)) : 0; }
+
+// EXR holds linear light premultiplied by alpha (half by default); raw
+// values are byte / 255. Reading undoes either exactly where alpha is not 0.
+TEST(ImageFiles, ExrHoldsLinearLightWithAssociatedAlpha) {
   TempDir dir;
   const World src = Samples();
-  WriteImage(dir / "a.exr", src.pf());
-  int nch = 0;
-  const auto raw = ReadRaw<float>(dir / "a.exr", OIIO::TypeDesc::FLOAT, &nch);
-  ASSERT_EQ(nch, 4);
-  for (int i = 0; i < 12; ++i) {
-    const PF_Pixel& p = src.At(i % 4, i / 4);
-    const double a = p.alpha / 255.0;
-    EXPECT_NEAR(raw[i * 4 + 0], p.red / 255.0 * a, 1e-6);
-    EXPECT_NEAR(raw[i * 4 + 1], p.green / 255.0 * a, 1e-6);
-    EXPECT_NEAR(raw[i * 4 + 2], p.blue / 255.0 * a, 1e-6);
-    EXPECT_NEAR(raw[i * 4 + 3], a, 1e-6);
-  }
-  // Back to straight bytes: exact wherever alpha is not 0; there the colour is gone.
-  const World back = ReadImage(dir / "a.exr");
-  for (int i = 0; i < 12; ++i) {
-    const PF_Pixel& p = src.At(i % 4, i / 4);
-    const PF_Pixel& q = back.At(i % 4, i / 4);
-    SCOPED_TRACE(i);
-    EXPECT_EQ(q.alpha, p.alpha);
-    if (p.alpha != 0) {
-      EXPECT_TRUE(Same(q, p));
-    } else {
-      EXPECT_EQ(q.red + q.green + q.blue, 0);
+  struct Case {
+    const char* name;
+    SampleDepth depth;
+    ExrValues values;
+    OIIO::TypeDesc stored;
+    double tolerance;  // relative: half keeps 11 significant bits
+  };
+  const Case cases[] = {{"default.exr", SampleDepth::kDefault, ExrValues::kLinear, OIIO::TypeDesc::HALF, 1.5e-3},
+                        {"float.exr", SampleDepth::kFloat, ExrValues::kLinear, OIIO::TypeDesc::FLOAT, 1e-6},
+                        {"raw.exr", SampleDepth::kFloat, ExrValues::kRaw, OIIO::TypeDesc::FLOAT, 1e-6}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteOptions options;
+    options.depth = c.depth;
+    options.exr_values = c.values;
+    WriteImage(dir / c.name, src.pf(), options);
+    EXPECT_EQ(OIIO::ImageInput::open((dir / c.name).string())->spec().format, c.stored);
+    const auto raw = ReadRaw<float>(dir / c.name, OIIO::TypeDesc::FLOAT);
+    ASSERT_EQ(raw.size(), 48u);
+    for (int i = 0; i < 12; ++i) {
+      const PF_Pixel& p = src.At(i % 4, i / 4);
+      const double a = p.alpha / 255.0;
+      const int rgb[3] = {p.red, p.green, p.blue};
+      for (int k = 0; k < 3; ++k) {
+        const double expected = (c.values == ExrValues::kLinear ? Decode(rgb[k] / 255.0) : rgb[k] / 255.0) * a;
+        EXPECT_NEAR(raw[i * 4 + k], expected, expected * c.tolerance + 1e-7) << i;
+      }
+      EXPECT_NEAR(raw[i * 4 + 3], a, a * c.tolerance) << i;
+    }
+    ReadOptions read;
+    read.exr_values = c.values;
+    const World back = ReadImage(dir / c.name, 0, read);
+    for (int i = 0; i < 12; ++i) {
+      const PF_Pixel& p = src.At(i % 4, i / 4);
+      const PF_Pixel& q = back.At(i % 4, i / 4);
+      EXPECT_TRUE(p.alpha == 0 ? Same(q, Px(0, 0, 0, 0)) : Same(q, p)) << i;
     }
   }
+}
 
-  // A file made elsewhere: colour 0.25 over alpha 0.5 is straight 0.5, round(127.5) = 128.
-  WriteRaw<float>(dir / "b.exr", 1, 1, 4, OIIO::TypeDesc::FLOAT, {0.25f, 0.0f, 0.5f, 0.5f}, false);
-  const World b = ReadImage(dir / "b.exr");
-  EXPECT_TRUE(Same(b.At(0, 0), Px(128, 128, 0, 255)));
+// Files made elsewhere: straight = stored / alpha (kept where alpha is 0),
+// then the sRGB curve and rounding, checked against the formula over a
+// dense sweep of linear values, the ends and values past them.
+TEST(ImageFiles, ExrLinearValuesBecomeSrgbBytes) {
+  TempDir dir;
+  std::vector<float> rgba;
+  std::vector<double> straight;
+  auto add = [&](float value, float alpha) {
+    rgba.insert(rgba.end(), {value, 0.0f, value, alpha});
+    straight.push_back(alpha > 0 ? double(value) / double(alpha) : double(value));
+  };
+  for (int k = 0; k <= 5000; ++k) add(float(k) / 4000.0f, 1.0f);  // 0 .. 1.25
+  for (float v : {0.0031308f, 0.0031309f, 1e-6f, -0.5f, std::nanf(""), 1e30f}) add(v, 1.0f);
+  for (float a : {0.5f, 0.25f, 0.004f}) add(0.2f * a, a);
+  add(0.2f, 0.0f);
+  const int n = int(straight.size());
+  WriteRaw<float>(dir / "sweep.exr", n, 1, 4, OIIO::TypeDesc::FLOAT, rgba, false);
+
+  const World linear = ReadImage(dir / "sweep.exr");
+  ReadOptions raw_values;
+  raw_values.exr_values = ExrValues::kRaw;
+  const World raw = ReadImage(dir / "sweep.exr", 0, raw_values);
+  for (int x = 0; x < n; ++x) {
+    SCOPED_TRACE(testing::Message() << "value " << rgba[size_t(x) * 4] << " alpha " << rgba[size_t(x) * 4 + 3]);
+    const double s = straight[size_t(x)];
+    EXPECT_EQ(linear.At(x, 0).red, EncodedByte(s));
+    EXPECT_EQ(linear.At(x, 0).blue, EncodedByte(s));
+    EXPECT_EQ(linear.At(x, 0).green, 0);
+    EXPECT_EQ(raw.At(x, 0).red, RoundedByte(s));
+    EXPECT_EQ(linear.At(x, 0).alpha, RoundedByte(rgba[size_t(x) * 4 + 3]));
+  }
+}
+
+// Every byte written at any alpha reads back as itself, through half and
+// float, linear and raw (colour at alpha 0 aside, which premultiplying loses).
+TEST(ImageFiles, ExrRoundTripsEveryByte) {
+  TempDir dir;
+  const int alphas[] = {255, 254, 200, 128, 64, 16, 4, 2, 1};
+  World src(256, int(std::size(alphas)));
+  for (int y = 0; y < src.height(); ++y)
+    for (int v = 0; v < 256; ++v) src.At(v, y) = Px(alphas[y], v, 255 - v, (v * 7) & 255);
+  for (SampleDepth depth : {SampleDepth::kHalf, SampleDepth::kFloat}) {
+    for (ExrValues values : {ExrValues::kLinear, ExrValues::kRaw}) {
+      SCOPED_TRACE(testing::Message() << (depth == SampleDepth::kHalf ? "half " : "float ")
+                                      << (values == ExrValues::kRaw ? "raw" : "linear"));
+      WriteOptions options;
+      options.depth = depth;
+      options.exr_values = values;
+      WriteImage(dir / "r.exr", src.pf(), options);
+      ReadOptions read;
+      read.exr_values = values;
+      EXPECT_TRUE(SamePixels(ReadImage(dir / "r.exr", 0, read).pf(), src.pf()));
+    }
+  }
 }
 
 TEST(ImageFiles, DeepGreyAndRgbInputsBecomeStraightBytes) {
@@ -176,6 +256,12 @@ TEST(ImageFiles, DeepGreyAndRgbInputsBecomeStraightBytes) {
   w = ReadImage(dir / "greya.png");
   EXPECT_TRUE(Same(w.At(0, 0), Px(0, 90, 90, 90)));
 
+  // 16-bit grey and grey + alpha: the same rounding, the second channel is alpha.
+  WriteRaw<uint16_t>(dir / "grey16.png", 2, 1, 2, OIIO::TypeDesc::UINT16, {25829, 65535, 257, 32767});
+  w = ReadImage(dir / "grey16.png");
+  EXPECT_TRUE(Same(w.At(0, 0), Px(255, 101, 101, 101)));
+  EXPECT_TRUE(Same(w.At(1, 0), Px(127, 1, 1, 1)));
+
   // A TIFF with associated alpha is divided out: round(255 x c / a), 64 / 128 -> 127.5 -> 128.
   WriteRaw<uint8_t>(dir / "assoc.tif", 2, 1, 4, OIIO::TypeDesc::UINT8, {64, 1, 128, 128, 100, 0, 0, 0}, false);
   w = ReadImage(dir / "assoc.tif");
@@ -186,6 +272,297 @@ TEST(ImageFiles, DeepGreyAndRgbInputsBecomeStraightBytes) {
   w = ReadImage(dir / "rgb.tif");
   EXPECT_TRUE(Same(w.At(0, 0), Px(255, 1, 2, 3)));
   EXPECT_EQ(ReadImageSize(dir / "rgb.tif").width, 1);
+}
+
+// The orientation each code gives, as EXIF defines it: the side of the
+// picture where the stored first row lies, and where the stored first column lies.
+TEST(ImageFiles, OrientationIsAppliedOnRead) {
+  TempDir dir;
+  const int w = 3, h = 2;
+  struct Case {
+    int code;
+    char row0, column0;  // t(op), b(ottom), l(eft), r(ight)
+  };
+  const Case cases[] = {{1, 't', 'l'}, {2, 't', 'r'}, {3, 'b', 'r'}, {4, 'b', 'l'},
+                        {5, 'l', 't'}, {6, 'r', 't'}, {7, 'r', 'b'}, {8, 'l', 'b'}};
+  std::vector<uint8_t> stored;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) stored.insert(stored.end(), {uint8_t(10 + 10 * (y * w + x)), uint8_t(x), uint8_t(y)});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.code);
+    const fs::path path = dir / ("o" + std::to_string(c.code) + ".tif");
+    WriteRaw<uint8_t>(path, w, h, 3, OIIO::TypeDesc::UINT8, stored, true,
+                      [&](OIIO::ImageSpec& spec) { spec.attribute("Orientation", c.code); });
+    const bool sideways = c.row0 == 'l' || c.row0 == 'r';
+    const int uw = sideways ? h : w, uh = sideways ? w : h;
+    EXPECT_EQ(ReadImageSize(path).width, uw);
+    EXPECT_EQ(ParseSource(path.string()).height, uh);
+    EXPECT_EQ(ReadImageInfo(path).orientation, c.code);
+    const World upright = ReadImage(path);
+    ASSERT_EQ(upright.width(), uw);
+    ASSERT_EQ(upright.height(), uh);
+    for (int Y = 0; Y < uh; ++Y) {
+      for (int X = 0; X < uw; ++X) {
+        // Rows run across (top or bottom first) or down (left or right first).
+        const int sy = sideways ? (c.row0 == 'l' ? X : uw - 1 - X) : (c.row0 == 't' ? Y : uh - 1 - Y);
+        const int sx = sideways ? (c.column0 == 't' ? Y : uh - 1 - Y) : (c.column0 == 'l' ? X : uw - 1 - X);
+        EXPECT_TRUE(Same(upright.At(X, Y), Px(255, 10 + 10 * (sy * w + sx), sx, sy))) << X << "," << Y;
+      }
+    }
+  }
+}
+
+// What a file holds, for the notices of the command line.
+TEST(ImageFiles, InfoTellsSampleTypeChannelsAndSubimages) {
+  TempDir dir;
+  WriteRaw<uint16_t>(dir / "deep.png", 2, 2, 1, OIIO::TypeDesc::UINT16, std::vector<uint16_t>(4, 9));
+  WriteRaw<float>(dir / "float.tif", 2, 2, 3, OIIO::TypeDesc::FLOAT, std::vector<float>(12, 0.5f));
+  WriteRaw<uint8_t>(dir / "plain.png", 2, 2, 4, OIIO::TypeDesc::UINT8, std::vector<uint8_t>(16, 9));
+  WriteImage(dir / "half.exr", MakeSolid(2, 2, Px(255, 1, 2, 3)).pf());
+  for (const char* name : {"pages.tif", "parts.exr"}) {  // three subimages of different sizes
+    auto out = OIIO::ImageOutput::create(name);
+    const OIIO::TypeDesc type = std::string(name) == "pages.tif" ? OIIO::TypeDesc::UINT8 : OIIO::TypeDesc::HALF;
+    OIIO::ImageSpec specs[3] = {{4, 2, 3, type}, {2, 2, 3, type}, {1, 1, 3, type}};
+    for (int k = 0; k < 3; ++k) {
+      specs[k].attribute("name", "part" + std::to_string(k));
+      specs[k].full_width = 4, specs[k].full_height = 2;  // EXR parts share one display window
+    }
+    ASSERT_TRUE(out->open((dir / name).string(), 3, specs)) << out->geterror();
+    std::vector<float> px(24, 0.5f);
+    for (int k = 0; k < 3; ++k) {
+      if (k > 0) ASSERT_TRUE(out->open((dir / name).string(), specs[k], OIIO::ImageOutput::AppendSubimage));
+      ASSERT_TRUE(out->write_image(OIIO::TypeDesc::FLOAT, px.data()));
+    }
+    ASSERT_TRUE(out->close());
+  }
+  struct Case {
+    const char* name;
+    const char* format;
+    const char* sample_type;
+    int channels, subimages, width;
+  };
+  const Case cases[] = {{"deep.png", "png", "uint16", 1, 1, 2},  {"float.tif", "tiff", "float", 3, 1, 2},
+                        {"plain.png", "png", "uint8", 4, 1, 2},  {"half.exr", "openexr", "half", 4, 1, 2},
+                        {"pages.tif", "tiff", "uint8", 3, 3, 4}, {"parts.exr", "openexr", "half", 3, 3, 4}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ImageInfo info = ReadImageInfo(dir / c.name);
+    EXPECT_EQ(info.format, c.format);
+    EXPECT_EQ(info.sample_type, c.sample_type);
+    EXPECT_EQ(info.channels, c.channels);
+    EXPECT_EQ(info.subimages, c.subimages);
+    // Reading gives the same facts, and the first page.
+    ImageInfo read;
+    const World w = ReadImage(dir / c.name, 0, {}, &read);
+    EXPECT_EQ(read.subimages, c.subimages);
+    EXPECT_EQ(w.width(), c.width);
+  }
+}
+
+// The ICC profile, EXIF, GPS, descriptive tags and resolution travel to
+// every format that holds them; format-private attributes, the EXIF pixel
+// size and the orientation do not, and the resolution follows the picture:
+// turned upright, then scaled to the written size.
+TEST(ImageFiles, MetadataTravelsWhereTheFormatHoldsIt) {
+  TempDir dir;
+  const std::vector<uint8_t> icc = IccProfile("RGB ");
+  const float latitude[3] = {10, 20, 30};
+  // Stored 4x2 on its side (orientation 6), 300 dpi along the stored rows
+  // and 150 across them: the picture is 2x4 at 150 across and 300 down.
+  WriteRaw<uint8_t>(dir / "in.jpg", 4, 2, 3, OIIO::TypeDesc::UINT8, std::vector<uint8_t>(24, 99), true,
+                    [&](OIIO::ImageSpec& spec) {
+                      spec.attribute("ICCProfile", OIIO::TypeDesc(OIIO::TypeDesc::UINT8, int(icc.size())), icc.data());
+                      spec.attribute("Exif:FocalLength", 50.0f);
+                      spec.attribute("FNumber", 2.8f);  // EXIF's, as OpenImageIO names it
+                      spec.attribute("Exif:PixelXDimension", 4);
+                      spec.attribute("GPS:Latitude", OIIO::TypeDesc(OIIO::TypeDesc::FLOAT, 3), latitude);
+                      for (const char* tag : {"Make", "Model", "Artist", "Copyright", "DateTime", "ImageDescription"}) {
+                        spec.attribute(tag, std::string(tag) + " text");
+                      }
+                      spec.attribute("XResolution", 300.0f);
+                      spec.attribute("YResolution", 150.0f);
+                      spec.attribute("ResolutionUnit", "in");
+                      spec.attribute("Orientation", 6);
+                      spec.attribute("jpeg:subsampling", "4:4:4");
+                    });
+  ImageInfo info;
+  ReadImage(dir / "in.jpg", 0, {}, &info);
+  for (const char* name : {"ICCProfile", "Exif:FocalLength", "FNumber", "GPS:Latitude", "Make", "Model", "Artist", "Copyright",
+                           "DateTime", "ImageDescription", "XResolution", "YResolution", "ResolutionUnit"}) {
+    EXPECT_TRUE(info.metadata.Find(name)) << name;
+  }
+  for (const char* name : {"Exif:PixelXDimension", "Orientation", "jpeg:subsampling", "oiio:ColorSpace",
+                           "IPTC:Creator", "PixelAspectRatio"}) {
+    EXPECT_FALSE(info.metadata.Find(name)) << name;
+  }
+  EXPECT_EQ(info.metadata.width, 2);
+  EXPECT_EQ(info.metadata.height, 4);
+
+  WriteOptions options;
+  options.metadata = info.metadata;
+  const World half = MakeSolid(1, 2, Px(255, 9, 9, 9));
+  struct Case {
+    const char* name;
+    bool icc, exif, gps;  // what OpenImageIO's writer for the format holds
+    float resolution_tolerance;  // PNG stores dots per metre
+  };
+  const Case cases[] = {{"out.png", true, false, false, 0.05f},
+                        {"out.tif", true, false, false, 0},
+                        {"out.jpg", true, true, true, 0},
+                        {"out.exr", false, true, true, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteImage(dir / c.name, half.pf(), options);
+    auto in = OIIO::ImageInput::open((dir / c.name).string());
+    ASSERT_TRUE(in) << OIIO::geterror();
+    const OIIO::ImageSpec& spec = in->spec();
+    const OIIO::ParamValue* profile = spec.find_attribute("ICCProfile");
+    ASSERT_EQ(profile != nullptr, c.icc);
+    if (profile) {
+      const auto* bytes = static_cast<const uint8_t*>(profile->data());
+      EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + profile->type().size()), icc);
+    }
+    EXPECT_EQ(spec.get_float_attribute("Exif:FocalLength", 0), c.exif ? 50.0f : 0.0f);
+    EXPECT_EQ(spec.get_float_attribute("FNumber", 0), c.exif ? 2.8f : 0.0f);
+    const OIIO::ParamValue* gps = spec.find_attribute("GPS:Latitude");
+    ASSERT_EQ(gps != nullptr, c.gps);
+    if (gps) EXPECT_EQ(static_cast<const float*>(gps->data())[2], 30.0f);
+    for (const char* tag : {"Make", "Copyright"}) EXPECT_EQ(spec.get_string_attribute(tag), std::string(tag) + " text");
+    EXPECT_NEAR(spec.get_float_attribute("XResolution"), 75.0f, c.resolution_tolerance);
+    EXPECT_NEAR(spec.get_float_attribute("YResolution"), 150.0f, c.resolution_tolerance);
+    EXPECT_EQ(spec.get_int_attribute("Orientation", 1), 1);
+    EXPECT_EQ(spec.get_int_attribute("Exif:PixelXDimension", 1), 1);  // absent, or the written width
+  }
+
+  // A profile of grey data describes nothing written (outputs are RGB): it
+  // is left out, and the file is still written.
+  for (MetadataItem& item : options.metadata.items) {
+    if (item.name == "ICCProfile") item.bytes = IccProfile("GRAY");
+  }
+  for (const char* name : {"grey.png", "grey.tif"}) {
+    WriteImage(dir / name, half.pf(), options);
+    EXPECT_FALSE(OIIO::ImageInput::open((dir / name).string())->spec().find_attribute("ICCProfile")) << name;
+  }
+}
+
+// 16-bit samples hold v x 257 exactly, float and half v / 255 (straight
+// alpha); each format takes only the depths it holds.
+TEST(ImageFiles, OutputDepths) {
+  TempDir dir;
+  const World src = Samples();
+  struct Case {
+    const char* name;
+    SampleDepth depth;
+    OIIO::TypeDesc stored;
+  };
+  const Case cases[] = {{"a16.png", SampleDepth::k16, OIIO::TypeDesc::UINT16},
+                        {"a16.tif", SampleDepth::k16, OIIO::TypeDesc::UINT16},
+                        {"ahalf.tif", SampleDepth::kHalf, OIIO::TypeDesc::HALF},
+                        {"afloat.tif", SampleDepth::kFloat, OIIO::TypeDesc::FLOAT},
+                        {"a8.tif", SampleDepth::kDefault, OIIO::TypeDesc::UINT8}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteOptions options;
+    options.depth = c.depth;
+    WriteImage(dir / c.name, src.pf(), options);
+    EXPECT_EQ(OIIO::ImageInput::open((dir / c.name).string())->spec().format, c.stored);
+    const auto words = ReadRaw<uint16_t>(dir / c.name, OIIO::TypeDesc::UINT16);
+    const auto floats = ReadRaw<float>(dir / c.name, OIIO::TypeDesc::FLOAT);
+    for (int i = 0; i < 12; ++i) {
+      const PF_Pixel& p = src.At(i % 4, i / 4);
+      const int rgba[4] = {p.red, p.green, p.blue, p.alpha};
+      for (int k = 0; k < 4; ++k) {
+        if (c.stored == OIIO::TypeDesc::UINT16) EXPECT_EQ(words[size_t(i * 4 + k)], rgba[k] * 257);
+        const double tolerance = c.stored == OIIO::TypeDesc::HALF ? 5e-4 : 1e-7;
+        EXPECT_NEAR(floats[size_t(i * 4 + k)], rgba[k] / 255.0, tolerance);
+      }
+    }
+    EXPECT_TRUE(SamePixels(ReadImage(dir / c.name).pf(), src.pf()));
+  }
+
+  struct Problem {
+    const char* name;
+    SampleDepth depth;
+    const char* problem;
+  };
+  const Problem problems[] = {{"x.png", SampleDepth::kFloat, "png holds 8 or 16"},
+                              {"x.jpg", SampleDepth::k16, "jpg holds 8"},
+                              {"x.exr", SampleDepth::k8, "exr holds half or float"},
+                              {"x.tiff", SampleDepth::kHalf, ""},
+                              {"x.jpeg", SampleDepth::kDefault, ""}};
+  for (const Problem& p : problems) {
+    EXPECT_EQ(DepthProblem(p.name, p.depth), p.problem) << p.name;
+    if (*p.problem) {
+      WriteOptions options;
+      options.depth = p.depth;
+      EXPECT_THROW(WriteImage(dir / p.name, src.pf(), options), HostError);
+      EXPECT_FALSE(fs::exists(dir / p.name));
+    }
+  }
+}
+
+// The chroma subsampling of a JPEG's first component, from its frame header
+// (SOF0/SOF2): the horizontal and vertical sampling factors.
+std::pair<int, int> JpegSampling(const fs::path& path) {
+  std::ifstream f(path, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(f)), {});
+  for (size_t i = 2; i + 12 < bytes.size(); ++i) {
+    if (uint8_t(bytes[i]) == 0xFF && (uint8_t(bytes[i + 1]) == 0xC0 || uint8_t(bytes[i + 1]) == 0xC2)) {
+      const uint8_t factors = uint8_t(bytes[i + 11]);
+      return {factors >> 4, factors & 15};
+    }
+  }
+  return {0, 0};
+}
+
+TEST(ImageFiles, CompressionReachesTheFile) {
+  TempDir dir;
+  World noise(64, 64);
+  uint32_t seed = 7;
+  for (int y = 0; y < 64; ++y)
+    for (int x = 0; x < 64; ++x) {
+      seed = seed * 1103515245u + 12345u;
+      noise.At(x, y) = Px(255, (seed >> 24) & 0x3F, (x * 4) & 255, y * 4);
+    }
+  auto write = [&](const std::string& name, const std::string& compression) {
+    WriteOptions options;
+    options.compression = compression;
+    WriteImage(dir / name, noise.pf(), options);
+    return fs::file_size(dir / name);
+  };
+  // PNG levels change the size, never the pixels.
+  EXPECT_GT(write("l0.png", "0"), write("l9.png", "9"));
+  EXPECT_TRUE(SamePixels(ReadImage(dir / "l0.png").pf(), ReadImage(dir / "l9.png").pf()));
+  // JPEG quality and subsampling.
+  EXPECT_GT(write("q100.jpg", "100"), write("q10.jpg", "10"));
+  const std::pair<const char*, std::pair<int, int>> sampling[] = {
+      {"", {2, 2}}, {"90,4:2:0", {2, 2}}, {"90,4:2:2", {2, 1}}, {"90,4:4:4", {1, 1}}};
+  for (const auto& [text, factors] : sampling) {
+    write("s.jpg", text);
+    EXPECT_EQ(JpegSampling(dir / "s.jpg"), factors) << text;
+  }
+  // EXR and TIFF codecs, as the file names them.
+  for (const std::string codec : {"none", "rle", "zips", "zip", "zip:9", "piz", "pxr24", "b44", "b44a", "dwaa",
+                                  "dwab:100", "tif none", "tif lzw", "tif zip", "tif packbits"}) {
+    const bool tif = codec.rfind("tif ", 0) == 0;
+    const std::string name = tif ? "c.tif" : "c.exr", text = tif ? codec.substr(4) : codec;
+    write(name, text);
+    const auto in = OIIO::ImageInput::open((dir / name).string());
+    EXPECT_EQ(in->spec().get_string_attribute("compression"), text.substr(0, text.find(':'))) << codec;
+    if (text == "dwab:100") EXPECT_EQ(in->spec().get_float_attribute("openexr:dwaCompressionLevel"), 100.0f);
+  }
+
+  const std::pair<const char*, const char*> refused[] = {
+      {"x.jpg", "0"},       {"x.jpg", "101"},   {"x.jpg", "90,4:1:1"}, {"x.jpg", "90,"},     {"x.jpg", "lzw"},
+      {"x.png", "10"},      {"x.png", "-1"},    {"x.png", "zip"},      {"x.exr", "dwaa:0"},  {"x.exr", "zip:10"},
+      {"x.exr", "piz:3"},   {"x.exr", "lz4"},   {"x.tif", "jpeg"},     {"x.tiff", "9"},      {"x.exr", "ZIP"}};
+  for (const auto& [name, text] : refused) {
+    const std::string problem = CompressionProblem(name, text);
+    EXPECT_EQ(problem.rfind(fs::path(name).extension().string().substr(1, 3) + " takes ", 0), 0u) << name << " " << text;
+    WriteOptions options;
+    options.compression = text;
+    EXPECT_THROW(WriteImage(dir / name, noise.pf(), options), HostError) << name << " " << text;
+  }
 }
 
 TEST(ImageFiles, JpegDropsAlpha) {
