@@ -184,8 +184,8 @@ void AddMetadata(ImageSpec& spec, const ImageMetadata& metadata, const std::stri
 
 namespace ombrix {
 
-const MetadataItem* ImageMetadata::Find(std::string_view name) const {
-  for (const MetadataItem& item : items) {
+const MetadataItem* FindMetadata(const ImageMetadata& metadata, std::string_view name) {
+  for (const MetadataItem& item : metadata.items) {
     if (item.name == name) return &item;
   }
   return nullptr;

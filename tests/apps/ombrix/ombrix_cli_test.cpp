@@ -257,7 +257,9 @@ TEST_F(OmbrixCli, InputsDeeperThanBytesOrWithMorePagesAreNoted) {
     ASSERT_TRUE(out->open(Path(name).string(), pages, specs.data()));
     const std::vector<float> px(24, 0.5f);
     for (int k = 0; k < pages; ++k) {
-      if (k > 0) ASSERT_TRUE(out->open(Path(name).string(), specs[size_t(k)], OIIO::ImageOutput::AppendSubimage));
+      if (k > 0) {
+        ASSERT_TRUE(out->open(Path(name).string(), specs[size_t(k)], OIIO::ImageOutput::AppendSubimage));
+      }
       ASSERT_TRUE(out->write_image(OIIO::TypeDesc::FLOAT, px.data()));
     }
     ASSERT_TRUE(out->close());
@@ -336,8 +338,12 @@ TEST_F(OmbrixCli, OrientationMetadataDepthAndCompressionReachTheOutput) {
     EXPECT_EQ(spec.get_string_attribute("Make"), "Acme");
     EXPECT_EQ(spec.get_float_attribute("Exif:FocalLength", 0), c.exif ? 35.0f : 0.0f);
     EXPECT_EQ(spec.find_attribute("ICCProfile") != nullptr, c.output != "o.exr");
-    if (c.output != "o.exr") EXPECT_NEAR(spec.get_float_attribute("XResolution"), 120.0f, 0.05f);
-    if (!c.compression.empty()) EXPECT_EQ(spec.get_string_attribute(c.compression_attribute), c.compression);
+    if (c.output != "o.exr") {
+      EXPECT_NEAR(spec.get_float_attribute("XResolution"), 120.0f, 0.05f);
+    }
+    if (!c.compression.empty()) {
+      EXPECT_EQ(spec.get_string_attribute(c.compression_attribute), c.compression);
+    }
     if (c.stored == OIIO::TypeDesc::UINT16) {
       std::vector<uint16_t> px(2 * 4 * 4);
       ASSERT_TRUE(in->read_image(0, 0, 0, 4, OIIO::TypeDesc::UINT16, px.data()));

@@ -330,7 +330,9 @@ TEST(ImageFiles, InfoTellsSampleTypeChannelsAndSubimages) {
     ASSERT_TRUE(out->open((dir / name).string(), 3, specs)) << out->geterror();
     std::vector<float> px(24, 0.5f);
     for (int k = 0; k < 3; ++k) {
-      if (k > 0) ASSERT_TRUE(out->open((dir / name).string(), specs[k], OIIO::ImageOutput::AppendSubimage));
+      if (k > 0) {
+        ASSERT_TRUE(out->open((dir / name).string(), specs[k], OIIO::ImageOutput::AppendSubimage));
+      }
       ASSERT_TRUE(out->write_image(OIIO::TypeDesc::FLOAT, px.data()));
     }
     ASSERT_TRUE(out->close());
@@ -389,11 +391,11 @@ TEST(ImageFiles, MetadataTravelsWhereTheFormatHoldsIt) {
   ReadImage(dir / "in.jpg", 0, {}, &info);
   for (const char* name : {"ICCProfile", "Exif:FocalLength", "FNumber", "GPS:Latitude", "Make", "Model", "Artist", "Copyright",
                            "DateTime", "ImageDescription", "XResolution", "YResolution", "ResolutionUnit"}) {
-    EXPECT_TRUE(info.metadata.Find(name)) << name;
+    EXPECT_TRUE(FindMetadata(info.metadata, name)) << name;
   }
   for (const char* name : {"Exif:PixelXDimension", "Orientation", "jpeg:subsampling", "oiio:ColorSpace",
                            "IPTC:Creator", "PixelAspectRatio"}) {
-    EXPECT_FALSE(info.metadata.Find(name)) << name;
+    EXPECT_FALSE(FindMetadata(info.metadata, name)) << name;
   }
   EXPECT_EQ(info.metadata.width, 2);
   EXPECT_EQ(info.metadata.height, 4);
@@ -426,7 +428,9 @@ TEST(ImageFiles, MetadataTravelsWhereTheFormatHoldsIt) {
     EXPECT_EQ(spec.get_float_attribute("FNumber", 0), c.exif ? 2.8f : 0.0f);
     const OIIO::ParamValue* gps = spec.find_attribute("GPS:Latitude");
     ASSERT_EQ(gps != nullptr, c.gps);
-    if (gps) EXPECT_EQ(static_cast<const float*>(gps->data())[2], 30.0f);
+    if (gps) {
+      EXPECT_EQ(static_cast<const float*>(gps->data())[2], 30.0f);
+    }
     for (const char* tag : {"Make", "Copyright"}) EXPECT_EQ(spec.get_string_attribute(tag), std::string(tag) + " text");
     EXPECT_NEAR(spec.get_float_attribute("XResolution"), 75.0f, c.resolution_tolerance);
     EXPECT_NEAR(spec.get_float_attribute("YResolution"), 150.0f, c.resolution_tolerance);
@@ -472,7 +476,9 @@ TEST(ImageFiles, OutputDepths) {
       const PF_Pixel& p = src.At(i % 4, i / 4);
       const int rgba[4] = {p.red, p.green, p.blue, p.alpha};
       for (int k = 0; k < 4; ++k) {
-        if (c.stored == OIIO::TypeDesc::UINT16) EXPECT_EQ(words[size_t(i * 4 + k)], rgba[k] * 257);
+        if (c.stored == OIIO::TypeDesc::UINT16) {
+          EXPECT_EQ(words[size_t(i * 4 + k)], rgba[k] * 257);
+        }
         const double tolerance = c.stored == OIIO::TypeDesc::HALF ? 5e-4 : 1e-7;
         EXPECT_NEAR(floats[size_t(i * 4 + k)], rgba[k] / 255.0, tolerance);
       }
@@ -549,7 +555,9 @@ TEST(ImageFiles, CompressionReachesTheFile) {
     write(name, text);
     const auto in = OIIO::ImageInput::open((dir / name).string());
     EXPECT_EQ(in->spec().get_string_attribute("compression"), text.substr(0, text.find(':'))) << codec;
-    if (text == "dwab:100") EXPECT_EQ(in->spec().get_float_attribute("openexr:dwaCompressionLevel"), 100.0f);
+    if (text == "dwab:100") {
+      EXPECT_EQ(in->spec().get_float_attribute("openexr:dwaCompressionLevel"), 100.0f);
+    }
   }
 
   const std::pair<const char*, const char*> refused[] = {

@@ -38,7 +38,7 @@ struct ReadOptions {
 };
 
 // One metadata attribute under the image library's name ("ICCProfile",
-// "Exif:FNumber", "GPS:Latitude", "Make", "XResolution", ...), its type as
+// "Exif:FocalLength", "GPS:Latitude", "Make", "XResolution", ...), its type as
 // the library spells it ("string", "float", "int", "uint8[3144]",
 // "float[3]", ...) and its value's bytes (a string's characters, without a
 // terminator).
@@ -50,16 +50,18 @@ struct MetadataItem {
 
 // What travels from an input file to the files made from it: the ICC
 // profile, EXIF and GPS data ("Exif:*", "GPS:*", ExposureTime, FNumber),
-// Make, Model, DateTime, Artist, Copyright, ImageDescription and the resolution (XResolution, YResolution,
-// ResolutionUnit "in", "cm" or "none"). `width` x `height` is the upright
-// size of the picture it describes; WriteImage scales the resolution by the
-// written size over it, so the printed size stays the same.
+// Make, Model, DateTime, Artist, Copyright, ImageDescription and the
+// resolution (XResolution and YResolution as floats, ResolutionUnit "in",
+// "cm" or "none"). `width` x `height` is the upright size of the picture it
+// describes; WriteImage scales the resolution by the written size over it,
+// so the printed size stays the same.
 struct ImageMetadata {
   A_long width = 0, height = 0;
   std::vector<MetadataItem> items;
-
-  const MetadataItem* Find(std::string_view name) const;
 };
+
+// The item named `name`, or null.
+const MetadataItem* FindMetadata(const ImageMetadata& metadata, std::string_view name);
 
 // What an image file holds, from its header.
 struct ImageInfo {
@@ -109,7 +111,10 @@ struct WriteOptions {
   // zip/zips with ":LEVEL" (1..9) allowed. TIFF: none, lzw, zip or packbits.
   std::string compression;
   ExrValues exr_values = ExrValues::kLinear;
-  // Written where the format holds it (the ICC profile not into EXR).
+  // Written as far as the format holds it: JPEG all of it, TIFF no EXIF or
+  // GPS data, PNG only text-valued items, the ICC profile and the
+  // resolution, EXR no ICC profile. An ICC profile that is not a sound
+  // profile of RGB data is left out (the written colour is RGB).
   ImageMetadata metadata;
 };
 
