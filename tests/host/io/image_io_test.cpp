@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -137,49 +136,41 @@ double Encode(double l) { return l <= 0.0031308 ? 12.92 * l : 1.055 * std::pow(l
 int RoundedByte(double v) { return v > 0 ? int(std::min(255.0, std::floor(v * 255 + 0.5))) : 0; }
 int EncodedByte(double l) { return l > 0 ? RoundedByte(Encode(l)) : 0; }
 
-// EXR holds linear light premultiplied by alpha (half by default); raw
-// values are byte / 255. Reading undoes either exactly where alpha is not 0.
-TEST(ImageFiles, ExrHoldsLinearLightWithAssociatedAlpha) {
+// Every byte at every alpha but 0 is written as linear light (or byte /
+// 255 for raw values) premultiplied by alpha, and read back as itself,
+// through half (the default) and float.
+TEST(ImageFiles, ExrIsPremultipliedOnWriteAndUnpremultipliedOnRead) {
   TempDir dir;
-  const World src = Samples();
-  struct Case {
-    const char* name;
-    SampleDepth depth;
-    ExrValues values;
-    OIIO::TypeDesc stored;
-    double tolerance;  // relative: half keeps 11 significant bits
-  };
-  const Case cases[] = {{"default.exr", SampleDepth::kDefault, ExrValues::kLinear, OIIO::TypeDesc::HALF, 1.5e-3},
-                        {"float.exr", SampleDepth::kFloat, ExrValues::kLinear, OIIO::TypeDesc::FLOAT, 1e-6},
-                        {"raw.exr", SampleDepth::kFloat, ExrValues::kRaw, OIIO::TypeDesc::FLOAT, 1e-6}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    WriteOptions options;
-    options.depth = c.depth;
-    options.exr_values = c.values;
-    WriteImage(dir / c.name, src.pf(), options);
-    EXPECT_EQ(OIIO::ImageInput::open((dir / c.name).string())->spec().format, c.stored);
-    const auto raw = ReadRaw<float>(dir / c.name, OIIO::TypeDesc::FLOAT);
-    ASSERT_EQ(raw.size(), 48u);
-    for (int i = 0; i < 12; ++i) {
-      const PF_Pixel& p = src.At(i % 4, i / 4);
-      const double a = p.alpha / 255.0;
-      const int rgb[3] = {p.red, p.green, p.blue};
-      for (int k = 0; k < 3; ++k) {
-        const double expected = (c.values == ExrValues::kLinear ? Decode(rgb[k] / 255.0) : rgb[k] / 255.0) * a;
-        EXPECT_NEAR(raw[i * 4 + k], expected, expected * c.tolerance + 1e-7) << i;
+  const int alphas[] = {255, 254, 200, 128, 64, 16, 4, 2, 1};
+  World src(256, int(std::size(alphas)));
+  for (int y = 0; y < src.height(); ++y)
+    for (int v = 0; v < 256; ++v) src.At(v, y) = Px(alphas[y], v, 255 - v, (v * 7) & 255);
+  for (SampleDepth depth : {SampleDepth::kDefault, SampleDepth::kFloat}) {
+    for (ExrValues values : {ExrValues::kLinear, ExrValues::kRaw}) {
+      const bool half = depth == SampleDepth::kDefault, linear = values == ExrValues::kLinear;
+      SCOPED_TRACE(testing::Message() << (half ? "half " : "float ") << (linear ? "linear" : "raw"));
+      WriteOptions options;
+      options.depth = depth;
+      options.exr_values = values;
+      WriteImage(dir / "r.exr", src.pf(), options);
+      EXPECT_EQ(OIIO::ImageInput::open((dir / "r.exr").string())->spec().format,
+                half ? OIIO::TypeDesc::HALF : OIIO::TypeDesc::FLOAT);
+      const auto raw = ReadRaw<float>(dir / "r.exr", OIIO::TypeDesc::FLOAT);
+      const double tolerance = half ? 1.5e-3 : 1e-6;  // half keeps 11 significant bits
+      for (size_t i = 0; i < raw.size(); i += 4 * 37) {
+        const PF_Pixel& p = src.At(int(i / 4 % 256), int(i / 4 / 256));
+        const double a = p.alpha / 255.0, v = p.red / 255.0, expected = (linear ? Decode(v) : v) * a;
+        EXPECT_NEAR(raw[i], expected, expected * tolerance + 1e-7) << i;
+        EXPECT_NEAR(raw[i + 3], a, a * tolerance) << i;
       }
-      EXPECT_NEAR(raw[i * 4 + 3], a, a * c.tolerance) << i;
-    }
-    ReadOptions read;
-    read.exr_values = c.values;
-    const World back = ReadImage(dir / c.name, 0, read);
-    for (int i = 0; i < 12; ++i) {
-      const PF_Pixel& p = src.At(i % 4, i / 4);
-      const PF_Pixel& q = back.At(i % 4, i / 4);
-      EXPECT_TRUE(p.alpha == 0 ? Same(q, Px(0, 0, 0, 0)) : Same(q, p)) << i;
+      ReadOptions read;
+      read.exr_values = values;
+      EXPECT_TRUE(SamePixels(ReadImage(dir / "r.exr", 0, read).pf(), src.pf()));
     }
   }
+  // Under alpha 0 the colour is gone.
+  WriteImage(dir / "clear.exr", MakeSolid(1, 1, Px(0, 200, 100, 50)).pf());
+  EXPECT_TRUE(Same(ReadImage(dir / "clear.exr").At(0, 0), Px(0, 0, 0, 0)));
 }
 
 // Files made elsewhere: straight = stored / alpha (kept where alpha is 0),
@@ -188,53 +179,22 @@ TEST(ImageFiles, ExrHoldsLinearLightWithAssociatedAlpha) {
 TEST(ImageFiles, ExrLinearValuesBecomeSrgbBytes) {
   TempDir dir;
   std::vector<float> rgba;
-  std::vector<double> straight;
-  auto add = [&](float value, float alpha) {
-    rgba.insert(rgba.end(), {value, 0.0f, value, alpha});
-    straight.push_back(alpha > 0 ? double(value) / double(alpha) : double(value));
-  };
+  auto add = [&](float value, float alpha) { rgba.insert(rgba.end(), {value, 0.0f, value, alpha}); };
   for (int k = 0; k <= 5000; ++k) add(float(k) / 4000.0f, 1.0f);  // 0 .. 1.25
   for (float v : {0.0031308f, 0.0031309f, 1e-6f, -0.5f, std::nanf(""), 1e30f}) add(v, 1.0f);
   for (float a : {0.5f, 0.25f, 0.004f}) add(0.2f * a, a);
   add(0.2f, 0.0f);
-  const int n = int(straight.size());
+  const int n = int(rgba.size() / 4);
   WriteRaw<float>(dir / "sweep.exr", n, 1, 4, OIIO::TypeDesc::FLOAT, rgba, false);
-
-  const World linear = ReadImage(dir / "sweep.exr");
   ReadOptions raw_values;
   raw_values.exr_values = ExrValues::kRaw;
-  const World raw = ReadImage(dir / "sweep.exr", 0, raw_values);
+  const World linear = ReadImage(dir / "sweep.exr"), raw = ReadImage(dir / "sweep.exr", 0, raw_values);
   for (int x = 0; x < n; ++x) {
-    SCOPED_TRACE(testing::Message() << "value " << rgba[size_t(x) * 4] << " alpha " << rgba[size_t(x) * 4 + 3]);
-    const double s = straight[size_t(x)];
-    EXPECT_EQ(linear.At(x, 0).red, EncodedByte(s));
-    EXPECT_EQ(linear.At(x, 0).blue, EncodedByte(s));
-    EXPECT_EQ(linear.At(x, 0).green, 0);
-    EXPECT_EQ(raw.At(x, 0).red, RoundedByte(s));
-    EXPECT_EQ(linear.At(x, 0).alpha, RoundedByte(rgba[size_t(x) * 4 + 3]));
-  }
-}
-
-// Every byte written at any alpha reads back as itself, through half and
-// float, linear and raw (colour at alpha 0 aside, which premultiplying loses).
-TEST(ImageFiles, ExrRoundTripsEveryByte) {
-  TempDir dir;
-  const int alphas[] = {255, 254, 200, 128, 64, 16, 4, 2, 1};
-  World src(256, int(std::size(alphas)));
-  for (int y = 0; y < src.height(); ++y)
-    for (int v = 0; v < 256; ++v) src.At(v, y) = Px(alphas[y], v, 255 - v, (v * 7) & 255);
-  for (SampleDepth depth : {SampleDepth::kHalf, SampleDepth::kFloat}) {
-    for (ExrValues values : {ExrValues::kLinear, ExrValues::kRaw}) {
-      SCOPED_TRACE(testing::Message() << (depth == SampleDepth::kHalf ? "half " : "float ")
-                                      << (values == ExrValues::kRaw ? "raw" : "linear"));
-      WriteOptions options;
-      options.depth = depth;
-      options.exr_values = values;
-      WriteImage(dir / "r.exr", src.pf(), options);
-      ReadOptions read;
-      read.exr_values = values;
-      EXPECT_TRUE(SamePixels(ReadImage(dir / "r.exr", 0, read).pf(), src.pf()));
-    }
+    const float v = rgba[size_t(x) * 4], a = rgba[size_t(x) * 4 + 3];
+    SCOPED_TRACE(testing::Message() << "value " << v << " alpha " << a);
+    const double straight = a > 0 ? double(v) / a : v;
+    EXPECT_TRUE(Same(linear.At(x, 0), Px(RoundedByte(a), EncodedByte(straight), 0, EncodedByte(straight))));
+    EXPECT_EQ(raw.At(x, 0).red, RoundedByte(straight));
   }
 }
 
@@ -312,63 +272,15 @@ TEST(ImageFiles, OrientationIsAppliedOnRead) {
   }
 }
 
-// What a file holds, for the notices of the command line.
-TEST(ImageFiles, InfoTellsSampleTypeChannelsAndSubimages) {
-  TempDir dir;
-  WriteRaw<uint16_t>(dir / "deep.png", 2, 2, 1, OIIO::TypeDesc::UINT16, std::vector<uint16_t>(4, 9));
-  WriteRaw<float>(dir / "float.tif", 2, 2, 3, OIIO::TypeDesc::FLOAT, std::vector<float>(12, 0.5f));
-  WriteRaw<uint8_t>(dir / "plain.png", 2, 2, 4, OIIO::TypeDesc::UINT8, std::vector<uint8_t>(16, 9));
-  WriteImage(dir / "half.exr", MakeSolid(2, 2, Px(255, 1, 2, 3)).pf());
-  for (const char* name : {"pages.tif", "parts.exr"}) {  // three subimages of different sizes
-    auto out = OIIO::ImageOutput::create(name);
-    const OIIO::TypeDesc type = std::string(name) == "pages.tif" ? OIIO::TypeDesc::UINT8 : OIIO::TypeDesc::HALF;
-    OIIO::ImageSpec specs[3] = {{4, 2, 3, type}, {2, 2, 3, type}, {1, 1, 3, type}};
-    for (int k = 0; k < 3; ++k) {
-      specs[k].attribute("name", "part" + std::to_string(k));
-      specs[k].full_width = 4, specs[k].full_height = 2;  // EXR parts share one display window
-    }
-    ASSERT_TRUE(out->open((dir / name).string(), 3, specs)) << out->geterror();
-    std::vector<float> px(24, 0.5f);
-    for (int k = 0; k < 3; ++k) {
-      if (k > 0) {
-        ASSERT_TRUE(out->open((dir / name).string(), specs[k], OIIO::ImageOutput::AppendSubimage));
-      }
-      ASSERT_TRUE(out->write_image(OIIO::TypeDesc::FLOAT, px.data()));
-    }
-    ASSERT_TRUE(out->close());
-  }
-  struct Case {
-    const char* name;
-    const char* format;
-    const char* sample_type;
-    int channels, subimages, width;
-  };
-  const Case cases[] = {{"deep.png", "png", "uint16", 1, 1, 2},  {"float.tif", "tiff", "float", 3, 1, 2},
-                        {"plain.png", "png", "uint8", 4, 1, 2},  {"half.exr", "openexr", "half", 4, 1, 2},
-                        {"pages.tif", "tiff", "uint8", 3, 3, 4}, {"parts.exr", "openexr", "half", 3, 3, 4}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const ImageInfo info = ReadImageInfo(dir / c.name);
-    EXPECT_EQ(info.format, c.format);
-    EXPECT_EQ(info.sample_type, c.sample_type);
-    EXPECT_EQ(info.channels, c.channels);
-    EXPECT_EQ(info.subimages, c.subimages);
-    // Reading gives the same facts, and the first page.
-    ImageInfo read;
-    const World w = ReadImage(dir / c.name, 0, {}, &read);
-    EXPECT_EQ(read.subimages, c.subimages);
-    EXPECT_EQ(w.width(), c.width);
-  }
-}
-
-// The ICC profile, EXIF, GPS, descriptive tags and resolution travel to
-// every format that holds them; format-private attributes, the EXIF pixel
-// size and the orientation do not, and the resolution follows the picture:
-// turned upright, then scaled to the written size.
-TEST(ImageFiles, MetadataTravelsWhereTheFormatHoldsIt) {
+// The ICC profile, EXIF, GPS, descriptive tags and resolution travel;
+// format-private attributes, the EXIF pixel size and the orientation do
+// not, and the resolution follows the picture: turned upright, then scaled
+// to the written size. A profile of grey data describes nothing written
+// (outputs are RGB) and is left out. (Which format keeps what, end to end:
+// the command line's tests.)
+TEST(ImageFiles, MetadataTravelsWithThePicture) {
   TempDir dir;
   const std::vector<uint8_t> icc = IccProfile("RGB ");
-  const float latitude[3] = {10, 20, 30};
   // Stored 4x2 on its side (orientation 6), 300 dpi along the stored rows
   // and 150 across them: the picture is 2x4 at 150 across and 300 down.
   WriteRaw<uint8_t>(dir / "in.jpg", 4, 2, 3, OIIO::TypeDesc::UINT8, std::vector<uint8_t>(24, 99), true,
@@ -377,7 +289,7 @@ TEST(ImageFiles, MetadataTravelsWhereTheFormatHoldsIt) {
                       spec.attribute("Exif:FocalLength", 50.0f);
                       spec.attribute("FNumber", 2.8f);  // EXIF's, as OpenImageIO names it
                       spec.attribute("Exif:PixelXDimension", 4);
-                      spec.attribute("GPS:Latitude", OIIO::TypeDesc(OIIO::TypeDesc::FLOAT, 3), latitude);
+                      spec.attribute("GPS:LatitudeRef", "N");
                       for (const char* tag : {"Make", "Model", "Artist", "Copyright", "DateTime", "ImageDescription"}) {
                         spec.attribute(tag, std::string(tag) + " text");
                       }
@@ -389,57 +301,24 @@ TEST(ImageFiles, MetadataTravelsWhereTheFormatHoldsIt) {
                     });
   ImageInfo info;
   ReadImage(dir / "in.jpg", 0, {}, &info);
-  for (const char* name : {"ICCProfile", "Exif:FocalLength", "FNumber", "GPS:Latitude", "Make", "Model", "Artist", "Copyright",
-                           "DateTime", "ImageDescription", "XResolution", "YResolution", "ResolutionUnit"}) {
+  for (const char* name : {"ICCProfile", "Exif:FocalLength", "FNumber", "GPS:LatitudeRef", "Make", "Model", "Artist",
+                           "Copyright", "DateTime", "ImageDescription", "XResolution", "YResolution", "ResolutionUnit"}) {
     EXPECT_TRUE(FindMetadata(info.metadata, name)) << name;
   }
-  for (const char* name : {"Exif:PixelXDimension", "Orientation", "jpeg:subsampling", "oiio:ColorSpace",
-                           "IPTC:Creator", "PixelAspectRatio"}) {
+  for (const char* name : {"Exif:PixelXDimension", "Orientation", "jpeg:subsampling", "oiio:ColorSpace"}) {
     EXPECT_FALSE(FindMetadata(info.metadata, name)) << name;
   }
-  EXPECT_EQ(info.metadata.width, 2);
-  EXPECT_EQ(info.metadata.height, 4);
-
   WriteOptions options;
   options.metadata = info.metadata;
   const World half = MakeSolid(1, 2, Px(255, 9, 9, 9));
-  struct Case {
-    const char* name;
-    bool icc, exif, gps;  // what OpenImageIO's writer for the format holds
-    float resolution_tolerance;  // PNG stores dots per metre
-  };
-  const Case cases[] = {{"out.png", true, false, false, 0.05f},
-                        {"out.tif", true, false, false, 0},
-                        {"out.jpg", true, true, true, 0},
-                        {"out.exr", false, true, true, 0}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    WriteImage(dir / c.name, half.pf(), options);
-    auto in = OIIO::ImageInput::open((dir / c.name).string());
-    ASSERT_TRUE(in) << OIIO::geterror();
-    const OIIO::ImageSpec& spec = in->spec();
-    const OIIO::ParamValue* profile = spec.find_attribute("ICCProfile");
-    ASSERT_EQ(profile != nullptr, c.icc);
-    if (profile) {
-      const auto* bytes = static_cast<const uint8_t*>(profile->data());
-      EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + profile->type().size()), icc);
-    }
-    EXPECT_EQ(spec.get_float_attribute("Exif:FocalLength", 0), c.exif ? 50.0f : 0.0f);
-    EXPECT_EQ(spec.get_float_attribute("FNumber", 0), c.exif ? 2.8f : 0.0f);
-    const OIIO::ParamValue* gps = spec.find_attribute("GPS:Latitude");
-    ASSERT_EQ(gps != nullptr, c.gps);
-    if (gps) {
-      EXPECT_EQ(static_cast<const float*>(gps->data())[2], 30.0f);
-    }
-    for (const char* tag : {"Make", "Copyright"}) EXPECT_EQ(spec.get_string_attribute(tag), std::string(tag) + " text");
-    EXPECT_NEAR(spec.get_float_attribute("XResolution"), 75.0f, c.resolution_tolerance);
-    EXPECT_NEAR(spec.get_float_attribute("YResolution"), 150.0f, c.resolution_tolerance);
-    EXPECT_EQ(spec.get_int_attribute("Orientation", 1), 1);
-    EXPECT_EQ(spec.get_int_attribute("Exif:PixelXDimension", 1), 1);  // absent, or the written width
-  }
+  WriteImage(dir / "out.jpg", half.pf(), options);
+  auto in = OIIO::ImageInput::open((dir / "out.jpg").string());
+  EXPECT_EQ(in->spec().get_float_attribute("XResolution"), 75.0f);
+  EXPECT_EQ(in->spec().get_float_attribute("YResolution"), 150.0f);
+  EXPECT_EQ(in->spec().get_int_attribute("Orientation", 1), 1);
+  EXPECT_EQ(in->spec().get_int_attribute("Exif:PixelXDimension", 1), 1);  // absent, or the written width
+  EXPECT_TRUE(in->spec().find_attribute("ICCProfile"));
 
-  // A profile of grey data describes nothing written (outputs are RGB): it
-  // is left out, and the file is still written.
   for (MetadataItem& item : options.metadata.items) {
     if (item.name == "ICCProfile") item.bytes = IccProfile("GRAY");
   }
@@ -449,124 +328,67 @@ TEST(ImageFiles, MetadataTravelsWhereTheFormatHoldsIt) {
   }
 }
 
-// 16-bit samples hold v x 257 exactly, float and half v / 255 (straight
-// alpha); each format takes only the depths it holds.
+// 16-bit samples hold v x 257, float and half v / 255, alpha straight;
+// each format takes only the depths it holds.
 TEST(ImageFiles, OutputDepths) {
   TempDir dir;
   const World src = Samples();
-  struct Case {
-    const char* name;
-    SampleDepth depth;
-    OIIO::TypeDesc stored;
-  };
-  const Case cases[] = {{"a16.png", SampleDepth::k16, OIIO::TypeDesc::UINT16},
-                        {"a16.tif", SampleDepth::k16, OIIO::TypeDesc::UINT16},
-                        {"ahalf.tif", SampleDepth::kHalf, OIIO::TypeDesc::HALF},
-                        {"afloat.tif", SampleDepth::kFloat, OIIO::TypeDesc::FLOAT},
-                        {"a8.tif", SampleDepth::kDefault, OIIO::TypeDesc::UINT8}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  const std::pair<const char*, SampleDepth> cases[] = {
+      {"a.png", SampleDepth::k16}, {"a.tif", SampleDepth::kHalf}, {"b.tif", SampleDepth::kFloat}};
+  for (const auto& [name, depth] : cases) {
+    SCOPED_TRACE(name);
     WriteOptions options;
-    options.depth = c.depth;
-    WriteImage(dir / c.name, src.pf(), options);
-    EXPECT_EQ(OIIO::ImageInput::open((dir / c.name).string())->spec().format, c.stored);
-    const auto words = ReadRaw<uint16_t>(dir / c.name, OIIO::TypeDesc::UINT16);
-    const auto floats = ReadRaw<float>(dir / c.name, OIIO::TypeDesc::FLOAT);
-    for (int i = 0; i < 12; ++i) {
-      const PF_Pixel& p = src.At(i % 4, i / 4);
-      const int rgba[4] = {p.red, p.green, p.blue, p.alpha};
-      for (int k = 0; k < 4; ++k) {
-        if (c.stored == OIIO::TypeDesc::UINT16) {
-          EXPECT_EQ(words[size_t(i * 4 + k)], rgba[k] * 257);
-        }
-        const double tolerance = c.stored == OIIO::TypeDesc::HALF ? 5e-4 : 1e-7;
-        EXPECT_NEAR(floats[size_t(i * 4 + k)], rgba[k] / 255.0, tolerance);
-      }
+    options.depth = depth;
+    WriteImage(dir / name, src.pf(), options);
+    // 16 bits as read in units of 1/65535, so v x 257 is v / 255 there too.
+    const auto floats = ReadRaw<float>(dir / name, OIIO::TypeDesc::FLOAT);
+    for (int i = 0; i < 48; ++i) {
+      const PF_Pixel& p = src.At(i / 4 % 4, i / 16);
+      const int v = i % 4 == 0 ? p.red : i % 4 == 1 ? p.green : i % 4 == 2 ? p.blue : p.alpha;
+      EXPECT_NEAR(floats[size_t(i)], v / 255.0, depth == SampleDepth::kHalf ? 5e-4 : 1e-7) << i;
     }
-    EXPECT_TRUE(SamePixels(ReadImage(dir / c.name).pf(), src.pf()));
+    EXPECT_TRUE(SamePixels(ReadImage(dir / name).pf(), src.pf()));
   }
-
-  struct Problem {
-    const char* name;
-    SampleDepth depth;
-    const char* problem;
-  };
-  const Problem problems[] = {{"x.png", SampleDepth::kFloat, "png holds 8 or 16"},
-                              {"x.jpg", SampleDepth::k16, "jpg holds 8"},
-                              {"x.exr", SampleDepth::k8, "exr holds half or float"},
-                              {"x.tiff", SampleDepth::kHalf, ""},
-                              {"x.jpeg", SampleDepth::kDefault, ""}};
-  for (const Problem& p : problems) {
-    EXPECT_EQ(DepthProblem(p.name, p.depth), p.problem) << p.name;
-    if (*p.problem) {
-      WriteOptions options;
-      options.depth = p.depth;
-      EXPECT_THROW(WriteImage(dir / p.name, src.pf(), options), HostError);
-      EXPECT_FALSE(fs::exists(dir / p.name));
-    }
-  }
-}
-
-// The chroma subsampling of a JPEG's first component, from its frame header
-// (SOF0/SOF2): the horizontal and vertical sampling factors.
-std::pair<int, int> JpegSampling(const fs::path& path) {
-  std::ifstream f(path, std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(f)), {});
-  for (size_t i = 2; i + 12 < bytes.size(); ++i) {
-    if (uint8_t(bytes[i]) == 0xFF && (uint8_t(bytes[i + 1]) == 0xC0 || uint8_t(bytes[i + 1]) == 0xC2)) {
-      const uint8_t factors = uint8_t(bytes[i + 11]);
-      return {factors >> 4, factors & 15};
-    }
-  }
-  return {0, 0};
+  EXPECT_EQ(DepthProblem("x.exr", SampleDepth::k8), "exr holds half or float");
+  WriteOptions deep;
+  deep.depth = SampleDepth::k16;
+  EXPECT_THROW(WriteImage(dir / "x.jpg", src.pf(), deep), HostError);
+  EXPECT_FALSE(fs::exists(dir / "x.jpg"));
 }
 
 TEST(ImageFiles, CompressionReachesTheFile) {
   TempDir dir;
   World noise(64, 64);
   uint32_t seed = 7;
-  for (int y = 0; y < 64; ++y)
-    for (int x = 0; x < 64; ++x) {
-      seed = seed * 1103515245u + 12345u;
-      noise.At(x, y) = Px(255, (seed >> 24) & 0x3F, (x * 4) & 255, y * 4);
-    }
+  for (int i = 0; i < 64 * 64; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    noise.At(i % 64, i / 64) = Px(255, (seed >> 24) & 0x3F, i % 64 * 4, i / 64 * 4);
+  }
   auto write = [&](const std::string& name, const std::string& compression) {
     WriteOptions options;
     options.compression = compression;
     WriteImage(dir / name, noise.pf(), options);
     return fs::file_size(dir / name);
   };
-  // PNG levels change the size, never the pixels.
+  // PNG levels change the size, never the pixels; so does JPEG quality.
   EXPECT_GT(write("l0.png", "0"), write("l9.png", "9"));
   EXPECT_TRUE(SamePixels(ReadImage(dir / "l0.png").pf(), ReadImage(dir / "l9.png").pf()));
-  // JPEG quality and subsampling.
   EXPECT_GT(write("q100.jpg", "100"), write("q10.jpg", "10"));
-  const std::pair<const char*, std::pair<int, int>> sampling[] = {
-      {"", {2, 2}}, {"90,4:2:0", {2, 2}}, {"90,4:2:2", {2, 1}}, {"90,4:4:4", {1, 1}}};
-  for (const auto& [text, factors] : sampling) {
-    write("s.jpg", text);
-    EXPECT_EQ(JpegSampling(dir / "s.jpg"), factors) << text;
+  // The subsampling as the reader finds it in the frame header.
+  for (const std::string sampling : {"4:2:0", "4:4:4"}) {
+    write("s.jpg", "90," + sampling);
+    EXPECT_EQ(OIIO::ImageInput::open((dir / "s.jpg").string())->spec().get_string_attribute("jpeg:subsampling"),
+              sampling);
   }
-  // EXR and TIFF codecs, as the file names them.
-  for (const std::string codec : {"none", "rle", "zips", "zip", "zip:9", "piz", "pxr24", "b44", "b44a", "dwaa",
-                                  "dwab:100", "tif none", "tif lzw", "tif zip", "tif packbits"}) {
-    const bool tif = codec.rfind("tif ", 0) == 0;
-    const std::string name = tif ? "c.tif" : "c.exr", text = tif ? codec.substr(4) : codec;
-    write(name, text);
-    const auto in = OIIO::ImageInput::open((dir / name).string());
-    EXPECT_EQ(in->spec().get_string_attribute("compression"), text.substr(0, text.find(':'))) << codec;
-    if (text == "dwab:100") {
-      EXPECT_EQ(in->spec().get_float_attribute("openexr:dwaCompressionLevel"), 100.0f);
-    }
-  }
-
+  write("c.exr", "dwab:100");
+  EXPECT_EQ(OIIO::ImageInput::open((dir / "c.exr").string())->spec().get_float_attribute("openexr:dwaCompressionLevel"),
+            100.0f);
   const std::pair<const char*, const char*> refused[] = {
-      {"x.jpg", "0"},       {"x.jpg", "101"},   {"x.jpg", "90,4:1:1"}, {"x.jpg", "90,"},     {"x.jpg", "lzw"},
-      {"x.png", "10"},      {"x.png", "-1"},    {"x.png", "zip"},      {"x.exr", "dwaa:0"},  {"x.exr", "zip:10"},
-      {"x.exr", "piz:3"},   {"x.exr", "lz4"},   {"x.tif", "jpeg"},     {"x.tiff", "9"},      {"x.exr", "ZIP"}};
+      {"x.jpg", "0"},   {"x.jpg", "101"},  {"x.jpg", "90,4:1:1"}, {"x.jpg", "90,"},    {"x.png", "10"},
+      {"x.png", "-1"},  {"x.exr", "zip:10"}, {"x.exr", "piz:3"}, {"x.exr", "dwaa:0"}, {"x.tiff", "jpeg"}};
   for (const auto& [name, text] : refused) {
-    const std::string problem = CompressionProblem(name, text);
-    EXPECT_EQ(problem.rfind(fs::path(name).extension().string().substr(1, 3) + " takes ", 0), 0u) << name << " " << text;
+    const std::string ext = fs::path(name).extension().string().substr(1, 3);
+    EXPECT_EQ(CompressionProblem(name, text).rfind(ext + " takes ", 0), 0u) << name << " " << text;
     WriteOptions options;
     options.compression = text;
     EXPECT_THROW(WriteImage(dir / name, noise.pf(), options), HostError) << name << " " << text;
