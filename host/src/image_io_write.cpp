@@ -118,13 +118,15 @@ T FromByte(uint8_t v) {
   else return T(float(v / 255.0));
 }
 
-// The samples of `world` as T, RGBA or RGB. EXR colour is linear light
-// (with kLinear) premultiplied by alpha as it is stored, so that reading
-// divides by exactly the alpha the colour was multiplied with.
+// The samples of `world` as T, RGBA or RGB, in a buffer of bytes. EXR
+// colour is linear light (with kLinear) premultiplied by alpha as it is
+// stored, so that reading divides by exactly the alpha the colour was
+// multiplied with.
 template <typename T>
-std::vector<T> Samples(const PF_EffectWorld& world, int nch, bool exr, bool linear) {
+std::vector<uint8_t> Samples(const PF_EffectWorld& world, int nch, bool exr, bool linear) {
   const size_t w = size_t(world.width), h = size_t(world.height);
-  std::vector<T> out(w * h * size_t(nch));
+  std::vector<uint8_t> buffer(w * h * size_t(nch) * sizeof(T));
+  T* const out = reinterpret_cast<T*>(buffer.data());
   const auto& decoded = LinearOfByte();
   for (size_t y = 0; y < h; ++y) {
     const auto* row = reinterpret_cast<const PF_Pixel*>(reinterpret_cast<const uint8_t*>(world.data) +
@@ -148,14 +150,7 @@ std::vector<T> Samples(const PF_EffectWorld& world, int nch, bool exr, bool line
       if (nch == 4) o[3] = FromByte<T>(p.alpha);
     }
   }
-  return out;
-}
-
-template <typename T>
-std::vector<uint8_t> SampleBytes(const PF_EffectWorld& world, int nch, bool exr, bool linear) {
-  const std::vector<T> samples = Samples<T>(world, nch, exr, linear);
-  const auto* bytes = reinterpret_cast<const uint8_t*>(samples.data());
-  return std::vector<uint8_t>(bytes, bytes + samples.size() * sizeof(T));
+  return buffer;
 }
 
 // An OpenImageIO output that writes into a FileReplacement. The first
@@ -259,10 +254,10 @@ void WriteImage(const fs::path& path, const PF_EffectWorld& world, const WriteOp
   AddMetadata(spec, options.metadata, format);
 
   const std::vector<uint8_t> samples =
-      type == TypeDesc::UINT16  ? SampleBytes<uint16_t>(world, nch, exr, linear)
-      : type == TypeDesc::HALF  ? SampleBytes<half>(world, nch, exr, linear)
-      : type == TypeDesc::FLOAT ? SampleBytes<float>(world, nch, exr, linear)
-                                : SampleBytes<uint8_t>(world, nch, exr, linear);
+      type == TypeDesc::UINT16  ? Samples<uint16_t>(world, nch, exr, linear)
+      : type == TypeDesc::HALF  ? Samples<half>(world, nch, exr, linear)
+      : type == TypeDesc::FLOAT ? Samples<float>(world, nch, exr, linear)
+                                : Samples<uint8_t>(world, nch, exr, linear);
 
   // The encoder writes through ReplacementWriter, so that every write is
   // checked (a full disk fails the run instead of leaving a cut-off file)
