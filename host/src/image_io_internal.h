@@ -78,8 +78,8 @@ ImageMetadata MetadataOf(const OIIO::ImageSpec& spec, const Orientation& orienta
 // pixels have been read (it moves the input between subimages).
 ImageInfo InfoOf(OIIO::ImageInput& in, const Orientation& orientation);
 
-// Adds `metadata` to the spec of a file of `format` ("png", "openexr",
-// "tiff", "jpeg") being written at spec.width x spec.height, as far as
+// Adds `metadata` to the ImageSpec of a file of `format` ("png", "openexr",
+// "tiff", "jpeg") being written at its width x height, as far as
 // OpenImageIO's writer for it holds it: PNG and TIFF get no EXIF or GPS
 // data, EXR no ICC profile; an ICC profile that is not an RGB profile (the
 // written colour is RGB) is left out. The resolution is scaled to the

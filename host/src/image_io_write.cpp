@@ -52,8 +52,9 @@ bool Number(std::string_view text, int lo, int hi, int& value) {
   return value >= lo && value <= hi;
 }
 
-// Checks a compression text against what `format` takes and, given a
-// spec, sets OpenImageIO's attributes for it. Returns why it is refused, or "".
+// Checks a compression text against what `format` takes and, given an
+// ImageSpec, sets OpenImageIO's attributes for it. Returns why it is
+// refused, or "".
 std::string Compression(const std::string& format, std::string_view text, ImageSpec* spec) {
   if (format == "jpeg") {
     int quality = 95;
