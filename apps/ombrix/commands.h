@@ -50,6 +50,9 @@ struct RenderOptions {
   std::string downsample = "1/1";   // N/D, the preview resolution
   std::string pixel_aspect = "1/1"; // N/D
   std::vector<std::string> layers;  // NAME=SOURCE for layer parameters
+  std::string exr_values = "linear";  // linear or raw: EXR inputs, layers and outputs
+  std::string out_depth;            // 8, 16, half or float; empty: the format's default
+  std::string compression;          // as the output format takes it; empty: its default
 };
 int RunRender(const CommonOptions& common, const RenderOptions& options);
 

@@ -202,6 +202,14 @@ int main(int argc, char** argv) {
   render_cmd->add_option("--layer", render.layers,
                          "NAME=SOURCE for a layer parameter: self, none, or a source as for --input (repeatable)")
       ->allow_extra_args(false);
+  render_cmd->add_option("--exr-values", render.exr_values,
+                         "EXR inputs, layers and outputs: linear (light, sRGB-encoded for effects) or raw (value x 255)")
+      ->capture_default_str();
+  render_cmd->add_option("--out-depth", render.out_depth,
+                         "Output samples: 8 or 16 (png), 8, 16, half or float (tif), 8 (jpg), half or float (exr)");
+  render_cmd->add_option("--compression", render.compression,
+                         "jpg QUALITY[,4:2:0|4:2:2|4:4:4], png 0..9, exr none|rle|zips|zip|piz|pxr24|b44|b44a|dwaa|dwab"
+                         "[:LEVEL], tif none|lzw|zip|packbits");
   add_common(render_cmd);
 
   DemoOptions demo;

@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <csignal>
 #include <cmath>
@@ -206,6 +207,64 @@ std::string TimeText(const TimeBase& tb, A_long ticks) {
   return buf;
 }
 
+// How the render reads EXR inputs and writes its outputs, from --exr-values,
+// --out-depth and --compression, checked against the output's format.
+struct FileOptions {
+  ReadOptions read;
+  WriteOptions write;
+};
+
+FileOptions ParseFileOptions(const RenderOptions& o, const OutputSpec& out) {
+  FileOptions files;
+  if (out.kind == OutputSpec::Kind::kStdoutRaw && (!o.out_depth.empty() || !o.compression.empty())) {
+    throw UsageError("--out-depth and --compression do not apply to '" + o.output +
+                     "' (raw frames are 8-bit RGBA, uncompressed)");
+  }
+  // The format decides what is allowed; an image on standard output is named by its format.
+  const std::string target = out.kind == OutputSpec::Kind::kStdoutImage ? "standard output." + out.format : o.output;
+  if (o.exr_values == "raw") files.read.exr_values = ExrValues::kRaw;
+  else if (o.exr_values != "linear") throw UsageError("bad --exr-values '" + o.exr_values + "' (expected linear or raw)");
+  files.write.exr_values = files.read.exr_values;
+  static const std::pair<const char*, SampleDepth> kDepths[] = {
+      {"8", SampleDepth::k8}, {"16", SampleDepth::k16}, {"half", SampleDepth::kHalf}, {"float", SampleDepth::kFloat}};
+  if (!o.out_depth.empty()) {
+    auto it = std::find_if(std::begin(kDepths), std::end(kDepths), [&](const auto& d) { return o.out_depth == d.first; });
+    if (it == std::end(kDepths)) throw UsageError("bad --out-depth '" + o.out_depth + "' (expected 8, 16, half or float)");
+    files.write.depth = it->second;
+  }
+  files.write.compression = o.compression;
+  if (const std::string problem = DepthProblem(target, files.write.depth); !problem.empty()) {
+    throw UsageError("bad --out-depth '" + o.out_depth + "' for '" + o.output + "': " + problem);
+  }
+  if (const std::string problem = CompressionProblem(target, o.compression); !problem.empty()) {
+    throw UsageError("bad --compression '" + o.compression + "' for '" + o.output + "': " + problem);
+  }
+  return files;
+}
+
+// Notes on stderr what the effects will not see of a source's file: samples
+// deeper than their 8 bits, and pages or parts after the first.
+void NoteSource(const ImageSource& source, bool quiet) {
+  if (quiet) return;
+  const std::optional<ImageInfo> info = SourceInfo(source);
+  if (!info) return;
+  static const std::pair<const char*, const char*> kSamples[] = {
+      {"uint16", "16-bit"}, {"half", "16-bit float"}, {"float", "32-bit float"}, {"double", "64-bit float"},
+      {"uint", "32-bit"}};
+  if (info->sample_type != "uint8") {
+    std::string depth = info->sample_type;
+    for (const auto& [type, words] : kSamples) {
+      if (depth == type) depth = words;
+    }
+    std::cerr << "ombrix: note: '" << source.text << "' has " << depth
+              << " samples; effects work on 8 bits per channel, so they are reduced\n";
+  }
+  if (info->subimages > 1) {
+    std::cerr << "ombrix: note: '" << source.text << "' has " << info->subimages
+              << (info->format == "openexr" ? " parts" : " pages") << "; the first is used\n";
+  }
+}
+
 }  // namespace
 
 int RunRender(const CommonOptions& common, const RenderOptions& o) {
@@ -213,6 +272,7 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
   // Options that need no plug-in.
   if (o.output.empty()) throw UsageError("render needs -o/--output");
   const OutputSpec out = ParseOutput(o.output);
+  FileOptions files = ParseFileOptions(o, out);
   if (!out.to_stdout()) {
     const fs::path parent = fs::path(out.pattern ? FramePath(*out.pattern, 0) : out.path).parent_path();
     std::error_code ec;
@@ -283,6 +343,7 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
   ImageSource source;
   try {
     source = OpenSource(o.input);
+    source.read = files.read;
   } catch (const HostError& e) {
     throw UsageError(std::string("bad input: ") + e.what());
   }
@@ -377,6 +438,7 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
     } else {
       try {
         layer_sources.push_back(OpenSource(what));
+        layer_sources.back().read = files.read;
         if (layer_sources.back().kind == SourceKind::kSequence) sequences.push_back(&layer_sources.back());
         layers.emplace_back(index, LayerSource::Image(layer_sources.back(), rate));
       } catch (const HostError& e) {
@@ -425,16 +487,19 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
   // only decoding finds is a bad input too.
   std::optional<World> still;
   std::optional<RawFrameReader> reader;
+  ImageInfo info;  // of the input file or frame: its metadata goes to the output
   if (stream) {
     reader.emplace(source);
     if (!reader->SkipTo(first)) StreamEnded(source, reader->frames_read(), first);
   } else if (source.kind != SourceKind::kSequence) {
     try {
-      still = LoadSource(source, 0, tb.time_step, o.pad_rows);
+      still = LoadSource(source, 0, tb.time_step, o.pad_rows, &info);
     } catch (const HostError& e) {
       throw UsageError(std::string("bad input: ") + e.what());
     }
   }
+  NoteSource(source, common.quiet);
+  for (const ImageSource& layer : layer_sources) NoteSource(layer, common.quiet);
   int64_t done = 0;
   for (; open_end || done < count; ++done) {
     World input;
@@ -447,7 +512,7 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
       if (!next) StreamEnded(source, reader->frames_read(), first + done);
       input = std::move(*next);
     } else if (source.kind == SourceKind::kSequence) {
-      input = LoadSource(source, ticks_of(done), tb.time_step, o.pad_rows);
+      input = LoadSource(source, ticks_of(done), tb.time_step, o.pad_rows, &info);
     } else {
       input = *still;
     }
@@ -455,7 +520,8 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
     World output(source.width, source.height, o.pad_rows);  // resized to the buffer size
     const CommandResult result = instance.RenderFrame(ticks, input.pf(), output, settings);
     messages.Settle(name, ("render at " + TimeText(tb, ticks)).c_str(), result);
-    sink.Write(first + done, output.pf());
+    files.write.metadata = info.metadata;
+    sink.Write(first + done, output.pf(), files.write);
     if (progress) ShowProgress(done + 1, count);
   }
   if (progress && open_end) std::fputc('\n', stderr);
@@ -484,8 +550,12 @@ int RunDemo(const CommonOptions& common, const DemoOptions& o) {
   fs::create_directories(o.out_dir, ec);
   if (ec) throw HostError("cannot create '" + o.out_dir + "': " + ec.message());
 
-  const World input = LoadSource(source, 0, 100);
-  WriteImage(fs::path(o.out_dir) / "input.png", input.pf());
+  WriteOptions write;  // the input's metadata goes to every image
+  ImageInfo info;
+  const World input = LoadSource(source, 0, 100, 0, &info);
+  write.metadata = info.metadata;
+  NoteSource(source, common.quiet);
+  WriteImage(fs::path(o.out_dir) / "input.png", input.pf(), write);
   // Each effect with its defaults (<name>.png), then once per selectable item
   // of its first popup, which is its type or mode (<name>-<item>.png). Each
   // effect renders in a child process of its own, so a crash costs only it.
@@ -507,7 +577,7 @@ int RunDemo(const CommonOptions& common, const DemoOptions& o) {
         World out(input.width(), input.height());
         messages.Settle(file.pipl.display_name, "render", instance.RenderFrame(0, in.pf(), out.pf()));
         const fs::path path = fs::path(o.out_dir) / file_name;
-        WriteImage(path, out.pf());
+        WriteImage(path, out.pf(), write);
         if (!common.quiet) std::cout << "ombrix: wrote " << path.string() << std::endl;
       };
       render(file.short_name + ".png", 0, 0);

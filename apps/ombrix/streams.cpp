@@ -338,21 +338,21 @@ FrameSink::~FrameSink() {
   ::close(out_fd_);
 }
 
-void FrameSink::Write(int64_t frame, const PF_EffectWorld& world) {
+void FrameSink::Write(int64_t frame, const PF_EffectWorld& world, const WriteOptions& options) {
   const auto out_failed = [] {
     return HostError(std::string("cannot write to standard output: ") + std::strerror(errno));
   };
   switch (spec_.kind) {
     case OutputSpec::Kind::kFile:
-      WriteImage(spec_.path, world);
+      WriteImage(spec_.path, world, options);
       return;
     case OutputSpec::Kind::kPattern:
-      WriteImage(FramePath(*spec_.pattern, frame), world);
+      WriteImage(FramePath(*spec_.pattern, frame), world, options);
       return;
     case OutputSpec::Kind::kStdoutImage: {
       TempFile file("out", "." + spec_.format, "");
       file.Close();
-      WriteImage(file.path(), world);
+      WriteImage(file.path(), world, options);
       const int fd = ::open(file.path().c_str(), O_RDONLY | O_CLOEXEC);
       if (fd < 0) {
         throw HostError("cannot read back the image for standard output: " + std::string(std::strerror(errno)));

@@ -82,7 +82,7 @@ class FrameSink {
   FrameSink(const FrameSink&) = delete;
   FrameSink& operator=(const FrameSink&) = delete;
 
-  void Write(int64_t frame, const PF_EffectWorld& world);
+  void Write(int64_t frame, const PF_EffectWorld& world, const WriteOptions& options = {});
   // "ombrix: wrote ..." for `count` frames from `first`, on stdout, or on
   // stderr when stdout carries the frames.
   void Report(int64_t first, int64_t count) const;

@@ -1,63 +1,50 @@
-// Reading and writing image files with OpenImageIO.
+// Reading image files with OpenImageIO into worlds.
 //
 // Worlds are ARGB in memory with possibly padded rows; OpenImageIO works in
-// RGBA scanlines, so every transfer goes through a tight RGBA buffer.
-#include <ombrix/host/image_io.h>
-
-#include <ombrix/platform/files.h>
-
-#include <OpenImageIO/filesystem.h>
-#include <OpenImageIO/imageio.h>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+// RGBA scanlines, so every read goes through bands of RGBA rows, each
+// pixel placed where the file's orientation puts it.
+#include "image_io_internal.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <map>
-#include <mutex>
-#include <system_error>
 
 namespace ombrix {
+namespace image_io {
+
+double SrgbToLinear(double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); }
+
+const std::array<double, 256>& LinearOfByte() {
+  static const std::array<double, 256> table = [] {
+    std::array<double, 256> t{};
+    for (int v = 0; v < 256; ++v) t[size_t(v)] = SrgbToLinear(v / 255.0);
+    return t;
+  }();
+  return table;
+}
+
+// Encoding with the sRGB curve and rounding halves up is monotonic, so the
+// byte of linear light L is the number of half-steps (k - 0.5) / 255,
+// decoded to linear light, that L reaches: exact, with no power per sample.
+uint8_t LinearToByte(double linear) {
+  static const std::array<double, 255> thresholds = [] {
+    std::array<double, 255> t{};
+    for (int k = 1; k < 256; ++k) t[size_t(k - 1)] = SrgbToLinear((k - 0.5) / 255.0);
+    return t;
+  }();
+  if (std::isnan(linear)) return 0;
+  return uint8_t(std::upper_bound(thresholds.begin(), thresholds.end(), linear) - thresholds.begin());
+}
+
+}  // namespace image_io
+
 namespace {
 
 namespace fs = std::filesystem;
-using OIIO::ImageInput;
-using OIIO::ImageOutput;
 using OIIO::ImageSpec;
 using OIIO::TypeDesc;
-
-// OpenImageIO messages may span lines; ours are one line.
-std::string OneLine(std::string text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-  for (char& c : text) {
-    if (c == '\n' || c == '\r') c = ' ';
-  }
-  return text.empty() ? std::string("unknown error") : text;
-}
-
-std::string Quoted(const fs::path& path) { return "'" + path.string() + "'"; }
-
-std::string LowerExtension(const fs::path& path) {
-  std::string ext = path.extension().string();
-  if (!ext.empty() && ext[0] == '.') ext.erase(0, 1);
-  std::transform(ext.begin(), ext.end(), ext.begin(),
-                 [](unsigned char c) { return char(std::tolower(c)); });
-  return ext;
-}
-
-// OpenImageIO's format name for a writable extension, or "".
-std::string FormatForExtension(const std::string& ext) {
-  if (ext == "png") return "png";
-  if (ext == "exr") return "openexr";
-  if (ext == "tif" || ext == "tiff") return "tiff";
-  if (ext == "jpg" || ext == "jpeg") return "jpeg";
-  return "";
-}
+using namespace image_io;
 
 // round(v x 255) with halves up, clamped to a byte.
 uint8_t UnitToByte(double v) {
@@ -66,359 +53,32 @@ uint8_t UnitToByte(double v) {
   return x >= 255.0 ? 255 : uint8_t(x);
 }
 
-[[noreturn]] void Refuse(const fs::path& path, const std::string& why) {
-  throw HostError("cannot read " + Quoted(path) + ": " + why);
+Orientation OrientationOfInput(const ImageSpec& spec) {
+  return Orientation{OrientationOf(spec), spec.width, spec.height};
 }
-
-void CheckSize(const fs::path& path, int64_t width, int64_t height) {
-  if (width <= 0 || height <= 0 || width > kMaxImageSide || height > kMaxImageSide ||
-      width * height > kMaxImagePixels) {
-    Refuse(path, "unsupported image size " + std::to_string(width) + "x" + std::to_string(height) +
-                     " (at most " + std::to_string(kMaxImageSide) + " on a side and " +
-                     std::to_string(kMaxImagePixels) + " pixels)");
-  }
-}
-
-// An input file opened by us: a regular file (links followed), never a
-// folder, FIFO or device, which could block or never end.
-class InputFile {
- public:
-  explicit InputFile(const fs::path& path) : path_(path) {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd_ < 0) {
-      const int err = errno;
-      Refuse(path, err == ENOENT ? std::string("no such file") : std::strerror(err));
-    }
-    struct stat st;
-    const char* why = nullptr;
-    if (::fstat(fd_, &st) != 0) why = std::strerror(errno);
-    else if (S_ISDIR(st.st_mode)) why = "it is a directory";
-    else if (!S_ISREG(st.st_mode)) why = "it is not a regular file";
-    else if (st.st_size == 0) why = "the file is empty";
-    if (why) {
-      ::close(fd_);  // the destructor does not run for a throwing constructor
-      Refuse(path, why);
-    }
-    size_ = uint64_t(st.st_size);
-  }
-  ~InputFile() { ::close(fd_); }
-  InputFile(const InputFile&) = delete;
-  InputFile& operator=(const InputFile&) = delete;
-
-  uint64_t size() const { return size_; }
-  // Up to `n` bytes at `offset`; fewer at the end of the file.
-  size_t Read(void* buf, size_t n, uint64_t offset) const {
-    size_t got = 0;
-    while (got < n && offset + got < size_) {
-      const ssize_t r = ::pread(fd_, static_cast<char*>(buf) + got, n - got, off_t(offset + got));
-      if (r < 0 && errno == EINTR) continue;
-      if (r < 0) Refuse(path_, std::strerror(errno));
-      if (r == 0) break;
-      got += size_t(r);
-    }
-    return got;
-  }
-  // Exactly `n` bytes at `offset`, or the file is cut short.
-  void ReadExact(void* buf, size_t n, uint64_t offset) const {
-    if (offset > size_ || n > size_ - offset || Read(buf, n, offset) != n) CutShort();
-  }
-  [[noreturn]] void CutShort() const { Refuse(path_, "the file is cut short or damaged"); }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-  int fd_ = -1;
-  uint64_t size_ = 0;
-};
-
-uint32_t Be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
-uint16_t Be16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
-
-// zlib's deflate expands by at most about 1032:1, so a PNG's image data,
-// once inflated, cannot exceed 1032 times its compressed size. Each chunk
-// must lie inside the file and IEND must be there.
-void CheckPng(const InputFile& f) {
-  uint64_t pos = 8, compressed = 0;
-  int64_t width = 0, height = 0;
-  int depth = 0, channels = 0;
-  bool header = false;
-  while (true) {
-    uint8_t head[8];
-    f.ReadExact(head, 8, pos);
-    const uint64_t length = Be32(head);
-    const uint32_t type = Be32(head + 4);
-    if (length > 0x7FFFFFFFu || pos + 12 + length > f.size()) f.CutShort();
-    if (!header) {
-      if (type != 0x49484452u || length != 13) f.CutShort();  // IHDR first
-      uint8_t ihdr[13];
-      f.ReadExact(ihdr, 13, pos + 8);
-      width = Be32(ihdr);
-      height = Be32(ihdr + 4);
-      depth = ihdr[8];
-      static constexpr int kChannels[7] = {1, 0, 3, 1, 2, 0, 4};
-      channels = ihdr[9] < 7 ? kChannels[ihdr[9]] : 0;
-      if (channels == 0 || depth == 0) f.CutShort();
-      CheckSize(f.path(), width, height);
-      header = true;
-    }
-    if (type == 0x49444154u) compressed += length;  // IDAT
-    pos += 12 + length;
-    if (type == 0x49454E44u) break;                 // IEND
-  }
-  const uint64_t row = (uint64_t(width) * uint64_t(channels) * uint64_t(depth) + 7) / 8 + 1;
-  if (row * uint64_t(height) > 1032 * compressed + 1032) {
-    Refuse(f.path(), "declares " + std::to_string(width) + "x" + std::to_string(height) + " pixels but holds only " +
-                         std::to_string(compressed) + " bytes of compressed image data");
-  }
-}
-
-// The first image of a TIFF: every strip or tile lies inside the file, and
-// uncompressed data (which cannot be smaller than the pixels) fits it.
-void CheckTiff(const InputFile& f) {
-  uint8_t head[8];
-  f.ReadExact(head, 8, 0);
-  const bool little = head[0] == 'I';
-  auto u16 = [&](const uint8_t* p) { return little ? uint16_t(p[0] | p[1] << 8) : Be16(p); };
-  auto u32 = [&](const uint8_t* p) {
-    return little ? uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24 : Be32(p);
-  };
-  if (u16(head + 2) != 42) return;  // BigTIFF: left to the library
-  const uint64_t ifd = u32(head + 4);
-  uint8_t count_bytes[2];
-  f.ReadExact(count_bytes, 2, ifd);
-  const uint32_t entries = u16(count_bytes);
-  std::vector<uint8_t> dir(size_t(entries) * 12);
-  f.ReadExact(dir.data(), dir.size(), ifd + 2);
-
-  struct Field {
-    uint32_t type = 0, count = 0;
-    const uint8_t* inline_value = nullptr;
-    uint32_t offset = 0;
-  };
-  std::map<uint16_t, Field> fields;
-  for (uint32_t e = 0; e < entries; ++e) {
-    const uint8_t* p = &dir[size_t(e) * 12];
-    fields[u16(p)] = Field{u16(p + 2), u32(p + 4), p + 8, u32(p + 8)};
-  }
-  // The values of a SHORT or LONG field.
-  auto values = [&](uint16_t tag) {
-    std::vector<uint64_t> out;
-    auto it = fields.find(tag);
-    if (it == fields.end()) return out;
-    const Field& fld = it->second;
-    const size_t unit = fld.type == 3 ? 2 : fld.type == 4 ? 4 : 0;
-    if (unit == 0 || fld.count == 0) f.CutShort();
-    if (uint64_t(fld.count) * unit > f.size()) f.CutShort();
-    std::vector<uint8_t> raw(size_t(fld.count) * unit);
-    if (raw.size() <= 4) std::memcpy(raw.data(), fld.inline_value, raw.size());
-    else f.ReadExact(raw.data(), raw.size(), fld.offset);
-    for (size_t k = 0; k < fld.count; ++k) out.push_back(unit == 2 ? u16(&raw[k * 2]) : u32(&raw[k * 4]));
-    return out;
-  };
-  auto one = [&](uint16_t tag, uint64_t fallback) {
-    const std::vector<uint64_t> v = values(tag);
-    return v.empty() ? fallback : v[0];
-  };
-  const int64_t width = int64_t(one(256, 0)), height = int64_t(one(257, 0));
-  CheckSize(f.path(), width, height);
-  const uint64_t compression = one(259, 1);
-  const uint64_t samples = one(277, 1);
-  const std::vector<uint64_t> bits = values(258);
-  uint64_t bits_per_pixel = 0;
-  for (uint64_t k = 0; k < samples; ++k) {
-    bits_per_pixel += bits.empty() ? 1 : bits[std::min<size_t>(k, bits.size() - 1)];
-  }
-
-  const bool tiled = fields.count(324) != 0;
-  const std::vector<uint64_t> offsets = values(tiled ? 324 : 273);
-  const std::vector<uint64_t> counts = values(tiled ? 325 : 279);
-  if (offsets.empty()) f.CutShort();
-  for (size_t k = 0; k < offsets.size(); ++k) {
-    if (k < counts.size() && (offsets[k] > f.size() || counts[k] > f.size() - offsets[k])) f.CutShort();
-  }
-  // (YCbCr may be subsampled, so its uncompressed data can be smaller.)
-  const bool ycbcr = one(262, 0) == 6;
-  const uint64_t pixel_bytes = (uint64_t(width) * bits_per_pixel + 7) / 8 * uint64_t(height);
-  if (compression == 1 && !tiled && !ycbcr && pixel_bytes > f.size()) {
-    Refuse(f.path(), "declares " + std::to_string(width) + "x" + std::to_string(height) +
-                         " uncompressed pixels, more than the file's " + std::to_string(f.size()) + " bytes");
-  }
-}
-
-// A JPEG's marker segments up to the scan lie inside the file, and the
-// end-of-image marker follows the scan (a cut file has none; the library
-// would only warn and fill the rest with grey).
-void CheckJpeg(const InputFile& f) {
-  uint64_t pos = 2, fill = 0;
-  while (true) {
-    uint8_t m[4];
-    f.ReadExact(m, 2, pos);
-    if (m[0] != 0xFF) f.CutShort();
-    if (m[1] == 0xFF) {  // fill byte; a long run of them is no image
-      if (++fill > 4096) f.CutShort();
-      ++pos;
-      continue;
-    }
-    fill = 0;
-    if (m[1] == 0x01 || (m[1] >= 0xD0 && m[1] <= 0xD7)) {
-      pos += 2;
-      continue;
-    }
-    if (m[1] == 0xD9) f.CutShort();  // the image ended before any scan
-    f.ReadExact(m + 2, 2, pos + 2);
-    const uint64_t length = Be16(m + 2);
-    if (length < 2) f.CutShort();
-    const bool frame = m[1] >= 0xC0 && m[1] <= 0xCF && m[1] != 0xC4 && m[1] != 0xC8 && m[1] != 0xCC;
-    if (frame) {
-      uint8_t sof[5];
-      f.ReadExact(sof, 5, pos + 4);
-      CheckSize(f.path(), Be16(sof + 3), Be16(sof + 1));
-    }
-    pos += 2 + length;
-    if (pos > f.size()) f.CutShort();
-    if (m[1] == 0xDA) break;  // start of scan: entropy-coded data follows
-  }
-  // Inside the scan data 0xFF is always followed by 0x00 or a restart
-  // marker, so FF D9 can only be the end of the image. Usually it is in
-  // the last bytes; otherwise the whole scan is searched.
-  std::vector<uint8_t> buf(64 * 1024);
-  auto has_end = [&](uint64_t from) {
-    for (uint64_t at = from; at < f.size(); at += buf.size() - 1) {
-      const size_t n = f.Read(buf.data(), buf.size(), at);
-      for (size_t k = 0; k + 1 < n; ++k) {
-        if (buf[k] == 0xFF && buf[k + 1] == 0xD9) return true;
-      }
-      if (n < buf.size()) break;
-    }
-    return false;
-  };
-  const uint64_t tail = f.size() > buf.size() ? std::max(pos, f.size() - buf.size()) : pos;
-  if (!has_end(tail) && (tail == pos || !has_end(pos))) f.CutShort();
-}
-
-// Checks what the file declares against the file itself before anything
-// is decoded or allocated, for the formats whose damage the libraries
-// report late, only as a warning, or not at all.
-void CheckStructure(const InputFile& f) {
-  uint8_t magic[8] = {};
-  const size_t n = f.Read(magic, sizeof magic, 0);
-  static constexpr uint8_t kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  if (n == 8 && std::memcmp(magic, kPng, 8) == 0) return CheckPng(f);
-  if (n >= 4 && ((magic[0] == 'I' && magic[1] == 'I' && magic[2] == 42 && magic[3] == 0) ||
-                 (magic[0] == 'M' && magic[1] == 'M' && magic[2] == 0 && magic[3] == 42))) {
-    return CheckTiff(f);
-  }
-  if (n >= 3 && magic[0] == 0xFF && magic[1] == 0xD8 && magic[2] == 0xFF) return CheckJpeg(f);
-}
-
-// libpng writes "libpng error: ..." to stderr itself before OpenImageIO
-// gets the same error, which would make a second line beside the one
-// error the caller reports. While a file is decoded, the process's stderr
-// goes to /dev/null; nested and concurrent decodes share one redirection,
-// restored when the last one ends.
-class QuietStderr {
- public:
-  QuietStderr() {
-    std::lock_guard lock(mutex_);
-    if (depth_++ > 0) return;
-    std::fflush(stderr);
-    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    saved_ = null >= 0 ? ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0) : -1;
-    if (saved_ >= 0 && ::dup2(null, STDERR_FILENO) < 0) {
-      ::close(saved_);
-      saved_ = -1;
-    }
-    if (null >= 0) ::close(null);
-  }
-  ~QuietStderr() {
-    std::lock_guard lock(mutex_);
-    if (--depth_ > 0 || saved_ < 0) return;
-    std::fflush(stderr);
-    ::dup2(saved_, STDERR_FILENO);
-    ::close(saved_);
-    saved_ = -1;
-  }
-  QuietStderr(const QuietStderr&) = delete;
-  QuietStderr& operator=(const QuietStderr&) = delete;
-
- private:
-  static inline std::mutex mutex_;
-  static inline int depth_ = 0;
-  static inline int saved_ = -1;
-};
-
-// Opens an image for reading after the checks above. OpenImageIO keeps
-// messages about damage it works around (a JPEG's premature end, a TIFF
-// strip that could not be read) even when the call succeeds; any message
-// counts as a failure.
-std::unique_ptr<ImageInput> OpenInput(const fs::path& path) {
-  {
-    const InputFile file(path);
-    CheckStructure(file);
-  }
-  ImageSpec config;
-  config.attribute("oiio:UnassociatedAlpha", 1);
-  std::unique_ptr<ImageInput> in;
-  {
-    const QuietStderr quiet;
-    in = ImageInput::open(path.string(), &config);
-  }
-  if (!in) Refuse(path, OneLine(OIIO::geterror()));
-  const std::string warning = in->geterror();
-  if (!warning.empty()) Refuse(path, OneLine(warning));
-  CheckSize(path, in->spec().width, in->spec().height);
-  return in;
-}
-
-// An OpenImageIO output that writes into a FileReplacement. The first
-// failed write is remembered; OpenImageIO's encoders do not all pass write
-// errors on, so WriteImage asks failed() after every step.
-class ReplacementWriter final : public OIIO::Filesystem::IOProxy {
- public:
-  ReplacementWriter(platform::FileReplacement& file, const std::string& name)
-      : IOProxy(name, Write), file_(file) {}
-  const char* proxytype() const override { return "ombrix-replacement"; }
-  bool failed() const { return failed_; }
-  size_t write(const void* buf, size_t size) override {
-    const size_t n = pwrite(buf, size, m_pos);
-    m_pos += int64_t(n);
-    return n;
-  }
-  size_t pwrite(const void* buf, size_t size, int64_t offset) override {
-    if (failed_ || offset < 0) return Failed();
-    if (size > 0 && !file_.WriteAt(buf, size, uint64_t(offset))) return Failed();
-    return size;
-  }
-  size_t read(void* buf, size_t size) override {
-    const size_t n = pread(buf, size, m_pos);
-    m_pos += int64_t(n);
-    return n;
-  }
-  size_t pread(void* buf, size_t size, int64_t offset) override {
-    if (offset < 0) return 0;
-    const long n = file_.ReadAt(buf, size, uint64_t(offset));
-    return n < 0 ? 0 : size_t(n);
-  }
-  size_t size() const override { return size_t(file_.size()); }
-
- private:
-  size_t Failed() {
-    failed_ = true;
-    error(file_.error().empty() ? std::string("write failed") : file_.error());
-    return 0;
-  }
-  platform::FileReplacement& file_;
-  bool failed_ = false;
-};
 
 }  // namespace
 
 ImageSize ReadImageSize(const fs::path& path) {
   auto in = OpenInput(path);
-  return {A_long(in->spec().width), A_long(in->spec().height)};
+  const Orientation o = OrientationOfInput(in->spec());
+  return {A_long(o.upright_width()), A_long(o.upright_height())};
 }
 
-World ReadImage(const fs::path& path, A_long pad_bytes) {
+ImageInfo ReadImageInfo(const fs::path& path) {
+  auto in = OpenInput(path);
+  return InfoOf(*in, OrientationOfInput(in->spec()));
+}
+
+std::optional<ImageInfo> SourceInfo(const ImageSource& source) {
+  if (source.kind == SourceKind::kFile) return ReadImageInfo(source.path);
+  if (source.kind == SourceKind::kSequence && !source.frames.empty()) {
+    return ReadImageInfo(FramePath(source.pattern, source.frames.front()));
+  }
+  return std::nullopt;
+}
+
+World ReadImage(const fs::path& path, A_long pad_bytes, const ReadOptions& options, ImageInfo* info) {
   auto in = OpenInput(path);
   const ImageSpec spec = in->spec();
   const int nch = spec.nchannels;
@@ -428,9 +88,11 @@ World ReadImage(const fs::path& path, A_long pad_bytes) {
   if (alpha >= nch) alpha = -1;
   const bool grey = nch < 3;
   const bool is_exr = in->format_name() == std::string("openexr");
+  const bool linear = is_exr && options.exr_values == ExrValues::kLinear;
   const size_t w = size_t(spec.width), h = size_t(spec.height);
+  const Orientation orientation = OrientationOfInput(spec);
 
-  World world(A_long(w), A_long(h), pad_bytes);
+  World world(A_long(orientation.upright_width()), A_long(orientation.upright_height()), pad_bytes);
   // Scanline images are read in bands of rows, so that only the world
   // itself is as large as the image; tiled ones whole (OpenImageIO's
   // scanline reads of tiled files are not reliable).
@@ -461,10 +123,11 @@ World ReadImage(const fs::path& path, A_long pad_bytes) {
     // value(i, c) gives channel c of pixel i of the band as a byte.
     auto store = [&](auto value) {
       for (size_t y = y0; y < y1; ++y) {
-        PF_Pixel* row = world.Row(A_long(y));
         for (size_t x = 0; x < w; ++x) {
           const size_t i = (y - y0) * w + x;
-          PF_Pixel& p = row[x];
+          int64_t ux, uy;
+          orientation.Place(int64_t(x), int64_t(y), ux, uy);
+          PF_Pixel& p = world.Row(A_long(uy))[ux];
           if (grey) {
             p.red = p.green = p.blue = value(i, 0);
           } else {
@@ -494,105 +157,23 @@ World ReadImage(const fs::path& path, A_long pad_bytes) {
         return uint8_t(std::min<uint64_t>(255, (510 * v + d) / (2 * d)));
       });
     } else {
+      // Colour is unpremultiplied where it is stored: in linear light for EXR.
       const float* f = reinterpret_cast<const float*>(band.data());
       store([&](size_t i, int c) -> uint8_t {
         double v = f[i * nch + c];
+        if (c == alpha) return UnitToByte(v);
         const double a = alpha >= 0 ? f[i * nch + alpha] : 1.0;
-        if (associated && c != alpha && a > 0.0) v /= a;
-        return UnitToByte(v);
+        if (associated && a > 0.0) v /= a;
+        return linear ? LinearToByte(v) : UnitToByte(v);
       });
     }
   }
   // Damage the library worked around leaves a message though the reads succeeded.
   const std::string warning = in->geterror();
   if (!warning.empty()) Refuse(path, OneLine(warning));
+  if (info) *info = InfoOf(*in, orientation);
   if (!in->close()) fail();
   return world;
-}
-
-bool IsWritableImagePath(const fs::path& path) {
-  return !FormatForExtension(LowerExtension(path)).empty();
-}
-
-void WriteImage(const fs::path& path, const PF_EffectWorld& world, const WriteOptions& options) {
-  const std::string ext = LowerExtension(path);
-  const std::string format = FormatForExtension(ext);
-  if (format.empty()) {
-    throw HostError("cannot write " + Quoted(path) + ": unknown image format '" + ext +
-                    "' (use png, exr, tif, tiff, jpg or jpeg)");
-  }
-  if (world.data == nullptr || world.width <= 0 || world.height <= 0 ||
-      world.rowbytes < 4 * world.width) {
-    throw HostError("cannot write " + Quoted(path) + ": empty image");
-  }
-  if (path.filename().empty()) throw HostError("cannot write " + Quoted(path) + ": not a file name");
-
-  const size_t w = size_t(world.width), h = size_t(world.height);
-  const bool exr = format == "openexr";
-  const bool jpeg = format == "jpeg";
-  const int nch = jpeg ? 3 : 4;
-  ImageSpec spec(int(w), int(h), nch, exr ? TypeDesc::FLOAT : TypeDesc::UINT8);
-  if (!jpeg) {
-    spec.alpha_channel = 3;
-    spec.channelnames = {"R", "G", "B", "A"};
-  }
-  if (!exr && !jpeg) spec.attribute("oiio:UnassociatedAlpha", 1);
-  if (jpeg) spec.attribute("CompressionQuality", std::clamp(options.jpeg_quality, 1, 100));
-
-  auto byte_at = [&](size_t x, size_t y) -> const PF_Pixel& {
-    return reinterpret_cast<const PF_Pixel*>(reinterpret_cast<const uint8_t*>(world.data) +
-                                             y * size_t(world.rowbytes))[x];
-  };
-  std::vector<uint8_t> bytes;
-  std::vector<float> floats;
-  if (exr) {
-    floats.resize(w * h * 4);
-    for (size_t y = 0; y < h; ++y) {
-      for (size_t x = 0; x < w; ++x) {
-        const PF_Pixel& p = byte_at(x, y);
-        const double a = p.alpha / 255.0;
-        float* o = &floats[(y * w + x) * 4];
-        o[0] = float(p.red / 255.0 * a);
-        o[1] = float(p.green / 255.0 * a);
-        o[2] = float(p.blue / 255.0 * a);
-        o[3] = float(a);
-      }
-    }
-  } else {
-    bytes.resize(w * h * size_t(nch));
-    for (size_t y = 0; y < h; ++y) {
-      for (size_t x = 0; x < w; ++x) {
-        const PF_Pixel& p = byte_at(x, y);
-        uint8_t* o = &bytes[(y * w + x) * size_t(nch)];
-        o[0] = p.red;
-        o[1] = p.green;
-        o[2] = p.blue;
-        if (nch == 4) o[3] = p.alpha;
-      }
-    }
-  }
-
-  // The encoder writes through ReplacementWriter, so that every write is
-  // checked (a full disk fails the run instead of leaving a cut-off file)
-  // and the destination is only replaced by a complete, flushed file.
-  platform::FileReplacement file;
-  if (!file.Begin(path.string())) throw HostError("cannot write " + Quoted(path) + ": " + file.error());
-  auto out = ImageOutput::create(format);
-  if (!out) throw HostError("cannot write " + Quoted(path) + ": " + OneLine(OIIO::geterror()));
-  ReplacementWriter proxy(file, path.string());
-  auto fail = [&](std::string why) {
-    if (!file.error().empty()) why = file.error();  // the system's reason comes first
-    out.reset();
-    file.Abandon();
-    throw HostError("cannot write " + Quoted(path) + ": " + OneLine(why));
-  };
-  if (!out->set_ioproxy(&proxy) || !out->open(path.string(), spec)) fail(out->geterror());
-  const bool ok = exr ? out->write_image(TypeDesc::FLOAT, floats.data())
-                      : out->write_image(TypeDesc::UINT8, bytes.data());
-  if (!ok || proxy.failed()) fail(out->geterror());
-  if (!out->close() || proxy.failed()) fail(out->geterror());
-  out.reset();
-  if (!file.Commit()) fail(file.error());
 }
 
 }  // namespace ombrix

@@ -371,20 +371,25 @@ int64_t SequenceFrameAt(const ImageSource& source, int64_t ticks, int64_t step) 
   return *(it - 1);
 }
 
-World LoadSource(const ImageSource& source, int64_t ticks, int64_t step, A_long pad_bytes) {
+World LoadSource(const ImageSource& source, int64_t ticks, int64_t step, A_long pad_bytes, ImageInfo* info) {
+  if (info && (source.kind == SourceKind::kTestCard || source.kind == SourceKind::kSolid)) {
+    *info = ImageInfo();
+    info->width = source.width;
+    info->height = source.height;
+  }
   switch (source.kind) {
     case SourceKind::kTestCard:
       return MakeTestCard(source.width, source.height, pad_bytes);
     case SourceKind::kSolid:
       return MakeSolid(source.width, source.height, source.color, pad_bytes);
     case SourceKind::kFile:
-      return ReadImage(source.path, pad_bytes);
+      return ReadImage(source.path, pad_bytes, source.read, info);
     case SourceKind::kRawStream:
       throw HostError("the stream '" + source.text + "' is read frame by frame, in order");
     case SourceKind::kSequence: {
       const int64_t frame = SequenceFrameAt(source, ticks, step);
       const std::string path = FramePath(source.pattern, frame);
-      World w = ReadImage(path, pad_bytes);
+      World w = ReadImage(path, pad_bytes, source.read, info);
       if (w.width() != source.width || w.height() != source.height) {
         throw HostError("'" + path + "' is " + std::to_string(w.width()) + "x" + std::to_string(w.height()) +
                         " but the sequence's first frame is " + std::to_string(source.width) + "x" +

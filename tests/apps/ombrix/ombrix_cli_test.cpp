@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "common/icc_profile.h"
+
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -182,6 +184,134 @@ TEST_F(OmbrixCli, DownsampledRenderSeesTheBoxReducedInput) {
       EXPECT_EQ(out[size_t((Y * 3 + X) * 4 + 3)], expected_alpha);
       EXPECT_EQ(out[size_t((Y * 3 + X) * 4 + 0)], 0x20);  // the colour at blend 0
       EXPECT_EQ(out[size_t((Y * 3 + X) * 4 + 2)], 0x80);
+    }
+  }
+}
+
+// Flatwash at blend 1 passes its input through, so a render is a file
+// conversion: PNG to EXR holds linear light premultiplied (half unless
+// asked), and back to PNG gives every byte again (colour under alpha 0,
+// which premultiplying loses, aside). --exr-values raw stores byte / 255.
+TEST_F(OmbrixCli, ExrHoldsLinearLightAndComesBackByteForByte) {
+  WritePng(Path("in.png"), 5, 3, kInput);
+  std::vector<uint8_t> expected = kInput;
+  for (size_t i = 0; i < expected.size(); i += 4) {
+    if (expected[i + 3] == 0) std::fill_n(&expected[i], 3, 0);
+  }
+  // Pixel 3 is (1, 2, 3) at alpha 128: red 1/255 decodes to 1/255/12.92.
+  const std::pair<std::vector<std::string>, double> cases[] = {
+      {{}, 1 / 255.0 / 12.92}, {{"--out-depth", "float"}, 1 / 255.0 / 12.92}, {{"--exr-values", "raw"}, 1 / 255.0}};
+  for (const auto& [options, red] : cases) {
+    const bool raw = !options.empty() && options[1] == "raw", float_depth = !options.empty() && options[1] == "float";
+    std::vector<std::string> args = {"render", "flatwash", "-i", Path("in.png").string(), "-o",
+                                     Path("a.exr").string(), "-p", "Blend With Original=1", "-q"};
+    args.insert(args.end(), options.begin(), options.end());
+    ASSERT_EQ(Ombrix(args).status, 0);
+    auto in = OIIO::ImageInput::open(Path("a.exr").string());
+    ASSERT_TRUE(in);
+    EXPECT_EQ(in->spec().format, float_depth ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::HALF);
+    std::vector<float> exr(15 * 4);
+    ASSERT_TRUE(in->read_image(0, 0, 0, 4, OIIO::TypeDesc::FLOAT, exr.data()));
+    EXPECT_NEAR(exr[12], red * 128 / 255, red * 1e-3);
+    const Result r = Ombrix({"render", "flatwash", "-i", Path("a.exr").string(), "-o", Path("back.png").string(),
+                             "-p", "Blend With Original=1", "--exr-values", raw ? "raw" : "linear", "-q"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadPng(Path("back.png")), expected) << (raw ? "raw" : "linear");
+  }
+}
+
+// What the effects do not see of an input is noted once on stderr, unless --quiet.
+TEST_F(OmbrixCli, InputsDeeperThanBytesOrWithMorePagesAreNoted) {
+  auto write = [&](const std::string& name, int pages, OIIO::TypeDesc type) {
+    auto out = OIIO::ImageOutput::create(Path(name).string());
+    std::vector<OIIO::ImageSpec> specs(size_t(pages), OIIO::ImageSpec(4, 2, 3, type));
+    for (auto& spec : specs) spec.attribute("name", "part" + std::to_string(&spec - specs.data()));
+    ASSERT_TRUE(out->open(Path(name).string(), pages, specs.data()));
+    for (int k = 0; k < pages; ++k) {
+      if (k > 0) {
+        ASSERT_TRUE(out->open(Path(name).string(), specs[size_t(k)], OIIO::ImageOutput::AppendSubimage));
+      }
+      ASSERT_TRUE(out->write_image(OIIO::TypeDesc::FLOAT, std::vector<float>(24, 0.5f).data()));
+    }
+    ASSERT_TRUE(out->close());
+  };
+  write("deep.png", 1, OIIO::TypeDesc::UINT16);
+  write("pages.tif", 3, OIIO::TypeDesc::UINT8);
+  write("parts.exr", 2, OIIO::TypeDesc::FLOAT);
+  write("plain.png", 1, OIIO::TypeDesc::UINT8);
+  const std::string reduced = " samples; effects work on 8 bits per channel, so they are reduced";
+  const std::pair<std::string, std::vector<std::string>> cases[] = {
+      {"deep.png", {"has 16-bit" + reduced}},
+      {"pages.tif", {"has 3 pages; the first is used"}},
+      {"parts.exr", {"has 32-bit float" + reduced, "has 2 parts; the first is used"}},
+      {"plain.png", {}}};
+  for (const auto& [name, notes] : cases) {
+    std::string expected;
+    for (const std::string& note : notes) expected += "ombrix: note: '" + Path(name).string() + "' " + note + "\n";
+    const std::vector<std::string> args = {"render", "flatwash", "-i", Path(name).string(), "-o", Path("o.png").string()};
+    const Result r = Ombrix(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.substr(0, r.err.rfind("ombrix: wrote")), expected);
+    std::vector<std::string> quiet = args;
+    quiet.push_back("-q");
+    EXPECT_EQ(Ombrix(quiet).err, "") << name;
+  }
+}
+
+// A photo stored on its side with a profile, camera data and a resolution:
+// the effect sees it upright, and each output keeps what its format holds
+// (TIFF no EXIF, PNG no numbers in it, EXR no profile) and the printed size
+// at half the resolution, in the depth and compression asked for.
+TEST_F(OmbrixCli, OrientationMetadataDepthAndCompressionReachTheOutput) {
+  const std::vector<uint8_t> icc = ombrix_test::IccProfile("RGB ");
+  {
+    auto out = OIIO::ImageOutput::create(Path("photo.jpg").string());
+    OIIO::ImageSpec spec(8, 4, 3, OIIO::TypeDesc::UINT8);
+    spec.attribute("ICCProfile", OIIO::TypeDesc(OIIO::TypeDesc::UINT8, int(icc.size())), icc.data());
+    spec.attribute("Make", "Acme");
+    spec.attribute("FNumber", 5.6f);
+    spec.attribute("XResolution", 240.0f);
+    spec.attribute("YResolution", 240.0f);
+    spec.attribute("Orientation", 8);
+    ASSERT_TRUE(out->open(Path("photo.jpg").string(), spec));
+    ASSERT_TRUE(out->write_image(OIIO::TypeDesc::UINT8, std::vector<uint8_t>(8 * 4 * 3, 200).data()));
+    ASSERT_TRUE(out->close());
+  }
+  struct Case {
+    std::string output, depth, compression;
+    OIIO::TypeDesc stored;
+    std::string attribute;  // where the file tells its compression
+    bool icc, exif;
+  };
+  const Case cases[] = {{"o.png", "16", "0", OIIO::TypeDesc::UINT16, "", true, false},
+                        {"o.exr", "float", "piz", OIIO::TypeDesc::FLOAT, "compression", false, true},
+                        {"o.jpg", "8", "80,4:2:2", OIIO::TypeDesc::UINT8, "jpeg:subsampling", true, true},
+                        {"o.tif", "half", "packbits", OIIO::TypeDesc::HALF, "compression", true, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.output);
+    const Result r = Ombrix({"render", "flatwash", "-i", Path("photo.jpg").string(), "-o", Path(c.output).string(),
+                             "--downsample", "1/2", "-p", "Color=#336699", "-p", "Blend With Original=0", "-q",
+                             "--out-depth", c.depth, "--compression", c.compression});
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto in = OIIO::ImageInput::open(Path(c.output).string());
+    ASSERT_TRUE(in);
+    const OIIO::ImageSpec& spec = in->spec();
+    EXPECT_EQ(spec.width, 2);  // upright 4x8, halved
+    EXPECT_EQ(spec.height, 4);
+    EXPECT_EQ(spec.format, c.stored);
+    EXPECT_EQ(spec.get_int_attribute("Orientation", 1), 1);
+    EXPECT_EQ(spec.get_string_attribute("Make"), "Acme");
+    EXPECT_EQ(spec.get_float_attribute("FNumber", 0), c.exif ? 5.6f : 0.0f);
+    EXPECT_EQ(spec.find_attribute("ICCProfile") != nullptr, c.icc);
+    EXPECT_NEAR(spec.get_float_attribute("XResolution"), 120.0f, 0.05f);
+    if (!c.attribute.empty()) {
+      EXPECT_EQ(spec.get_string_attribute(c.attribute), c.compression.substr(c.compression.find(',') + 1));
+    }
+    if (c.stored == OIIO::TypeDesc::UINT16) {
+      std::vector<uint16_t> px(2 * 4 * 4);
+      ASSERT_TRUE(in->read_image(0, 0, 0, 4, OIIO::TypeDesc::UINT16, px.data()));
+      EXPECT_EQ(std::vector<uint16_t>(px.begin(), px.begin() + 4),
+                (std::vector<uint16_t>{0x33 * 257, 0x66 * 257, 0x99 * 257, 65535}));
     }
   }
 }
@@ -465,6 +595,13 @@ TEST_F(OmbrixCli, BadInputEndsWithOneLineAndNoOutput) {
       {{"render", "flatwash", "-i", in, "-o", out, "--downsample", "2/1"}, "2/1"},
       {{"render", "flatwash", "-i", in, "-o", out, "--downsample", "half"}, "half"},
       {{"render", "flatwash", "-i", in, "-o", out, "--pixel-aspect", "1/0"}, "1/0"},
+      {{"render", "flatwash", "-i", in, "-o", out, "--out-depth", "float"}, "png holds 8 or 16"},
+      {{"render", "flatwash", "-i", in, "-o", Path("out.jpg").string(), "--out-depth", "16"}, "jpg holds 8"},
+      {{"render", "flatwash", "-i", in, "-o", out, "--out-depth", "12"}, "'12'"},
+      {{"render", "flatwash", "-i", in, "-o", out, "--compression", "lzw"}, "png takes a zlib level 0..9"},
+      {{"render", "flatwash", "-i", in, "-o", Path("out.exr").string(), "--compression", "dwaa:0"}, "exr takes"},
+      {{"render", "flatwash", "-i", in, "-o", Path("out.jpg").string(), "--compression", "95,4:1:1"}, "jpg takes"},
+      {{"render", "flatwash", "-i", in, "-o", out, "--exr-values", "log"}, "'log'"},
       {{"render", "flatwash", "-i", in, "-o", out, "--layer", "Color=self"}, "Color"},
       {{"render", "flatwash", "-i", in, "-o", out, "--layer", "0=nofile.png"}, "nofile.png"},
       {{"render", "flatwash", "-i", in, "-o", out, "-p", "Blend With Original=0.5", "-k", "Blend With Original@1=0"},
@@ -603,6 +740,30 @@ TEST_F(OmbrixCli, DemoRendersEveryEffect) {
         EXPECT_FALSE(fs::exists(Path(std::string("demo/mistform-") + heading + ".png"))) << heading;
       }
     }
+  }
+}
+
+// The demo's input gives its metadata to every image the demo writes.
+TEST_F(OmbrixCli, DemoKeepsTheInputsMetadata) {
+  fs::create_directory(Path("plugins"));
+  fs::copy_file(fs::path(OMBRIX_TEST_PLUGIN_DIR) / "flatwash.aex", Path("plugins/flatwash.aex"));
+  const std::vector<uint8_t> icc = ombrix_test::IccProfile("RGB ");
+  auto out = OIIO::ImageOutput::create(Path("photo.tif").string());
+  OIIO::ImageSpec spec(4, 2, 3, OIIO::TypeDesc::UINT8);
+  spec.attribute("ICCProfile", OIIO::TypeDesc(OIIO::TypeDesc::UINT8, int(icc.size())), icc.data());
+  ASSERT_TRUE(out->open(Path("photo.tif").string(), spec));
+  ASSERT_TRUE(out->write_image(OIIO::TypeDesc::UINT8, std::vector<uint8_t>(24, 50).data()));
+  ASSERT_TRUE(out->close());
+  const Result r = Ombrix(
+      {"demo", Path("demo").string(), "-i", Path("photo.tif").string(), "-q", "--plugins", Path("plugins").string()},
+      false);
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const char* name : {"demo/input.png", "demo/flatwash.png"}) {
+    auto in = OIIO::ImageInput::open(Path(name).string());
+    const OIIO::ParamValue* profile = in ? in->spec().find_attribute("ICCProfile") : nullptr;
+    ASSERT_TRUE(profile) << name;
+    const auto* bytes = static_cast<const uint8_t*>(profile->data());
+    EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + profile->type().size()), icc) << name;
   }
 }
 

@@ -1,7 +1,10 @@
 // Image files and sources. Expected bytes come from the formats' definitions
-// (straight alpha kept, EXR associated, round(v x 255)), checked against
-// files read and written directly with OpenImageIO where that matters.
+// (straight alpha kept, EXR linear light with associated alpha, the sRGB
+// curve, round(v x 255), the EXIF orientations), checked against files read
+// and written directly with OpenImageIO where that matters.
 #include <ombrix/host/image_io.h>
+
+#include "common/icc_profile.h"
 
 #include <OpenImageIO/imageio.h>
 #include <gtest/gtest.h>
@@ -11,12 +14,15 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <set>
 
 namespace ombrix {
 namespace {
 
 namespace fs = std::filesystem;
+using ombrix_test::IccProfile;
 
 class TempDir {
  public:
@@ -81,11 +87,12 @@ std::vector<T> ReadRaw(const fs::path& path, OIIO::TypeDesc type, int* channels 
 
 template <typename T>
 void WriteRaw(const fs::path& path, int w, int h, int nch, OIIO::TypeDesc type, const std::vector<T>& data,
-              bool unassociated = true) {
+              bool unassociated = true, const std::function<void(OIIO::ImageSpec&)>& tag = {}) {
   auto out = OIIO::ImageOutput::create(path.string());
   ASSERT_TRUE(out);
   OIIO::ImageSpec spec(w, h, nch, type);
   if (unassociated) spec.attribute("oiio:UnassociatedAlpha", 1);
+  if (tag) tag(spec);
   ASSERT_TRUE(out->open(path.string(), spec));
   ASSERT_TRUE(out->write_image(type, data.data()));
   ASSERT_TRUE(out->close());
@@ -123,39 +130,72 @@ TEST(ImageFiles, PngAndTiffKeepStraightAlphaByteForByte) {
   EXPECT_TRUE(Same(back.At(0, 0), Px(0, 200, 100, 50)));
 }
 
+// The sRGB transfer function both ways (IEC 61966-2-1), and the byte of linear light.
+double Decode(double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); }
+double Encode(double l) { return l <= 0.0031308 ? 12.92 * l : 1.055 * std::pow(l, 1 / 2.4) - 0.055; }
+int RoundedByte(double v) { return v > 0 ? int(std::min(255.0, std::floor(v * 255 + 0.5))) : 0; }
+int EncodedByte(double l) { return l > 0 ? RoundedByte(Encode(l)) : 0; }
+
+// Every byte at every alpha but 0 is written as linear light (or byte /
+// 255 for raw values) premultiplied by alpha, and read back as itself,
+// through half (the default) and float.
 TEST(ImageFiles, ExrIsPremultipliedOnWriteAndUnpremultipliedOnRead) {
   TempDir dir;
-  const World src = Samples();
-  WriteImage(dir / "a.exr", src.pf());
-  int nch = 0;
-  const auto raw = ReadRaw<float>(dir / "a.exr", OIIO::TypeDesc::FLOAT, &nch);
-  ASSERT_EQ(nch, 4);
-  for (int i = 0; i < 12; ++i) {
-    const PF_Pixel& p = src.At(i % 4, i / 4);
-    const double a = p.alpha / 255.0;
-    EXPECT_NEAR(raw[i * 4 + 0], p.red / 255.0 * a, 1e-6);
-    EXPECT_NEAR(raw[i * 4 + 1], p.green / 255.0 * a, 1e-6);
-    EXPECT_NEAR(raw[i * 4 + 2], p.blue / 255.0 * a, 1e-6);
-    EXPECT_NEAR(raw[i * 4 + 3], a, 1e-6);
-  }
-  // Back to straight bytes: exact wherever alpha is not 0; there the colour is gone.
-  const World back = ReadImage(dir / "a.exr");
-  for (int i = 0; i < 12; ++i) {
-    const PF_Pixel& p = src.At(i % 4, i / 4);
-    const PF_Pixel& q = back.At(i % 4, i / 4);
-    SCOPED_TRACE(i);
-    EXPECT_EQ(q.alpha, p.alpha);
-    if (p.alpha != 0) {
-      EXPECT_TRUE(Same(q, p));
-    } else {
-      EXPECT_EQ(q.red + q.green + q.blue, 0);
+  const int alphas[] = {255, 254, 200, 128, 64, 16, 4, 2, 1};
+  World src(256, int(std::size(alphas)));
+  for (int y = 0; y < src.height(); ++y)
+    for (int v = 0; v < 256; ++v) src.At(v, y) = Px(alphas[y], v, 255 - v, (v * 7) & 255);
+  for (SampleDepth depth : {SampleDepth::kDefault, SampleDepth::kFloat}) {
+    for (ExrValues values : {ExrValues::kLinear, ExrValues::kRaw}) {
+      const bool half = depth == SampleDepth::kDefault, linear = values == ExrValues::kLinear;
+      SCOPED_TRACE(testing::Message() << (half ? "half " : "float ") << (linear ? "linear" : "raw"));
+      WriteOptions options;
+      options.depth = depth;
+      options.exr_values = values;
+      WriteImage(dir / "r.exr", src.pf(), options);
+      EXPECT_EQ(OIIO::ImageInput::open((dir / "r.exr").string())->spec().format,
+                half ? OIIO::TypeDesc::HALF : OIIO::TypeDesc::FLOAT);
+      const auto raw = ReadRaw<float>(dir / "r.exr", OIIO::TypeDesc::FLOAT);
+      const double tolerance = half ? 1.5e-3 : 1e-6;  // half keeps 11 significant bits
+      for (size_t i = 0; i < raw.size(); i += 4 * 37) {
+        const PF_Pixel& p = src.At(int(i / 4 % 256), int(i / 4 / 256));
+        const double a = p.alpha / 255.0, v = p.red / 255.0, expected = (linear ? Decode(v) : v) * a;
+        EXPECT_NEAR(raw[i], expected, expected * tolerance + 1e-7) << i;
+        EXPECT_NEAR(raw[i + 3], a, a * tolerance) << i;
+      }
+      ReadOptions read;
+      read.exr_values = values;
+      EXPECT_TRUE(SamePixels(ReadImage(dir / "r.exr", 0, read).pf(), src.pf()));
     }
   }
+  // Under alpha 0 the colour is gone.
+  WriteImage(dir / "clear.exr", MakeSolid(1, 1, Px(0, 200, 100, 50)).pf());
+  EXPECT_TRUE(Same(ReadImage(dir / "clear.exr").At(0, 0), Px(0, 0, 0, 0)));
+}
 
-  // A file made elsewhere: colour 0.25 over alpha 0.5 is straight 0.5, round(127.5) = 128.
-  WriteRaw<float>(dir / "b.exr", 1, 1, 4, OIIO::TypeDesc::FLOAT, {0.25f, 0.0f, 0.5f, 0.5f}, false);
-  const World b = ReadImage(dir / "b.exr");
-  EXPECT_TRUE(Same(b.At(0, 0), Px(128, 128, 0, 255)));
+// Files made elsewhere: straight = stored / alpha (kept where alpha is 0),
+// then the sRGB curve and rounding, checked against the formula over a
+// dense sweep of linear values, the ends and values past them.
+TEST(ImageFiles, ExrLinearValuesBecomeSrgbBytes) {
+  TempDir dir;
+  std::vector<float> rgba;
+  auto add = [&](float value, float alpha) { rgba.insert(rgba.end(), {value, 0.0f, value, alpha}); };
+  for (int k = 0; k <= 5000; ++k) add(float(k) / 4000.0f, 1.0f);  // 0 .. 1.25
+  for (float v : {0.0031308f, 0.0031309f, 1e-6f, -0.5f, std::nanf(""), 1e30f}) add(v, 1.0f);
+  for (float a : {0.5f, 0.25f, 0.004f}) add(0.2f * a, a);
+  add(0.2f, 0.0f);
+  const int n = int(rgba.size() / 4);
+  WriteRaw<float>(dir / "sweep.exr", n, 1, 4, OIIO::TypeDesc::FLOAT, rgba, false);
+  ReadOptions raw_values;
+  raw_values.exr_values = ExrValues::kRaw;
+  const World linear = ReadImage(dir / "sweep.exr"), raw = ReadImage(dir / "sweep.exr", 0, raw_values);
+  for (int x = 0; x < n; ++x) {
+    const float v = rgba[size_t(x) * 4], a = rgba[size_t(x) * 4 + 3];
+    SCOPED_TRACE(testing::Message() << "value " << v << " alpha " << a);
+    const double straight = a > 0 ? double(v) / a : v;
+    EXPECT_TRUE(Same(linear.At(x, 0), Px(RoundedByte(a), EncodedByte(straight), 0, EncodedByte(straight))));
+    EXPECT_EQ(raw.At(x, 0).red, RoundedByte(straight));
+  }
 }
 
 TEST(ImageFiles, DeepGreyAndRgbInputsBecomeStraightBytes) {
@@ -176,6 +216,12 @@ TEST(ImageFiles, DeepGreyAndRgbInputsBecomeStraightBytes) {
   w = ReadImage(dir / "greya.png");
   EXPECT_TRUE(Same(w.At(0, 0), Px(0, 90, 90, 90)));
 
+  // 16-bit grey and grey + alpha: the same rounding, the second channel is alpha.
+  WriteRaw<uint16_t>(dir / "grey16.png", 2, 1, 2, OIIO::TypeDesc::UINT16, {25829, 65535, 257, 32767});
+  w = ReadImage(dir / "grey16.png");
+  EXPECT_TRUE(Same(w.At(0, 0), Px(255, 101, 101, 101)));
+  EXPECT_TRUE(Same(w.At(1, 0), Px(127, 1, 1, 1)));
+
   // A TIFF with associated alpha is divided out: round(255 x c / a), 64 / 128 -> 127.5 -> 128.
   WriteRaw<uint8_t>(dir / "assoc.tif", 2, 1, 4, OIIO::TypeDesc::UINT8, {64, 1, 128, 128, 100, 0, 0, 0}, false);
   w = ReadImage(dir / "assoc.tif");
@@ -186,6 +232,167 @@ TEST(ImageFiles, DeepGreyAndRgbInputsBecomeStraightBytes) {
   w = ReadImage(dir / "rgb.tif");
   EXPECT_TRUE(Same(w.At(0, 0), Px(255, 1, 2, 3)));
   EXPECT_EQ(ReadImageSize(dir / "rgb.tif").width, 1);
+}
+
+// The orientation each code gives, as EXIF defines it: the side of the
+// picture where the stored first row lies, and where the stored first column lies.
+TEST(ImageFiles, OrientationIsAppliedOnRead) {
+  TempDir dir;
+  const int w = 3, h = 2;
+  struct Case {
+    int code;
+    char row0, column0;  // t(op), b(ottom), l(eft), r(ight)
+  };
+  const Case cases[] = {{1, 't', 'l'}, {2, 't', 'r'}, {3, 'b', 'r'}, {4, 'b', 'l'},
+                        {5, 'l', 't'}, {6, 'r', 't'}, {7, 'r', 'b'}, {8, 'l', 'b'}};
+  std::vector<uint8_t> stored;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) stored.insert(stored.end(), {uint8_t(10 + 10 * (y * w + x)), uint8_t(x), uint8_t(y)});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.code);
+    const fs::path path = dir / ("o" + std::to_string(c.code) + ".tif");
+    WriteRaw<uint8_t>(path, w, h, 3, OIIO::TypeDesc::UINT8, stored, true,
+                      [&](OIIO::ImageSpec& spec) { spec.attribute("Orientation", c.code); });
+    const bool sideways = c.row0 == 'l' || c.row0 == 'r';
+    const int uw = sideways ? h : w, uh = sideways ? w : h;
+    EXPECT_EQ(ReadImageSize(path).width, uw);
+    EXPECT_EQ(ParseSource(path.string()).height, uh);
+    EXPECT_EQ(ReadImageInfo(path).orientation, c.code);
+    const World upright = ReadImage(path);
+    ASSERT_EQ(upright.width(), uw);
+    ASSERT_EQ(upright.height(), uh);
+    for (int Y = 0; Y < uh; ++Y) {
+      for (int X = 0; X < uw; ++X) {
+        // Rows run across (top or bottom first) or down (left or right first).
+        const int sy = sideways ? (c.row0 == 'l' ? X : uw - 1 - X) : (c.row0 == 't' ? Y : uh - 1 - Y);
+        const int sx = sideways ? (c.column0 == 't' ? Y : uh - 1 - Y) : (c.column0 == 'l' ? X : uw - 1 - X);
+        EXPECT_TRUE(Same(upright.At(X, Y), Px(255, 10 + 10 * (sy * w + sx), sx, sy))) << X << "," << Y;
+      }
+    }
+  }
+}
+
+// The ICC profile, EXIF, GPS, descriptive tags and resolution travel;
+// format-private attributes, the EXIF pixel size and the orientation do
+// not, and the resolution follows the picture: turned upright, then scaled
+// to the written size. A profile of grey data describes nothing written
+// (outputs are RGB) and is left out. (Which format keeps what, end to end:
+// the command line's tests.)
+TEST(ImageFiles, MetadataTravelsWithThePicture) {
+  TempDir dir;
+  const std::vector<uint8_t> icc = IccProfile("RGB ");
+  // Stored 4x2 on its side (orientation 6), 300 dpi along the stored rows
+  // and 150 across them: the picture is 2x4 at 150 across and 300 down.
+  WriteRaw<uint8_t>(dir / "in.jpg", 4, 2, 3, OIIO::TypeDesc::UINT8, std::vector<uint8_t>(24, 99), true,
+                    [&](OIIO::ImageSpec& spec) {
+                      spec.attribute("ICCProfile", OIIO::TypeDesc(OIIO::TypeDesc::UINT8, int(icc.size())), icc.data());
+                      spec.attribute("Exif:FocalLength", 50.0f);
+                      spec.attribute("FNumber", 2.8f);  // EXIF's, as OpenImageIO names it
+                      spec.attribute("Exif:PixelXDimension", 4);
+                      spec.attribute("GPS:LatitudeRef", "N");
+                      for (const char* tag : {"Make", "Model", "Artist", "Copyright", "DateTime", "ImageDescription"}) {
+                        spec.attribute(tag, std::string(tag) + " text");
+                      }
+                      spec.attribute("XResolution", 300.0f);
+                      spec.attribute("YResolution", 150.0f);
+                      spec.attribute("ResolutionUnit", "in");
+                      spec.attribute("Orientation", 6);
+                      spec.attribute("jpeg:subsampling", "4:4:4");
+                    });
+  ImageInfo info;
+  ReadImage(dir / "in.jpg", 0, {}, &info);
+  for (const char* name : {"ICCProfile", "Exif:FocalLength", "FNumber", "GPS:LatitudeRef", "Make", "Model", "Artist",
+                           "Copyright", "DateTime", "ImageDescription", "XResolution", "YResolution", "ResolutionUnit"}) {
+    EXPECT_TRUE(FindMetadata(info.metadata, name)) << name;
+  }
+  for (const char* name : {"Exif:PixelXDimension", "Orientation", "jpeg:subsampling", "oiio:ColorSpace"}) {
+    EXPECT_FALSE(FindMetadata(info.metadata, name)) << name;
+  }
+  WriteOptions options;
+  options.metadata = info.metadata;
+  const World half = MakeSolid(1, 2, Px(255, 9, 9, 9));
+  WriteImage(dir / "out.jpg", half.pf(), options);
+  auto in = OIIO::ImageInput::open((dir / "out.jpg").string());
+  EXPECT_EQ(in->spec().get_float_attribute("XResolution"), 75.0f);
+  EXPECT_EQ(in->spec().get_float_attribute("YResolution"), 150.0f);
+  EXPECT_EQ(in->spec().get_int_attribute("Orientation", 1), 1);
+  EXPECT_EQ(in->spec().get_int_attribute("Exif:PixelXDimension", 1), 1);  // absent, or the written width
+  EXPECT_TRUE(in->spec().find_attribute("ICCProfile"));
+
+  for (MetadataItem& item : options.metadata.items) {
+    if (item.name == "ICCProfile") item.bytes = IccProfile("GRAY");
+  }
+  for (const char* name : {"grey.png", "grey.tif"}) {
+    WriteImage(dir / name, half.pf(), options);
+    EXPECT_FALSE(OIIO::ImageInput::open((dir / name).string())->spec().find_attribute("ICCProfile")) << name;
+  }
+}
+
+// 16-bit samples hold v x 257, float and half v / 255, alpha straight;
+// each format takes only the depths it holds.
+TEST(ImageFiles, OutputDepths) {
+  TempDir dir;
+  const World src = Samples();
+  const std::pair<const char*, SampleDepth> cases[] = {
+      {"a.png", SampleDepth::k16}, {"a.tif", SampleDepth::kHalf}, {"b.tif", SampleDepth::kFloat}};
+  for (const auto& [name, depth] : cases) {
+    SCOPED_TRACE(name);
+    WriteOptions options;
+    options.depth = depth;
+    WriteImage(dir / name, src.pf(), options);
+    // 16 bits as read in units of 1/65535, so v x 257 is v / 255 there too.
+    const auto floats = ReadRaw<float>(dir / name, OIIO::TypeDesc::FLOAT);
+    for (int i = 0; i < 48; ++i) {
+      const PF_Pixel& p = src.At(i / 4 % 4, i / 16);
+      const int v = i % 4 == 0 ? p.red : i % 4 == 1 ? p.green : i % 4 == 2 ? p.blue : p.alpha;
+      EXPECT_NEAR(floats[size_t(i)], v / 255.0, depth == SampleDepth::kHalf ? 5e-4 : 1e-7) << i;
+    }
+    EXPECT_TRUE(SamePixels(ReadImage(dir / name).pf(), src.pf()));
+  }
+  EXPECT_EQ(DepthProblem("x.exr", SampleDepth::k8), "exr holds half or float");
+  WriteOptions deep;
+  deep.depth = SampleDepth::k16;
+  EXPECT_THROW(WriteImage(dir / "x.jpg", src.pf(), deep), HostError);
+  EXPECT_FALSE(fs::exists(dir / "x.jpg"));
+}
+
+TEST(ImageFiles, CompressionReachesTheFile) {
+  TempDir dir;
+  World noise(64, 64);
+  uint32_t seed = 7;
+  for (int i = 0; i < 64 * 64; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    noise.At(i % 64, i / 64) = Px(255, (seed >> 24) & 0x3F, i % 64 * 4, i / 64 * 4);
+  }
+  auto write = [&](const std::string& name, const std::string& compression) {
+    WriteOptions options;
+    options.compression = compression;
+    WriteImage(dir / name, noise.pf(), options);
+    return fs::file_size(dir / name);
+  };
+  // PNG levels change the size, never the pixels; so does JPEG quality.
+  EXPECT_GT(write("l0.png", "0"), write("l9.png", "9"));
+  EXPECT_TRUE(SamePixels(ReadImage(dir / "l0.png").pf(), ReadImage(dir / "l9.png").pf()));
+  EXPECT_GT(write("q100.jpg", "100"), write("q10.jpg", "10"));
+  // The subsampling as the reader finds it in the frame header.
+  for (const std::string sampling : {"4:2:0", "4:4:4"}) {
+    write("s.jpg", "90," + sampling);
+    EXPECT_EQ(OIIO::ImageInput::open((dir / "s.jpg").string())->spec().get_string_attribute("jpeg:subsampling"),
+              sampling);
+  }
+  write("c.exr", "dwab:100");
+  EXPECT_EQ(OIIO::ImageInput::open((dir / "c.exr").string())->spec().get_float_attribute("openexr:dwaCompressionLevel"),
+            100.0f);
+  const std::pair<const char*, const char*> refused[] = {
+      {"x.jpg", "0"},   {"x.jpg", "101"},  {"x.jpg", "90,4:1:1"}, {"x.jpg", "90,"},    {"x.png", "10"},
+      {"x.png", "-1"},  {"x.exr", "zip:10"}, {"x.exr", "piz:3"}, {"x.exr", "dwaa:0"}, {"x.tiff", "jpeg"}};
+  for (const auto& [name, text] : refused) {
+    const std::string ext = fs::path(name).extension().string().substr(1, 3);
+    EXPECT_EQ(CompressionProblem(name, text).rfind(ext + " takes ", 0), 0u) << name << " " << text;
+    WriteOptions options;
+    options.compression = text;
+    EXPECT_THROW(WriteImage(dir / name, noise.pf(), options), HostError) << name << " " << text;
+  }
 }
 
 TEST(ImageFiles, JpegDropsAlpha) {

@@ -1,9 +1,11 @@
 // Image files and image sources for the host and the command line.
 //
-// Worlds hold 8-bit straight (unassociated) ARGB. PNG and TIFF keep that
-// alpha byte for byte, colour under alpha 0 included; EXR, whose alpha is
-// associated by definition, is unpremultiplied on read and premultiplied on
-// write. Every failure throws HostError with a one-line message.
+// Worlds hold 8-bit straight (unassociated) ARGB with sRGB-encoded colour.
+// PNG and TIFF keep that alpha byte for byte, colour under alpha 0
+// included. EXR holds linear light with associated alpha: it is
+// unpremultiplied and sRGB-encoded on read, decoded and premultiplied on
+// write (or, with ExrValues::kRaw, its values are taken as they are).
+// Every failure throws HostError with a one-line message.
 #pragma once
 
 #include <ombrix/host/host.h>
@@ -25,36 +27,115 @@ inline constexpr int64_t kMaxImagePixels = int64_t(1) << 28;
 // Files
 // ---------------------------------------------------------------------------
 
+// How the values of EXR files map to the bytes of a world.
+enum class ExrValues {
+  kLinear,  // linear light: sRGB-encoded on read, sRGB-decoded on write
+  kRaw,     // the value x 255 as it is, no transfer curve
+};
+
+struct ReadOptions {
+  ExrValues exr_values = ExrValues::kLinear;
+};
+
+// One metadata attribute under the image library's name ("ICCProfile",
+// "Exif:FocalLength", "GPS:Latitude", "Make", "XResolution", ...), its type as
+// the library spells it ("string", "float", "int", "uint8[3144]",
+// "float[3]", ...) and its value's bytes (a string's characters, without a
+// terminator).
+struct MetadataItem {
+  std::string name;
+  std::string type;
+  std::vector<uint8_t> bytes;
+};
+
+// What travels from an input file to the files made from it: the ICC
+// profile, EXIF and GPS data ("Exif:*", "GPS:*", ExposureTime, FNumber),
+// Make, Model, DateTime, Artist, Copyright, ImageDescription and the
+// resolution (XResolution and YResolution as floats, ResolutionUnit "in",
+// "cm" or "none"). `width` x `height` is the upright size of the picture it
+// describes; WriteImage scales the resolution by the written size over it,
+// so the printed size stays the same.
+struct ImageMetadata {
+  A_long width = 0, height = 0;
+  std::vector<MetadataItem> items;
+};
+
+// The item named `name`, or null.
+const MetadataItem* FindMetadata(const ImageMetadata& metadata, std::string_view name);
+
+// What an image file holds, from its header.
+struct ImageInfo {
+  A_long width = 0, height = 0;  // upright (after the orientation)
+  std::string format;            // "png", "openexr", "tiff", "jpeg", ...
+  std::string sample_type;       // as decoded: "uint8", "uint16", "half", "float", ...
+  int channels = 0;
+  int subimages = 1;             // TIFF pages, EXR parts; only the first is read
+  int orientation = 1;           // the EXIF/TIFF orientation stored (1..8)
+  ImageMetadata metadata;
+};
+
 // Reads the first subimage of an image file into a new world with
-// `pad_bytes` of padding per row. Grey inputs expand to grey RGB, inputs
-// without alpha get alpha 255, deeper inputs become bytes by round(v x 255),
-// and associated alpha (EXR, a TIFF that declares it) is divided out.
+// `pad_bytes` of padding per row, upright: an EXIF/TIFF orientation
+// (1..8; 5..8 swap width and height) is applied. Grey inputs expand to
+// grey RGB (grey + alpha: the second channel is alpha), inputs without
+// alpha get alpha 255, integer samples become bytes by round(v x 255 /
+// max), associated alpha (EXR, a TIFF that declares it) is divided out,
+// and EXR values are sRGB-encoded unless `options` says raw. `info`, when
+// given, receives what the file holds.
 // Only regular files are read. Before anything is decoded, the declared
 // size is checked against the limits above and against the file where the
 // format bounds it (PNG data inflates at most about 1032:1, TIFF strips and
 // uncompressed pixels must fit the file, a JPEG must reach its end marker);
 // a damaged file OpenImageIO reads with a warning is refused too.
-World ReadImage(const std::filesystem::path& path, A_long pad_bytes = 0);
+World ReadImage(const std::filesystem::path& path, A_long pad_bytes = 0, const ReadOptions& options = {},
+                ImageInfo* info = nullptr);
 
-// Width and height of an image file, from its header, after the same checks.
+// Width and height of an image file, upright, from its header, after the same checks.
 struct ImageSize {
   A_long width = 0, height = 0;
 };
 ImageSize ReadImageSize(const std::filesystem::path& path);
 
+// What an image file holds, from its header, after the same checks.
+ImageInfo ReadImageInfo(const std::filesystem::path& path);
+
+// Sample types of written files. kDefault is 8 bits, for EXR half.
+enum class SampleDepth { kDefault, k8, k16, kHalf, kFloat };
+
 struct WriteOptions {
-  int jpeg_quality = 95;  // 1..100
+  SampleDepth depth = SampleDepth::kDefault;
+  // The format's compression; empty for its default. JPEG: "QUALITY" or
+  // "QUALITY,SUBSAMPLING" (1..100, default 95; 4:2:0, 4:2:2 or 4:4:4).
+  // PNG: the zlib level "0".."9". EXR: none, rle, zips, zip, piz, pxr24,
+  // b44, b44a, dwaa or dwab, dwaa/dwab with ":LEVEL" (1..10000) and
+  // zip/zips with ":LEVEL" (1..9) allowed. TIFF: none, lzw, zip or packbits.
+  std::string compression;
+  ExrValues exr_values = ExrValues::kLinear;
+  // Written as far as the format holds it: JPEG all of it, TIFF no EXIF or
+  // GPS data, PNG only text-valued items, the ICC profile and the
+  // resolution, EXR no ICC profile. An ICC profile that is not a sound
+  // profile of RGB data is left out (the written colour is RGB).
+  ImageMetadata metadata;
 };
 
 // True for the extensions WriteImage understands: png, exr, tif, tiff, jpg, jpeg.
 bool IsWritableImagePath(const std::filesystem::path& path);
+
+// Why the format of `path` cannot hold `depth` (naming the depths it
+// holds), or "" when it can: png 8 or 16, tif 8, 16, half or float, jpg 8,
+// exr half or float.
+std::string DepthProblem(const std::filesystem::path& path, SampleDepth depth);
+// Why the format of `path` does not take `compression` (naming what it
+// takes), or "" when it does.
+std::string CompressionProblem(const std::filesystem::path& path, std::string_view compression);
 
 // Writes `world` to `path`, the format chosen by the extension, through a
 // platform::FileReplacement: a short-named temporary beside the destination,
 // every write checked, flushed and renamed into place (a link at `path` is
 // replaced, an existing file's permissions kept, a read-only one refused).
 // On any error (a full disk included) no temporary is left and an existing
-// file at `path` is untouched. JPEG drops alpha.
+// file at `path` is untouched. JPEG drops alpha. 16-bit samples hold v x
+// 257, float and half v / 255, except EXR (see ExrValues).
 void WriteImage(const std::filesystem::path& path, const PF_EffectWorld& world,
                 const WriteOptions& options = {});
 
@@ -101,6 +182,7 @@ struct ImageSource {
   std::vector<int64_t> frames;   // kSequence: existing frame numbers, ascending
   A_long width = 640, height = 360;  // kSolid, kTestCard, kRawStream; files: from the header
   PF_Pixel color{255, 0, 0, 0};  // kSolid (alpha, red, green, blue)
+  ReadOptions read;              // kFile, kSequence: how the files are read
 };
 
 // Parses a source: "testcard[:WxH]", "solid:WxH[:#RRGGBB[AA]]",
@@ -122,8 +204,16 @@ void CheckSequenceFrames(const ImageSource& source);
 // gap in the numbering holds the frame before it.
 int64_t SequenceFrameAt(const ImageSource& source, int64_t ticks, int64_t step);
 
-// The source's image at `ticks` (time only matters for sequences).
-World LoadSource(const ImageSource& source, int64_t ticks, int64_t step, A_long pad_bytes = 0);
+// The source's image at `ticks` (time only matters for sequences), read
+// with the source's ReadOptions. `info`, when given, receives what the
+// file (the sequence frame) holds; for solids and the test card only their
+// size, format "" and no metadata.
+World LoadSource(const ImageSource& source, int64_t ticks, int64_t step, A_long pad_bytes = 0,
+                 ImageInfo* info = nullptr);
+
+// What the source's file holds (a sequence: its first frame), from the
+// header; nothing for solids and the test card.
+std::optional<ImageInfo> SourceInfo(const ImageSource& source);
 
 World MakeSolid(A_long width, A_long height, PF_Pixel color, A_long pad_bytes = 0);
 
