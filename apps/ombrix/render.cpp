@@ -220,6 +220,7 @@ FileOptions ParseFileOptions(const RenderOptions& o, const OutputSpec& out) {
     throw UsageError("--out-depth and --compression do not apply to '" + o.output +
                      "' (raw frames are 8-bit RGBA, uncompressed)");
   }
+  if (out.kind == OutputSpec::Kind::kStdoutRaw) return files;
   // The format decides what is allowed; an image on standard output is named by its format.
   const std::string target = out.kind == OutputSpec::Kind::kStdoutImage ? "standard output." + out.format : o.output;
   if (o.exr_values == "raw") files.read.exr_values = ExrValues::kRaw;
