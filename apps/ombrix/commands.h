@@ -31,10 +31,10 @@ int RunInfo(const CommonOptions& common, const InfoOptions& options);
 
 struct RenderOptions {
   std::string effect;
-  std::vector<std::string> dialog;     // --dialog ID=VALUE,... answers for the options dialog
-  std::string sequence_data;           // --sequence-data FILE: restored with SEQUENCE_RESETUP
-  std::string save_sequence_data;      // --save-sequence-data FILE
-  std::string registry;                // --registry DIR; empty: the user's
+  std::vector<std::string> dialog;  // --dialog ID=VALUE,... answers for the options dialog
+  std::string sequence_data;        // --sequence-data FILE: restored with SEQUENCE_RESETUP
+  std::string save_sequence_data;   // --save-sequence-data FILE
+  std::string registry;             // --registry DIR; empty: the user's
   std::string input = "testcard";
   std::string output;
   std::vector<std::string> params;  // NAME=VALUE
@@ -42,17 +42,17 @@ struct RenderOptions {
   std::optional<double> time;       // seconds
   std::string frame;                // --frame N; empty: none
   std::string fps = "24";
-  std::string frames;               // FIRST-LAST
+  std::string frames;  // FIRST-LAST
   std::optional<int64_t> time_scale;
   std::string quality = "high";
   int threads = 0;
   int pad_rows = 0;
-  std::string downsample = "1/1";   // N/D, the preview resolution
-  std::string pixel_aspect = "1/1"; // N/D
-  std::vector<std::string> layers;  // NAME=SOURCE for layer parameters
+  std::string downsample = "1/1";     // N/D, the preview resolution
+  std::string pixel_aspect = "1/1";   // N/D
+  std::vector<std::string> layers;    // NAME=SOURCE for layer parameters
   std::string exr_values = "linear";  // linear or raw: EXR inputs, layers and outputs
-  std::string out_depth;            // 8, 16, half or float; empty: the format's default
-  std::string compression;          // as the output format takes it; empty: its default
+  std::string out_depth;              // 8, 16, half or float; empty: the format's default
+  std::string compression;            // as the output format takes it; empty: its default
 };
 int RunRender(const CommonOptions& common, const RenderOptions& options);
 
@@ -97,7 +97,7 @@ struct OptionsDialogInfo {
 };
 // Opens the effect's options dialog on an instance of its own and cancels it.
 OptionsDialogInfo InspectOptionsDialog(Effect& effect);
-std::string ControlKindName(platform::ControlKind kind);  // "edit", "check box", "scroll bar", ...
+std::string ControlKindName(platform::ControlKind kind);      // "edit", "check box", "scroll bar", ...
 std::string ControlValues(const DialogControlInfo& control);  // "text", "on/off", "1..8", ...
 // Checks the answers against the dialog's controls (ids, kinds, ranges);
 // throws UsageError naming the first one refused.

@@ -14,15 +14,12 @@ using nlohmann::ordered_json;
 
 // JSON text of `j`. File names and plug-in strings are bytes, not always
 // UTF-8; an invalid sequence is printed as U+FFFD rather than failing.
-std::string Dump(const ordered_json& j) {
-  return j.dump(2, ' ', false, ordered_json::error_handler_t::replace);
-}
+std::string Dump(const ordered_json& j) { return j.dump(2, ' ', false, ordered_json::error_handler_t::replace); }
 
 // Keys of the version block in the order plug-ins store them.
-constexpr const char* kVersionKeys[] = {"FileVersion",     "ProductVersion",   "FileOS",
-                                        "FileType",        "FileDescription",  "InternalName",
-                                        "OriginalFilename", "ProductName",     "CompanyName",
-                                        "LegalCopyright"};
+constexpr const char* kVersionKeys[] = {"FileVersion",     "ProductVersion", "FileOS",           "FileType",
+                                        "FileDescription", "InternalName",   "OriginalFilename", "ProductName",
+                                        "CompanyName",     "LegalCopyright"};
 
 std::vector<std::pair<std::string, std::string>> OrderedVersion(const PluginFile& file) {
   std::vector<std::pair<std::string, std::string>> out;
@@ -47,8 +44,8 @@ std::string Hex(uint32_t v, int digits) {
 // The host's version packing: version << 19 | subversion << 15 | patch << 11 | stage << 9 | build.
 std::string VersionText(uint32_t v) {
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%u.%u.%u stage %u build %u", (v >> 19) & 0x1FFF, (v >> 15) & 0xF,
-                (v >> 11) & 0xF, (v >> 9) & 0x3, v & 0x1FF);
+  std::snprintf(buf, sizeof buf, "%u.%u.%u stage %u build %u", (v >> 19) & 0x1FFF, (v >> 15) & 0xF, (v >> 11) & 0xF,
+                (v >> 9) & 0x3, v & 0x1FF);
   return buf;
 }
 
@@ -155,8 +152,8 @@ std::string ParamLine(const Effect& effect, int index) {
       s += "  default " + std::string(d.u.ld.dephault == PF_LayerDefault_MYSELF ? "self" : "none");
       break;
     case PF_Param_SLIDER:
-      s += "  default " + std::to_string(d.u.sd.dephault) + "  valid " + std::to_string(d.u.sd.valid_min) +
-           ".." + std::to_string(d.u.sd.valid_max) + "  slider " + std::to_string(d.u.sd.slider_min) + ".." +
+      s += "  default " + std::to_string(d.u.sd.dephault) + "  valid " + std::to_string(d.u.sd.valid_min) + ".." +
+           std::to_string(d.u.sd.valid_max) + "  slider " + std::to_string(d.u.sd.slider_min) + ".." +
            std::to_string(d.u.sd.slider_max);
       break;
     case PF_Param_FIX_SLIDER:
@@ -177,8 +174,8 @@ std::string ParamLine(const Effect& effect, int index) {
       s += "  default " + FormatColor(d.u.cd.dephault);
       break;
     case PF_Param_POINT:
-      s += "  default " + FormatFixed(d.u.td.x_dephault) + "%," + FormatFixed(d.u.td.y_dephault) +
-           "% of the layer" + (d.u.td.restrict_bounds ? "  kept inside the layer" : "");
+      s += "  default " + FormatFixed(d.u.td.x_dephault) + "%," + FormatFixed(d.u.td.y_dephault) + "% of the layer" +
+           (d.u.td.restrict_bounds ? "  kept inside the layer" : "");
       break;
     case PF_Param_POPUP: {
       s += "  default " + std::to_string(d.u.pd.dephault) + "  choices " + std::to_string(d.u.pd.num_choices);
@@ -202,8 +199,8 @@ std::string ParamLine(const Effect& effect, int index) {
 }  // namespace
 
 PluginScan ScanPlugins(const CommonOptions& common) {
-  const std::filesystem::path folder = common.plugins.empty() ? DefaultPluginFolder()
-                                                              : std::filesystem::path(common.plugins);
+  const std::filesystem::path folder =
+      common.plugins.empty() ? DefaultPluginFolder() : std::filesystem::path(common.plugins);
   std::error_code ec;
   if (!std::filesystem::is_directory(folder, ec)) {
     throw UsageError("plug-in folder '" + folder.string() + "' does not exist");
@@ -264,8 +261,7 @@ int RunList(const CommonOptions& common, const ListOptions& options) {
       std::cout << (first ? "" : "\n") << category << "\n";
       first = false;
     }
-    std::printf("  %-18s %-14s %s\n", p.pipl.display_name.c_str(), p.short_name.c_str(),
-                p.pipl.match_name.c_str());
+    std::printf("  %-18s %-14s %s\n", p.pipl.display_name.c_str(), p.short_name.c_str(), p.pipl.match_name.c_str());
   }
   std::fflush(stdout);
   return kExitOk;
@@ -318,8 +314,7 @@ int RunInfo(const CommonOptions& common, const InfoOptions& options) {
             << "  entry point    " << pipl.entry_point << "\n"
             << "  PiPL version   " << pipl.pipl_major << "." << pipl.pipl_minor << "\n"
             << "  API version    " << pipl.api_major << "." << pipl.api_minor << "\n"
-            << "  effect version " << Hex(pipl.effect_version, 8) << " (" << VersionText(pipl.effect_version)
-            << ")\n"
+            << "  effect version " << Hex(pipl.effect_version, 8) << " (" << VersionText(pipl.effect_version) << ")\n"
             << "  my_version     " << Hex(effect.my_version(), 8) << "\n"
             << "  info flags     " << Hex(pipl.info_flags, 4) << "\n"
             << "  global flags   " << Hex(pipl.global_flags, 8) << " (GLOBAL_SETUP reported "
@@ -338,8 +333,8 @@ int RunInfo(const CommonOptions& common, const InfoOptions& options) {
   } else if (dialog.has_dialog) {
     std::cout << "Options dialog \"" << dialog.title << "\" (--dialog ID=VALUE)\n";
     for (const DialogControlInfo& c : dialog.controls) {
-      std::cout << "  " << c.id << "  " << ControlKindName(c.kind) << "  \"" << c.label << "\"  "
-                << ControlValues(c) << (c.enabled ? "" : "  disabled") << "\n";
+      std::cout << "  " << c.id << "  " << ControlKindName(c.kind) << "  \"" << c.label << "\"  " << ControlValues(c)
+                << (c.enabled ? "" : "  disabled") << "\n";
     }
   }
   return kExitOk;

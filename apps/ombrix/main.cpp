@@ -136,7 +136,8 @@ int main(int argc, char** argv) {
 
   CommonOptions common;
   auto add_common = [&](CLI::App* sub) {
-    sub->add_option("--plugins", common.plugins, "Folder of plug-ins (default: $OMBRIX_PLUGIN_PATH or the built/installed ones)");
+    sub->add_option("--plugins", common.plugins,
+                    "Folder of plug-ins (default: $OMBRIX_PLUGIN_PATH or the built/installed ones)");
     sub->add_flag("-q,--quiet", common.quiet, "No progress or summary lines");
   };
 
@@ -162,14 +163,16 @@ int main(int argc, char** argv) {
   CLI::App* render_cmd =
       app.add_subcommand("render", "Render an effect into image files, or through standard input and output");
   render_cmd->add_option("EFFECT", render.effect, "Short name, display name or match name")->required();
-  render_cmd->add_option("-i,--input", render.input,
-                         "Image file, sequence (name.####.png, name.%04d.png), solid:WxH[:#RRGGBBAA], "
-                         "testcard[:WxH], - (an image file on standard input) or rgba:WxH:PATH (raw RGBA "
-                         "frames from a file or FIFO, PATH - for standard input)")
+  render_cmd
+      ->add_option("-i,--input", render.input,
+                   "Image file, sequence (name.####.png, name.%04d.png), solid:WxH[:#RRGGBBAA], "
+                   "testcard[:WxH], - (an image file on standard input) or rgba:WxH:PATH (raw RGBA "
+                   "frames from a file or FIFO, PATH - for standard input)")
       ->capture_default_str();
-  render_cmd->add_option("-o,--output", render.output,
-                         "Output file (png, exr, tif, jpg); #### or %04d renders frames; png:-, exr:-, tif:-, "
-                         "jpg:- write one image to standard output, rgba:- raw RGBA frames")
+  render_cmd
+      ->add_option("-o,--output", render.output,
+                   "Output file (png, exr, tif, jpg); #### or %04d renders frames; png:-, exr:-, tif:-, "
+                   "jpg:- write one image to standard output, rgba:- raw RGBA frames")
       ->required();
   render_cmd->add_option("-p,--param", render.params, "NAME=VALUE, the value at every time (repeatable)")
       ->allow_extra_args(false);
@@ -186,7 +189,8 @@ int main(int argc, char** argv) {
   CLI::Option* time_opt = render_cmd->add_option("--time", render.time, "Time in seconds")->check(decimal);
   CLI::Option* frame_opt = render_cmd->add_option("--frame", render.frame, "Frame number");
   time_opt->excludes(frame_opt);
-  render_cmd->add_option("--fps", render.fps, "Frame rate: N, N/D, or 23.976, 29.97, 59.94 (N x 1000/1001)")->capture_default_str();
+  render_cmd->add_option("--fps", render.fps, "Frame rate: N, N/D, or 23.976, 29.97, 59.94 (N x 1000/1001)")
+      ->capture_default_str();
   render_cmd->add_option("--frames", render.frames, "Frame range FIRST-LAST for an output pattern or rgba:-");
   render_cmd->add_option("--time-scale", render.time_scale, "Ticks per second")->check(decimal);
   render_cmd->add_option("--quality", render.quality, "high or low")->capture_default_str();
@@ -199,11 +203,13 @@ int main(int argc, char** argv) {
   render_cmd->add_option("--downsample", render.downsample, "Render at reduced resolution N/D (1/2: half size)")
       ->capture_default_str();
   render_cmd->add_option("--pixel-aspect", render.pixel_aspect, "Pixel aspect ratio N/D")->capture_default_str();
-  render_cmd->add_option("--layer", render.layers,
-                         "NAME=SOURCE for a layer parameter: self, none, or a source as for --input (repeatable)")
+  render_cmd
+      ->add_option("--layer", render.layers,
+                   "NAME=SOURCE for a layer parameter: self, none, or a source as for --input (repeatable)")
       ->allow_extra_args(false);
-  render_cmd->add_option("--exr-values", render.exr_values,
-                         "EXR inputs, layers and outputs: linear (light, sRGB-encoded for effects) or raw (value x 255)")
+  render_cmd
+      ->add_option("--exr-values", render.exr_values,
+                   "EXR inputs, layers and outputs: linear (light, sRGB-encoded for effects) or raw (value x 255)")
       ->capture_default_str();
   render_cmd->add_option("--out-depth", render.out_depth,
                          "Output samples: 8 or 16 (png), 8, 16, half or float (tif), 8 (jpg), half or float (exr)");
@@ -221,7 +227,8 @@ int main(int argc, char** argv) {
   bool known = argc < 2 || argv[1][0] == '-';
   for (const CLI::App* sub : app.get_subcommands({})) known = known || sub->get_name() == argv[1];
   if (!known) {
-    return Fail(kExitBadInput, std::string("unknown command '") + argv[1] + "' (expected list, info, about, render or demo)");
+    return Fail(kExitBadInput,
+                std::string("unknown command '") + argv[1] + "' (expected list, info, about, render or demo)");
   }
   try {
     app.parse(argc, argv);

@@ -81,25 +81,38 @@ const DialogControlInfo* FindControl(const OptionsDialogInfo& dialog, int id) {
 
 std::string ControlKindName(plat::ControlKind kind) {
   switch (kind) {
-    case plat::ControlKind::kEdit: return "edit";
-    case plat::ControlKind::kStatic: return "label";
-    case plat::ControlKind::kCheckBox: return "check box";
-    case plat::ControlKind::kRadioButton: return "radio button";
-    case plat::ControlKind::kPushButton: return "button";
-    case plat::ControlKind::kHScrollBar: return "scroll bar";
-    case plat::ControlKind::kGroupBox: return "group box";
+    case plat::ControlKind::kEdit:
+      return "edit";
+    case plat::ControlKind::kStatic:
+      return "label";
+    case plat::ControlKind::kCheckBox:
+      return "check box";
+    case plat::ControlKind::kRadioButton:
+      return "radio button";
+    case plat::ControlKind::kPushButton:
+      return "button";
+    case plat::ControlKind::kHScrollBar:
+      return "scroll bar";
+    case plat::ControlKind::kGroupBox:
+      return "group box";
   }
   return "control";
 }
 
 std::string ControlValues(const DialogControlInfo& c) {
   switch (c.kind) {
-    case plat::ControlKind::kEdit: return "text";
-    case plat::ControlKind::kCheckBox: return "on/off";
-    case plat::ControlKind::kRadioButton: return "on";
-    case plat::ControlKind::kPushButton: return "click";
-    case plat::ControlKind::kHScrollBar: return std::to_string(c.min) + ".." + std::to_string(c.max);
-    default: return "";
+    case plat::ControlKind::kEdit:
+      return "text";
+    case plat::ControlKind::kCheckBox:
+      return "on/off";
+    case plat::ControlKind::kRadioButton:
+      return "on";
+    case plat::ControlKind::kPushButton:
+      return "click";
+    case plat::ControlKind::kHScrollBar:
+      return std::to_string(c.min) + ".." + std::to_string(c.max);
+    default:
+      return "";
   }
 }
 
@@ -188,8 +201,8 @@ void CheckDialogAnswers(const std::string& effect_name, const OptionsDialogInfo&
       throw UsageError(what + "the options dialog of " + effect_name + " has no control " + std::to_string(a.id) +
                        " that takes answers (controls: " + ids + "; see ombrix info)");
     }
-    const std::string name = "control " + std::to_string(c->id) + " \"" + c->label + "\" is a " +
-                             ControlKindName(c->kind);
+    const std::string name =
+        "control " + std::to_string(c->id) + " \"" + c->label + "\" is a " + ControlKindName(c->kind);
     if (!c->enabled) throw UsageError(what + name + " that is disabled");
     if (a.kind == DialogAnswer::Kind::kClick) {
       if (c->kind == plat::ControlKind::kEdit || c->kind == plat::ControlKind::kHScrollBar) {
@@ -199,18 +212,24 @@ void CheckDialogAnswers(const std::string& effect_name, const OptionsDialogInfo&
     }
     bool ok = false;
     switch (c->kind) {
-      case plat::ControlKind::kEdit: ok = true; break;
-      case plat::ControlKind::kCheckBox: ok = a.value == "on" || a.value == "off"; break;
-      case plat::ControlKind::kRadioButton: ok = a.value == "on"; break;
+      case plat::ControlKind::kEdit:
+        ok = true;
+        break;
+      case plat::ControlKind::kCheckBox:
+        ok = a.value == "on" || a.value == "off";
+        break;
+      case plat::ControlKind::kRadioButton:
+        ok = a.value == "on";
+        break;
       case plat::ControlKind::kHScrollBar: {
         const std::string& v = a.value;
         const bool digits = !v.empty() && v.size() <= 9 &&
-                            v.find_first_not_of("0123456789", v[0] == '-' ? 1 : 0) == std::string::npos &&
-                            v != "-";
+                            v.find_first_not_of("0123456789", v[0] == '-' ? 1 : 0) == std::string::npos && v != "-";
         ok = digits && std::stoi(v) >= c->min && std::stoi(v) <= c->max;
         break;
       }
-      default: break;
+      default:
+        break;
     }
     if (!ok) throw UsageError(what + name + " (expected " + ControlValues(*c) + ")");
   }
@@ -225,10 +244,18 @@ plat::DialogScript ScriptOf(const std::vector<DialogAnswer>& answers) {
   for (const DialogAnswer& a : answers) {
     plat::DialogStep step;
     switch (a.kind) {
-      case DialogAnswer::Kind::kOk: step = {plat::DialogStepKind::kClick, plat::kIdOk, {}, 0, 0}; break;
-      case DialogAnswer::Kind::kCancel: step = {plat::DialogStepKind::kClick, plat::kIdCancel, {}, 0, 0}; break;
-      case DialogAnswer::Kind::kClick: step = {plat::DialogStepKind::kClick, a.id, {}, 0, 0}; break;
-      case DialogAnswer::Kind::kSet: step = {plat::DialogStepKind::kSet, a.id, a.value, 0, 0}; break;
+      case DialogAnswer::Kind::kOk:
+        step = {plat::DialogStepKind::kClick, plat::kIdOk, {}, 0, 0};
+        break;
+      case DialogAnswer::Kind::kCancel:
+        step = {plat::DialogStepKind::kClick, plat::kIdCancel, {}, 0, 0};
+        break;
+      case DialogAnswer::Kind::kClick:
+        step = {plat::DialogStepKind::kClick, a.id, {}, 0, 0};
+        break;
+      case DialogAnswer::Kind::kSet:
+        step = {plat::DialogStepKind::kSet, a.id, a.value, 0, 0};
+        break;
     }
     script.steps.push_back(std::move(step));
   }
@@ -341,7 +368,8 @@ int RunAbout(const CommonOptions& common, const AboutOptions& o) {
   for (char& c : message)
     if (c == '\r') c = '\n';
   if (!message.empty()) std::cout << message << "\n";
-  if (err != PF_Err_NONE) throw HostError(file.pipl.display_name + ": about failed with error " + std::to_string(err), err);
+  if (err != PF_Err_NONE)
+    throw HostError(file.pipl.display_name + ": about failed with error " + std::to_string(err), err);
   return kExitOk;
 }
 

@@ -50,9 +50,7 @@ std::optional<int64_t> ParseInteger(std::string_view text) {
   return v;
 }
 
-bool FitsLong(int64_t v) {
-  return v >= std::numeric_limits<A_long>::min() && v <= std::numeric_limits<A_long>::max();
-}
+bool FitsLong(int64_t v) { return v >= std::numeric_limits<A_long>::min() && v <= std::numeric_limits<A_long>::max(); }
 
 // Registered units to 16.16, rounding halves away from zero (scaling by
 // 65536 is exact, so llround sees the true value).
@@ -71,8 +69,7 @@ struct Context {
   std::string_view text;
 
   [[noreturn]] void Fail(const std::string& what) const {
-    throw UsageError("parameter '" + title + "' (" + KindName(effect.params()[index].param_type) +
-                     "): " + what);
+    throw UsageError("parameter '" + title + "' (" + KindName(effect.params()[index].param_type) + "): " + what);
   }
   [[noreturn]] void Expected(const std::string& forms) const {
     Fail("expected " + forms + ", got '" + std::string(text) + "'");
@@ -95,8 +92,7 @@ PF_Fixed ParseFixedText(const Context& c, std::string_view text, const char* for
 
 void CheckFixedRange(const Context& c, PF_Fixed v, PF_Fixed lo, PF_Fixed hi) {
   if (v < lo || v > hi) {
-    c.Fail("'" + std::string(c.text) + "' is outside the valid range " + FormatFixed(lo) + ".." +
-           FormatFixed(hi));
+    c.Fail("'" + std::string(c.text) + "' is outside the valid range " + FormatFixed(lo) + ".." + FormatFixed(hi));
   }
 }
 
@@ -108,16 +104,26 @@ std::optional<double> ParseDecimal(std::string_view text) { return ParseNumber(t
 
 std::string KindName(PF_ParamType kind) {
   switch (kind) {
-    case PF_Param_LAYER: return "layer";
-    case PF_Param_SLIDER: return "slider";
-    case PF_Param_FIX_SLIDER: return "fixed slider";
-    case PF_Param_ANGLE: return "angle";
-    case PF_Param_CHECKBOX: return "checkbox";
-    case PF_Param_COLOR: return "color";
-    case PF_Param_POINT: return "point";
-    case PF_Param_POPUP: return "popup";
-    case PF_Param_CUSTOM: return "custom";
-    case PF_Param_NO_DATA: return "no data";
+    case PF_Param_LAYER:
+      return "layer";
+    case PF_Param_SLIDER:
+      return "slider";
+    case PF_Param_FIX_SLIDER:
+      return "fixed slider";
+    case PF_Param_ANGLE:
+      return "angle";
+    case PF_Param_CHECKBOX:
+      return "checkbox";
+    case PF_Param_COLOR:
+      return "color";
+    case PF_Param_POINT:
+      return "point";
+    case PF_Param_POPUP:
+      return "popup";
+    case PF_Param_CUSTOM:
+      return "custom";
+    case PF_Param_NO_DATA:
+      return "no data";
   }
   return "kind " + std::to_string(kind);
 }
@@ -146,10 +152,10 @@ std::string FormatColor(const PF_Pixel& p) {
 
 std::string FromWindows1252(std::string_view text) {
   // 0x80..0x9F where they differ from Latin-1; 0 for the five unassigned bytes.
-  static constexpr char16_t kHigh[32] = {
-      0x20AC, 0, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0, 0x017D, 0,
-      0, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0, 0x017E,
-      0x0178};
+  static constexpr char16_t kHigh[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                         0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+                                         0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                         0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
   std::string out;
   out.reserve(text.size());
   for (const char ch : text) {
@@ -195,8 +201,8 @@ int ResolveParam(const Effect& effect, std::string_view name) {
   return index;
 }
 
-ParamValue ParseParamValue(const Effect& effect, int index, std::string_view text,
-                           A_long layer_width, A_long layer_height) {
+ParamValue ParseParamValue(const Effect& effect, int index, std::string_view text, A_long layer_width,
+                           A_long layer_height) {
   const PF_ParamDef& def = effect.params()[index];
   const Context c{effect, index, ParamTitle(effect, index), text};
   ParamValue out;
@@ -205,8 +211,8 @@ ParamValue ParseParamValue(const Effect& effect, int index, std::string_view tex
       const auto v = ParseInteger(text);
       if (!v) c.Expected("a whole number");
       if (*v < def.u.sd.valid_min || *v > def.u.sd.valid_max) {
-        c.Fail("'" + std::string(text) + "' is outside the valid range " + std::to_string(def.u.sd.valid_min) +
-               ".." + std::to_string(def.u.sd.valid_max));
+        c.Fail("'" + std::string(text) + "' is outside the valid range " + std::to_string(def.u.sd.valid_min) + ".." +
+               std::to_string(def.u.sd.valid_max));
       }
       out.value = A_long(*v);
       return out;
@@ -222,9 +228,9 @@ ParamValue ParseParamValue(const Effect& effect, int index, std::string_view tex
         if (!fixed) c.Fail("'" + std::string(text) + "' is outside the representable range");
         out.value = *fixed;
       } else {
-        out.value = ParseFixedText(c, text, def.u.fd.display_flags & PF_ValueDisplayFlag_PERCENT
-                                                ? "a number, N% or fixed:N"
-                                                : "a number or fixed:N");
+        out.value = ParseFixedText(
+            c, text,
+            def.u.fd.display_flags & PF_ValueDisplayFlag_PERCENT ? "a number, N% or fixed:N" : "a number or fixed:N");
       }
       CheckFixedRange(c, out.value, def.u.fd.valid_min, def.u.fd.valid_max);
       return out;
@@ -237,9 +243,12 @@ ParamValue ParseParamValue(const Effect& effect, int index, std::string_view tex
     }
     case PF_Param_CHECKBOX: {
       const std::string v = Lower(Trim(text));
-      if (v == "on") out.value = 1;
-      else if (v == "off") out.value = 0;
-      else c.Expected("on or off");
+      if (v == "on")
+        out.value = 1;
+      else if (v == "off")
+        out.value = 0;
+      else
+        c.Expected("on or off");
       return out;
     }
     case PF_Param_COLOR: {
@@ -267,8 +276,7 @@ ParamValue ParseParamValue(const Effect& effect, int index, std::string_view tex
       if (!x || !y) c.Expected("X,Y in layer pixels");
       const auto fx = ToFixed(*x), fy = ToFixed(*y);
       if (!fx || !fy) c.Fail("'" + std::string(text) + "' is outside the representable range");
-      if (def.u.td.restrict_bounds &&
-          (*x < 0 || *y < 0 || *x > layer_width || *y > layer_height)) {
+      if (def.u.td.restrict_bounds && (*x < 0 || *y < 0 || *x > layer_width || *y > layer_height)) {
         c.Fail("'" + std::string(text) + "' is outside the layer (0,0.." + std::to_string(layer_width) + "," +
                std::to_string(layer_height) + ")");
       }
@@ -285,8 +293,8 @@ ParamValue ParseParamValue(const Effect& effect, int index, std::string_view tex
         }
         if (size_t(*n) <= items.size() && IsDisabledItem(items[size_t(*n) - 1])) {
           const std::string& item = items[size_t(*n) - 1];
-          c.Fail("item " + std::to_string(*n) + (IsSeparator(item) ? " is a separator"
-                                                                     : " \"" + FromWindows1252(item) + "\" is disabled") +
+          c.Fail("item " + std::to_string(*n) +
+                 (IsSeparator(item) ? " is a separator" : " \"" + FromWindows1252(item) + "\" is disabled") +
                  ", not a choice");
         }
         out.value = A_long(*n);

@@ -61,7 +61,7 @@ int ResolveParam(const Effect& effect, std::string_view name);
 // Parses VALUE for parameter `index` by its kind. Points are checked
 // against the layer size when the parameter restricts them to the layer.
 // Throws UsageError naming the parameter and what was wrong.
-ParamValue ParseParamValue(const Effect& effect, int index, std::string_view text,
-                           A_long layer_width, A_long layer_height);
+ParamValue ParseParamValue(const Effect& effect, int index, std::string_view text, A_long layer_width,
+                           A_long layer_height);
 
 }  // namespace ombrix::cli

@@ -180,8 +180,8 @@ void ShowProgress(int64_t done, int64_t total) {
 PF_RationalScale ParseRatio(const std::string& text, const char* what) {
   const size_t slash = text.find('/');
   const std::string_view num_text = std::string_view(text).substr(0, slash);
-  const std::string_view den_text = slash == std::string::npos ? std::string_view("1")
-                                                              : std::string_view(text).substr(slash + 1);
+  const std::string_view den_text =
+      slash == std::string::npos ? std::string_view("1") : std::string_view(text).substr(slash + 1);
   int64_t num = 0, den = 0;
   auto parse = [](std::string_view s, int64_t& v) {
     auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
@@ -223,14 +223,18 @@ FileOptions ParseFileOptions(const RenderOptions& o, const OutputSpec& out) {
   if (out.kind == OutputSpec::Kind::kStdoutRaw) return files;
   // The format decides what is allowed; an image on standard output is named by its format.
   const std::string target = out.kind == OutputSpec::Kind::kStdoutImage ? "standard output." + out.format : o.output;
-  if (o.exr_values == "raw") files.read.exr_values = ExrValues::kRaw;
-  else if (o.exr_values != "linear") throw UsageError("bad --exr-values '" + o.exr_values + "' (expected linear or raw)");
+  if (o.exr_values == "raw")
+    files.read.exr_values = ExrValues::kRaw;
+  else if (o.exr_values != "linear")
+    throw UsageError("bad --exr-values '" + o.exr_values + "' (expected linear or raw)");
   files.write.exr_values = files.read.exr_values;
   static const std::pair<const char*, SampleDepth> kDepths[] = {
       {"8", SampleDepth::k8}, {"16", SampleDepth::k16}, {"half", SampleDepth::kHalf}, {"float", SampleDepth::kFloat}};
   if (!o.out_depth.empty()) {
-    auto it = std::find_if(std::begin(kDepths), std::end(kDepths), [&](const auto& d) { return o.out_depth == d.first; });
-    if (it == std::end(kDepths)) throw UsageError("bad --out-depth '" + o.out_depth + "' (expected 8, 16, half or float)");
+    auto it =
+        std::find_if(std::begin(kDepths), std::end(kDepths), [&](const auto& d) { return o.out_depth == d.first; });
+    if (it == std::end(kDepths))
+      throw UsageError("bad --out-depth '" + o.out_depth + "' (expected 8, 16, half or float)");
     files.write.depth = it->second;
   }
   files.write.compression = o.compression;
@@ -249,9 +253,11 @@ void NoteSource(const ImageSource& source, bool quiet) {
   if (quiet) return;
   const std::optional<ImageInfo> info = SourceInfo(source);
   if (!info) return;
-  static const std::pair<const char*, const char*> kSamples[] = {
-      {"uint16", "16-bit"}, {"half", "16-bit float"}, {"float", "32-bit float"}, {"double", "64-bit float"},
-      {"uint", "32-bit"}};
+  static const std::pair<const char*, const char*> kSamples[] = {{"uint16", "16-bit"},
+                                                                 {"half", "16-bit float"},
+                                                                 {"float", "32-bit float"},
+                                                                 {"double", "64-bit float"},
+                                                                 {"uint", "32-bit"}};
   if (info->sample_type != "uint8") {
     std::string depth = info->sample_type;
     for (const auto& [type, words] : kSamples) {
@@ -297,9 +303,9 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
     if (o.time_scale && (*o.time_scale <= 0 || *o.time_scale > 0x7FFFFFFF)) {
       throw HostError("bad --time-scale " + std::to_string(*o.time_scale));
     }
-    tb = TimeBase::ForRate(rate, o.time_scale ? std::optional<A_u_long>(A_u_long(*o.time_scale))
-                                              : std::nullopt);
-    if (tb.time_step <= 0) throw HostError("the time scale " + std::to_string(tb.time_scale) + " is too small for the rate");
+    tb = TimeBase::ForRate(rate, o.time_scale ? std::optional<A_u_long>(A_u_long(*o.time_scale)) : std::nullopt);
+    if (tb.time_step <= 0)
+      throw HostError("the time scale " + std::to_string(tb.time_scale) + " is too small for the rate");
   } catch (const HostError& e) {
     throw UsageError(std::string("bad --fps/--time-scale: ") + e.what());
   } catch (const std::exception& e) {
@@ -361,8 +367,10 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
     } else if (out.takes_range() && frame) {
       range = FrameRange{*frame, *frame};
     } else if (out.kind == OutputSpec::Kind::kPattern) {
-      throw UsageError("an output pattern needs --frames FIRST-LAST (or an image sequence or raw stream as input; "
-                       "for one file of that name, write '" + EscapePath(o.output) + "', quoted in the shell)");
+      throw UsageError(
+          "an output pattern needs --frames FIRST-LAST (or an image sequence or raw stream as input; "
+          "for one file of that name, write '" +
+          EscapePath(o.output) + "', quoted in the shell)");
     }
   }
   if (range && (o.time || frame) && !(frame && range->first == *frame && range->last == *frame)) {
@@ -396,9 +404,9 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
     if (eq == std::string::npos || eq == 0) throw UsageError("bad -p '" + p + "' (expected NAME=VALUE)");
     const int index = ResolveParam(effect, p.substr(0, eq));
     constant.insert(index);
-    assignments.push_back({index, std::nullopt,
-                           ParseParamValue(effect, index, std::string_view(p).substr(eq + 1), source.width,
-                                           source.height)});
+    assignments.push_back(
+        {index, std::nullopt,
+         ParseParamValue(effect, index, std::string_view(p).substr(eq + 1), source.width, source.height)});
   }
   for (const std::string& k : o.keys) {
     const size_t eq = k.find('=');
@@ -415,9 +423,9 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
       throw UsageError("parameter '" + ParamTitle(effect, index) +
                        "' is given with both -p and -k (-p sets one value for every time, -k keyframes)");
     }
-    assignments.push_back({index, key_ticks,
-                           ParseParamValue(effect, index, std::string_view(k).substr(eq + 1), source.width,
-                                           source.height)});
+    assignments.push_back(
+        {index, key_ticks,
+         ParseParamValue(effect, index, std::string_view(k).substr(eq + 1), source.width, source.height)});
   }
 
   // Layer parameters: what each shows.
@@ -462,8 +470,10 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
   const bool open_end = range && range->last == kOpenEnd;
   const int64_t count = open_end ? -1 : range ? range->last - range->first + 1 : 1;
   A_long still_ticks = 0;
-  if (time_ticks) still_ticks = *time_ticks;
-  else if (frame) still_ticks = tb.FrameToTicks(*frame);
+  if (time_ticks)
+    still_ticks = *time_ticks;
+  else if (frame)
+    still_ticks = tb.FrameToTicks(*frame);
   auto ticks_of = [&](int64_t i) { return range ? tb.FrameToTicks(first + i) : still_ticks; };
 
   // Render.
@@ -476,8 +486,10 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
     messages.Settle(name, "options dialog", dialog);
   }
   for (const Assignment& a : assignments) {
-    if (a.time) instance.AddKey(a.index, *a.time, a.value);
-    else instance.SetValue(a.index, a.value);
+    if (a.time)
+      instance.AddKey(a.index, *a.time, a.value);
+    else
+      instance.SetValue(a.index, a.value);
   }
   // The input at other times, for effects that read their own layer then
   // (a stream has only the frame being rendered).

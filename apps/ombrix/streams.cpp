@@ -194,8 +194,7 @@ std::string SizeText(A_long w, A_long h) { return std::to_string(w) + "x" + std:
 // Outputs
 // ---------------------------------------------------------------------------
 OutputSpec ParseOutput(const std::string& text) {
-  const std::string forms =
-      "-o png:-, exr:-, tif:- or jpg:- for one image, -o rgba:- for raw RGBA frames";
+  const std::string forms = "-o png:-, exr:-, tif:- or jpg:- for one image, -o rgba:- for raw RGBA frames";
   OutputSpec spec;
   spec.text = text;
   if (text == "-") throw UsageError("-o -: name what standard output gets: " + forms);
@@ -411,9 +410,11 @@ void FrameSink::Report(int64_t first, int64_t count) const {
       line += spec_.path;
       break;
     case OutputSpec::Kind::kPattern:
-      if (count == 1) line += FramePath(*spec_.pattern, first);
-      else line += std::to_string(count) + " frames, " + FramePath(*spec_.pattern, first) + " .. " +
-                   FramePath(*spec_.pattern, first + count - 1);
+      if (count == 1)
+        line += FramePath(*spec_.pattern, first);
+      else
+        line += std::to_string(count) + " frames, " + FramePath(*spec_.pattern, first) + " .. " +
+                FramePath(*spec_.pattern, first + count - 1);
       break;
     case OutputSpec::Kind::kStdoutImage:
       line += "a " + SizeText(raw_width_, raw_height_) + " " + spec_.format + " image to standard output";

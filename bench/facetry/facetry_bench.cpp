@@ -23,17 +23,20 @@ void Facetry(benchmark::State& state, A_long type) {
   b.instance.SetValue(1, Scalar(type));
   // An opaque input with colour, so the crystallize types have something to read.
   for (A_long y = 0; y < kHeight; ++y)
-    for (A_long x = 0; x < kWidth; ++x)
-      b.in.At(x, y) = PF_Pixel{255, uint8_t(x), uint8_t(y), uint8_t(x + y)};
+    for (A_long x = 0; x < kWidth; ++x) b.in.At(x, y) = PF_Pixel{255, uint8_t(x), uint8_t(y), uint8_t(x + y)};
   for (auto _ : state)
     if (!b.Render(state)) break;
   SetRate(state);
 }
 
-#define FACETRY_TYPE(value, name)                                                        \
+#define FACETRY_TYPE(value, name)                                                      \
   void BM_Facetry_##value##_##name(benchmark::State& state) { Facetry(state, value); } \
-  BENCHMARK(BM_Facetry_##value##_##name)                                                 \
-      ->Arg(1)->Arg(0)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond)
+  BENCHMARK(BM_Facetry_##value##_##name)                                               \
+      ->Arg(1)                                                                         \
+      ->Arg(0)                                                                         \
+      ->ArgName("threads")                                                             \
+      ->UseRealTime()                                                                  \
+      ->Unit(benchmark::kMillisecond)
 
 FACETRY_TYPE(1, Bubbles);
 FACETRY_TYPE(2, Crystals);

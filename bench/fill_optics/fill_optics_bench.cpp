@@ -53,21 +53,15 @@ void BM_FloodspillBleed4(benchmark::State& state) {
 void BM_FloodspillUniform(benchmark::State& state) {
   Run(state, "floodspill", {{2, Point(kSeedX, kSeedY)}, {3, Scalar(255 << 16)}, {5, Scalar(0)}});
 }
-void BM_LenswarpForward(benchmark::State& state) {
-  Run(state, "lenswarp", {{1, Scalar(100 << 16)}, {3, Scalar(3)}});
-}
+void BM_LenswarpForward(benchmark::State& state) { Run(state, "lenswarp", {{1, Scalar(100 << 16)}, {3, Scalar(3)}}); }
 void BM_LenswarpReverse(benchmark::State& state) {
   Run(state, "lenswarp", {{1, Scalar(100 << 16)}, {2, Scalar(1)}, {3, Scalar(3)}});
 }
-void BM_Magnify(benchmark::State& state) {
-  Run(state, "magnify", {{2, Scalar(400 << 16)}, {4, Scalar(20 << 16)}});
-}
+void BM_Magnify(benchmark::State& state) { Run(state, "magnify", {{2, Scalar(400 << 16)}, {4, Scalar(20 << 16)}}); }
 void BM_MagnifySofter(benchmark::State& state) {
   Run(state, "magnify", {{2, Scalar(400 << 16)}, {4, Scalar(20 << 16)}, {6, Scalar(1)}});
 }
-void BM_LampcastSharp(benchmark::State& state) {
-  Run(state, "lampcast", {{4, Scalar(20 << 16)}, {8, Scalar(0)}});
-}
+void BM_LampcastSharp(benchmark::State& state) { Run(state, "lampcast", {{4, Scalar(20 << 16)}, {8, Scalar(0)}}); }
 void BM_LampcastSoftGlass(benchmark::State& state) {
   Run(state, "lampcast", {{4, Scalar(20 << 16)}, {5, Scalar(20 << 16)}, {6, Scalar(2)}});
 }
@@ -99,8 +93,8 @@ void BM_OpenCV_FloodFill(benchmark::State& state) {
   cv::Mat work;
   for (auto _ : state) {
     rgb.copyTo(work);
-    cv::floodFill(work, cv::Point(int(kSeedX), int(kSeedY)), cv::Scalar(0, 0, 255), nullptr,
-                  cv::Scalar::all(20), cv::Scalar::all(20), 4);
+    cv::floodFill(work, cv::Point(int(kSeedX), int(kSeedY)), cv::Scalar(0, 0, 255), nullptr, cv::Scalar::all(20),
+                  cv::Scalar::all(20), 4);
     benchmark::DoNotOptimize(work.data);
   }
   SetRate(state);

@@ -51,8 +51,12 @@ void Run(benchmark::State& state, const char* plugin, std::initializer_list<Sett
 // Hueswap: orange to green, hue tolerance 30 %, in each view and change mode.
 void Hueswap(benchmark::State& state, int change_by, bool mask) {
   Run(state, "hueswap.aex",
-      {{1, Colour(PF_Pixel{255, 230, 120, 30})}, {2, Colour(PF_Pixel{255, 40, 200, 90})}, {3, Scalar(4)},
-       {4, Scalar(change_by)}, {5, Scalar(0x4CCD)}, {9, Scalar(mask ? 1 : 0)}});
+      {{1, Colour(PF_Pixel{255, 230, 120, 30})},
+       {2, Colour(PF_Pixel{255, 40, 200, 90})},
+       {3, Scalar(4)},
+       {4, Scalar(change_by)},
+       {5, Scalar(0x4CCD)},
+       {9, Scalar(mask ? 1 : 0)}});
 }
 
 void BM_HueswapSetting(benchmark::State& state) { Hueswap(state, 1, false); }
@@ -62,7 +66,11 @@ void BM_HueswapMask(benchmark::State& state) { Hueswap(state, 1, true); }
 // Speckhue: 30 % in hue, lightness and saturation, phase 45 degrees.
 void Speckhue(benchmark::State& state, int mode) {
   Run(state, "speckhue.aex",
-      {{1, Scalar(mode)}, {2, Scalar(0x4CCD)}, {3, Scalar(0x4CCD)}, {4, Scalar(0x4CCD)}, {5, Scalar(3 << 16)},
+      {{1, Scalar(mode)},
+       {2, Scalar(0x4CCD)},
+       {3, Scalar(0x4CCD)},
+       {4, Scalar(0x4CCD)},
+       {5, Scalar(3 << 16)},
        {6, Scalar(45 << 16)}});
 }
 

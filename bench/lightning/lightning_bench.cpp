@@ -23,7 +23,7 @@ namespace {
 using namespace effect_bench;
 
 struct Config {
-  A_long forking;      // 16.16
+  A_long forking;  // 16.16
   uint32_t complexity;
 };
 constexpr Config kDefault{0x4000, 6};
@@ -122,7 +122,12 @@ void BM_LightningWalk_Default(benchmark::State& state) { Walks(state, kDefault);
 void BM_LightningWalk_ForkHeavy(benchmark::State& state) { Walks(state, kForkHeavy); }
 
 BENCHMARK(BM_LightningRender_Default)->Arg(1)->Arg(0)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_LightningRender_ForkHeavy)->Arg(1)->Arg(0)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LightningRender_ForkHeavy)
+    ->Arg(1)
+    ->Arg(0)
+    ->ArgName("threads")
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LightningWalk_Default)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LightningWalk_ForkHeavy)->UseRealTime()->Unit(benchmark::kMillisecond);
 

@@ -28,10 +28,14 @@ void Mistform(benchmark::State& state, A_long type) {
   SetRate(state);
 }
 
-#define MISTFORM_TYPE(value, name)                                                         \
+#define MISTFORM_TYPE(value, name)                                                       \
   void BM_Mistform_##value##_##name(benchmark::State& state) { Mistform(state, value); } \
-  BENCHMARK(BM_Mistform_##value##_##name)                                                  \
-      ->Arg(1)->Arg(0)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond)
+  BENCHMARK(BM_Mistform_##value##_##name)                                                \
+      ->Arg(1)                                                                           \
+      ->Arg(0)                                                                           \
+      ->ArgName("threads")                                                               \
+      ->UseRealTime()                                                                    \
+      ->Unit(benchmark::kMillisecond)
 
 MISTFORM_TYPE(2, Linear);
 MISTFORM_TYPE(3, Smooth);

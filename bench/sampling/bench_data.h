@@ -37,8 +37,7 @@ void SplitRows(int rows, int threads, Fn fn) {
     return;
   }
   std::vector<std::thread> pool;
-  for (int t = 0; t < threads; ++t)
-    pool.emplace_back(fn, rows * t / threads, rows * (t + 1) / threads);
+  for (int t = 0; t < threads; ++t) pool.emplace_back(fn, rows * t / threads, rows * (t + 1) / threads);
   for (auto& th : pool) th.join();
 }
 

@@ -9,8 +9,7 @@ namespace ombrix::bench {
 namespace {
 
 void SetRate(benchmark::State& state, double pixels) {
-  state.counters["MP/s"] =
-      benchmark::Counter(pixels * double(state.iterations()) / 1e6, benchmark::Counter::kIsRate);
+  state.counters["MP/s"] = benchmark::Counter(pixels * double(state.iterations()) / 1e6, benchmark::Counter::kIsRate);
 }
 
 void BM_SubpixelSampleRemap(benchmark::State& state) {
@@ -30,8 +29,7 @@ void BM_SubpixelSampleRemap(benchmark::State& state) {
   }
   SetRate(state, double(kWidth) * kHeight);
 }
-BENCHMARK(BM_SubpixelSampleRemap)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SubpixelSampleRemap)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
 
 // Area sampling with a one-pixel radius (a 2 x 2 pixel box, 3 x 3 pixels touched).
 void BM_AreaSampleRemap(benchmark::State& state) {
@@ -51,8 +49,7 @@ void BM_AreaSampleRemap(benchmark::State& state) {
   }
   SetRate(state, double(kWidth) * kHeight);
 }
-BENCHMARK(BM_AreaSampleRemap)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AreaSampleRemap)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
 
 void BM_HlsRoundTrip(benchmark::State& state) {
   const Frame& f = TestFrame();
@@ -69,8 +66,7 @@ void BM_HlsRoundTrip(benchmark::State& state) {
   }
   SetRate(state, double(kWidth) * kHeight);
 }
-BENCHMARK(BM_HlsRoundTrip)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HlsRoundTrip)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
 
 // Downsampling at 1/2 and 1/3 (the box reduction), rate in source megapixels.
 void BM_ScaledCopyReduce(benchmark::State& state) {

@@ -10,8 +10,7 @@ namespace ombrix::bench {
 namespace {
 
 void SetRate(benchmark::State& state, double pixels) {
-  state.counters["MP/s"] =
-      benchmark::Counter(pixels * double(state.iterations()) / 1e6, benchmark::Counter::kIsRate);
+  state.counters["MP/s"] = benchmark::Counter(pixels * double(state.iterations()) / 1e6, benchmark::Counter::kIsRate);
 }
 
 cv::Mat FrameMat() {
@@ -38,8 +37,7 @@ void BM_OpenCV_Remap(benchmark::State& state) {
   }
   SetRate(state, double(kWidth) * kHeight);
 }
-BENCHMARK(BM_OpenCV_Remap)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenCV_Remap)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
 
 void BM_OpenCV_HlsRoundTrip(benchmark::State& state) {
   cv::setNumThreads(int(state.range(0)));
@@ -53,8 +51,7 @@ void BM_OpenCV_HlsRoundTrip(benchmark::State& state) {
   }
   SetRate(state, double(kWidth) * kHeight);
 }
-BENCHMARK(BM_OpenCV_HlsRoundTrip)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenCV_HlsRoundTrip)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
 
 void BM_OpenCV_ResizeArea(benchmark::State& state) {
   cv::setNumThreads(1);
@@ -62,8 +59,7 @@ void BM_OpenCV_ResizeArea(benchmark::State& state) {
   const int den = int(state.range(0));
   cv::Mat dst;
   for (auto _ : state) {
-    cv::resize(src, dst, cv::Size((kWidth + den - 1) / den, (kHeight + den - 1) / den), 0, 0,
-               cv::INTER_AREA);
+    cv::resize(src, dst, cv::Size((kWidth + den - 1) / den, (kHeight + den - 1) / den), 0, 0, cv::INTER_AREA);
     benchmark::DoNotOptimize(dst.data);
   }
   SetRate(state, double(kWidth) * kHeight);

@@ -49,7 +49,7 @@ void ThroughHost(benchmark::State& state, A_u_long den) {
     benchmark::DoNotOptimize(out.pf().data);
   }
   state.counters["Mpx"] = benchmark::Counter(double(out.width()) * out.height() / 1e6 * double(state.iterations()),
-                                              benchmark::Counter::kIsRate);
+                                             benchmark::Counter::kIsRate);
 }
 
 void BM_SubpixelThroughHost(benchmark::State& state) { ThroughHost(state, 1); }
@@ -61,7 +61,8 @@ void BM_SubpixelDirect(benchmark::State& state) {
   for (auto _ : state) {
     for (A_long y = 0; y < kHeight; ++y) {
       PF_Pixel* row = out.Row(y);
-      for (A_long x = 0; x < kWidth; ++x) row[x] = ombrix::SubpixelSample(in.pf(), x * 0x10000 + 0x8000, y * 0x10000 - 0x5000);
+      for (A_long x = 0; x < kWidth; ++x)
+        row[x] = ombrix::SubpixelSample(in.pf(), x * 0x10000 + 0x8000, y * 0x10000 - 0x5000);
     }
     benchmark::DoNotOptimize(out.pf().data);
   }

@@ -29,8 +29,7 @@ constexpr A_long kHeight = 1080;
 constexpr double kMegapixels = double(kWidth) * kHeight / 1e6;
 
 void SetRate(benchmark::State& state) {
-  state.counters["Mpx"] = benchmark::Counter(kMegapixels * double(state.iterations()),
-                                              benchmark::Counter::kIsRate);
+  state.counters["Mpx"] = benchmark::Counter(kMegapixels * double(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 std::vector<uint8_t> Noise() {
@@ -54,8 +53,7 @@ void BM_Smooth(benchmark::State& state) {
   };
   for (auto _ : state) {
     state.PauseTiming();
-    for (A_long y = 0; y < kHeight; ++y)
-      std::memcpy(world.Row(y), &source[size_t(y) * kWidth * 4], size_t(kWidth) * 4);
+    for (A_long y = 0; y < kHeight; ++y) std::memcpy(world.Row(y), &source[size_t(y) * kWidth * 4], size_t(kWidth) * 4);
     state.ResumeTiming();
     ombrix::SmoothWorld(world.pf(), radius, ombrix::kSmoothColorAlpha, run);
     benchmark::DoNotOptimize(world.pf().data);
@@ -89,8 +87,7 @@ void BM_Vips_Gaussblur(benchmark::State& state) {
   vips_cache_set_max(0);
   std::vector<uint8_t> source = Noise();
   for (auto _ : state) {
-    VipsImage* in = vips_image_new_from_memory(source.data(), source.size(), kWidth, kHeight, 4,
-                                               VIPS_FORMAT_UCHAR);
+    VipsImage* in = vips_image_new_from_memory(source.data(), source.size(), kWidth, kHeight, 4, VIPS_FORMAT_UCHAR);
     VipsImage* out = nullptr;
     if (vips_gaussblur(in, &out, sigma, nullptr)) {
       g_object_unref(in);

@@ -31,13 +31,21 @@ void Swirlshift(benchmark::State& state, A_long type, A_long antialiasing) {
   SetRate(state);
 }
 
-#define SWIRLSHIFT_TYPE(value, name)                                                               \
-  void BM_Swirlshift_##name##_Low(benchmark::State& state) { Swirlshift(state, value, 1); }        \
-  void BM_Swirlshift_##name##_High(benchmark::State& state) { Swirlshift(state, value, 2); }       \
-  BENCHMARK(BM_Swirlshift_##name##_Low)                                                            \
-      ->Arg(1)->Arg(0)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);          \
-  BENCHMARK(BM_Swirlshift_##name##_High)                                                           \
-      ->Arg(1)->Arg(0)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond)
+#define SWIRLSHIFT_TYPE(value, name)                                                         \
+  void BM_Swirlshift_##name##_Low(benchmark::State& state) { Swirlshift(state, value, 1); }  \
+  void BM_Swirlshift_##name##_High(benchmark::State& state) { Swirlshift(state, value, 2); } \
+  BENCHMARK(BM_Swirlshift_##name##_Low)                                                      \
+      ->Arg(1)                                                                               \
+      ->Arg(0)                                                                               \
+      ->ArgName("threads")                                                                   \
+      ->UseRealTime()                                                                        \
+      ->Unit(benchmark::kMillisecond);                                                       \
+  BENCHMARK(BM_Swirlshift_##name##_High)                                                     \
+      ->Arg(1)                                                                               \
+      ->Arg(0)                                                                               \
+      ->ArgName("threads")                                                                   \
+      ->UseRealTime()                                                                        \
+      ->Unit(benchmark::kMillisecond)
 
 SWIRLSHIFT_TYPE(1, Turbulent);
 SWIRLSHIFT_TYPE(2, Bulge);

@@ -27,8 +27,8 @@ using pf::Fix;
 
 constexpr auto kParams = pf::ParamTable<kParamCount>({
     {kParamTarget, pf::LayerParam("Target")},
-    {kParamTimeOffset, pf::FixSliderParam("Time Offset (sec)", 0, Fix(-2000), Fix(2000), Fix(-1), Fix(1), 3,
-                                          PF_ValueDisplayFlag_NONE)},
+    {kParamTimeOffset,
+     pf::FixSliderParam("Time Offset (sec)", 0, Fix(-2000), Fix(2000), Fix(-1), Fix(1), 3, PF_ValueDisplayFlag_NONE)},
     {kParamIntensity, pf::FixSliderParam("Intensity", Fix(50), Fix(-10000), Fix(10000), Fix(-100), Fix(100), 1,
                                          PF_ValueDisplayFlag_NONE)},
     {kParamAbsolute, pf::CheckboxParam(" ", "Absolute Difference", false)},
@@ -75,8 +75,7 @@ PF_Err Render(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], P
 
   const A_long when = TargetTime(offset, in_data->time_scale, in_data->current_time);
   PF_ParamDef target{};
-  PF_Err err = in_data->inter.checkout_param(ref, kParamTarget, when, in_data->time_step, in_data->time_scale,
-                                             &target);
+  PF_Err err = in_data->inter.checkout_param(ref, kParamTarget, when, in_data->time_step, in_data->time_scale, &target);
   if (err != PF_Err_NONE) {
     utils->fill(ref, &kMidGrey, nullptr, output);
     return err;
@@ -102,8 +101,8 @@ PF_Err Render(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], P
   block.alpha_mode = params[kParamAlpha]->u.pd.value;
   // The output holds the target; each pixel callback reads it back as the
   // target's pixel and overwrites it with the result.
-  err = utils->iterate(in_data, 0, output->height, original, nullptr, &block,
-                       absolute ? AbsolutePixel : SignedPixel, output);
+  err = utils->iterate(in_data, 0, output->height, original, nullptr, &block, absolute ? AbsolutePixel : SignedPixel,
+                       output);
   const PF_Err checkin_err = in_data->inter.checkin_param(ref, &target);
   return err != PF_Err_NONE ? err : checkin_err;
 }

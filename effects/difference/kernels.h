@@ -20,7 +20,7 @@ enum AlphaMode {
 };
 
 struct Block {
-  float k;         // Intensity / 100, doubled in absolute mode
+  float k;  // Intensity / 100, doubled in absolute mode
   A_long alpha_mode;
 };
 
@@ -45,20 +45,27 @@ inline A_u_char Level(bool absolute, int diff, float k) {
   return absolute ? AbsoluteLevel(v) : SignedLevel(v);
 }
 
-inline A_u_char NewAlpha(const Block& b, bool absolute, const PF_Pixel& o, const PF_Pixel& t,
-                         A_u_char r, A_u_char g, A_u_char bl) {
+inline A_u_char NewAlpha(const Block& b, bool absolute, const PF_Pixel& o, const PF_Pixel& t, A_u_char r, A_u_char g,
+                         A_u_char bl) {
   switch (b.alpha_mode) {
-    case kAlphaDifference: return Level(absolute, int(o.alpha) - int(t.alpha), b.k);
-    case kLuminanceResult: return A_u_char((117 * r + 204 * g + 64 * bl) / 385);
+    case kAlphaDifference:
+      return Level(absolute, int(o.alpha) - int(t.alpha), b.k);
+    case kLuminanceResult:
+      return A_u_char((117 * r + 204 * g + 64 * bl) / 385);
     case kLightnessResult: {
       A_u_char m = r > g ? r : g;
       return m > bl ? m : bl;
     }
-    case kOriginal: return o.alpha;
-    case kBlend: return A_u_char((o.alpha + t.alpha) >> 1);
-    case kMax: return o.alpha > t.alpha ? o.alpha : t.alpha;
-    case kFullOn: return 255;
-    default: return t.alpha;  // the target's alpha, the separator's item included
+    case kOriginal:
+      return o.alpha;
+    case kBlend:
+      return A_u_char((o.alpha + t.alpha) >> 1);
+    case kMax:
+      return o.alpha > t.alpha ? o.alpha : t.alpha;
+    case kFullOn:
+      return 255;
+    default:
+      return t.alpha;  // the target's alpha, the separator's item included
   }
 }
 

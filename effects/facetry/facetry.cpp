@@ -48,8 +48,8 @@ constexpr PF_Fixed kDisperseMax = 91750;  // 1.4
 constexpr auto kParams = pf::ParamTable<kParamCount>({
     {kParamType, pf::PopupParam("Facetry...", kTypeItems, facetry::kBubbles)},
     {kParamDisperse, pf::FixSliderParam("Disperse", Fix(1), 0, kDisperseMax, 0, Fix(1), 2, PF_ValueDisplayFlag_NONE)},
-    {kParamContrast, pf::FixSliderParam("Contrast or Sharpness", Fix(1), 0, Fix(100), 0, Fix(6), 2,
-                                        PF_ValueDisplayFlag_NONE)},
+    {kParamContrast,
+     pf::FixSliderParam("Contrast or Sharpness", Fix(1), 0, Fix(100), 0, Fix(6), 2, PF_ValueDisplayFlag_NONE)},
     {kParamSize,
      pf::FixSliderParam("Size", Fix(60), Fix(5), Fix(2000), Fix(10), Fix(500), 1, PF_ValueDisplayFlag_NONE)},
     {kParamOffset, pf::PointParam("Offset", Fix(50), Fix(50), false)},
@@ -97,12 +97,11 @@ PF_Err Render(PF_InData* in_data, PF_OutData*, PF_ParamDef* params[], PF_LayerDe
   const double h = pf::Ratio(in_data->downsample_x) * size;
   if (!(h > 0.0)) return PF_Err_NONE;
   const double k = 1.0 / h;
-  const int32_t mode = facetry::ModeFor(type, params[kParamOverflow]->u.pd.value,
-                                        params[kParamInvert]->u.bd.value != 0);
+  const int32_t mode =
+      facetry::ModeFor(type, params[kParamOverflow]->u.pd.value, params[kParamInvert]->u.bd.value != 0);
 
   pf::NoiseSettings record{};
-  const bool has_record =
-      noise::BuildRenderLattice(g_lattice, params[kParamEvolution]->u.ad.value, in_data, &record);
+  const bool has_record = noise::BuildRenderLattice(g_lattice, params[kParamEvolution]->u.ad.value, in_data, &record);
 
   facetry::Block block{};
   block.grid = has_record ? noise::MakeCellGrid(&g_lattice, dispersion, int32_t(record.words[4]),

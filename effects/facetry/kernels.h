@@ -110,10 +110,10 @@ using SampleFunc = PF_Err (*)(PF_ProgPtr effect_ref, PF_Fixed x, PF_Fixed y, con
 
 // Where the crystallize types read their cell colours.
 struct ColourSource {
-  SampleFunc sample;       // the host's subpixel sampler
+  SampleFunc sample;  // the host's subpixel sampler
   PF_ProgPtr effect_ref;
-  const PF_SampPB* samp;   // its src: the reduced copy
-  double x_scale, y_scale; // (copy size / input size) x 65536
+  const PF_SampPB* samp;      // its src: the reduced copy
+  double x_scale, y_scale;    // (copy size / input size) x 65536
   PF_Fixed x_limit, y_limit;  // (copy size - 1) x 65536
 };
 
@@ -171,15 +171,14 @@ inline PF_Pixel BlendColours(const PF_Pixel& c1, const PF_Pixel& c2, double t) {
     const float c = (w1 * a1 * float(v1) + w2 * a2 * float(v2)) / 255.0f;
     return opaque ? ByteOf(c) : ByteOf(255.0f / alpha * c);
   };
-  return PF_Pixel{ByteOf(alpha), channel(c1.red, c2.red), channel(c1.green, c2.green),
-                  channel(c1.blue, c2.blue)};
+  return PF_Pixel{ByteOf(alpha), channel(c1.red, c2.red), channel(c1.green, c2.green), channel(c1.blue, c2.blue)};
 }
 
 // The smallest distance from p to the segments from q[from] to the other
 // points (not `skip`, not `from`) that are at most about one cell away, where
 // p projects inside the segment; `best` when none is nearer.
-inline double NearestSegment(const noise::CellPoint q[noise::kNeighbours], int from, int skip, double px,
-                             double py, noise::SqrtFunc sqrt_fn, double best) {
+inline double NearestSegment(const noise::CellPoint q[noise::kNeighbours], int from, int skip, double px, double py,
+                             noise::SqrtFunc sqrt_fn, double best) {
   const noise::CellPoint a = q[from];
   for (int j = 0; j < noise::kNeighbours; ++j) {
     if (j == from || j == skip) continue;

@@ -8,9 +8,9 @@ namespace flatwash {
 
 // Built afresh for every frame and handed to the pixel callback as its refcon.
 struct Block {
-  PF_Pixel colour;        // the chosen colour, alpha forced to 255
-  A_long original_weight; // the blend b, 16.16, 0 <= b < 0x10000
-  A_long colour_weight;   // 0x10000 - b
+  PF_Pixel colour;         // the chosen colour, alpha forced to 255
+  A_long original_weight;  // the blend b, 16.16, 0 <= b < 0x10000
+  A_long colour_weight;    // 0x10000 - b
 };
 
 constexpr Block MakeBlock(PF_Pixel colour, PF_Fixed blend) {

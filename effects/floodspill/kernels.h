@@ -24,23 +24,23 @@ enum Mode { kModePaintBucket = 1, kModeUnderfill = 2 };
 
 // Mask states.
 enum : uint8_t {
-  kOutside = 0,     // examined, not inside
-  kPending = 1,     // examined, inside, not yet filled: a seed
+  kOutside = 0,  // examined, not inside
+  kPending = 1,  // examined, inside, not yet filled: a seed
   kFilled = 2,
-  kUnseen = 0xFF,   // not yet examined
+  kUnseen = 0xFF,  // not yet examined
 };
 
 // Everything one fill needs.
 struct Fill {
   const PF_EffectWorld* input;
   PF_EffectWorld* output;
-  uint8_t* mask;      // width x height, row-major
+  uint8_t* mask;  // width x height, row-major
   A_long width, height;
-  PF_Pixel colour;    // alpha 255
+  PF_Pixel colour;  // alpha 255
   bool underfill;
   // Paint Bucket: the seed colour premultiplied by its alpha; Underfill: unused.
   int seed_r, seed_g, seed_b;
-  int threshold;      // T
+  int threshold;  // T
 };
 
 inline int Abs(int v) { return v < 0 ? -v : v; }
@@ -142,8 +142,7 @@ inline void Bleed(Fill& f, double bleed, double scale) {
     const uint8_t* row = f.mask + intptr_t(m) * w;
     for (A_long p = 1; p + 1 < w; ++p) {
       if (row[p] != kFilled) continue;
-      if (row[p - 1] == kFilled && row[p + 1] == kFilled && row[p - w] == kFilled && row[p + w] == kFilled)
-        continue;
+      if (row[p - 1] == kFilled && row[p + 1] == kFilled && row[p - w] == kFilled && row[p + w] == kFilled) continue;
       A_long x0 = A_long(double(p) - r), x1 = A_long(double(p) + r);
       A_long y0 = A_long(double(m) - r), y1 = A_long(double(m) + r);
       if (x0 < 0) x0 = 0;

@@ -79,9 +79,7 @@ inline void PlainPixel(const Block& b, A_long x, A_long y, const PF_Pixel& in, P
 // The table index of each channel: the 64-pixel block coordinates of one axis
 // crossed with the pixel's position within the block on the other, each
 // channel from its own offset of (x, y).
-inline int RedIndex(A_long x, A_long y) {
-  return (((y >> 5) & 63) ^ (x & 63)) * 64 + (((x >> 5) & 63) ^ (y & 63));
-}
+inline int RedIndex(A_long x, A_long y) { return (((y >> 5) & 63) ^ (x & 63)) * 64 + (((x >> 5) & 63) ^ (y & 63)); }
 inline int GreenIndex(A_long x, A_long y) {
   const A_long xs = x + 3, ys = y + 17;
   return (((xs >> 5) & 63) ^ (ys & 63)) * 64 + (((ys >> 5) & 63) ^ (xs & 63));
@@ -97,8 +95,7 @@ inline A_u_char ClampJittered(float v) {
   return 0;
 }
 
-inline void JitterPixel(const Block& b, const JitterTable& t, A_long x, A_long y, const PF_Pixel& in,
-                        PF_Pixel& out) {
+inline void JitterPixel(const Block& b, const JitterTable& t, A_long x, A_long y, const PF_Pixel& in, PF_Pixel& out) {
   if (in.alpha == 0) {
     out = in;
     return;

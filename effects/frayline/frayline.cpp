@@ -42,10 +42,9 @@ static_assert(pf::PopupItemCount(kTypeItems) == 8);
 constexpr auto kParams = pf::ParamTable<kParamCount>({
     {kParamType, pf::PopupParam("Edge Type...", kTypeItems, frayline::kRoughen)},
     {kParamBorder, pf::FixSliderParam("Border", Fix(8), 0, Fix(500), 0, Fix(32), 2, PF_ValueDisplayFlag_NONE)},
-    {kParamSharpness,
-     pf::FixSliderParam("Edge Sharpness", Fix(1), 0, Fix(10), 0, Fix(2), 2, PF_ValueDisplayFlag_NONE)},
-    {kParamInfluence, pf::FixSliderParam("Fractal Influence", Fix(1), 0, Fix(1), 0, Fix(1), 2,
-                                         PF_ValueDisplayFlag_NONE, kFolded)},
+    {kParamSharpness, pf::FixSliderParam("Edge Sharpness", Fix(1), 0, Fix(10), 0, Fix(2), 2, PF_ValueDisplayFlag_NONE)},
+    {kParamInfluence,
+     pf::FixSliderParam("Fractal Influence", Fix(1), 0, Fix(1), 0, Fix(1), 2, PF_ValueDisplayFlag_NONE, kFolded)},
     {kParamScale,
      pf::FixSliderParam("Scale", Fix(100), Fix(10), Fix(1000), Fix(20), Fix(300), 1, PF_ValueDisplayFlag_NONE)},
     {kParamStretch, pf::FixSliderParam("Stretch Width or Height", 0, Fix(-100), Fix(100), Fix(-5), Fix(5), 2,

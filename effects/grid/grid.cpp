@@ -28,8 +28,8 @@ using pf::Fix;
 
 constexpr auto kParams = pf::ParamTable<kParamCount>({
     {kParamAnchor, pf::PointParam("Anchor", 0, 0, false)},
-    {kParamGridsizeFrom, pf::PopupParam("Gridsize From...", "Corner Point|Width Slider|Width & Height Sliders",
-                                        grid::kCornerPoint)},
+    {kParamGridsizeFrom,
+     pf::PopupParam("Gridsize From...", "Corner Point|Width Slider|Width & Height Sliders", grid::kCornerPoint)},
     {kParamCorner, pf::PointParam("Corner", Fix(10), Fix(10), false)},
     {kParamWidth,
      pf::FixSliderParam("Width", Fix(32), Fix(1), Fix(4000), Fix(8), Fix(200), 1, PF_ValueDisplayFlag_NONE)},
@@ -38,8 +38,8 @@ constexpr auto kParams = pf::ParamTable<kParamCount>({
     {kParamBorder, pf::FixSliderParam("Border", Fix(5), 0, Fix(2000), 0, Fix(100), 1, PF_ValueDisplayFlag_NONE)},
     {kParamFeatherWidth, pf::FixSliderParam("Feather Width", 0, 0, Fix(400), 0, Fix(20), 1, PF_ValueDisplayFlag_NONE,
                                             PF_ParamFlag_COLLAPSE_TWIRLY)},
-    {kParamFeatherHeight, pf::FixSliderParam("Feather Height", 0, 0, Fix(400), 0, Fix(20), 1,
-                                             PF_ValueDisplayFlag_NONE, PF_ParamFlag_COLLAPSE_TWIRLY)},
+    {kParamFeatherHeight, pf::FixSliderParam("Feather Height", 0, 0, Fix(400), 0, Fix(20), 1, PF_ValueDisplayFlag_NONE,
+                                             PF_ParamFlag_COLLAPSE_TWIRLY)},
     {kParamUseSolid, pf::CheckboxParam(" ", "Use Solid Color", true)},
     {kParamSolidColour, pf::ColorParam("Solid Color", PF_Pixel{255, 255, 255, 255})},
 });
@@ -97,8 +97,10 @@ PF_Err Render(PF_InData* in_data, PF_OutData*, PF_ParamDef* params[], PF_LayerDe
   }
 
   PF_IteratePixel8Func pixel;
-  if (solid) pixel = frame.feathered ? SolidFeathered : SolidSharp;
-  else pixel = frame.feathered ? LayerFeathered : LayerSharp;
+  if (solid)
+    pixel = frame.feathered ? SolidFeathered : SolidSharp;
+  else
+    pixel = frame.feathered ? LayerFeathered : LayerSharp;
   // The solid callbacks never read their source pixel; the input is passed
   // all the same because the host's iterate wants a source world.
   return utils->iterate(in_data, 0, input->height, input, nullptr, &frame.block, pixel, output);

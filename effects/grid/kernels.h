@@ -21,7 +21,7 @@ struct Settings {
   double corner_x = 0, corner_y = 0;  // buffer pixels
   double width = 0, height = 0;       // the sliders
   double feather_w = 0, feather_h = 0;
-  double dsx = 1, dsy = 1;            // downsample factors
+  double dsx = 1, dsy = 1;  // downsample factors
 };
 
 // The constant block of one frame (the refcon of the pixel callbacks).
@@ -29,11 +29,11 @@ struct Block {
   PF_Pixel colour{};
   double anchor_x = 0, anchor_y = 0;
   double corner_x = 0, corner_y = 0;
-  double w = 1, h = 1;            // cell width and height
+  double w = 1, h = 1;  // cell width and height
   double half_w = 0.5, half_h = 0.5;
   double x_in = 0, x_out = 0, y_in = 0, y_out = 0;
-  double kx = 1, ky = 1;          // thin-line factors
-  double inv_gx = 1, inv_gy = 1;  // feather reciprocals (feathered mode)
+  double kx = 1, ky = 1;                   // thin-line factors
+  double inv_gx = 1, inv_gy = 1;           // feather reciprocals (feathered mode)
   PF_FpLong (*sqrt)(PF_FpLong) = nullptr;  // the host's square root
 };
 
@@ -52,8 +52,8 @@ struct Frame {
 
 // Thresholds of one axis. `half_border` is half the border in full-resolution
 // pixels, `ds` the axis' downsample factor, `feather` the feather length.
-inline void AxisThresholds(bool feathered, double half_border, double ds, double feather,
-                           double& in, double& out, double& k, double& inv_g) {
+inline void AxisThresholds(bool feathered, double half_border, double ds, double feather, double& in, double& out,
+                           double& k, double& inv_g) {
   if (feathered) {
     const double g = feather * ds + 1.0;
     in = ds * half_border - g;
@@ -147,8 +147,7 @@ inline double Coverage(const Block& b, bool feathered, A_long x, A_long y) {
   const double dy = LineDistance(double(y) - b.anchor_y, b.h, b.half_h);
   const double dx = LineDistance(double(x) - b.anchor_x, b.w, b.half_w);
   if (feathered)
-    return FeatheredCover(dx, b.x_in, b.x_out, b.kx, b.inv_gx) +
-           FeatheredCover(dy, b.y_in, b.y_out, b.ky, b.inv_gy);
+    return FeatheredCover(dx, b.x_in, b.x_out, b.kx, b.inv_gx) + FeatheredCover(dy, b.y_in, b.y_out, b.ky, b.inv_gy);
   return SharpCover(dx, b.x_in, b.x_out, b.kx) + SharpCover(dy, b.y_in, b.y_out, b.ky);
 }
 
@@ -174,8 +173,7 @@ inline void SolidPixel(const Block& b, bool feathered, A_long x, A_long y, PF_Pi
 }
 
 // The input itself is the fill; transparent input stays transparent.
-inline void LayerPixel(const Block& b, bool feathered, A_long x, A_long y, const PF_Pixel& in,
-                       PF_Pixel& out) {
+inline void LayerPixel(const Block& b, bool feathered, A_long x, A_long y, const PF_Pixel& in, PF_Pixel& out) {
   if (in.alpha == 0) {
     out.alpha = 0;
     return;

@@ -17,9 +17,9 @@ struct Block {
   PF_Pixel from, to;
   PF_Fixed from_hls[3];  // hue, lightness, saturation
   PF_Fixed to_hls[3];
-  PF_Fixed dh, dl, ds;   // To - From, the hue the short way round
-  double sh, sl, ss;     // distance weights of hue, lightness, saturation
-  double f;              // softness factor (times 255 for the mask view)
+  PF_Fixed dh, dl, ds;  // To - From, the hue the short way round
+  double sh, sl, ss;    // distance weights of hue, lightness, saturation
+  double f;             // softness factor (times 255 for the mask view)
   bool change_lightness;
   bool change_saturation;
   bool transform;

@@ -60,8 +60,7 @@ PF_Err Render(PF_InData* in_data, PF_OutData*, PF_ParamDef* params[], PF_LayerDe
   c.area = in_data->quality == PF_Quality_HI;
   c.samp.src = input;
   c.in_data = in_data;
-  return utils->iterate(in_data, 0, output->height, input, nullptr, &c, reverse ? ReversePixel : ForwardPixel,
-                        output);
+  return utils->iterate(in_data, 0, output->height, input, nullptr, &c, reverse ? ReversePixel : ForwardPixel, output);
 }
 
 PF_Err ParamsSetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef*[], PF_LayerDef*, void*) {

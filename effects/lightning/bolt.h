@@ -51,7 +51,7 @@ enum : int32_t {
 };
 
 // walk_flags bits.
-inline constexpr int32_t kFlagMainDecayOff = 2;      // "Decay Main Core" off
+inline constexpr int32_t kFlagMainDecayOff = 2;       // "Decay Main Core" off
 inline constexpr int32_t kFlagMainCollisionOnly = 4;  // forks ignore the alpha obstacle
 
 // fractal_model bits.
@@ -292,7 +292,7 @@ inline double BoltNoiseSpline(const BoltLattice& l, double x, double y) {
   for (int j = -1; j <= 2; ++j) {
     const int32_t iy = c.iy + j;
     row[j + 1] = BSplineBlend(BoltLatticeValue(l, c.ix - 1, iy), BoltLatticeValue(l, c.ix, iy),
-                         BoltLatticeValue(l, c.ix + 1, iy), BoltLatticeValue(l, c.ix + 2, iy), c.fx);
+                              BoltLatticeValue(l, c.ix + 1, iy), BoltLatticeValue(l, c.ix + 2, iy), c.fx);
   }
   return BSplineBlend(row[0], row[1], row[2], row[3], c.fy);
 }
@@ -374,21 +374,35 @@ inline Vec2 BaseDirection(Vec2 pos, const BoltRecord& r, const WalkContext& c) {
   const Vec2 origin{c.origin_x, c.origin_y}, target{c.target_x, c.target_y};
   Vec2 raw;
   switch (c.lightning_type) {
-    case kDirection: raw = target - origin; break;
-    case kStrike: raw = target - pos; break;
-    case kBreaking: raw = Vec2{r.target_x, r.target_y} - origin; break;
-    case kBouncey: raw = Vec2{r.target_x, r.target_y} - pos; break;
-    case kOmni: raw = pos - origin; break;
-    case kAnywhere: raw = pos - Vec2{r.start_x, r.start_y}; break;
-    case kVertical: return {0.0f, 1.0f};
-    default: raw = pos; break;
+    case kDirection:
+      raw = target - origin;
+      break;
+    case kStrike:
+      raw = target - pos;
+      break;
+    case kBreaking:
+      raw = Vec2{r.target_x, r.target_y} - origin;
+      break;
+    case kBouncey:
+      raw = Vec2{r.target_x, r.target_y} - pos;
+      break;
+    case kOmni:
+      raw = pos - origin;
+      break;
+    case kAnywhere:
+      raw = pos - Vec2{r.start_x, r.start_y};
+      break;
+    case kVertical:
+      return {0.0f, 1.0f};
+    default:
+      raw = pos;
+      break;
   }
   return Normalize(raw, c);
 }
 
 inline bool IsWalkFinished(Vec2 pos, const BoltRecord& r, const WalkContext& c) {
-  if (pos.x < -16.0 || pos.x > c.frame_width + 16.0 || pos.y < -16.0 || pos.y > c.frame_height + 16.0)
-    return true;
+  if (pos.x < -16.0 || pos.x > c.frame_width + 16.0 || pos.y < -16.0 || pos.y > c.frame_height + 16.0) return true;
   switch (c.lightning_type) {
     case kStrike:
     case kBouncey: {
@@ -402,7 +416,8 @@ inline bool IsWalkFinished(Vec2 pos, const BoltRecord& r, const WalkContext& c) 
       const Vec2 radius = Vec2{c.target_x, c.target_y} - origin;
       return Dot(d, d) > Dot(radius, radius);
     }
-    default: return false;
+    default:
+      return false;
   }
 }
 

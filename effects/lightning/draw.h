@@ -60,8 +60,8 @@ inline A_long ClampTrunc(float v, A_long hi) {
 
 // The disc's bounding box, each bound clamped into the world.
 inline Box DiscBox(float cx, float cy, float r, const PF_EffectWorld& out) {
-  return {ClampTrunc(cx - r, out.width - 1), ClampTrunc(cx + r, out.width - 1),
-          ClampTrunc(cy - r, out.height - 1), ClampTrunc(cy + r, out.height - 1)};
+  return {ClampTrunc(cx - r, out.width - 1), ClampTrunc(cx + r, out.width - 1), ClampTrunc(cy - r, out.height - 1),
+          ClampTrunc(cy + r, out.height - 1)};
 }
 
 // The discs take their centre, radius and amount as floats and compute each
@@ -137,8 +137,8 @@ inline void DrawBoltCore(const BoltPath& path, const WalkContext& c) {
   if (acc - 1.0 > 0.0) {
     const PathPoint& last = p[n - 1];
     const double amount = c.core_amount * (acc - 1.0) / std::fmax(h, 1.0);
-    StampCoreDisc(float(s * last.x), float(s * last.y), float(s * radius * last.strength), float(amount),
-                  c.core_colour, *c.output);
+    StampCoreDisc(float(s * last.x), float(s * last.y), float(s * radius * last.strength), float(amount), c.core_colour,
+                  *c.output);
   }
 }
 

@@ -56,8 +56,7 @@ constexpr auto kParams = pf::ParamTable<kParamCount>({
      pf::FixSliderParam("Glow Radius", Fix(50), Fix(1), Fix(400), Fix(20), Fix(100), 1, kPlain, kFolded)},
     {kParamGlowOpacity, pf::FixSliderParam("Glow Opacity", Fix(50), 0, Fix(100), 0, Fix(100), 1, kPercent)},
     {kParamGlowColor, pf::ColorParam("Glow Color", PF_Pixel{255, 50, 50, 255})},
-    {kParamObstacle,
-     pf::FixSliderParam("Alpha Obstacle", 0, Fix(-100), Fix(100), Fix(-4), Fix(4), 2, kPlain, kFolded)},
+    {kParamObstacle, pf::FixSliderParam("Alpha Obstacle", 0, Fix(-100), Fix(100), Fix(-4), Fix(4), 2, kPlain, kFolded)},
     {kParamTurbulence, pf::FixSliderParam("Turbulence", Fix(1), 0, Fix(10), 0x8000, 0x14000, 2, kPlain)},
     {kParamForking, pf::FixSliderParam("Forking", 0x4000, 0, Fix(1), 0, Fix(1), 1, kPercent)},
     {kParamDecay, pf::FixSliderParam("Decay", 0x4CCC, 0, Fix(100), 0, Fix(1), 2, kPlain, kFolded)},
@@ -174,9 +173,12 @@ PF_Err Render(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], P
 
   uint32_t words[9];
   switch (CheckRecord(in_data, words)) {
-    case RecordCheck::kUsable: break;
-    case RecordCheck::kMissingOrForeign: return ReplaceRecord(in_data, out_data, params, output);
-    case RecordCheck::kLocked: return PF_Err_MAC_OUT_OF_MEMORY;  // the record stays as it is
+    case RecordCheck::kUsable:
+      break;
+    case RecordCheck::kMissingOrForeign:
+      return ReplaceRecord(in_data, out_data, params, output);
+    case RecordCheck::kLocked:
+      return PF_Err_MAC_OUT_OF_MEMORY;  // the record stays as it is
   }
 
   lightning::BuildBoltLattice(g_lattice, pf::FixSliderValue(params[kParamConductivity]));

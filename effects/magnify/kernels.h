@@ -17,16 +17,16 @@ namespace magnify {
 
 // Built afresh for every frame and handed to the pixel callback as its refcon.
 struct Block {
-  double cx, cy;          // lens centre, buffer pixels
-  double inverse;         // 100 / Magnification
-  double opacity;         // 0..1
-  double scale;           // downsample factor R
-  double feather_width;   // fw: the rim band, at least 1.5 pixels
-  double feather_recip;   // 1 / fw
-  double inner, inner_sq; // inside inner the lens is at full weight; inner_sq < 0 when inner < 0
-  double outer, outer_sq; // outside outer there is no lens
+  double cx, cy;           // lens centre, buffer pixels
+  double inverse;          // 100 / Magnification
+  double opacity;          // 0..1
+  double scale;            // downsample factor R
+  double feather_width;    // fw: the rim band, at least 1.5 pixels
+  double feather_recip;    // 1 / fw
+  double inner, inner_sq;  // inside inner the lens is at full weight; inner_sq < 0 when inner < 0
+  double outer, outer_sq;  // outside outer there is no lens
   bool softer;
-  PF_SampPB samp;         // source: the input layer
+  PF_SampPB samp;  // source: the input layer
   const PF_EffectWorld* input;
   PF_InData* in_data;
 };
@@ -77,8 +77,7 @@ inline PF_Pixel SampleSofter(double x, double y, const PF_EffectWorld& layer) {
     }
     for (int c = 0; c < 4; ++c) sum[c] += wy[j] * float(ToByte(row[c]));
   }
-  return PF_Pixel{ToByte(sum[0] * kSixth), ToByte(sum[1] * kSixth), ToByte(sum[2] * kSixth),
-                  ToByte(sum[3] * kSixth)};
+  return PF_Pixel{ToByte(sum[0] * kSixth), ToByte(sum[1] * kSixth), ToByte(sum[2] * kSixth), ToByte(sum[3] * kSixth)};
 }
 
 // Weight of the lens at squared distance d_sq (inside the outer circle) and

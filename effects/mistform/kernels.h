@@ -70,14 +70,14 @@ using noise::kOctaveWeight;
 // Types whose pattern is centred on mid-gray: zero contrast gives gray and
 // Soft Clamp becomes the centred soft clamp.
 inline bool IsCentred(int32_t type) {
-  return type == kBasicLinear || type == kBasicSmooth ||
-         (type >= kDynamicLinear && type <= kSmoothTwist) || type == kRocky || type == kSubscale;
+  return type == kBasicLinear || type == kBasicSmooth || (type >= kDynamicLinear && type <= kSmoothTwist) ||
+         type == kRocky || type == kSubscale;
 }
 
 // Types whose amplitude is divided by the octave-weight total D.
 inline bool IsNormalised(int32_t type) {
-  return type == kBasicLinear || type == kBasicSmooth ||
-         (type >= kDynamicLinear && type <= kSmoothTwist) || type == kSubscale;
+  return type == kBasicLinear || type == kBasicSmooth || (type >= kDynamicLinear && type <= kSmoothTwist) ||
+         type == kSubscale;
 }
 
 // The linear types read the lattice at half the base frequency.
@@ -198,10 +198,10 @@ enum class Displace { kPlain, kProgressive, kTwist };
 
 struct DynamicStyle {
   double (*read)(const noise::NoiseLattice&, double, double);
-  bool rotated;      // coordinates turned by 45 degrees
-  double step;       // e, the gradient's finite-difference step
+  bool rotated;  // coordinates turned by 45 degrees
+  double step;   // e, the gradient's finite-difference step
   Displace displace;
-  double twist;      // the turned displacement's factor (kTwist only)
+  double twist;  // the turned displacement's factor (kTwist only)
 };
 
 inline double Dynamic(const Block& b, double dx, double dy, const DynamicStyle& s) {
@@ -408,8 +408,7 @@ inline double Terrain(const Block& b, double dx, double dy) {
     h = h - w * std::fabs(noise::NoiseCubic(L, u, v));
     w = w * kOctaveWeight;
   }
-  if (b.fraction > 0.0)
-    h = h - w * b.fraction * std::fabs(noise::NoiseCubic(L, u * -kOctaveScale, v * -kOctaveScale));
+  if (b.fraction > 0.0) h = h - w * b.fraction * std::fabs(noise::NoiseCubic(L, u * -kOctaveScale, v * -kOctaveScale));
   return h * b.amplitude;
 }
 
@@ -447,25 +446,44 @@ inline double Subscale(const Block& b, double dx, double dy) {
 // The formula of a popup value; null for a header or a value outside 2..22.
 inline Formula FormulaFor(int32_t type) {
   switch (type) {
-    case kBasicLinear: return BasicLinear;
-    case kBasicSmooth: return BasicSmooth;
-    case kSoft: return Soft;
-    case kStandard: return Standard;
-    case kSharp: return Sharp;
-    case kDynamicLinear: return DynamicLinear;
-    case kLinearProgressive: return LinearProgressive;
-    case kLinearTwist: return LinearTwist;
-    case kDynamicSmooth: return DynamicSmooth;
-    case kSmoothProgressive: return SmoothProgressive;
-    case kSmoothTwist: return SmoothTwist;
-    case kMax: return Max;
-    case kSmeary: return Smeary;
-    case kSwirly: return Swirly;
-    case kRocky: return Rocky;
-    case kCloudy: return Cloudy;
-    case kTerrain: return Terrain;
-    case kSubscale: return Subscale;
-    default: return nullptr;
+    case kBasicLinear:
+      return BasicLinear;
+    case kBasicSmooth:
+      return BasicSmooth;
+    case kSoft:
+      return Soft;
+    case kStandard:
+      return Standard;
+    case kSharp:
+      return Sharp;
+    case kDynamicLinear:
+      return DynamicLinear;
+    case kLinearProgressive:
+      return LinearProgressive;
+    case kLinearTwist:
+      return LinearTwist;
+    case kDynamicSmooth:
+      return DynamicSmooth;
+    case kSmoothProgressive:
+      return SmoothProgressive;
+    case kSmoothTwist:
+      return SmoothTwist;
+    case kMax:
+      return Max;
+    case kSmeary:
+      return Smeary;
+    case kSwirly:
+      return Swirly;
+    case kRocky:
+      return Rocky;
+    case kCloudy:
+      return Cloudy;
+    case kTerrain:
+      return Terrain;
+    case kSubscale:
+      return Subscale;
+    default:
+      return nullptr;
   }
 }
 

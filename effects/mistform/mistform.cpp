@@ -102,14 +102,13 @@ PF_Err Render(PF_InData* in_data, PF_OutData*, PF_ParamDef* params[], PF_LayerDe
 
   noise::BuildRenderLattice(g_lattice, params[kParamEvolution]->u.ad.value, in_data);
 
-  if (mistform::IsNormalised(type))
-    amplitude = amplitude / mistform::OctaveNormaliser(split.octaves, split.fraction);
+  if (mistform::IsNormalised(type)) amplitude = amplitude / mistform::OctaveNormaliser(split.octaves, split.fraction);
   if (type == mistform::kTerrain) amplitude = amplitude * 4.0;
 
-  mistform::Block block{&g_lattice, amplitude, frequency, split.octaves, split.fraction,
-                        ox,         oy,        mode,      in_data->utils->ansi.pow, formula};
-  return in_data->utils->iterate(in_data, 0, output->height, &params[kParamInput]->u.ld, nullptr,
-                                 &block, ShadePixel, output);
+  mistform::Block block{
+      &g_lattice, amplitude, frequency, split.octaves, split.fraction, ox, oy, mode, in_data->utils->ansi.pow, formula};
+  return in_data->utils->iterate(in_data, 0, output->height, &params[kParamInput]->u.ld, nullptr, &block, ShadePixel,
+                                 output);
 }
 
 constexpr pf::Commands kCommands = pf::OptionsCommands(ParamsSetup, Render);

@@ -55,10 +55,10 @@ constexpr int DrawsPerPixel(int mode) { return mode == kSquared ? 6 : 3; }
 
 // Built afresh for every frame and handed to the pixel callbacks as refcon.
 struct Block {
-  float amp[3];          // hue (16.16 degrees), lightness, saturation (16.16)
+  float amp[3];  // hue (16.16 degrees), lightness, saturation (16.16)
   float phi;
   bool squared;
-  const uint32_t* rows;           // kStreams states at the start of each row
+  const uint32_t* rows;               // kStreams states at the start of each row
   const pf::RandomStep* offset_jump;  // x single steps, per column
   const pf::RandomStep* phase_jump;   // x pixels of phase draws, per column
   PF_ProgPtr effect_ref;

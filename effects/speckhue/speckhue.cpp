@@ -103,8 +103,8 @@ PF_Err Render(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], P
   b.offset_jump = offset_jump;
   b.phase_jump = phase_jump;
 
-  PF_Err (*const iterate)(PF_InData*, A_long, A_long, PF_EffectWorld*, const PF_Rect*, void*,
-                          PF_IteratePixel8Func, PF_EffectWorld*) = in_data->utils->iterate;
+  PF_Err (*const iterate)(PF_InData*, A_long, A_long, PF_EffectWorld*, const PF_Rect*, void*, PF_IteratePixel8Func,
+                          PF_EffectWorld*) = in_data->utils->iterate;
   if (!grain) return iterate(in_data, 0, height, input, nullptr, &b, NoisePixel, output);
 
   PF_Err err = iterate(in_data, 0, height, input, nullptr, &b, GrainFieldPixel, output);

@@ -56,9 +56,9 @@ struct Frame {
   double fraction;                     // f, 0 at low quality
   double offset_x, offset_y;           // "Offset Turbulence", buffer pixels
   Field field;
-  bool hq;                             // bicubic noise; else faded bilinear on turned points
-  int32_t antialiasing;                // kLow or kHigh (Low at low quality)
-  PF_SampPB sampling;                  // source world set, every other field 0
+  bool hq;               // bicubic noise; else faded bilinear on turned points
+  int32_t antialiasing;  // kLow or kHigh (Low at low quality)
+  PF_SampPB sampling;    // source world set, every other field 0
   PF_ProgPtr effect_ref;
   const PF_UtilCallbacks* utils;
 };
@@ -76,13 +76,32 @@ inline double Amplitude(double amount, double scale, PF_RationalScale ds) {
 // The type's field and reader; false for the separator or an unknown value.
 inline bool FieldOf(int32_t type, Field& field, bool& hq) {
   switch (type) {
-    case kTurbulent: field = Field::kTurbulent; hq = false; return true;
-    case kBulge: field = Field::kBulge; hq = false; return true;
-    case kTwist: field = Field::kTwist; hq = false; return true;
-    case kTurbulentHQ: field = Field::kTurbulent; hq = true; return true;
-    case kBulgeHQ: field = Field::kBulge; hq = true; return true;
-    case kTwistHQ: field = Field::kTwist; hq = true; return true;
-    default: return false;
+    case kTurbulent:
+      field = Field::kTurbulent;
+      hq = false;
+      return true;
+    case kBulge:
+      field = Field::kBulge;
+      hq = false;
+      return true;
+    case kTwist:
+      field = Field::kTwist;
+      hq = false;
+      return true;
+    case kTurbulentHQ:
+      field = Field::kTurbulent;
+      hq = true;
+      return true;
+    case kBulgeHQ:
+      field = Field::kBulge;
+      hq = true;
+      return true;
+    case kTwistHQ:
+      field = Field::kTwist;
+      hq = true;
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -133,9 +152,7 @@ inline double FadedSum(const Frame& b, double p, double q) {
   return sum;
 }
 
-inline double FractalSum(const Frame& b, double p, double q) {
-  return b.hq ? CubicSum(b, p, q) : FadedSum(b, p, q);
-}
+inline double FractalSum(const Frame& b, double p, double q) { return b.hq ? CubicSum(b, p, q) : FadedSum(b, p, q); }
 
 struct Offset {
   double dx, dy;  // noise units
@@ -146,8 +163,7 @@ struct Offset {
 // contour (the gradient turned a quarter), both from one shared sum and its
 // two neighbours.
 inline Offset Displace(const Frame& b, double px, double py) {
-  if (b.field == Field::kTurbulent)
-    return {FractalSum(b, px, py), FractalSum(b, px + kSecondX, py + kSecondY)};
+  if (b.field == Field::kTurbulent) return {FractalSum(b, px, py), FractalSum(b, px + kSecondX, py + kSecondY)};
   const double here = FractalSum(b, px, py);
   const double right = FractalSum(b, px + kGradientStep, py);
   const double below = FractalSum(b, px, py + kGradientStep);
@@ -206,8 +222,7 @@ inline Footprint Stretch(const Frame& b, Offset d, double px, double py) {
   const Offset r = Displace(b, px + b.frequency, py);
   const Offset o = Displace(b, px, py + b.frequency);
   const double a = b.amplitude;
-  return FootprintOf((r.dx - d.dx) * a + 65536.0, (r.dy - d.dy) * a, (o.dx - d.dx) * a,
-                     (o.dy - d.dy) * a + 65536.0);
+  return FootprintOf((r.dx - d.dx) * a + 65536.0, (r.dy - d.dy) * a, (o.dx - d.dx) * a, (o.dy - d.dy) * a + 65536.0);
 }
 
 // One output pixel: the input read at the displaced position, by point

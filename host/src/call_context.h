@@ -22,9 +22,9 @@ struct CallContext {
   uint32_t magic = kMagic;
   Host* host = nullptr;
   Effect* effect = nullptr;
-  Instance* instance = nullptr;   // NULL outside an instance's commands
-  PF_Cmd cmd = -1;                // the command being served, -1 between commands
-  RenderSettings settings;        // downsampling of the current command
+  Instance* instance = nullptr;  // NULL outside an instance's commands
+  PF_Cmd cmd = -1;               // the command being served, -1 between commands
+  RenderSettings settings;       // downsampling of the current command
 };
 
 }  // namespace ombrix

@@ -12,8 +12,8 @@
 
 namespace ombrix {
 
-PF_Err Effect::Impl::Send(Effect& effect, Instance* instance, const RenderSettings& settings, PF_Cmd cmd,
-                          PF_InData& in, PF_OutData& out, PF_ParamDef** params, PF_LayerDef* output, void* extra) {
+PF_Err Effect::Impl::Send(Effect& effect, Instance* instance, const RenderSettings& settings, PF_Cmd cmd, PF_InData& in,
+                          PF_OutData& out, PF_ParamDef** params, PF_LayerDef* output, void* extra) {
   std::lock_guard lock(send_mutex);
   CallContext& ctx = ref.ctx;
   ctx.cmd = cmd;
@@ -121,8 +121,8 @@ PF_InData Effect::BaseInData() {
   return in;
 }
 
-PF_Err Effect::Send(PF_Cmd cmd, PF_InData& in_data, PF_OutData& out_data, PF_ParamDef** params,
-                    PF_LayerDef* output, void* extra) {
+PF_Err Effect::Send(PF_Cmd cmd, PF_InData& in_data, PF_OutData& out_data, PF_ParamDef** params, PF_LayerDef* output,
+                    void* extra) {
   return impl_->Send(*this, nullptr, {}, cmd, in_data, out_data, params, output, extra);
 }
 
@@ -149,8 +149,7 @@ PF_Err AddParamFor(Effect& effect, PF_ParamIndex index, const PF_ParamDef* def) 
 
 std::vector<std::string> Effect::PopupItems(int index) const {
   std::vector<std::string> items;
-  if (index < 0 || size_t(index) >= params_.size() || params_[size_t(index)].param_type != PF_Param_POPUP)
-    return items;
+  if (index < 0 || size_t(index) >= params_.size() || params_[size_t(index)].param_type != PF_Param_POPUP) return items;
   std::string_view text = impl_->popup_text[size_t(index)];
   for (;;) {
     size_t bar = text.find('|');

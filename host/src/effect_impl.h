@@ -19,7 +19,7 @@ struct Effect::Impl {
   ServiceTables tables;
   void* module = nullptr;
   PF_EntryFunc entry = nullptr;
-  std::mutex send_mutex;  // commands of one effect never overlap
+  std::mutex send_mutex;                    // commands of one effect never overlap
   std::vector<std::string> popup_text;      // per parameter index
   std::vector<std::string> checkbox_label;  // per parameter index
 

@@ -31,7 +31,9 @@ void Checker::InMemory(uint64_t addr, uint64_t size, uint32_t flags, const std::
   for (const Elf64_Phdr& p : loads_)
     if (addr >= p.p_vaddr && Inside(addr - p.p_vaddr, size, p.p_memsz) && (p.p_flags & flags) == flags) return;
   Fail(what + " at " + Hex(addr) + " lies outside the plug-in's " +
-       (flags & PF_X ? "code" : flags & PF_W ? "writable data" : "memory"));
+       (flags & PF_X   ? "code"
+        : flags & PF_W ? "writable data"
+                       : "memory"));
 }
 
 void Checker::Header() {
@@ -84,8 +86,7 @@ void Checker::ProgramHeaders() {
       case PT_NOTE:
       case PT_GNU_EH_FRAME:
       case PT_GNU_PROPERTY:
-        if (FileOffset(p.p_vaddr, p.p_filesz, at) != p.p_offset)
-          Fail(at + ": file offset does not match its address");
+        if (FileOffset(p.p_vaddr, p.p_filesz, at) != p.p_offset) Fail(at + ": file offset does not match its address");
         break;
       case PT_TLS:
       case PT_GNU_RELRO:
@@ -143,11 +144,14 @@ void Checker::Dynamic() {
       case DT_RUNPATH:
         names.push_back(e.d_un.d_val);
         break;
-      case DT_TEXTREL: Fail("dynamic section: text relocations");
+      case DT_TEXTREL:
+        Fail("dynamic section: text relocations");
       case DT_REL:
       case DT_RELSZ:
-      case DT_RELENT: Fail("dynamic section: REL relocations (x86-64 uses RELA)");
-      case DT_PREINIT_ARRAY: Fail("dynamic section: pre-initialisers in a shared object");
+      case DT_RELENT:
+        Fail("dynamic section: REL relocations (x86-64 uses RELA)");
+      case DT_PREINIT_ARRAY:
+        Fail("dynamic section: pre-initialisers in a shared object");
       default:
         if (!one.emplace(e.d_tag, e.d_un.d_val).second &&
             (e.d_tag < DT_NUM || e.d_tag == DT_GNU_HASH || e.d_tag == DT_VERSYM || e.d_tag == DT_VERNEED ||
@@ -185,7 +189,8 @@ void Checker::Dynamic() {
 
   // Symbol versions.
   uint64_t max_version = 1;
-  if (const auto verdef = get(DT_VERDEF)) max_version = std::max(max_version, Verdef(*verdef, get(DT_VERDEFNUM).value_or(0)));
+  if (const auto verdef = get(DT_VERDEF))
+    max_version = std::max(max_version, Verdef(*verdef, get(DT_VERDEFNUM).value_or(0)));
   if (const auto verneed = get(DT_VERNEED))
     max_version = std::max(max_version, Verneed(*verneed, get(DT_VERNEEDNUM).value_or(0)));
   if (const auto versym = get(DT_VERSYM)) {

@@ -17,7 +17,8 @@ uint64_t Checker::SysvHash(uint64_t addr) const {
   const uint64_t nbucket = Read<uint32_t>(f_, head), nchain = Read<uint32_t>(f_, head + 4);
   const uint64_t off = FileOffset(addr, 8 + 4 * (nbucket + nchain), "hash table");
   for (uint64_t i = 0; i < nbucket + nchain; ++i)
-    if (Read<uint32_t>(f_, off + 8 + 4 * i) >= std::max<uint64_t>(nchain, 1)) Fail("hash table: symbol index out of range");
+    if (Read<uint32_t>(f_, off + 8 + 4 * i) >= std::max<uint64_t>(nchain, 1))
+      Fail("hash table: symbol index out of range");
   return nchain;
 }
 
@@ -25,8 +26,7 @@ uint64_t Checker::GnuHash(uint64_t addr) const {
   const uint64_t head = FileOffset(addr, 16, "GNU hash table");
   const uint64_t nbuckets = Read<uint32_t>(f_, head), symoffset = Read<uint32_t>(f_, head + 4);
   const uint64_t bloom = Read<uint32_t>(f_, head + 8), shift = Read<uint32_t>(f_, head + 12);
-  if (nbuckets == 0 || bloom == 0 || !std::has_single_bit(bloom) || shift >= 64)
-    Fail("GNU hash table: bad header");
+  if (nbuckets == 0 || bloom == 0 || !std::has_single_bit(bloom) || shift >= 64) Fail("GNU hash table: bad header");
   const uint64_t buckets_at = addr + 16 + 8 * bloom;
   const uint64_t buckets = FileOffset(buckets_at, 4 * nbuckets, "GNU hash table");
   uint64_t nsyms = symoffset, max_start = 0;
@@ -58,8 +58,10 @@ void Checker::Symbol(uint64_t i) const {
   Name(s.st_name, at);
   const unsigned type = ELF64_ST_TYPE(s.st_info);
   if (s.st_shndx == SHN_UNDEF || s.st_shndx == SHN_ABS || type == STT_TLS || type == STT_SECTION) return;
-  if (type == STT_FUNC || type == STT_GNU_IFUNC) InMemory(s.st_value, 1, PF_X, at);
-  else InMemory(s.st_value, s.st_size, 0, at);
+  if (type == STT_FUNC || type == STT_GNU_IFUNC)
+    InMemory(s.st_value, 1, PF_X, at);
+  else
+    InMemory(s.st_value, s.st_size, 0, at);
 }
 
 void Checker::Relocations(uint64_t addr, uint64_t size, const std::string& what) const {
@@ -71,11 +73,16 @@ void Checker::Relocations(uint64_t addr, uint64_t size, const std::string& what)
     const uint64_t type = ELF64_R_TYPE(r.r_info), sym = ELF64_R_SYM(r.r_info);
     uint64_t width = 8;
     switch (type) {
-      case R_X86_64_NONE: continue;
+      case R_X86_64_NONE:
+        continue;
       case R_X86_64_PC32:
       case R_X86_64_32:
-      case R_X86_64_32S: width = 4; break;
-      case R_X86_64_TLSDESC: width = 16; break;
+      case R_X86_64_32S:
+        width = 4;
+        break;
+      case R_X86_64_TLSDESC:
+        width = 16;
+        break;
       case R_X86_64_64:
       case R_X86_64_GLOB_DAT:
       case R_X86_64_JUMP_SLOT:
@@ -83,9 +90,13 @@ void Checker::Relocations(uint64_t addr, uint64_t size, const std::string& what)
       case R_X86_64_DTPMOD64:
       case R_X86_64_DTPOFF64:
       case R_X86_64_TPOFF64:
-      case R_X86_64_PC64: break;
-      case R_X86_64_IRELATIVE: InMemory(uint64_t(r.r_addend), 1, PF_X, at + " resolver"); break;
-      default: Fail(at + ": unexpected relocation type " + std::to_string(type));
+      case R_X86_64_PC64:
+        break;
+      case R_X86_64_IRELATIVE:
+        InMemory(uint64_t(r.r_addend), 1, PF_X, at + " resolver");
+        break;
+      default:
+        Fail(at + ": unexpected relocation type " + std::to_string(type));
     }
     if (sym >= std::max<uint64_t>(nsyms_, 1)) Fail(at + ": symbol index out of range");
     InMemory(r.r_offset, width, PF_W, at);

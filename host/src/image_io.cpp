@@ -105,8 +105,7 @@ World ReadImage(const fs::path& path, A_long pad_bytes, const ReadOptions& optio
   // Straight alpha is kept as stored; associated alpha (EXR by definition,
   // TIFF that says so) is divided out. Where alpha is 0 there is no straight
   // colour to recover, and the stored values are kept.
-  const bool associated =
-      alpha >= 0 && (is_exr || spec.get_int_attribute("oiio:UnassociatedAlpha", 0) != 1);
+  const bool associated = alpha >= 0 && (is_exr || spec.get_int_attribute("oiio:UnassociatedAlpha", 0) != 1);
   const TypeDesc base = TypeDesc(TypeDesc::BASETYPE(spec.format.basetype));
   const bool integers = (base == TypeDesc::UINT8 || base == TypeDesc::UINT16) && !is_exr;
   const bool wide = base == TypeDesc::UINT16;
@@ -115,9 +114,9 @@ World ReadImage(const fs::path& path, A_long pad_bytes, const ReadOptions& optio
   const QuietStderr quiet;
   for (size_t y0 = 0; y0 < h; y0 += kBandRows) {
     const size_t y1 = std::min(h, y0 + kBandRows);
-    const bool read = tiled ? in->read_image(0, 0, 0, nch, read_type, band.data())
-                            : in->read_scanlines(0, 0, int(y0) + spec.y, int(y1) + spec.y, 0, 0, nch, read_type,
-                                                 band.data());
+    const bool read =
+        tiled ? in->read_image(0, 0, 0, nch, read_type, band.data())
+              : in->read_scanlines(0, 0, int(y0) + spec.y, int(y1) + spec.y, 0, 0, nch, read_type, band.data());
     if (!read) fail();
     if (in->has_error()) fail();
     // value(i, c) gives channel c of pixel i of the band as a byte.

@@ -34,8 +34,7 @@ std::string Quoted(const fs::path& path) { return "'" + path.string() + "'"; }
 std::string LowerExtension(const fs::path& path) {
   std::string ext = path.extension().string();
   if (!ext.empty() && ext[0] == '.') ext.erase(0, 1);
-  std::transform(ext.begin(), ext.end(), ext.begin(),
-                 [](unsigned char c) { return char(std::tolower(c)); });
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
   return ext;
 }
 
@@ -54,9 +53,8 @@ std::string FormatForExtension(const std::string& ext) {
 void CheckSize(const fs::path& path, int64_t width, int64_t height) {
   if (width <= 0 || height <= 0 || width > kMaxImageSide || height > kMaxImageSide ||
       width * height > kMaxImagePixels) {
-    Refuse(path, "unsupported image size " + std::to_string(width) + "x" + std::to_string(height) +
-                     " (at most " + std::to_string(kMaxImageSide) + " on a side and " +
-                     std::to_string(kMaxImagePixels) + " pixels)");
+    Refuse(path, "unsupported image size " + std::to_string(width) + "x" + std::to_string(height) + " (at most " +
+                     std::to_string(kMaxImageSide) + " on a side and " + std::to_string(kMaxImagePixels) + " pixels)");
   }
 }
 
@@ -74,10 +72,14 @@ class InputFile {
     }
     struct stat st;
     const char* why = nullptr;
-    if (::fstat(fd_, &st) != 0) why = std::strerror(errno);
-    else if (S_ISDIR(st.st_mode)) why = "it is a directory";
-    else if (!S_ISREG(st.st_mode)) why = "it is not a regular file";
-    else if (st.st_size == 0) why = "the file is empty";
+    if (::fstat(fd_, &st) != 0)
+      why = std::strerror(errno);
+    else if (S_ISDIR(st.st_mode))
+      why = "it is a directory";
+    else if (!S_ISREG(st.st_mode))
+      why = "it is not a regular file";
+    else if (st.st_size == 0)
+      why = "the file is empty";
     if (why) {
       ::close(fd_);  // the destructor does not run for a throwing constructor
       Refuse(path, why);
@@ -146,7 +148,7 @@ void CheckPng(const InputFile& f) {
     }
     if (type == 0x49444154u) compressed += length;  // IDAT
     pos += 12 + length;
-    if (type == 0x49454E44u) break;                 // IEND
+    if (type == 0x49454E44u) break;  // IEND
   }
   const uint64_t row = (uint64_t(width) * uint64_t(channels) * uint64_t(depth) + 7) / 8 + 1;
   if (row * uint64_t(height) > 1032 * compressed + 1032) {
@@ -193,8 +195,10 @@ void CheckTiff(const InputFile& f) {
     if (unit == 0 || fld.count == 0) f.CutShort();
     if (uint64_t(fld.count) * unit > f.size()) f.CutShort();
     std::vector<uint8_t> raw(size_t(fld.count) * unit);
-    if (raw.size() <= 4) std::memcpy(raw.data(), fld.inline_value, raw.size());
-    else f.ReadExact(raw.data(), raw.size(), fld.offset);
+    if (raw.size() <= 4)
+      std::memcpy(raw.data(), fld.inline_value, raw.size());
+    else
+      f.ReadExact(raw.data(), raw.size(), fld.offset);
     for (size_t k = 0; k < fld.count; ++k) out.push_back(unit == 2 ? u16(&raw[k * 2]) : u32(&raw[k * 4]));
     return out;
   };

@@ -27,9 +27,9 @@ bool ExifData(std::string_view name) {
 bool Travels(std::string_view name) {
   if (name == "Exif:PixelXDimension" || name == "Exif:PixelYDimension") return false;
   if (ExifData(name)) return true;
-  static constexpr std::string_view kNames[] = {"ICCProfile", "Make",        "Model",       "DateTime",
-                                                "Artist",     "Copyright",   "ImageDescription",
-                                                "XResolution", "YResolution", "ResolutionUnit"};
+  static constexpr std::string_view kNames[] = {
+      "ICCProfile",       "Make",        "Model",       "DateTime",      "Artist", "Copyright",
+      "ImageDescription", "XResolution", "YResolution", "ResolutionUnit"};
   return std::find(std::begin(kNames), std::end(kNames), name) != std::end(kNames);
 }
 
@@ -75,14 +75,30 @@ int OrientationOf(const ImageSpec& spec) {
 void Orientation::Place(int64_t x, int64_t y, int64_t& ux, int64_t& uy) const {
   const int64_t rx = width - 1 - x, ry = height - 1 - y;
   switch (code) {
-    case 2: ux = rx, uy = y; break;
-    case 3: ux = rx, uy = ry; break;
-    case 4: ux = x, uy = ry; break;
-    case 5: ux = y, uy = x; break;
-    case 6: ux = ry, uy = x; break;
-    case 7: ux = ry, uy = rx; break;
-    case 8: ux = y, uy = rx; break;
-    default: ux = x, uy = y; break;
+    case 2:
+      ux = rx, uy = y;
+      break;
+    case 3:
+      ux = rx, uy = ry;
+      break;
+    case 4:
+      ux = x, uy = ry;
+      break;
+    case 5:
+      ux = y, uy = x;
+      break;
+    case 6:
+      ux = ry, uy = x;
+      break;
+    case 7:
+      ux = ry, uy = rx;
+      break;
+    case 8:
+      ux = y, uy = rx;
+      break;
+    default:
+      ux = x, uy = y;
+      break;
   }
 }
 
@@ -153,8 +169,8 @@ void AddMetadata(ImageSpec& spec, const ImageMetadata& metadata, const std::stri
       continue;
     }
     const TypeDesc type(item.type.c_str());
-    if (type.basetype == TypeDesc::UNKNOWN || type.basetype == TypeDesc::STRING ||
-        type.basetype == TypeDesc::PTR || type.size() != item.bytes.size()) {
+    if (type.basetype == TypeDesc::UNKNOWN || type.basetype == TypeDesc::STRING || type.basetype == TypeDesc::PTR ||
+        type.size() != item.bytes.size()) {
       continue;
     }
     const int axis = item.name == "XResolution" ? 0 : item.name == "YResolution" ? 1 : -1;

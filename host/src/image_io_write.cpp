@@ -30,10 +30,14 @@ std::vector<SampleDepth> Depths(const std::string& format) {
 
 const char* DepthName(SampleDepth depth) {
   switch (depth) {
-    case SampleDepth::k16: return "16";
-    case SampleDepth::kHalf: return "half";
-    case SampleDepth::kFloat: return "float";
-    default: return "8";
+    case SampleDepth::k16:
+      return "16";
+    case SampleDepth::kHalf:
+      return "half";
+    case SampleDepth::kFloat:
+      return "float";
+    default:
+      return "8";
   }
 }
 
@@ -82,7 +86,7 @@ std::string Compression(const std::string& format, std::string_view text, ImageS
     return "";
   }
   if (format == "openexr") {
-    static constexpr std::string_view kCodecs[] = {"none", "rle",  "zips", "zip",  "piz",
+    static constexpr std::string_view kCodecs[] = {"none",  "rle", "zips", "zip",  "piz",
                                                    "pxr24", "b44", "b44a", "dwaa", "dwab"};
     const size_t colon = text.find(':');
     const std::string_view codec = text.substr(0, colon);
@@ -90,9 +94,12 @@ std::string Compression(const std::string& format, std::string_view text, ImageS
     if (ok && colon != std::string_view::npos) {
       int level = 0;
       const std::string_view digits = text.substr(colon + 1);
-      if (codec == "dwaa" || codec == "dwab") ok = Number(digits, 1, 10000, level);
-      else if (codec == "zip" || codec == "zips") ok = Number(digits, 1, 9, level);
-      else ok = false;
+      if (codec == "dwaa" || codec == "dwab")
+        ok = Number(digits, 1, 10000, level);
+      else if (codec == "zip" || codec == "zips")
+        ok = Number(digits, 1, 9, level);
+      else
+        ok = false;
     }
     if (!ok) {
       return "exr takes none, rle, zips, zip, piz, pxr24, b44, b44a, dwaa or dwab "
@@ -114,9 +121,12 @@ std::string Compression(const std::string& format, std::string_view text, ImageS
 // A sample of type T for byte v: bytes as they are, 16 bits v x 257, floating v / 255.
 template <typename T>
 T FromByte(uint8_t v) {
-  if constexpr (std::is_same_v<T, uint8_t>) return v;
-  else if constexpr (std::is_same_v<T, uint16_t>) return uint16_t(v * 257);
-  else return T(float(v / 255.0));
+  if constexpr (std::is_same_v<T, uint8_t>)
+    return v;
+  else if constexpr (std::is_same_v<T, uint16_t>)
+    return uint16_t(v * 257);
+  else
+    return T(float(v / 255.0));
 }
 
 // The samples of `world` as T, RGBA or RGB, in a buffer of bytes. EXR
@@ -130,8 +140,8 @@ std::vector<uint8_t> Samples(const PF_EffectWorld& world, int nch, bool exr, boo
   T* const out = reinterpret_cast<T*>(buffer.data());
   const auto& decoded = LinearOfByte();
   for (size_t y = 0; y < h; ++y) {
-    const auto* row = reinterpret_cast<const PF_Pixel*>(reinterpret_cast<const uint8_t*>(world.data) +
-                                                        y * size_t(world.rowbytes));
+    const auto* row =
+        reinterpret_cast<const PF_Pixel*>(reinterpret_cast<const uint8_t*>(world.data) + y * size_t(world.rowbytes));
     for (size_t x = 0; x < w; ++x) {
       const PF_Pixel& p = row[x];
       const uint8_t rgb[3] = {p.red, p.green, p.blue};
@@ -159,8 +169,7 @@ std::vector<uint8_t> Samples(const PF_EffectWorld& world, int nch, bool exr, boo
 // errors on, so WriteImage asks failed() after every step.
 class ReplacementWriter final : public OIIO::Filesystem::IOProxy {
  public:
-  ReplacementWriter(platform::FileReplacement& file, const std::string& name)
-      : IOProxy(name, Write), file_(file) {}
+  ReplacementWriter(platform::FileReplacement& file, const std::string& name) : IOProxy(name, Write), file_(file) {}
   const char* proxytype() const override { return "ombrix-replacement"; }
   bool failed() const { return failed_; }
   size_t write(const void* buf, size_t size) override {
@@ -197,9 +206,7 @@ class ReplacementWriter final : public OIIO::Filesystem::IOProxy {
 
 }  // namespace
 
-bool IsWritableImagePath(const fs::path& path) {
-  return !FormatForExtension(LowerExtension(path)).empty();
-}
+bool IsWritableImagePath(const fs::path& path) { return !FormatForExtension(LowerExtension(path)).empty(); }
 
 std::string DepthProblem(const fs::path& path, SampleDepth depth) {
   const std::string format = FormatForExtension(LowerExtension(path));
@@ -225,12 +232,12 @@ void WriteImage(const fs::path& path, const PF_EffectWorld& world, const WriteOp
     throw HostError("cannot write " + Quoted(path) + ": unknown image format '" + ext +
                     "' (use png, exr, tif, tiff, jpg or jpeg)");
   }
-  if (world.data == nullptr || world.width <= 0 || world.height <= 0 ||
-      world.rowbytes < 4 * world.width) {
+  if (world.data == nullptr || world.width <= 0 || world.height <= 0 || world.rowbytes < 4 * world.width) {
     throw HostError("cannot write " + Quoted(path) + ": empty image");
   }
   if (path.filename().empty()) throw HostError("cannot write " + Quoted(path) + ": not a file name");
-  for (const std::string& problem : {DepthProblem(path, options.depth), CompressionProblem(path, options.compression)}) {
+  for (const std::string& problem :
+       {DepthProblem(path, options.depth), CompressionProblem(path, options.compression)}) {
     if (!problem.empty()) throw HostError("cannot write " + Quoted(path) + ": " + problem);
   }
 
@@ -239,7 +246,7 @@ void WriteImage(const fs::path& path, const PF_EffectWorld& world, const WriteOp
   const bool jpeg = format == "jpeg";
   const bool linear = exr && options.exr_values == ExrValues::kLinear;
   const int nch = jpeg ? 3 : 4;
-  const TypeDesc type = depth == SampleDepth::k16    ? TypeDesc::UINT16
+  const TypeDesc type = depth == SampleDepth::k16      ? TypeDesc::UINT16
                         : depth == SampleDepth::kHalf  ? TypeDesc::HALF
                         : depth == SampleDepth::kFloat ? TypeDesc::FLOAT
                                                        : TypeDesc::UINT8;
@@ -254,11 +261,10 @@ void WriteImage(const fs::path& path, const PF_EffectWorld& world, const WriteOp
   Compression(format, options.compression, &spec);
   AddMetadata(spec, options.metadata, format);
 
-  const std::vector<uint8_t> samples =
-      type == TypeDesc::UINT16  ? Samples<uint16_t>(world, nch, exr, linear)
-      : type == TypeDesc::HALF  ? Samples<half>(world, nch, exr, linear)
-      : type == TypeDesc::FLOAT ? Samples<float>(world, nch, exr, linear)
-                                : Samples<uint8_t>(world, nch, exr, linear);
+  const std::vector<uint8_t> samples = type == TypeDesc::UINT16  ? Samples<uint16_t>(world, nch, exr, linear)
+                                       : type == TypeDesc::HALF  ? Samples<half>(world, nch, exr, linear)
+                                       : type == TypeDesc::FLOAT ? Samples<float>(world, nch, exr, linear)
+                                                                 : Samples<uint8_t>(world, nch, exr, linear);
 
   // The encoder writes through ReplacementWriter, so that every write is
   // checked (a full disk fails the run instead of leaving a cut-off file)

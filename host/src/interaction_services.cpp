@@ -17,8 +17,8 @@ PF_Err SvcAddParam(PF_ProgPtr ref, PF_ParamIndex index, PF_ParamDef* def) {
   });
 }
 
-PF_Err SvcCheckoutParam(PF_ProgPtr ref, PF_ParamIndex index, A_long what_time, A_long time_step,
-                        A_u_long time_scale, PF_ParamDef* param) {
+PF_Err SvcCheckoutParam(PF_ProgPtr ref, PF_ParamIndex index, A_long what_time, A_long time_step, A_u_long time_scale,
+                        PF_ParamDef* param) {
   return Serve(ref, ServiceId("checkout_param"), [&](CallContext& ctx) -> PF_Err {
     return CheckoutParamFor(ctx, index, what_time, time_step, time_scale, param);
   });
@@ -60,9 +60,8 @@ PF_Err SvcProgress(PF_ProgPtr ref, A_long current, A_long total) {
 }
 
 PF_Err SvcRegisterUi(PF_ProgPtr ref, PF_CustomUIInfo* info) {
-  return Serve(ref, ServiceId("register_ui"), [&](CallContext&) -> PF_Err {
-    return info ? PF_Err_NONE : PF_Err_BAD_CALLBACK_PARAM;
-  });
+  return Serve(ref, ServiceId("register_ui"),
+               [&](CallContext&) -> PF_Err { return info ? PF_Err_NONE : PF_Err_BAD_CALLBACK_PARAM; });
 }
 
 }  // namespace ombrix

@@ -38,8 +38,7 @@ void Instance::BindLayer(int index, LayerSource source) {
   if (source.kind == LayerSource::Kind::kImage && !source.image) throw HostError("a layer image needs a source");
   if (source.rate && (source.rate->num <= 0 || source.rate->den <= 0))
     throw HostError("a layer's frame rate must be positive");
-  if (index == 0 && source.kind == LayerSource::Kind::kNone)
-    throw HostError("the effect's own layer cannot be none");
+  if (index == 0 && source.kind == LayerSource::Kind::kNone) throw HostError("the effect's own layer cannot be none");
   auto feed = std::make_shared<LayerFeed>();
   feed->source = std::move(source);
   layers_[size_t(index)] = std::move(feed);
@@ -94,8 +93,8 @@ PF_Err Instance::CheckoutLayer(int index, A_long what_time, A_u_long time_scale,
   param->u.ld = PF_LayerDef{};
   param->u.ld.dephault = def.u.ld.dephault;
   if (!layer || !layer->data) return PF_Err_NONE;  // no layer: a checkout without pixels
-  const BufferSize size = full ? BufferSizeFor(layer->width, layer->height, settings)
-                               : BufferSize{layer->width, layer->height};
+  const BufferSize size =
+      full ? BufferSizeFor(layer->width, layer->height, settings) : BufferSize{layer->width, layer->height};
   HostMemory& memory = effect_.host().memory();
   PF_EffectWorld world;
   if (PF_Err e = memory.NewWorld(HostMemory::WorldKind::kCheckout, owner, size.width, size.height, pad_bytes, &world))

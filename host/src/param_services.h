@@ -12,7 +12,7 @@ namespace ombrix {
 PF_Err AddParamFor(Effect& effect, PF_ParamIndex index, const PF_ParamDef* def);
 // checkout_param: a parameter's definition with its value at `what_time`
 // (in units of `time_scale`), or a layer's pixels at that time.
-PF_Err CheckoutParamFor(CallContext& ctx, PF_ParamIndex index, A_long what_time,
-                        A_long time_step, A_u_long time_scale, PF_ParamDef* param);
+PF_Err CheckoutParamFor(CallContext& ctx, PF_ParamIndex index, A_long what_time, A_long time_step, A_u_long time_scale,
+                        PF_ParamDef* param);
 
 }  // namespace ombrix

@@ -25,44 +25,68 @@ A_long Lerp(A_long a, A_long b, A_long t0, A_long t1, A_long t) {
   return Clamp32(DivRoundHalfAway(Wide(a) * span + (Wide(b) - a) * (Wide(t) - t0), span));
 }
 
-bool Holds(PF_ParamType kind) {
-  return kind == PF_Param_POPUP || kind == PF_Param_CHECKBOX || kind == PF_Param_LAYER;
-}
+bool Holds(PF_ParamType kind) { return kind == PF_Param_POPUP || kind == PF_Param_CHECKBOX || kind == PF_Param_LAYER; }
 
 }  // namespace
 
 ParamValue DefaultValue(const PF_ParamDef& def, A_long layer_w, A_long layer_h) {
   ParamValue v;
   switch (def.param_type) {
-    case PF_Param_SLIDER: v.value = def.u.sd.dephault; break;
-    case PF_Param_FIX_SLIDER: v.value = def.u.fd.dephault; break;
-    case PF_Param_ANGLE: v.value = def.u.ad.dephault; break;
-    case PF_Param_CHECKBOX: v.value = def.u.bd.dephault; break;
-    case PF_Param_COLOR: v.color = def.u.cd.dephault; break;
-    case PF_Param_POPUP: v.value = def.u.pd.dephault; break;
+    case PF_Param_SLIDER:
+      v.value = def.u.sd.dephault;
+      break;
+    case PF_Param_FIX_SLIDER:
+      v.value = def.u.fd.dephault;
+      break;
+    case PF_Param_ANGLE:
+      v.value = def.u.ad.dephault;
+      break;
+    case PF_Param_CHECKBOX:
+      v.value = def.u.bd.dephault;
+      break;
+    case PF_Param_COLOR:
+      v.color = def.u.cd.dephault;
+      break;
+    case PF_Param_POPUP:
+      v.value = def.u.pd.dephault;
+      break;
     case PF_Param_POINT:
       // Defaults are percentages of the layer (10.0 = 10 %).
       v.x = Clamp32(DivRoundHalfUp(Wide(def.u.td.x_dephault) * layer_w, 100));
       v.y = Clamp32(DivRoundHalfUp(Wide(def.u.td.y_dephault) * layer_h, 100));
       break;
-    default: break;
+    default:
+      break;
   }
   return v;
 }
 
 void SetDefValue(PF_ParamDef& def, const ParamValue& v, const RenderSettings& settings) {
   switch (def.param_type) {
-    case PF_Param_SLIDER: def.u.sd.value = v.value; break;
-    case PF_Param_FIX_SLIDER: def.u.fd.value = v.value; break;
-    case PF_Param_ANGLE: def.u.ad.value = v.value; break;
-    case PF_Param_CHECKBOX: def.u.bd.value = v.value; break;
-    case PF_Param_COLOR: def.u.cd.value = v.color; break;
-    case PF_Param_POPUP: def.u.pd.value = v.value; break;
+    case PF_Param_SLIDER:
+      def.u.sd.value = v.value;
+      break;
+    case PF_Param_FIX_SLIDER:
+      def.u.fd.value = v.value;
+      break;
+    case PF_Param_ANGLE:
+      def.u.ad.value = v.value;
+      break;
+    case PF_Param_CHECKBOX:
+      def.u.bd.value = v.value;
+      break;
+    case PF_Param_COLOR:
+      def.u.cd.value = v.color;
+      break;
+    case PF_Param_POPUP:
+      def.u.pd.value = v.value;
+      break;
     case PF_Param_POINT:
       def.u.td.x_value = ScalePoint(v.x, settings.downsample_x);
       def.u.td.y_value = ScalePoint(v.y, settings.downsample_y);
       break;
-    default: break;
+    default:
+      break;
   }
 }
 
@@ -123,7 +147,9 @@ ParamValue Instance::ValueAt(int index, A_long time) const {
       v.color.blue = ch(a.value.color.blue, b.value.color.blue);
       break;
     }
-    default: v.value = Lerp(a.value.value, b.value.value, a.time, b.time, time); break;
+    default:
+      v.value = Lerp(a.value.value, b.value.value, a.time, b.time, time);
+      break;
   }
   return v;
 }

@@ -27,10 +27,10 @@ using namespace pixel_ops;
 namespace {
 
 struct AxisPlan {
-  std::vector<A_long> first;      // first source pixel of each destination pixel
-  std::vector<uint32_t> begin;    // its weights: weights[begin[k] .. begin[k + 1])
+  std::vector<A_long> first;    // first source pixel of each destination pixel
+  std::vector<uint32_t> begin;  // its weights: weights[begin[k] .. begin[k + 1])
   std::vector<uint32_t> weights;
-  uint64_t total = 0;             // the weights of one footprint sum to this
+  uint64_t total = 0;  // the weights of one footprint sum to this
 };
 
 AxisPlan PlanAxis(A_long src, A_long dst) {
@@ -108,8 +108,7 @@ class RowCache {
 };
 
 void ClearRows(PF_EffectWorld& dst) {
-  for (A_long y = 0; y < dst.height; ++y)
-    std::memset(RowOf(dst, y), 0, size_t(dst.width) * sizeof(PF_Pixel));
+  for (A_long y = 0; y < dst.height; ++y) std::memset(RowOf(dst, y), 0, size_t(dst.width) * sizeof(PF_Pixel));
 }
 
 }  // namespace

@@ -11,17 +11,13 @@ namespace ombrix::pixel_ops {
 using u128 = unsigned __int128;
 
 inline const PF_Pixel* RowOf(const PF_EffectWorld& w, A_long y) {
-  return reinterpret_cast<const PF_Pixel*>(reinterpret_cast<const uint8_t*>(w.data) +
-                                           std::ptrdiff_t(y) * w.rowbytes);
+  return reinterpret_cast<const PF_Pixel*>(reinterpret_cast<const uint8_t*>(w.data) + std::ptrdiff_t(y) * w.rowbytes);
 }
 inline PF_Pixel* RowOf(PF_EffectWorld& w, A_long y) {
-  return reinterpret_cast<PF_Pixel*>(reinterpret_cast<uint8_t*>(w.data) +
-                                     std::ptrdiff_t(y) * w.rowbytes);
+  return reinterpret_cast<PF_Pixel*>(reinterpret_cast<uint8_t*>(w.data) + std::ptrdiff_t(y) * w.rowbytes);
 }
 
-inline bool HasPixels(const PF_EffectWorld& w) {
-  return w.data != nullptr && w.width > 0 && w.height > 0;
-}
+inline bool HasPixels(const PF_EffectWorld& w) { return w.data != nullptr && w.width > 0 && w.height > 0; }
 
 // round(n / d) = floor(n / d + 1/2) for d > 0 and n <= 255 * d, exactly.
 //

@@ -12,7 +12,7 @@ using namespace pixel_ops;
 
 namespace {
 
-constexpr int64_t kOne = 0x10000;   // one pixel in 16.16
+constexpr int64_t kOne = 0x10000;  // one pixel in 16.16
 constexpr int64_t kHalf = 0x8000;
 
 inline PF_Pixel Tap(const PF_EffectWorld& w, A_long x, A_long y) {
@@ -31,21 +31,17 @@ PF_Pixel Blend4(const PF_Pixel p[4], const uint64_t wt[4]) {
   if (p[0].alpha == p[1].alpha && p[0].alpha == p[2].alpha && p[0].alpha == p[3].alpha) {
     // A common alpha cancels from sum w*a*c / sum w*a, leaving sum w*c / 2^32.
     const uint64_t half = uint64_t(1) << 31;
-    out.red = ClampByte(uint32_t(
-        (wt[0] * p[0].red + wt[1] * p[1].red + wt[2] * p[2].red + wt[3] * p[3].red + half) >> 32));
-    out.green = ClampByte(uint32_t((wt[0] * p[0].green + wt[1] * p[1].green +
-                                    wt[2] * p[2].green + wt[3] * p[3].green + half) >> 32));
-    out.blue = ClampByte(uint32_t(
-        (wt[0] * p[0].blue + wt[1] * p[1].blue + wt[2] * p[2].blue + wt[3] * p[3].blue + half) >>
-        32));
+    out.red =
+        ClampByte(uint32_t((wt[0] * p[0].red + wt[1] * p[1].red + wt[2] * p[2].red + wt[3] * p[3].red + half) >> 32));
+    out.green = ClampByte(
+        uint32_t((wt[0] * p[0].green + wt[1] * p[1].green + wt[2] * p[2].green + wt[3] * p[3].green + half) >> 32));
+    out.blue = ClampByte(
+        uint32_t((wt[0] * p[0].blue + wt[1] * p[1].blue + wt[2] * p[2].blue + wt[3] * p[3].blue + half) >> 32));
     return out;
   }
-  out.red = ClampByte(RoundQuotient(
-      wa0 * p[0].red + wa1 * p[1].red + wa2 * p[2].red + wa3 * p[3].red, sa));
-  out.green = ClampByte(RoundQuotient(
-      wa0 * p[0].green + wa1 * p[1].green + wa2 * p[2].green + wa3 * p[3].green, sa));
-  out.blue = ClampByte(RoundQuotient(
-      wa0 * p[0].blue + wa1 * p[1].blue + wa2 * p[2].blue + wa3 * p[3].blue, sa));
+  out.red = ClampByte(RoundQuotient(wa0 * p[0].red + wa1 * p[1].red + wa2 * p[2].red + wa3 * p[3].red, sa));
+  out.green = ClampByte(RoundQuotient(wa0 * p[0].green + wa1 * p[1].green + wa2 * p[2].green + wa3 * p[3].green, sa));
+  out.blue = ClampByte(RoundQuotient(wa0 * p[0].blue + wa1 * p[1].blue + wa2 * p[2].blue + wa3 * p[3].blue, sa));
   return out;
 }
 
@@ -113,8 +109,7 @@ PF_Pixel BoxSum(const PF_EffectWorld& w, const AxisSpan& xs, const AxisSpan& ys,
 PF_Pixel SubpixelSample(const PF_EffectWorld& w, PF_Fixed x, PF_Fixed y) {
   const A_long x0 = x >> 16;  // arithmetic shift: floor, also for negatives
   const A_long y0 = y >> 16;
-  if (!HasPixels(w) || x0 < -1 || y0 < -1 || x0 >= w.width || y0 >= w.height)
-    return PF_Pixel{};
+  if (!HasPixels(w) || x0 < -1 || y0 < -1 || x0 >= w.width || y0 >= w.height) return PF_Pixel{};
   const uint64_t fx = uint32_t(x) & 0xFFFFu;
   const uint64_t fy = uint32_t(y) & 0xFFFFu;
   if (fx == 0 && fy == 0) {
@@ -141,14 +136,12 @@ PF_Pixel SubpixelSample(const PF_EffectWorld& w, PF_Fixed x, PF_Fixed y) {
   return Blend4(p, wt);
 }
 
-PF_Pixel AreaSample(const PF_EffectWorld& w, PF_Fixed x, PF_Fixed y,
-                    PF_Fixed x_radius, PF_Fixed y_radius) {
+PF_Pixel AreaSample(const PF_EffectWorld& w, PF_Fixed x, PF_Fixed y, PF_Fixed x_radius, PF_Fixed y_radius) {
   // A box one pixel wide covers pixel i by 1 - |x - i|: the bilinear weights.
   if (x_radius <= kHalf && y_radius <= kHalf) return SubpixelSample(w, x, y);
   if (!HasPixels(w)) return PF_Pixel{};
   AxisSpan xs, ys;
-  if (!MakeSpan(x, x_radius, w.width, xs) || !MakeSpan(y, y_radius, w.height, ys))
-    return PF_Pixel{};
+  if (!MakeSpan(x, x_radius, w.width, xs) || !MakeSpan(y, y_radius, w.height, ys)) return PF_Pixel{};
 
   // The box's whole area, outside parts included, in units of 2^-32 pixels.
   const u128 area = u128(uint64_t(xs.hi - xs.lo)) * uint64_t(ys.hi - ys.lo);

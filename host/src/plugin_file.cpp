@@ -25,7 +25,9 @@ namespace {
 constexpr uint64_t kMaxPluginFileSize = uint64_t(256) << 20;
 
 uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t Le32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+uint32_t Le32(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
 uint64_t Le64(const uint8_t* p) { return uint64_t(Le32(p)) | uint64_t(Le32(p + 4)) << 32; }
 
 // A four-character code stored as a little-endian word, read back in its
@@ -60,7 +62,11 @@ struct ElfSection {
 constexpr uint32_t kShtNobits = 8;
 
 std::vector<ElfSection> ReadElfSections(std::span<const uint8_t> f) {
-  if (f.size() < 4 || std::memcmp(f.data(), "\x7F" "ELF", 4) != 0) Fail("not an ELF file");
+  if (f.size() < 4 || std::memcmp(f.data(),
+                                  "\x7F"
+                                  "ELF",
+                                  4) != 0)
+    Fail("not an ELF file");
   if (f.size() < 64) Fail("truncated ELF header");
   if (f[4] != 2) Fail("not a 64-bit ELF file");
   if (f[5] != 1) Fail("not a little-endian ELF file");
@@ -74,7 +80,7 @@ std::vector<ElfSection> ReadElfSections(std::span<const uint8_t> f) {
   if (shentsize != 64) Fail("bad section header size " + std::to_string(shentsize));
   if (shoff > f.size() || f.size() - shoff < 64) Fail("section header table past the end of the file");
   const uint8_t* first = &f[shoff];
-  if (shnum == 0) shnum = Le64(first + 32);           // extended numbering
+  if (shnum == 0) shnum = Le64(first + 32);  // extended numbering
   if (shstrndx == 0xFFFF) shstrndx = Le32(first + 40);
   if (shnum == 0 || shnum > (f.size() - shoff) / 64) Fail("truncated section header table");
   if (shstrndx >= shnum) Fail("section name table index out of range");
@@ -162,14 +168,13 @@ constexpr int kPropCount = 12;
 std::string PascalString(const uint8_t* d, uint32_t len, const std::string& where) {
   if (len == 0 || len % 4 != 0) Fail(where + ": length " + std::to_string(len) + " is not a padded string length");
   const uint32_t n = d[0];
-  if (1 + n > len) Fail(where + ": string of " + std::to_string(n) + " characters does not fit in " +
-                        std::to_string(len) + " bytes");
+  if (1 + n > len)
+    Fail(where + ": string of " + std::to_string(n) + " characters does not fit in " + std::to_string(len) + " bytes");
   return std::string(reinterpret_cast<const char*>(d + 1), n);
 }
 
 void ExpectLength(uint32_t len, uint32_t want, const std::string& where) {
-  if (len != want)
-    Fail(where + ": length " + std::to_string(len) + ", expected " + std::to_string(want));
+  if (len != want) Fail(where + ": length " + std::to_string(len) + ", expected " + std::to_string(want));
 }
 
 }  // namespace
@@ -207,9 +212,15 @@ PiplInfo ParsePipl(std::span<const uint8_t> b) {
         info.kind = FourCC(d);
         if (info.kind != "eFKT") Fail(where + ": kind '" + Printable(info.kind) + "', expected 'eFKT'");
         break;
-      case Prop::name: info.display_name = PascalString(d, len, where); break;
-      case Prop::catg: info.category = PascalString(d, len, where); break;
-      case Prop::eMNA: info.match_name = PascalString(d, len, where); break;
+      case Prop::name:
+        info.display_name = PascalString(d, len, where);
+        break;
+      case Prop::catg:
+        info.category = PascalString(d, len, where);
+        break;
+      case Prop::eMNA:
+        info.match_name = PascalString(d, len, where);
+        break;
       case Prop::wx86: {
         if (len == 0) Fail(where + ": empty entry point");
         const size_t n = strnlen(reinterpret_cast<const char*>(d), len);
@@ -229,11 +240,26 @@ PiplInfo ParsePipl(std::span<const uint8_t> b) {
         info.api_major = Le16(d);
         info.api_minor = Le16(d + 2);
         break;
-      case Prop::eVER: ExpectLength(len, 4, where); info.effect_version = Le32(d); break;
-      case Prop::eINF: ExpectLength(len, 2, where); info.info_flags = Le16(d); break;
-      case Prop::eGLO: ExpectLength(len, 4, where); info.global_flags = Le32(d); break;
-      case Prop::aeFL: ExpectLength(len, 4, where); info.ae_flags = Le32(d); break;
-      case Prop::aeRD: ExpectLength(len, 4, where); info.ae_reserved = Le32(d); break;
+      case Prop::eVER:
+        ExpectLength(len, 4, where);
+        info.effect_version = Le32(d);
+        break;
+      case Prop::eINF:
+        ExpectLength(len, 2, where);
+        info.info_flags = Le16(d);
+        break;
+      case Prop::eGLO:
+        ExpectLength(len, 4, where);
+        info.global_flags = Le32(d);
+        break;
+      case Prop::aeFL:
+        ExpectLength(len, 4, where);
+        info.ae_flags = Le32(d);
+        break;
+      case Prop::aeRD:
+        ExpectLength(len, 4, where);
+        info.ae_reserved = Le32(d);
+        break;
     }
     pos += padded;
   }

@@ -1,5 +1,5 @@
-// Running plug-in code in a child process, and the remembered verdicts of
-// plug-in trials.
+// The remembered verdicts of plug-in trials (the child process that runs
+// each trial is in child_process.cpp).
 //
 // A plug-in is machine code: a damaged file that passes every structural
 // check can still crash while it loads or renders. Listing and the demo
@@ -30,144 +30,6 @@
 
 namespace ombrix {
 namespace fs = std::filesystem;
-
-namespace {
-
-std::string SignalName(int sig) {
-  const char* abbrev = sigabbrev_np(sig);
-  return abbrev ? std::string("SIG") + abbrev : "signal " + std::to_string(sig);
-}
-
-void WriteAll(int fd, const std::string& s) {
-  size_t done = 0;
-  while (done < s.size()) {
-    const ssize_t n = ::write(fd, s.data() + done, s.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    done += size_t(n);
-  }
-}
-
-[[noreturn]] void ChildMain(const std::function<void()>& work, int fd, bool quiet) {
-  if (quiet) {
-    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (null >= 0) {
-      ::dup2(null, STDERR_FILENO);
-      ::close(null);
-    }
-  }
-  // A crash in the child must end it with the signal the parent reports,
-  // not in a handler the parent installed (nor a core file).
-  for (int sig : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP, SIGSYS}) ::signal(sig, SIG_DFL);
-  const rlimit no_core{0, 0};
-  ::setrlimit(RLIMIT_CORE, &no_core);
-  std::string verdict = "O";
-  try {
-    work();
-  } catch (const std::bad_alloc&) {
-    verdict = "Fout of memory";
-  } catch (const std::exception& e) {
-    verdict = std::string("F") + e.what();
-  } catch (...) {
-    verdict = "Funknown error";
-  }
-  std::cout.flush();
-  std::cerr.flush();
-  std::fflush(nullptr);
-  WriteAll(fd, verdict);
-  ::_exit(0);
-}
-
-}  // namespace
-
-std::string ChildOutcome::Describe() const {
-  switch (kind) {
-    case Kind::kOk: return "finished";
-    case Kind::kFailed: return message;
-    case Kind::kCrashed: return "crashed (" + SignalName(signal) + ")";
-    case Kind::kTimedOut: return message;
-    case Kind::kLost: return message;
-  }
-  return message;
-}
-
-ChildOutcome RunInChild(const std::function<void()>& work, int timeout_seconds, bool quiet) {
-  ChildOutcome outcome;
-  int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) {
-    outcome.kind = ChildOutcome::Kind::kLost;
-    outcome.message = std::string("cannot start a child process: ") + std::strerror(errno);
-    return outcome;
-  }
-  std::cout.flush();
-  std::cerr.flush();
-  std::fflush(nullptr);
-  const pid_t pid = ::fork();
-  if (pid < 0) {
-    const int err = errno;
-    ::close(fds[0]);
-    ::close(fds[1]);
-    outcome.kind = ChildOutcome::Kind::kLost;
-    outcome.message = std::string("cannot start a child process: ") + std::strerror(err);
-    return outcome;
-  }
-  if (pid == 0) {
-    ::close(fds[0]);
-    ChildMain(work, fds[1], quiet);
-  }
-  ::close(fds[1]);
-
-  // Read the verdict until the child closes its end (it exits), or time runs out.
-  std::string verdict;
-  bool timed_out = false;
-  timespec start{};
-  ::clock_gettime(CLOCK_MONOTONIC, &start);
-  for (;;) {
-    int wait_ms = -1;
-    if (timeout_seconds > 0) {
-      timespec now{};
-      ::clock_gettime(CLOCK_MONOTONIC, &now);
-      const int64_t elapsed = int64_t(now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
-      wait_ms = int(std::max<int64_t>(0, int64_t(timeout_seconds) * 1000 - elapsed));
-    }
-    pollfd p{fds[0], POLLIN, 0};
-    const int ready = ::poll(&p, 1, wait_ms);
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready == 0) {
-      timed_out = true;
-      ::kill(pid, SIGKILL);
-      break;
-    }
-    char buf[512];
-    const ssize_t n = ::read(fds[0], buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    if (verdict.size() < 4096) verdict.append(buf, size_t(n));
-  }
-  ::close(fds[0]);
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-
-  if (timed_out) {
-    outcome.kind = ChildOutcome::Kind::kTimedOut;
-    outcome.message = "did not finish within " + std::to_string(timeout_seconds) + " s";
-  } else if (WIFSIGNALED(status)) {
-    outcome.kind = ChildOutcome::Kind::kCrashed;
-    outcome.signal = WTERMSIG(status);
-  } else if (!verdict.empty() && verdict[0] == 'O' && WIFEXITED(status) && WEXITSTATUS(status) == 0) {
-    outcome.kind = ChildOutcome::Kind::kOk;
-  } else if (!verdict.empty() && verdict[0] == 'F') {
-    outcome.kind = ChildOutcome::Kind::kFailed;
-    outcome.message = verdict.substr(1);
-  } else {
-    // Exited on its own before finishing (a plug-in calling exit, or a
-    // sanitizer ending the process after a report).
-    outcome.kind = ChildOutcome::Kind::kLost;
-    outcome.message = "ended abnormally (exit status " + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) + ")";
-  }
-  return outcome;
-}
 
 // ---------------------------------------------------------------------------
 // Trials and their cache
@@ -285,9 +147,12 @@ PluginTrials::PluginTrials(fs::path cache_file) : cache_file_(std::move(cache_fi
     auto verdict = Unescape(field[3]);
     if (!ParseNumber(field[0], e.size) || !ParseNumber(field[1], e.mtime_ns) || !path || path->empty() || !verdict)
       return;
-    if (*verdict == "ok") e.verdict.clear();
-    else if (verdict->rfind("refused:", 0) == 0 && verdict->size() > 8) e.verdict = verdict->substr(8);
-    else return;
+    if (*verdict == "ok")
+      e.verdict.clear();
+    else if (verdict->rfind("refused:", 0) == 0 && verdict->size() > 8)
+      e.verdict = verdict->substr(8);
+    else
+      return;
     entries[*path] = std::move(e);
   }
   if (in.bad() || !ended) return;
@@ -306,7 +171,8 @@ std::string PluginTrials::Verdict(const PluginFile& file) {
   const ChildOutcome outcome = RunInChild([&] { TrialRun(file); }, kTrialSeconds, /*quiet=*/true);
   std::string verdict;
   switch (outcome.kind) {
-    case ChildOutcome::Kind::kOk: break;
+    case ChildOutcome::Kind::kOk:
+      break;
     case ChildOutcome::Kind::kFailed:
       verdict = outcome.message.rfind(file.path.string() + ": ", 0) == 0 ? outcome.message
                                                                          : file.path.string() + ": " + outcome.message;
@@ -316,7 +182,9 @@ std::string PluginTrials::Verdict(const PluginFile& file) {
         return file.path.string() + ": cannot be tried: " + outcome.message;
       verdict = file.path.string() + ": " + outcome.message + " on its trial run";
       break;
-    default: verdict = file.path.string() + ": " + outcome.Describe() + " on its trial run"; break;
+    default:
+      verdict = file.path.string() + ": " + outcome.Describe() + " on its trial run";
+      break;
   }
   for (char& c : verdict)
     if (c == '\n' || c == '\r') c = ' ';
@@ -331,8 +199,10 @@ void PluginTrials::Save() {
   // Forget files that are gone, and keep the cache small.
   for (auto it = entries_.begin(); it != entries_.end();) {
     std::error_code ec;
-    if (!fs::exists(it->first, ec) || entries_.size() > kMaxCacheEntries) it = entries_.erase(it);
-    else ++it;
+    if (!fs::exists(it->first, ec) || entries_.size() > kMaxCacheEntries)
+      it = entries_.erase(it);
+    else
+      ++it;
   }
   std::ostringstream text;
   text << kCacheHeader << "\n";
@@ -376,8 +246,10 @@ void TryPlugins(PluginScan& scan, PluginTrials& trials) {
 }
 
 fs::path DefaultTrialCacheFile() {
-  if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg && *xdg == '/') return fs::path(xdg) / "ombrix" / "plugin-trials";
-  if (const char* home = std::getenv("HOME"); home && *home == '/') return fs::path(home) / ".cache" / "ombrix" / "plugin-trials";
+  if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg && *xdg == '/')
+    return fs::path(xdg) / "ombrix" / "plugin-trials";
+  if (const char* home = std::getenv("HOME"); home && *home == '/')
+    return fs::path(home) / ".cache" / "ombrix" / "plugin-trials";
   return {};
 }
 

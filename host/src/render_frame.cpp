@@ -39,8 +39,7 @@ struct Instance::FrameLayers {
   std::vector<std::pair<size_t, PF_EffectWorld>> values;  // by parameter index
 };
 
-CommandResult Instance::RenderFrame(A_long time, PF_EffectWorld& input, World& output,
-                                    const RenderSettings& settings) {
+CommandResult Instance::RenderFrame(A_long time, PF_EffectWorld& input, World& output, const RenderSettings& settings) {
   const BufferSize size = BufferSizeAt(settings);
   if (output.width() != size.width || output.height() != size.height)
     output = World(size.width, size.height, PaddingOf(output.pf()));

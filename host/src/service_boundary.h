@@ -53,8 +53,7 @@ inline constexpr int kNotCounted = -1;
 template <class Body>
 PF_Err ServeOnThread(int service, Body&& body) noexcept {
   CallContext* ctx = ContextOf(CurrentCall());
-  return Guarded([&] { return ctx ? ctx->host->failures().Check(service) : PF_Err_NONE; },
-                 [&] { return body(ctx); });
+  return Guarded([&] { return ctx ? ctx->host->failures().Check(service) : PF_Err_NONE; }, [&] { return body(ctx); });
 }
 
 // What a run of one iterate band knows of its call, so that the per-pixel

@@ -8,13 +8,30 @@
 
 namespace ombrix {
 
-inline constexpr std::array<std::string_view, 24> kServiceNames = {
-    "add_param",       "checkout_param",  "checkin_param",    "abort",
-    "progress",        "iterate",         "copy",             "fill",
-    "new_world",       "dispose_world",   "subpixel_sample",  "area_sample",
-    "new_handle",      "lock_handle",     "resize_handle",    "get_callback_addr",
-    "get_platform_data", "RGBtoHLS",      "HLStoRGB",         "register_ui",
-    "acquire_suite",   "allocate_block",  "reallocate_block", "smooth"};
+inline constexpr std::array<std::string_view, 24> kServiceNames = {"add_param",
+                                                                   "checkout_param",
+                                                                   "checkin_param",
+                                                                   "abort",
+                                                                   "progress",
+                                                                   "iterate",
+                                                                   "copy",
+                                                                   "fill",
+                                                                   "new_world",
+                                                                   "dispose_world",
+                                                                   "subpixel_sample",
+                                                                   "area_sample",
+                                                                   "new_handle",
+                                                                   "lock_handle",
+                                                                   "resize_handle",
+                                                                   "get_callback_addr",
+                                                                   "get_platform_data",
+                                                                   "RGBtoHLS",
+                                                                   "HLStoRGB",
+                                                                   "register_ui",
+                                                                   "acquire_suite",
+                                                                   "allocate_block",
+                                                                   "reallocate_block",
+                                                                   "smooth"};
 
 // The position of `service` in kServiceNames, or -1.
 constexpr int ServiceIndex(std::string_view service) {

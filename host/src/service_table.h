@@ -33,8 +33,8 @@ SPErr BasicReallocateBlock(void* block, A_u_long new_size, void** new_block);
 
 // interaction_services.cpp
 PF_Err SvcAddParam(PF_ProgPtr ref, PF_ParamIndex index, PF_ParamDef* def);
-PF_Err SvcCheckoutParam(PF_ProgPtr ref, PF_ParamIndex index, A_long what_time, A_long time_step,
-                        A_u_long time_scale, PF_ParamDef* param);
+PF_Err SvcCheckoutParam(PF_ProgPtr ref, PF_ParamIndex index, A_long what_time, A_long time_step, A_u_long time_scale,
+                        PF_ParamDef* param);
 PF_Err SvcCheckinParam(PF_ProgPtr ref, PF_ParamDef* param);
 PF_Err SvcAbort(PF_ProgPtr ref);
 PF_Err SvcProgress(PF_ProgPtr ref, A_long current, A_long total);

@@ -32,9 +32,7 @@ SmoothKernel SmoothKernelFor(double radius) {
   return {A_long(k), A_long(std::floor(256 * alpha + 0.5))};
 }
 
-bool SmoothModeKnown(A_long mode) {
-  return mode == kSmoothAlpha || mode == kSmoothColorAlpha || mode == kSmoothColor;
-}
+bool SmoothModeKnown(A_long mode) { return mode == kSmoothAlpha || mode == kSmoothColorAlpha || mode == kSmoothColor; }
 
 namespace {
 

@@ -45,7 +45,8 @@ FrameRate FrameRate::Parse(std::string_view text) {
       if (num > 0 && g > 0) {
         num /= g;
         den /= g;
-        hint = "; write it as " + std::to_string(num) + "/" + std::to_string(den) + (den == 1 ? " or " + std::to_string(num) : "");
+        hint = "; write it as " + std::to_string(num) + "/" + std::to_string(den) +
+               (den == 1 ? " or " + std::to_string(num) : "");
       }
     }
     throw HostError("bad frame rate '" + std::string(text) +

@@ -71,8 +71,7 @@ PF_Err SvcNewWorld(PF_ProgPtr ref, A_long width, A_long height, PF_WorldFlags, P
 PF_Err SvcDisposeWorld(PF_ProgPtr ref, PF_EffectWorld* world) {
   return Serve(ref, ServiceId("dispose_world"), [&](CallContext& ctx) -> PF_Err {
     if (!world || !world->data) return PF_Err_BAD_CALLBACK_PARAM;
-    if (!ctx.host->memory().DisposeWorld(HostMemory::WorldKind::kMade, world->data))
-      return PF_Err_BAD_CALLBACK_PARAM;
+    if (!ctx.host->memory().DisposeWorld(HostMemory::WorldKind::kMade, world->data)) return PF_Err_BAD_CALLBACK_PARAM;
     *world = PF_EffectWorld{};
     return PF_Err_NONE;
   });

@@ -30,8 +30,7 @@ CellGrid MakeCellGrid(const NoiseLattice* lattice, double dispersion) {
   return CellGrid{lattice, dispersion, false, 1, 1};
 }
 
-void ComputeEdgeTerms(const CellPoint q[kNeighbours], const double d[kNeighbours], SqrtFunc sqrt_fn,
-                      EdgeTerms& out) {
+void ComputeEdgeTerms(const CellPoint q[kNeighbours], const double d[kNeighbours], SqrtFunc sqrt_fn, EdgeTerms& out) {
   int n1 = kOwnCell;
   double best = kCellFar;
   for (int i = 0; i < kNeighbours; ++i) {

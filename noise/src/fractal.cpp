@@ -49,8 +49,8 @@ uint8_t CentredSoftClamp(double v) {
 }
 
 // Key angles relative to the base angle: -180, -90, 0, +90, +180, +270 degrees.
-constexpr int32_t kKeyOffsets[6] = {-2 * kQuarterTurn, -kQuarterTurn, 0,
-                                    kQuarterTurn, 2 * kQuarterTurn, 3 * kQuarterTurn};
+constexpr int32_t kKeyOffsets[6] = {-2 * kQuarterTurn, -kQuarterTurn,    0,
+                                    kQuarterTurn,      2 * kQuarterTurn, 3 * kQuarterTurn};
 
 }  // namespace
 

@@ -59,17 +59,26 @@ std::string ErrnoText(int err) {
 
 Status StatusFromErrno(int err) noexcept {
   switch (err) {
-    case 0: return kOk;
-    case ENOENT: return kErrFileNotFound;
-    case ENOTDIR: return kErrPathNotFound;
+    case 0:
+      return kOk;
+    case ENOENT:
+      return kErrFileNotFound;
+    case ENOTDIR:
+      return kErrPathNotFound;
     case EACCES:
     case EPERM:
-    case EROFS: return kErrAccessDenied;
-    case EEXIST: return kErrFileExists;
-    case ENOMEM: return kErrOutOfMemory;
-    case ENAMETOOLONG: return kErrBadPathName;
-    case ELOOP: return kErrAccessDenied;
-    default: return kErrStoreIoFailed;
+    case EROFS:
+      return kErrAccessDenied;
+    case EEXIST:
+      return kErrFileExists;
+    case ENOMEM:
+      return kErrOutOfMemory;
+    case ENAMETOOLONG:
+      return kErrBadPathName;
+    case ELOOP:
+      return kErrAccessDenied;
+    default:
+      return kErrStoreIoFailed;
   }
 }
 

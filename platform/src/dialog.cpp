@@ -122,8 +122,7 @@ void SetSelection(DialogWindow* c, int start, int end) {
 std::pair<size_t, size_t> RadioGroup(DialogWindow* dialog, size_t i) {
   auto& cs = dialog->controls;
   size_t first = i;
-  while (first > 0 && !(cs[first]->flags & kControlGroup) && cs[first - 1]->kind == ControlKind::kRadioButton)
-    --first;
+  while (first > 0 && !(cs[first]->flags & kControlGroup) && cs[first - 1]->kind == ControlKind::kRadioButton) --first;
   size_t last = i;
   while (last + 1 < cs.size() && cs[last + 1]->kind == ControlKind::kRadioButton &&
          !(cs[last + 1]->flags & kControlGroup))
@@ -164,9 +163,12 @@ void Scroll(DialogWindow* bar, unsigned action, int pos) {
 }
 
 bool ParseState(const std::string& text, unsigned* state) {
-  if (text == "1" || text == "on" || text == "true") *state = kChecked;
-  else if (text == "0" || text == "off" || text == "false") *state = kUnchecked;
-  else return false;
+  if (text == "1" || text == "on" || text == "true")
+    *state = kChecked;
+  else if (text == "0" || text == "off" || text == "false")
+    *state = kUnchecked;
+  else
+    return false;
   return true;
 }
 
@@ -175,8 +177,7 @@ std::string RunStep(DialogWindow* dialog, const DialogStep& step) {
   State& s = S();
   DialogWindow* c = Control(s, dialog, step.id);
   if (step.kind == DialogStepKind::kCommand) {
-    Deliver(dialog, kWmCommand, MakeWParam(unsigned(step.id), unsigned(step.value)),
-            reinterpret_cast<intptr_t>(c));
+    Deliver(dialog, kWmCommand, MakeWParam(unsigned(step.id), unsigned(step.value)), reinterpret_cast<intptr_t>(c));
     return {};
   }
   const std::string which = "control " + std::to_string(step.id);
@@ -274,8 +275,8 @@ intptr_t NotCreated(State& s, const DialogTemplate* tmpl, intptr_t result, const
 
 }  // namespace
 
-intptr_t DialogBoxParam(const DialogTemplate* tmpl, DialogWindow* parent, DialogProc proc,
-                        intptr_t init_param) noexcept try {
+intptr_t DialogBoxParam(const DialogTemplate* tmpl, DialogWindow* parent, DialogProc proc, intptr_t init_param) noexcept
+    try {
   State& s = S();
   Lock lock(s.mu);
   if (parent && !Live(s, parent)) return NotCreated(s, tmpl, 0, "the parent window does not exist");
@@ -613,8 +614,8 @@ bool ParseInt(std::string_view text, int* out) {
   return true;
 }
 
-constexpr const char* kScrollNames[] = {"lineleft", "lineright", "pageleft", "pageright", "thumbposition",
-                                        "thumbtrack", "left", "right", "endscroll"};
+constexpr const char* kScrollNames[] = {"lineleft",   "lineright", "pageleft", "pageright", "thumbposition",
+                                        "thumbtrack", "left",      "right",    "endscroll"};
 
 bool ParseStep(const std::string& raw, DialogScript* script, std::string* error) {
   // Trim blanks around the verb; the text of "text"/"set" is kept as the script gives it.

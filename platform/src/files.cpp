@@ -42,8 +42,8 @@ std::string TempFolder() {
 // owned by the user, no access for group or others.
 bool PrivateFolder(const char* path) {
   struct stat st;
-  return path && path[0] == '/' && ::lstat(path, &st) == 0 && S_ISDIR(st.st_mode) &&
-         st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
+  return path && path[0] == '/' && ::lstat(path, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+         (st.st_mode & 077) == 0;
 }
 
 }  // namespace
@@ -97,8 +97,7 @@ Status CreateNewFile(const char* path, int* fd) noexcept try {
     ::close(dir_fd);
     return kErrAccessDenied;
   }
-  const int file = ::openat(dir_fd, name.c_str(),
-                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  const int file = ::openat(dir_fd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   const int err = errno;
   ::close(dir_fd);
   if (file < 0) return detail::StatusFromErrno(err);
@@ -125,7 +124,6 @@ void SetTempFolder(std::string_view dir) {
   std::lock_guard lock(g_mutex);
   g_temp_override = std::string(dir);
 }
-
 
 // ---------------------------------------------------------------------------
 // Whole-file replacement
@@ -229,8 +227,8 @@ bool FileReplacement::Begin(const std::string& path, unsigned new_mode) noexcept
   bool exists = false;
   const std::string problem = Problem(path, &existing, &exists);
   if (!problem.empty()) {
-    const bool denied = problem.find("read-only") != std::string::npos ||
-                        problem.find("not writable") != std::string::npos;
+    const bool denied =
+        problem.find("read-only") != std::string::npos || problem.find("not writable") != std::string::npos;
     return Fail(problem, denied ? EACCES : problem.find("does not exist") != std::string::npos ? ENOENT : EINVAL);
   }
   const std::string dir = FolderOf(path);
@@ -248,8 +246,8 @@ bool FileReplacement::Begin(const std::string& path, unsigned new_mode) noexcept
     // The slot is claimed before the file exists, so that a signal arriving
     // right after creation still finds it.
     const int slot = ClaimSlot(temp);
-    const int fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                          exists ? 0600 : (new_mode & 0777));
+    const int fd =
+        ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, exists ? 0600 : (new_mode & 0777));
     if (fd < 0) {
       const int err = errno;
       ReleaseSlot(slot);

@@ -155,10 +155,16 @@ std::string MimeOf(const std::string& path) {
   static constexpr struct {
     const char* ext;
     const char* mime;
-  } kTypes[] = {{"html", "text/html"}, {"htm", "text/html"}, {"shtml", "text/html"},
-                {"xhtml", "application/xhtml+xml"}, {"xht", "application/xhtml+xml"},
-                {"txt", "text/plain"}, {"png", "image/png"}, {"jpg", "image/jpeg"},
-                {"jpeg", "image/jpeg"}, {"pdf", "application/pdf"}};
+  } kTypes[] = {{"html", "text/html"},
+                {"htm", "text/html"},
+                {"shtml", "text/html"},
+                {"xhtml", "application/xhtml+xml"},
+                {"xht", "application/xhtml+xml"},
+                {"txt", "text/plain"},
+                {"png", "image/png"},
+                {"jpg", "image/jpeg"},
+                {"jpeg", "image/jpeg"},
+                {"pdf", "application/pdf"}};
   const size_t slash = path.rfind('/');
   const size_t dot = path.rfind('.');
   if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) {
@@ -249,8 +255,7 @@ std::map<std::string, std::string> ReadDesktopEntry(const std::string& path) {
 // Parses an Exec value into a command. Answers nothing for a line that is
 // malformed or that puts a document field code inside a longer or quoted
 // argument (where the document would become part of some other text).
-std::optional<Command> ParseExec(const std::string& exec, const std::string& name,
-                                 const std::string& file) {
+std::optional<Command> ParseExec(const std::string& exec, const std::string& name, const std::string& file) {
   struct Word {
     std::string text;
     bool quoted = false;
@@ -295,8 +300,8 @@ std::optional<Command> ParseExec(const std::string& exec, const std::string& nam
       slot = true;
       continue;
     }
-    if (!w.quoted && (w.text == "%i" || w.text == "%d" || w.text == "%D" || w.text == "%n" ||
-                      w.text == "%N" || w.text == "%v" || w.text == "%m"))
+    if (!w.quoted && (w.text == "%i" || w.text == "%d" || w.text == "%D" || w.text == "%n" || w.text == "%N" ||
+                      w.text == "%v" || w.text == "%m"))
       continue;  // icon and deprecated codes: dropped
     std::string text;
     for (size_t c = 0; c < w.text.size(); ++c) {
@@ -308,10 +313,14 @@ std::optional<Command> ParseExec(const std::string& exec, const std::string& nam
       }
       if (c + 1 >= w.text.size()) return std::nullopt;
       const char code = w.text[++c];
-      if (code == '%') text += '%';
-      else if (code == 'c') text += name;
-      else if (code == 'k') text += file;
-      else if (std::strchr("uUfF", code)) return std::nullopt;
+      if (code == '%')
+        text += '%';
+      else if (code == 'c')
+        text += name;
+      else if (code == 'k')
+        text += file;
+      else if (std::strchr("uUfF", code))
+        return std::nullopt;
     }
     cmd.push_back({Arg::kText, text});
   }
@@ -323,8 +332,10 @@ std::vector<std::string> DataDirs() {
   std::vector<std::string> dirs;
   const char* data_home = std::getenv("XDG_DATA_HOME");
   const char* home = std::getenv("HOME");
-  if (data_home && data_home[0] == '/') dirs.push_back(data_home);
-  else if (home && home[0] == '/') dirs.push_back(std::string(home) + "/.local/share");
+  if (data_home && data_home[0] == '/')
+    dirs.push_back(data_home);
+  else if (home && home[0] == '/')
+    dirs.push_back(std::string(home) + "/.local/share");
   const char* data_dirs = std::getenv("XDG_DATA_DIRS");
   std::string list = data_dirs && data_dirs[0] ? data_dirs : "/usr/local/share:/usr/share";
   size_t start = 0;
@@ -388,7 +399,8 @@ std::optional<std::pair<std::string, Command>> Associate(const std::string& path
   }
   if (!mime.empty())
     if (auto found = DesktopAssociation(mime)) return found;
-  if (auto opener = Resolve("xdg-open")) return std::make_pair(*opener, Command{{Arg::kText, *opener}, {Arg::kAll, ""}});
+  if (auto opener = Resolve("xdg-open"))
+    return std::make_pair(*opener, Command{{Arg::kText, *opener}, {Arg::kAll, ""}});
   return std::nullopt;
 }
 
@@ -431,8 +443,7 @@ Status Spawn(const std::string& program, const std::vector<std::string>& args, p
 
 }  // namespace
 
-intptr_t FindExecutable(const char* file, const char* directory, char* result,
-                        uint32_t size) noexcept try {
+intptr_t FindExecutable(const char* file, const char* directory, char* result, uint32_t size) noexcept try {
   if (result && size) result[0] = '\0';
   if (!file || !file[0]) return kFindFileNotFound;
   std::string path = file;
@@ -471,9 +482,12 @@ Status StartProgram(const char* program, const char* const* argv) noexcept try {
       for (const std::string& d : docs)
         if (!d.empty() && d[0] == '-') return kErrInvalidParameter;
       for (const Arg& a : it->second) {
-        if (a.kind == Arg::kText) record.argv.push_back(a.text);
-        else if (a.kind == Arg::kOne && !docs.empty()) record.argv.push_back(docs[0]);
-        else if (a.kind == Arg::kAll) record.argv.insert(record.argv.end(), docs.begin(), docs.end());
+        if (a.kind == Arg::kText)
+          record.argv.push_back(a.text);
+        else if (a.kind == Arg::kOne && !docs.empty())
+          record.argv.push_back(docs[0]);
+        else if (a.kind == Arg::kAll)
+          record.argv.insert(record.argv.end(), docs.begin(), docs.end());
       }
       record.argv[0] = given[0];
     }

@@ -459,9 +459,7 @@ bool ValidKeyPath(std::string_view path) {
   }
 }
 
-bool LiveHandle(State& s, RegKeyHandle key) {
-  return key == &g_current_user || (key && s.handles.count(key));
-}
+bool LiveHandle(State& s, RegKeyHandle key) { return key == &g_current_user || (key && s.handles.count(key)); }
 
 // Joins a parent key and a relative name. Answers kOk or kErrBadPathName.
 Status Join(const RegKey* parent, const char* subkey, std::string* out) {
@@ -501,8 +499,7 @@ const Value* FindValue(const Key& key, std::string_view name) {
 
 RegKeyHandle const kRegCurrentUser = &g_current_user;
 
-Status RegOpenKey(RegKeyHandle parent, const char* subkey, uint32_t access,
-                  RegKeyHandle* result) noexcept try {
+Status RegOpenKey(RegKeyHandle parent, const char* subkey, uint32_t access, RegKeyHandle* result) noexcept try {
   if (!result) return kErrInvalidParameter;
   *result = nullptr;
   State& s = S();
@@ -522,8 +519,8 @@ Status RegOpenKey(RegKeyHandle parent, const char* subkey, uint32_t access,
   return kErrOutOfMemory;
 }
 
-Status RegCreateKey(RegKeyHandle parent, const char* subkey, uint32_t options,
-                    uint32_t access, RegKeyHandle* result, uint32_t* disposition) noexcept try {
+Status RegCreateKey(RegKeyHandle parent, const char* subkey, uint32_t options, uint32_t access, RegKeyHandle* result,
+                    uint32_t* disposition) noexcept try {
   if (!result) return kErrInvalidParameter;
   *result = nullptr;
   if (options & ~kRegOptionVolatile) return kErrInvalidParameter;
@@ -585,8 +582,7 @@ Status RegCreateKey(RegKeyHandle parent, const char* subkey, uint32_t options,
   return kErrOutOfMemory;
 }
 
-Status RegQueryValue(RegKeyHandle key, const char* name, uint32_t* type, void* data,
-                     uint32_t* size) noexcept try {
+Status RegQueryValue(RegKeyHandle key, const char* name, uint32_t* type, void* data, uint32_t* size) noexcept try {
   State& s = S();
   std::lock_guard lock(s.mu);
   if (!LiveHandle(s, key)) return kErrInvalidHandle;
@@ -612,8 +608,7 @@ Status RegQueryValue(RegKeyHandle key, const char* name, uint32_t* type, void* d
   return kErrOutOfMemory;
 }
 
-Status RegSetValue(RegKeyHandle key, const char* name, uint32_t type, const void* data,
-                   uint32_t size) noexcept try {
+Status RegSetValue(RegKeyHandle key, const char* name, uint32_t type, const void* data, uint32_t size) noexcept try {
   State& s = S();
   std::lock_guard lock(s.mu);
   if (!LiveHandle(s, key)) return kErrInvalidHandle;

@@ -34,8 +34,8 @@ void OpenPage(PF_InData* in_data, PF_OutData* out_data) {
 }  // namespace
 
 void WriteAboutText(PF_InData* in_data, PF_OutData* out_data, const char* display_name) {
-  in_data->utils->ansi.sprintf(out_data->return_msg, "%s, v%d.%d  %s\r\r%s", display_name, 1, 0,
-                               kLegalNotice, kAboutHint);
+  in_data->utils->ansi.sprintf(out_data->return_msg, "%s, v%d.%d  %s\r\r%s", display_name, 1, 0, kLegalNotice,
+                               kAboutHint);
 }
 
 PF_Err About(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef*[], PF_LayerDef*, void*) {
@@ -49,11 +49,20 @@ PF_Err About(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef*[], PF_LayerD
 uint16_t MacKeyState(int mac_key_code) {
   int vk = mac_key_code;
   switch (mac_key_code) {
-    case 53: vk = plat::kVkEscape; break;
-    case 55: vk = plat::kVkControl; break;
-    case 56: vk = plat::kVkShift; break;
-    case 58: vk = plat::kVkAlt; break;
-    default: break;
+    case 53:
+      vk = plat::kVkEscape;
+      break;
+    case 55:
+      vk = plat::kVkControl;
+      break;
+    case 56:
+      vk = plat::kVkShift;
+      break;
+    case 58:
+      vk = plat::kVkAlt;
+      break;
+    default:
+      break;
   }
   return plat::GetKeyState(vk);
 }
@@ -97,8 +106,7 @@ uint32_t HelpPrefsMode(const HelpPrefs& prefs) {
 
 bool ReadHelpPrefs(HelpPrefs* prefs) {
   plat::RegKeyHandle key = nullptr;
-  if (plat::RegOpenKey(plat::kRegCurrentUser, kHelpPrefsKey, plat::kKeyAllAccess, &key) != plat::kOk)
-    return false;
+  if (plat::RegOpenKey(plat::kRegCurrentUser, kHelpPrefsKey, plat::kKeyAllAccess, &key) != plat::kOk) return false;
   uint32_t type = 0, size = kHelpPrefsSize;
   const bool valid = plat::RegQueryValue(key, nullptr, &type, prefs->bytes, &size) == plat::kOk &&
                      type == plat::kRegBinary && size == kHelpPrefsSize;

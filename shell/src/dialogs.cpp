@@ -209,26 +209,25 @@ intptr_t FacetryDialogProc(DialogWindow* d, unsigned msg, uintptr_t wparam, intp
 // Lightning's slider dialog
 // ---------------------------------------------------------------------------
 struct Slider {
-  int bar;   // the label is bar + 1
+  int bar;  // the label is bar + 1
   int min, max;
   int word;
   bool is_float;  // float word: bar at value x 1000, label value x 100 with 1 decimal
 };
 
 constexpr Slider kSliders[] = {
-    {kIdComplexity, 1, 8, 1, false},      {kIdForkDistance, 16, 256, 2, false},
-    {kIdTermination, 1, 100, 3, false},   {kIdForkDrain, 0, 1000, 6, true},
-    {kIdForkStrength, 0, 1000, 7, true},  {kIdForkVariation, 0, 1000, 8, true},
+    {kIdComplexity, 1, 8, 1, false},  {kIdForkDistance, 16, 256, 2, false}, {kIdTermination, 1, 100, 3, false},
+    {kIdForkDrain, 0, 1000, 6, true}, {kIdForkStrength, 0, 1000, 7, true},  {kIdForkVariation, 0, 1000, 8, true},
 };
 
 constexpr const char* kWarning =
     "Changing any of these options may lead to significantly longer rendering time and "
     "unexpected results.";
 
-#define OMBRIX_SLIDER_ROW(group, bar, y)                                                    \
-  {kNoId, ControlKind::kGroupBox, group, 7, y, 215, 30, 0},                                 \
-      {bar, ControlKind::kHScrollBar, "", 15, int16_t(y + 12), 160, 10, 0}, {              \
-    bar + 1, ControlKind::kStatic, "", 182, int16_t(y + 13), 34, 8, 0                      \
+#define OMBRIX_SLIDER_ROW(group, bar, y)                                      \
+  {kNoId, ControlKind::kGroupBox, group, 7, y, 215, 30, 0},                   \
+      {bar, ControlKind::kHScrollBar, "", 15, int16_t(y + 12), 160, 10, 0}, { \
+    bar + 1, ControlKind::kStatic, "", 182, int16_t(y + 13), 34, 8, 0         \
   }
 
 constexpr DialogControl kLightningControls[] = {
@@ -242,8 +241,7 @@ constexpr DialogControl kLightningControls[] = {
     {kIdLinear, ControlKind::kRadioButton, "Linear", 243, 20, 90, 10, plat::kControlGroup},
     {kIdSemiLinear, ControlKind::kRadioButton, "SemiLinear", 243, 33, 90, 10, 0},
     {kIdSpline, ControlKind::kRadioButton, "Spline", 243, 46, 90, 10, 0},
-    {kIdCoreCollision, ControlKind::kCheckBox, "Main core collision only", 233, 77, 150, 10,
-     plat::kControlGroup},
+    {kIdCoreCollision, ControlKind::kCheckBox, "Main core collision only", 233, 77, 150, 10, plat::kControlGroup},
     {kNoId, ControlKind::kStatic, kWarning, 233, 97, 215, 30, 0},
     {kIdDefault, ControlKind::kPushButton, "Default", 233, 220, 60, 14, 0},
     {plat::kIdOk, ControlKind::kPushButton, "OK", 318, 220, 60, 14, plat::kControlDefault},
@@ -292,15 +290,30 @@ void Scroll(DialogWindow* d, DialogWindow* bar, uintptr_t wparam) {
   int pos = plat::GetScrollPos(bar, plat::kSbCtl);
   const int page = PageStep(s->min, s->max);
   switch (plat::LowWord(wparam)) {
-    case plat::kSbLineLeft: pos -= 1; break;
-    case plat::kSbLineRight: pos += 1; break;
-    case plat::kSbPageLeft: pos -= page; break;
-    case plat::kSbPageRight: pos += page; break;
-    case plat::kSbLeft: pos = s->min; break;
-    case plat::kSbRight: pos = s->max; break;
+    case plat::kSbLineLeft:
+      pos -= 1;
+      break;
+    case plat::kSbLineRight:
+      pos += 1;
+      break;
+    case plat::kSbPageLeft:
+      pos -= page;
+      break;
+    case plat::kSbPageRight:
+      pos += page;
+      break;
+    case plat::kSbLeft:
+      pos = s->min;
+      break;
+    case plat::kSbRight:
+      pos = s->max;
+      break;
     case plat::kSbThumbTrack:
-    case plat::kSbThumbPosition: pos = int(plat::HighWord(wparam)); break;
-    default: break;
+    case plat::kSbThumbPosition:
+      pos = int(plat::HighWord(wparam));
+      break;
+    default:
+      break;
   }
   plat::SetScrollPos(bar, plat::kSbCtl, pos, true);
   // The label shows where the bar is, which is the position clamped into
@@ -363,9 +376,12 @@ constexpr int Count(const DialogControl (&)[N]) {
 
 plat::DialogProc ProcOf(OptionsKind kind) {
   switch (kind) {
-    case OptionsKind::kFacetry: return FacetryDialogProc;
-    case OptionsKind::kLightning: return LightningDialogProc;
-    default: return SeedDialogProc;
+    case OptionsKind::kFacetry:
+      return FacetryDialogProc;
+    case OptionsKind::kLightning:
+      return LightningDialogProc;
+    default:
+      return SeedDialogProc;
   }
 }
 
@@ -409,8 +425,8 @@ PF_Err RunOptionsDialog(PF_InData* in_data, PF_OutData* out_data, OptionsKind ki
   if (u->get_platform_data(in_data->effect_ref, PF_PlatData_MAIN_WND, &parent) != PF_Err_NONE) parent = nullptr;
 
   const plat::DialogTemplate tmpl = OptionsTemplate(kind);
-  const intptr_t result = plat::DialogBoxParam(&tmpl, static_cast<DialogWindow*>(parent), ProcOf(kind),
-                                               reinterpret_cast<intptr_t>(work));
+  const intptr_t result =
+      plat::DialogBoxParam(&tmpl, static_cast<DialogWindow*>(parent), ProcOf(kind), reinterpret_cast<intptr_t>(work));
   if (result == plat::kIdOk) std::memcpy(record, work, 4 * layout.words);
   u->host_unlock_handle(h);
 

@@ -67,8 +67,7 @@ void FillParamDef(const ParamSpec& spec, PF_InData* in_data, PF_ParamDef& def) {
   }
 }
 
-PF_Err RegisterParams(PF_InData* in_data, PF_OutData* out_data, std::span<const ParamSpec> specs,
-                      ParamRecord record) {
+PF_Err RegisterParams(PF_InData* in_data, PF_OutData* out_data, std::span<const ParamSpec> specs, ParamRecord record) {
   PF_ParamDef def;
   std::memset(&def, 0, sizeof def);
   for (const ParamSpec& spec : specs) {

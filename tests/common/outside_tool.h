@@ -56,12 +56,12 @@ inline bool OutsideToolsRequired() {
 
 // Declares `const std::string VAR` holding PROGRAM's path, or ends the test:
 // a failure when tools are required, a skip otherwise.
-#define OMBRIX_NEED_TOOL(VAR, PROGRAM)                                                    \
-  const std::string VAR = ::ombrix_test::FindOnPath(PROGRAM);                             \
-  if (VAR.empty()) {                                                                      \
-    if (::ombrix_test::OutsideToolsRequired())                                            \
+#define OMBRIX_NEED_TOOL(VAR, PROGRAM)                                                     \
+  const std::string VAR = ::ombrix_test::FindOnPath(PROGRAM);                              \
+  if (VAR.empty()) {                                                                       \
+    if (::ombrix_test::OutsideToolsRequired())                                             \
       FAIL() << "the program \"" << (PROGRAM) << "\" is not on PATH; the install scripts " \
-             << "must install it";                                                        \
-    else                                                                                  \
-      GTEST_SKIP() << "the program \"" << (PROGRAM) << "\" is not on PATH";               \
+             << "must install it";                                                         \
+    else                                                                                   \
+      GTEST_SKIP() << "the program \"" << (PROGRAM) << "\" is not on PATH";                \
   }

@@ -25,7 +25,7 @@ TEST(OutsideTool, FindOnPathTakesOnlyExecutableRegularFiles) {
     std::string expected;
   } cases[] = {
       {"tool", (b.path / "tool").string()},  // the first folder's copy cannot run
-      {"dir-tool", ""},                       // a folder is no program
+      {"dir-tool", ""},                      // a folder is no program
       {"missing", ""},
       {"", ""},
   };

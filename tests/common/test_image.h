@@ -55,8 +55,10 @@ void RandomPixels(World& w, uint32_t seed) {
     for (A_long x = 0; x < A_long(w.width()); ++x) {
       const uint32_t a = rng.Next(), c = rng.Next();
       const uint32_t kind = a >> 30;
-      w.At(x, y) = PF_Pixel{kind == 0 ? uint8_t(0) : kind == 1 ? uint8_t(255) : Byte(a, 16), Byte(c, 24),
-                            Byte(c, 16), Byte(c, 8)};
+      w.At(x, y) = PF_Pixel{kind == 0   ? uint8_t(0)
+                            : kind == 1 ? uint8_t(255)
+                                        : Byte(a, 16),
+                            Byte(c, 24), Byte(c, 16), Byte(c, 8)};
     }
 }
 

@@ -84,9 +84,12 @@ std::vector<std::string> Words(const std::string& command) {
   for (size_t i = 0; i < command.size(); ++i) {
     const char c = command[i];
     if (quote) {
-      if (c == quote) quote = 0;
-      else if (c == '\\' && quote == '"' && i + 1 < command.size()) word += command[++i];
-      else word += c;
+      if (c == quote)
+        quote = 0;
+      else if (c == '\\' && quote == '"' && i + 1 < command.size())
+        word += command[++i];
+      else
+        word += c;
     } else if (c == '\'' || c == '"') {
       quote = c;
       in_word = true;
@@ -205,9 +208,9 @@ TEST_P(DocumentedExample, RunsAsShown) {
   MakeFixtures(words, dir);
   const fs::path bin = fs::path(OMBRIX_CLI).parent_path();
   const std::string script = "cd '" + dir.string() + "' && export PATH='" + bin.string() +
-                             "':\"$PATH\" OMBRIX_PLUGIN_PATH='" + OMBRIX_TEST_PLUGIN_DIR + "' HOME='" +
-                             dir.string() + "' XDG_CONFIG_HOME='" + dir.string() +
-                             "/config' BROWSER=true && { " + e.command + "\n} >out.txt 2>err.txt </dev/null";
+                             "':\"$PATH\" OMBRIX_PLUGIN_PATH='" + OMBRIX_TEST_PLUGIN_DIR + "' HOME='" + dir.string() +
+                             "' XDG_CONFIG_HOME='" + dir.string() + "/config' BROWSER=true && { " + e.command +
+                             "\n} >out.txt 2>err.txt </dev/null";
   const int status = std::system(script.c_str());
   std::ifstream err(dir / "err.txt");
   std::stringstream messages;

@@ -156,7 +156,10 @@ TEST(EdgeDistance, TwiceTheDistanceToTheNearestEdge) {
   const CellGrid g = noise::MakeCellGrid(l.get(), 0.0);
   CellPoint q[9];
   noise::FeaturePoints(g, 0, 0, q);
-  struct Case { double px, py; int i2; };
+  struct Case {
+    double px, py;
+    int i2;
+  };
   const Case cases[] = {{0.1, -0.3, 1}, {0.35, 0.2, 5}, {-0.45, 0.0, 3}, {0.0, 0.4, 7}, {0.0, 0.0, 1}};
   for (const Case& c : cases) {
     double d[9];

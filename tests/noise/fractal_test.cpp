@@ -17,9 +17,9 @@ namespace {
 using noise::NoiseLattice;
 using noise::NoiseSettings;
 
-constexpr int32_t kQ = 5898240;           // a quarter turn, 16.16 degrees
-constexpr int32_t kRev = 23592960;        // a revolution
-constexpr int64_t kP = 2123366400;        // the default period, 32400 degrees
+constexpr int32_t kQ = 5898240;     // a quarter turn, 16.16 degrees
+constexpr int32_t kRev = 23592960;  // a revolution
+constexpr int64_t kP = 2123366400;  // the default period, 32400 degrees
 constexpr int32_t kDeg = 65536;
 
 // The classic generator, one step per call.
@@ -65,9 +65,7 @@ std::unique_ptr<NoiseLattice> Build(int32_t evolution, const NoiseSettings* sett
   return lattice;
 }
 
-bool Identical(const NoiseLattice& a, const NoiseLattice& b) {
-  return std::memcmp(a.cell, b.cell, sizeof a.cell) == 0;
-}
+bool Identical(const NoiseLattice& a, const NoiseLattice& b) { return std::memcmp(a.cell, b.cell, sizeof a.cell) == 0; }
 
 void ExpectCells(const NoiseLattice& lattice, const std::array<uint32_t, 6>& seeds, double phase) {
   for (int cell : {0, 1, 2, 63, 64, 1000, 4095}) {
@@ -114,16 +112,15 @@ TEST(BSplineBlend, WeightsScaledByOneFifth) {
 TEST(BuildNoiseLattice, EvolutionZeroWithoutRecord) {
   // B = 0; -180 and -90 degrees reduce to P - 11796480 and P - 5898240; phase 0.
   const auto lattice = Build(0, nullptr);
-  ExpectCells(*lattice, {uint32_t(kP - 2 * kQ), uint32_t(kP - kQ), 0u, uint32_t(kQ), uint32_t(2 * kQ),
-                         uint32_t(3 * kQ)},
-              0.0);
+  ExpectCells(*lattice,
+              {uint32_t(kP - 2 * kQ), uint32_t(kP - kQ), 0u, uint32_t(kQ), uint32_t(2 * kQ), uint32_t(3 * kQ)}, 0.0);
 }
 
 TEST(BuildNoiseLattice, MinusOneDegreeWithoutRecord) {
   // q = -1, W = -5898240, phase 89/90; the key angles run from -270 to +180 degrees.
   const auto lattice = Build(-kDeg, nullptr);
-  ExpectCells(*lattice, {uint32_t(kP - 3 * kQ), uint32_t(kP - 2 * kQ), uint32_t(kP - kQ), 0u,
-                         uint32_t(kQ), uint32_t(2 * kQ)},
+  ExpectCells(*lattice,
+              {uint32_t(kP - 3 * kQ), uint32_t(kP - 2 * kQ), uint32_t(kP - kQ), 0u, uint32_t(kQ), uint32_t(2 * kQ)},
               89.0 / 90.0);
 }
 
@@ -132,9 +129,7 @@ TEST(BuildNoiseLattice, SeedAndPeriodFromRecord) {
   const NoiseSettings settings{1000, 1, 2};
   const auto lattice = Build(0, &settings);
   const uint32_t p = 2 * kRev;
-  ExpectCells(*lattice, {p + 1000 - 2 * kQ, p + 1000 - kQ, 1000u, 1000u + kQ, 1000u + 2 * kQ,
-                         1000u + 3 * kQ},
-              0.0);
+  ExpectCells(*lattice, {p + 1000 - 2 * kQ, p + 1000 - kQ, 1000u, 1000u + kQ, 1000u + 2 * kQ, 1000u + 3 * kQ}, 0.0);
 }
 
 TEST(BuildNoiseLattice, NoRecordMeansSeedZeroWithoutRepeat) {
@@ -181,12 +176,10 @@ TEST(BuildNoiseLattice, ExtremeEvolutionsWrapIn32Bits) {
   // (E - W) stays 5373952 / 5898240. Key angles above 2^31 wrap, then reduce
   // modulo P.
   ExpectCells(*Build(std::numeric_limits<int32_t>::min(), nullptr),
-              {6946816u, 12845056u, 18743296u, 2099773440u, 2105671680u, 2111569920u},
-              5373952.0 / 5898240.0);
+              {6946816u, 12845056u, 18743296u, 2099773440u, 2105671680u, 2111569920u}, 5373952.0 / 5898240.0);
   // INT32_MAX: q = 364, W = 2146959360, phase 524287 / 5898240.
   ExpectCells(*Build(std::numeric_limits<int32_t>::max(), nullptr),
-              {11796480u, 17694720u, 23592960u, 2104623104u, 2110521344u, 2116419584u},
-              524287.0 / 5898240.0);
+              {11796480u, 17694720u, 23592960u, 2104623104u, 2110521344u, 2116419584u}, 524287.0 / 5898240.0);
 }
 
 TEST(BuildNoiseLattice, RevolutionsBeyond32BitsMeanNoRepeat) {
@@ -208,8 +201,7 @@ TEST(BuildNoiseLattice, ValuesStayWithinRange) {
   const int32_t revolutions[] = {1, 91, 0, 92, 8192};
   auto lattice = std::make_unique<NoiseLattice>();
   int builds = 0;
-  for (int64_t e = std::numeric_limits<int32_t>::min(); e <= std::numeric_limits<int32_t>::max();
-       e += 42949673) {
+  for (int64_t e = std::numeric_limits<int32_t>::min(); e <= std::numeric_limits<int32_t>::max(); e += 42949673) {
     for (int i = 0; i < 5; ++i) {
       const NoiseSettings s{seeds[i], i & 1, revolutions[i]};
       noise::BuildNoiseLattice(*lattice, int32_t(e), i == 0 ? nullptr : &s);
@@ -242,18 +234,14 @@ TEST(LatticeValue, FoldsHighBitsWithArithmeticShift) {
   EXPECT_EQ(noise::LatticeValue(*t, -1, 0), 4095);
   EXPECT_EQ(noise::LatticeValue(*t, -1, -1), 0);
   EXPECT_EQ(noise::LatticeValue(*t, -64, 5), 58);  // row (-64) & 63 = 0, column (-1 ^ 5) & 63
-  EXPECT_EQ(noise::LatticeValue(*t, std::numeric_limits<int32_t>::min(),
-                                std::numeric_limits<int32_t>::max()),
-            4095);
+  EXPECT_EQ(noise::LatticeValue(*t, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()), 4095);
 }
 
 TEST(NoiseReaders, AtLatticePoints) {
   const NoiseSettings s{321, 0, 1};
   const auto lattice = Build(123 * kDeg + 4567, &s);
   const auto L = [&](int32_t x, int32_t y) { return noise::LatticeValue(*lattice, x, y); };
-  const auto row = [&](int32_t x, int32_t y) {
-    return 0.2 * (L(x - 1, y) + 4.0 * L(x, y) + L(x + 1, y));
-  };
+  const auto row = [&](int32_t x, int32_t y) { return 0.2 * (L(x - 1, y) + 4.0 * L(x, y) + L(x + 1, y)); };
   const std::array<int32_t, 2> points[] = {{0, 0}, {7913, 9711}, {-1, -70}, {-100000, 33}, {63, 64}};
   for (const auto& [x, y] : points) {
     EXPECT_EQ(noise::NoiseFaded(*lattice, x, y), L(x, y));
@@ -268,13 +256,12 @@ TEST(NoiseReaders, BetweenLatticePoints) {
   const auto L = [&](int32_t x, int32_t y) { return noise::LatticeValue(*lattice, x, y); };
 
   // Plain weights 0.25 and 0.75 from cell (10, 20).
-  const double linear = 0.75 * (0.25 * L(11, 21) + 0.75 * L(10, 21)) +
-                        0.25 * (0.25 * L(11, 20) + 0.75 * L(10, 20));
+  const double linear = 0.75 * (0.25 * L(11, 21) + 0.75 * L(10, 21)) + 0.25 * (0.25 * L(11, 20) + 0.75 * L(10, 20));
   EXPECT_NEAR(noise::NoiseLinear(*lattice, 10.25, 20.75), linear, 1e-15);
 
   // The fade maps 0.25 to 0.15625 and 0.75 to 0.84375.
-  const double faded = 0.84375 * (0.15625 * L(11, 21) + 0.84375 * L(10, 21)) +
-                       0.15625 * (0.15625 * L(11, 20) + 0.84375 * L(10, 20));
+  const double faded =
+      0.84375 * (0.15625 * L(11, 21) + 0.84375 * L(10, 21)) + 0.15625 * (0.15625 * L(11, 20) + 0.84375 * L(10, 20));
   EXPECT_NEAR(noise::NoiseFaded(*lattice, 10.25, 20.75), faded, 1e-15);
 
   // Bicubic: blend four rows of four at fx = 0.25, then across at fy = 0.75.
@@ -283,8 +270,7 @@ TEST(NoiseReaders, BetweenLatticePoints) {
     const int32_t y = 19 + j;
     rows[j] = Blend(L(9, y), L(10, y), L(11, y), L(12, y), 0.25);
   }
-  EXPECT_NEAR(noise::NoiseCubic(*lattice, 10.25, 20.75), Blend(rows[0], rows[1], rows[2], rows[3], 0.75),
-              1e-14);
+  EXPECT_NEAR(noise::NoiseCubic(*lattice, 10.25, 20.75), Blend(rows[0], rows[1], rows[2], rows[3], 0.75), 1e-14);
 }
 
 TEST(NoiseReaders, NegativeCoordinatesFloorDown) {
@@ -375,10 +361,10 @@ TEST(MapOverflow, WrapBackIsATriangleWave) {
 
 TEST(MapOverflow, SoftClamp) {
   // 255 a / (1 + a) with a = v / 255, that is v / (1 + v / 255), truncated.
-  EXPECT_EQ(Map(50.0, 2), 41);      // 41.80
-  EXPECT_EQ(Map(100.0, 2), 71);     // 71.83
-  EXPECT_EQ(Map(1000.0, 2), 203);   // 203.19
-  EXPECT_EQ(Map(1e6, 2), 254);      // 254.94
+  EXPECT_EQ(Map(50.0, 2), 41);     // 41.80
+  EXPECT_EQ(Map(100.0, 2), 71);    // 71.83
+  EXPECT_EQ(Map(1000.0, 2), 203);  // 203.19
+  EXPECT_EQ(Map(1e6, 2), 254);     // 254.94
   EXPECT_EQ(Map(100.0, 7), 184);
   EXPECT_EQ(Map(1000.0, 7), 52);
 }
@@ -395,11 +381,11 @@ TEST(MapOverflow, SoftClampIsBlackAtAndBelowZero) {
 TEST(MapOverflow, CentredSoftClamp) {
   // d = |v - 127.5| / 127.5, c = d / (1 + d); 127.5 (1 +- c).
   EXPECT_EQ(Map(127.5, 10), 127);
-  EXPECT_EQ(Map(255.0, 10), 191);   // d = 1: 191.25
-  EXPECT_EQ(Map(0.0, 10), 63);      // 63.75
-  EXPECT_EQ(Map(382.5, 10), 212);   // d = 2: 212.5
-  EXPECT_EQ(Map(-127.5, 10), 42);   // 42.5
-  EXPECT_EQ(Map(1e6, 10), 254);     // c = 7843 / 7844
+  EXPECT_EQ(Map(255.0, 10), 191);  // d = 1: 191.25
+  EXPECT_EQ(Map(0.0, 10), 63);     // 63.75
+  EXPECT_EQ(Map(382.5, 10), 212);  // d = 2: 212.5
+  EXPECT_EQ(Map(-127.5, 10), 42);  // 42.5
+  EXPECT_EQ(Map(1e6, 10), 254);    // c = 7843 / 7844
   EXPECT_EQ(Map(-1e6, 10), 0);
   EXPECT_EQ(Map(127.5, 11), 128);
   EXPECT_EQ(Map(255.0, 11), 64);

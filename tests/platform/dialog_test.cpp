@@ -13,7 +13,15 @@ namespace {
 
 // A small options dialog: a number edit (1..50), a check box, three radio
 // buttons, a scroll bar 0..20 with its label, OK and Cancel.
-enum { kEditNumber = 1002, kCheck = 1003, kRadioA = 1013, kRadioB = 1014, kRadioC = 1015, kBar = 1040, kBarLabel = 1041 };
+enum {
+  kEditNumber = 1002,
+  kCheck = 1003,
+  kRadioA = 1013,
+  kRadioB = 1014,
+  kRadioC = 1015,
+  kBar = 1040,
+  kBarLabel = 1041
+};
 
 constexpr plat::DialogControl kControls[] = {
     {0, plat::ControlKind::kStatic, "Number:", 4, 4, 40, 8, 0},
@@ -28,7 +36,7 @@ constexpr plat::DialogControl kControls[] = {
     {plat::kIdOk, plat::ControlKind::kPushButton, "OK", 4, 96, 40, 14, plat::kControlDefault},
     {plat::kIdCancel, plat::ControlKind::kPushButton, "Cancel", 48, 96, 40, 14, 0},
 };
-constexpr plat::DialogTemplate kTemplate = {"Test Options", 126, 115, "MS Sans Serif", 8, kControls,
+constexpr plat::DialogTemplate kTemplate = {"Test Options",           126, 115, "MS Sans Serif", 8, kControls,
                                             int(std::size(kControls))};
 
 struct Settings {
@@ -43,9 +51,7 @@ struct Settings {
   bool destroyed = false;
 };
 
-void ShowNumber(DialogWindow* d, int id, int v) {
-  plat::SetDialogItemText(d, id, std::to_string(v).c_str());
-}
+void ShowNumber(DialogWindow* d, int id, int v) { plat::SetDialogItemText(d, id, std::to_string(v).c_str()); }
 
 intptr_t TestProc(DialogWindow* d, unsigned msg, uintptr_t wparam, intptr_t lparam) {
   auto* s = reinterpret_cast<Settings*>(plat::GetWindowUserData(d));
@@ -101,15 +107,31 @@ intptr_t TestProc(DialogWindow* d, unsigned msg, uintptr_t wparam, intptr_t lpar
       int pos = plat::GetScrollPos(bar, plat::kSbCtl);
       ++s->scroll_actions;
       switch (plat::LowWord(wparam)) {
-        case plat::kSbLineLeft: pos -= 1; break;
-        case plat::kSbLineRight: pos += 1; break;
-        case plat::kSbPageLeft: pos -= 5; break;
-        case plat::kSbPageRight: pos += 5; break;
+        case plat::kSbLineLeft:
+          pos -= 1;
+          break;
+        case plat::kSbLineRight:
+          pos += 1;
+          break;
+        case plat::kSbPageLeft:
+          pos -= 5;
+          break;
+        case plat::kSbPageRight:
+          pos += 5;
+          break;
         case plat::kSbThumbTrack:
-        case plat::kSbThumbPosition: pos = int(plat::HighWord(wparam)); break;
-        case plat::kSbLeft: pos = lo; break;
-        case plat::kSbRight: pos = hi; break;
-        case plat::kSbEndScroll: ++s->end_scrolls; break;
+        case plat::kSbThumbPosition:
+          pos = int(plat::HighWord(wparam));
+          break;
+        case plat::kSbLeft:
+          pos = lo;
+          break;
+        case plat::kSbRight:
+          pos = hi;
+          break;
+        case plat::kSbEndScroll:
+          ++s->end_scrolls;
+          break;
       }
       plat::SetScrollPos(bar, plat::kSbCtl, pos, true);
       ShowNumber(d, plat::GetDialogControlId(bar) + 1, plat::GetScrollPos(bar, plat::kSbCtl));
@@ -146,16 +168,16 @@ struct DialogTest : ::testing::Test {
 
 TEST_F(DialogTest, ScriptDrivesEveryMessageKindAndOkReturnsOne) {
   Settings s;
-  plat::PushDialogScript(Parse(
-      "text 1002=42; check 1003=1; click 1014; scroll 1040=lineright; scroll 1040=pageright;"
-      "scroll 1040=lineleft; scroll 1040=thumbtrack@17; ok"));
+  plat::PushDialogScript(
+      Parse("text 1002=42; check 1003=1; click 1014; scroll 1040=lineright; scroll 1040=pageright;"
+            "scroll 1040=lineleft; scroll 1040=thumbtrack@17; ok"));
   EXPECT_EQ(Run(&s), plat::kIdOk);
   EXPECT_EQ(s.number, 42);
   EXPECT_TRUE(s.enabled);
   EXPECT_EQ(s.clicks_seen_checked, 1);  // toggled before the click arrived
   EXPECT_EQ(s.model, kRadioB);
-  EXPECT_EQ(s.bar, 17);                 // 3 + 1 + 5 - 1, then the thumb to 17
-  EXPECT_EQ(s.scroll_actions, 8);       // four actions, each closed by end-scroll
+  EXPECT_EQ(s.bar, 17);            // 3 + 1 + 5 - 1, then the thumb to 17
+  EXPECT_EQ(s.scroll_actions, 8);  // four actions, each closed by end-scroll
   EXPECT_EQ(s.end_scrolls, 4);
   EXPECT_TRUE(s.destroyed);
 

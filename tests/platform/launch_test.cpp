@@ -55,8 +55,7 @@ struct LaunchTest : ::testing::Test {
   }
 };
 
-constexpr const char* kNastyAddress =
-    "http://example.com/a b;touch PWNED$(touch PWNED2)`touch PWNED3`|&><'\"\\*?\n";
+constexpr const char* kNastyAddress = "http://example.com/a b;touch PWNED$(touch PWNED2)`touch PWNED3`|&><'\"\\*?\n";
 
 TEST_F(LaunchTest, BrowserGetsTheAddressAsOneArgument) {
   const fs::path browser = dir.path / "fake browser";  // a blank in its path
@@ -103,8 +102,7 @@ TEST_F(LaunchTest, BrowserCommandWithPlaceholderAndOptionLikeAddressRefused) {
   EXPECT_EQ(plat::StartProgram(program, evil), plat::kErrInvalidParameter);
   const auto records = plat::LaunchRecords();
   ASSERT_EQ(records.size(), 1u);
-  EXPECT_EQ(records[0].argv,
-            (std::vector<std::string>{program, "--new-tab", "http://example.com/", "--quiet"}));
+  EXPECT_EQ(records[0].argv, (std::vector<std::string>{program, "--new-tab", "http://example.com/", "--quiet"}));
   EXPECT_EQ(records[0].pid, 0);
   EXPECT_FALSE(fs::exists(out));
 }
@@ -113,8 +111,7 @@ TEST_F(LaunchTest, DesktopEntryNamedByXdgMime) {
   // A stand-in xdg-mime on PATH naming a desktop entry in XDG_DATA_HOME.
   const fs::path bin = dir.path / "bin";
   fs::create_directories(bin);
-  WriteFile(bin / "xdg-mime",
-            "#!/bin/sh\n[ \"$1 $2 $3\" = \"query default text/html\" ] && echo web-viewer.desktop\n");
+  WriteFile(bin / "xdg-mime", "#!/bin/sh\n[ \"$1 $2 $3\" = \"query default text/html\" ] && echo web-viewer.desktop\n");
   chmod((bin / "xdg-mime").c_str(), 0755);
   const fs::path out = dir.path / "args";
   WriteFakeBrowser(bin / "viewer", out);

@@ -35,8 +35,8 @@ struct RegistryTest : ::testing::Test {
 
   plat::Status SetDefault(const std::vector<uint8_t>& bytes, uint32_t type = plat::kRegBinary) {
     plat::RegKeyHandle key = nullptr;
-    plat::Status st = plat::RegCreateKey(plat::kRegCurrentUser, kKey, plat::kRegOptionNonVolatile,
-                                         plat::kKeyAllAccess, &key, nullptr);
+    plat::Status st = plat::RegCreateKey(plat::kRegCurrentUser, kKey, plat::kRegOptionNonVolatile, plat::kKeyAllAccess,
+                                         &key, nullptr);
     if (st != plat::kOk) return st;
     st = plat::RegSetValue(key, nullptr, type, bytes.data(), uint32_t(bytes.size()));
     plat::RegCloseKey(key);
@@ -65,8 +65,8 @@ TEST_F(RegistryTest, CreateSetQueryRoundTripSurvivesANewProcess) {
   plat::RegKeyHandle key = nullptr;
   uint32_t disposition = 0;
   ASSERT_EQ(plat::RegOpenKey(plat::kRegCurrentUser, kKey, plat::kKeyAllAccess, &key), plat::kErrFileNotFound);
-  ASSERT_EQ(plat::RegCreateKey(plat::kRegCurrentUser, kKey, plat::kRegOptionNonVolatile, plat::kKeyAllAccess,
-                               &key, &disposition),
+  ASSERT_EQ(plat::RegCreateKey(plat::kRegCurrentUser, kKey, plat::kRegOptionNonVolatile, plat::kKeyAllAccess, &key,
+                               &disposition),
             plat::kOk);
   EXPECT_EQ(disposition, plat::kRegCreatedNewKey);
   const auto record = Pattern(264, 3);
@@ -77,8 +77,8 @@ TEST_F(RegistryTest, CreateSetQueryRoundTripSurvivesANewProcess) {
   // Names compare without regard to case; the parent keys were made too.
   ASSERT_EQ(plat::RegOpenKey(plat::kRegCurrentUser, "software\\KESTRANE", plat::kKeyRead, &key), plat::kOk);
   plat::RegCloseKey(key);
-  ASSERT_EQ(plat::RegCreateKey(plat::kRegCurrentUser, "SOFTWARE\\Kestrane\\ombrix one", 0, plat::kKeyAllAccess,
-                               &key, &disposition),
+  ASSERT_EQ(plat::RegCreateKey(plat::kRegCurrentUser, "SOFTWARE\\Kestrane\\ombrix one", 0, plat::kKeyAllAccess, &key,
+                               &disposition),
             plat::kOk);
   EXPECT_EQ(disposition, plat::kRegOpenedExistingKey);
   plat::RegCloseKey(key);
@@ -241,8 +241,8 @@ TEST_F(RegistryTest, WriteFailuresLeaveTheValueAlone) {
 
 TEST_F(RegistryTest, VolatileKeysAreNotWrittenToTheStore) {
   plat::RegKeyHandle key = nullptr;
-  ASSERT_EQ(plat::RegCreateKey(plat::kRegCurrentUser, "Volatile\\Here", plat::kRegOptionVolatile,
-                               plat::kKeyAllAccess, &key, nullptr),
+  ASSERT_EQ(plat::RegCreateKey(plat::kRegCurrentUser, "Volatile\\Here", plat::kRegOptionVolatile, plat::kKeyAllAccess,
+                               &key, nullptr),
             plat::kOk);
   ASSERT_EQ(plat::RegSetValue(key, nullptr, plat::kRegBinary, "ab", 2), plat::kOk);
   plat::RegKeyHandle child = nullptr;

@@ -43,9 +43,11 @@ struct Untouched {
 
     const PF_Err err = entry(cmd, &calls.in, &out, params, &output, nullptr);
     if (err != PF_Err_NONE) return ::testing::AssertionFailure() << "command " << cmd << " returned " << err;
-    if (!harness::SameBytes(out, out_before)) return ::testing::AssertionFailure() << "command " << cmd << " wrote out_data";
+    if (!harness::SameBytes(out, out_before))
+      return ::testing::AssertionFailure() << "command " << cmd << " wrote out_data";
     if (std::memcmp(&calls.in, &in_before, sizeof in_before) != 0 || std::memcmp(defs, defs_before, sizeof defs) != 0 ||
-        std::memcmp(&output, &output_before, sizeof output) != 0 || std::memcmp(pixels, pixels_before, sizeof pixels) != 0)
+        std::memcmp(&output, &output_before, sizeof output) != 0 ||
+        std::memcmp(pixels, pixels_before, sizeof pixels) != 0)
       return ::testing::AssertionFailure() << "command " << cmd << " wrote its inputs";
     if (calls.registry.calls != 0) return ::testing::AssertionFailure() << "command " << cmd << " called add_param";
     return ::testing::AssertionSuccess();
@@ -58,8 +60,7 @@ TEST(ShellCommands, UnhandledAndOutOfRangeCommandsReturnZeroAndWriteNothing) {
     harness::Module m(path);
     ASSERT_NE(m.entry, nullptr) << dlerror();
     Untouched u;
-    for (PF_Cmd cmd : {2, 3, 7, 12, 13, 15, 16, 1000, 0x7FFFFFFF, -1, -12})
-      EXPECT_TRUE(u.Send(m.entry, cmd));
+    for (PF_Cmd cmd : {2, 3, 7, 12, 13, 15, 16, 1000, 0x7FFFFFFF, -1, -12}) EXPECT_TRUE(u.Send(m.entry, cmd));
   }
   // Flatwash also leaves every sequence and dialog command alone.
   harness::Module flatwash(kFlatwash);
@@ -134,7 +135,7 @@ TEST(ShellCommands, AddParamFailureEndsRegistrationWithThatError) {
       PF_OutData out = harness::PatternedOut();
       const PF_OutData before = out;
       EXPECT_EQ(m.entry(PF_Cmd_PARAMS_SETUP, &calls.in, &out, nullptr, nullptr, nullptr), err);
-      EXPECT_EQ(calls.registry.calls, 2);  // nothing after the failure
+      EXPECT_EQ(calls.registry.calls, 2);            // nothing after the failure
       EXPECT_TRUE(harness::SameBytes(out, before));  // num_params as passed
     }
   }

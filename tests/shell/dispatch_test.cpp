@@ -92,7 +92,7 @@ TEST(Dispatch, HookRunsAroundEveryCall) {
     std::vector<int> trace;
   };
   const Case cases[] = {
-      {PF_Cmd_RENDER, 1012, {111, 11, 211, 1011}},         // after sees the handler's result
+      {PF_Cmd_RENDER, 1012, {111, 11, 211, 1011}},           // after sees the handler's result
       {PF_Cmd_EVENT, PF_Err_NONE, {115, 215, PF_Err_NONE}},  // unnamed: hooks only
       {PF_Cmd(40), PF_Err_NONE, {140, 240, PF_Err_NONE}},    // out of range: hooks only
   };

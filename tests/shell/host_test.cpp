@@ -14,9 +14,7 @@ namespace {
 using ombrix::Effect;
 using ombrix::Host;
 
-ombrix::PluginFile Flatwash() {
-  return ombrix::ReadPluginFile(std::string(OMBRIX_TEST_PLUGIN_DIR) + "/flatwash.aex");
-}
+ombrix::PluginFile Flatwash() { return ombrix::ReadPluginFile(std::string(OMBRIX_TEST_PLUGIN_DIR) + "/flatwash.aex"); }
 ombrix::PluginFile Probe(const char* name) {
   return ombrix::ReadPluginFile(std::string(PROBE_PLUGIN_DIR) + "/" + name + ".aex");
 }
@@ -75,7 +73,10 @@ TEST(ShellThroughHost, GlobalSetupKeepsTheHostsFlags) {
   EXPECT_EQ(flatwash.my_version(), 0x80600u);
   EXPECT_EQ(flatwash.global_out_flags(), 0);
   EXPECT_EQ(dialog_style.global_out_flags(), 0x21);
-  struct Case { Effect* fx; A_long adds; };
+  struct Case {
+    Effect* fx;
+    A_long adds;
+  };
   for (const Case& c : {Case{&flatwash, 0}, Case{&dialog_style, 0x21}}) {
     PF_InData in = c.fx->BaseInData();
     PF_OutData out = Patterned();

@@ -73,8 +73,6 @@ inline PF_OutData PatternedOut(uint8_t byte = 0xA5) {
   return out;
 }
 
-inline bool SameBytes(const PF_OutData& a, const PF_OutData& b) {
-  return std::memcmp(&a, &b, sizeof a) == 0;
-}
+inline bool SameBytes(const PF_OutData& a, const PF_OutData& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 }  // namespace harness

@@ -86,9 +86,12 @@ std::string PopupItems(const json& p) {
   for (const json& item : p["items"]) {
     if (!out.empty()) out += ", ";
     const std::string number = std::to_string(item["number"].get<int>());
-    if (item["separator"].get<bool>()) out += number + " (separator)";
-    else if (item["disabled"].get<bool>()) out += number + " heading \"" + item["text"].get<std::string>() + "\"";
-    else out += number + " " + item["text"].get<std::string>();
+    if (item["separator"].get<bool>())
+      out += number + " (separator)";
+    else if (item["disabled"].get<bool>())
+      out += number + " heading \"" + item["text"].get<std::string>() + "\"";
+    else
+      out += number + " " + item["text"].get<std::string>();
   }
   return out;
 }
@@ -119,8 +122,10 @@ std::string Row(const json& p) {
   } else if (kind == "checkbox") {
     what = "check box";
     const std::string label = p.value("label", "");
-    if (Blank(name)) title = label;
-    else if (!Blank(label)) what += " labelled \"" + label + "\"";
+    if (Blank(name))
+      title = label;
+    else if (!Blank(label))
+      what += " labelled \"" + label + "\"";
     dflt = p["default"];
   } else if (kind == "color") {
     what = "colour";
@@ -145,8 +150,8 @@ std::string Row(const json& p) {
     std::snprintf(hex, sizeof hex, "0x%X", flags & ~kStartCollapsed);
     what += std::string(", flags ") + hex;
   }
-  return "| " + std::to_string(p["index"].get<int>()) + " | " + Cell(title) + " | " + Cell(what) + " | " +
-         Cell(dflt) + " |" + (range.empty() ? std::string() : " " + Cell(range) + " ") + "|\n";
+  return "| " + std::to_string(p["index"].get<int>()) + " | " + Cell(title) + " | " + Cell(what) + " | " + Cell(dflt) +
+         " |" + (range.empty() ? std::string() : " " + Cell(range) + " ") + "|\n";
 }
 
 std::string Table(const json& info) {
@@ -177,8 +182,8 @@ std::string FirstDifference(const std::string& a, const std::string& b) {
   while (true) {
     const bool ga = bool(std::getline(sa, la)), gb = bool(std::getline(sb, lb));
     if (!ga && !gb) return "";
-    if (!ga || !gb || la != lb) return "documented \"" + (ga ? la : std::string()) + "\", registered \"" +
-                                       (gb ? lb : std::string()) + "\"";
+    if (!ga || !gb || la != lb)
+      return "documented \"" + (ga ? la : std::string()) + "\", registered \"" + (gb ? lb : std::string()) + "\"";
   }
 }
 
@@ -189,10 +194,14 @@ int main(int argc, char** argv) {
   bool update = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--ombrix" && i + 1 < argc) ombrix = argv[++i];
-    else if (arg == "--plugins" && i + 1 < argc) plugins = argv[++i];
-    else if (arg == "--update") update = true;
-    else if (docs.empty() && !arg.empty() && arg[0] != '-') docs = arg;
+    if (arg == "--ombrix" && i + 1 < argc)
+      ombrix = argv[++i];
+    else if (arg == "--plugins" && i + 1 < argc)
+      plugins = argv[++i];
+    else if (arg == "--update")
+      update = true;
+    else if (docs.empty() && !arg.empty() && arg[0] != '-')
+      docs = arg;
     else {
       std::cerr << "usage: ombrix-paramdoc --ombrix PATH [--plugins DIR] [--update] DOCS_DIR\n";
       return 2;
@@ -224,14 +233,17 @@ int main(int argc, char** argv) {
           ++stale;
           continue;
         }
-        if (!found) text = "# " + info["display_name"].get<std::string>() + "\n\n" + table + "\n";
-        else text += "\n" + table + "\n";
+        if (!found)
+          text = "# " + info["display_name"].get<std::string>() + "\n\n" + table + "\n";
+        else
+          text += "\n" + table + "\n";
       } else {
         const std::string current = text.substr(begin, end + std::string(kEnd).size() - begin);
         if (current == table) continue;
         if (!update) {
-          std::cerr << path << ": the parameter table differs from the registration (" +
-                           FirstDifference(current, table) + "); run scripts/update-docs\n";
+          std::cerr << path
+                    << ": the parameter table differs from the registration (" + FirstDifference(current, table) +
+                           "); run scripts/update-docs\n";
           ++stale;
           continue;
         }

@@ -87,8 +87,7 @@ inline CellPoint FeaturePoint(const CellGrid& g, int32_t cx, int32_t cy, int i) 
   const int32_t Y = CellWrap(detail::Offset(cy, kNeighbourDy[i]), g.tile_y, g.tiled);
   return CellPoint{
       double(kNeighbourDx[i]) + LatticeValue(*g.lattice, X, Y) * g.dispersion,
-      double(kNeighbourDy[i]) + LatticeValue(*g.lattice, detail::Offset(X, 17), detail::Offset(Y, 29)) *
-                                    g.dispersion};
+      double(kNeighbourDy[i]) + LatticeValue(*g.lattice, detail::Offset(X, 17), detail::Offset(Y, 29)) * g.dispersion};
 }
 
 inline void FeaturePoints(const CellGrid& g, int32_t cx, int32_t cy, CellPoint q[kNeighbours]) {
@@ -137,8 +136,7 @@ struct EdgeTerms {
   double e[kNeighbours];  // e[i1] unused (infinite)
 };
 
-void ComputeEdgeTerms(const CellPoint q[kNeighbours], const double d[kNeighbours], SqrtFunc sqrt_fn,
-                      EdgeTerms& out);
+void ComputeEdgeTerms(const CellPoint q[kNeighbours], const double d[kNeighbours], SqrtFunc sqrt_fn, EdgeTerms& out);
 
 // E, the smallest term (twice the distance to the cell's nearest edge), and
 // its index I2. Ties keep the earlier index, or with `later_wins_ties` the

@@ -54,9 +54,7 @@ inline int32_t NoiseDraw(NoiseRandom& r) {
 // A unit draw in [-1, 1): the drawn number / 16384 - 1.
 inline double NoiseUnitDraw(NoiseRandom& r) { return NoiseDraw(r) * 0.00006103515625 - 1.0; }
 
-inline uint32_t NoiseAdvanceFive(uint32_t state) {
-  return kFiveStepIncrement - state * kFiveStepFactor;
-}
+inline uint32_t NoiseAdvanceFive(uint32_t state) { return kFiveStepIncrement - state * kFiveStepFactor; }
 
 // ---------------------------------------------------------------------------
 // The lattice
@@ -79,9 +77,9 @@ struct NoiseSettings {
 };
 
 // Angles are 16.16 fixed-point degrees.
-inline constexpr int32_t kQuarterTurn = 5898240;     // 90 x 65536
-inline constexpr int32_t kRevolution = 23592960;     // 360 x 65536
-inline constexpr int32_t kDefaultPeriod = 2123366400;  // 0x7E900000: 32400 degrees
+inline constexpr int32_t kQuarterTurn = 5898240;                     // 90 x 65536
+inline constexpr int32_t kRevolution = 23592960;                     // 360 x 65536
+inline constexpr int32_t kDefaultPeriod = 2123366400;                // 0x7E900000: 32400 degrees
 inline constexpr double kQuarterTurnFactor = 1.6954210069444445e-7;  // 1 / (65536 x 90)
 inline constexpr uint32_t kPhaseSeed = 12356789u;
 
@@ -95,8 +93,8 @@ inline double BSplineBlend(double p0, double p1, double p2, double p3, double t)
   const double u = 1.0 - t;
   const double t2 = t * t;
   const double t3 = t2 * t;
-  return 0.2 * (u * u * u * p0 + (3.0 * t3 - 6.0 * t2 + 4.0) * p1 +
-                (-3.0 * t3 + 3.0 * t2 + 3.0 * t + 1.0) * p2 + t3 * p3);
+  return 0.2 *
+         (u * u * u * p0 + (3.0 * t3 - 6.0 * t2 + 4.0) * p1 + (-3.0 * t3 + 3.0 * t2 + 3.0 * t + 1.0) * p2 + t3 * p3);
 }
 
 // Fills the lattice for the Evolution angle (16.16 degrees) and the settings
@@ -143,8 +141,7 @@ inline double Bilinear(const NoiseLattice& lattice, int32_t x0, int32_t y0, doub
 
 inline double CubicRow(const NoiseLattice& lattice, int32_t x0, int32_t y, double fx) {
   return BSplineBlend(LatticeValue(lattice, Offset(x0, -1), y), LatticeValue(lattice, x0, y),
-                      LatticeValue(lattice, Offset(x0, 1), y), LatticeValue(lattice, Offset(x0, 2), y),
-                      fx);
+                      LatticeValue(lattice, Offset(x0, 1), y), LatticeValue(lattice, Offset(x0, 2), y), fx);
 }
 
 }  // namespace detail
@@ -174,8 +171,7 @@ inline double NoiseCubic(const NoiseLattice& lattice, double x, double y) {
   double fx, fy;
   detail::FloorCell(x, x0, fx);
   detail::FloorCell(y, y0, fy);
-  return BSplineBlend(detail::CubicRow(lattice, x0, detail::Offset(y0, -1), fx),
-                      detail::CubicRow(lattice, x0, y0, fx),
+  return BSplineBlend(detail::CubicRow(lattice, x0, detail::Offset(y0, -1), fx), detail::CubicRow(lattice, x0, y0, fx),
                       detail::CubicRow(lattice, x0, detail::Offset(y0, 1), fx),
                       detail::CubicRow(lattice, x0, detail::Offset(y0, 2), fx), fy);
 }

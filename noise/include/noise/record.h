@@ -19,8 +19,7 @@ inline NoiseSettings NoiseSettingsOf(const pf::NoiseSettings& record) {
 // For renders: the lattice settings of the record the host holds; false (and
 // `settings` untouched) when there is none, or none of the record's size.
 // `record`, when given, receives the whole record (and is untouched on false).
-inline bool ReadNoiseSettings(const PF_InData* in_data, NoiseSettings& settings,
-                              pf::NoiseSettings* record = nullptr) {
+inline bool ReadNoiseSettings(const PF_InData* in_data, NoiseSettings& settings, pf::NoiseSettings* record = nullptr) {
   pf::NoiseSettings words;
   if (!pf::ReadSettings(in_data, &words)) return false;
   settings = NoiseSettingsOf(words);

@@ -165,11 +165,7 @@ enum {
   PF_ParamFlag_COLLAPSE_TWIRLY = 0x20
 };
 
-enum {
-  PF_PUI_NONE = 0,
-  PF_PUI_TOPIC = 0x1,
-  PF_PUI_CONTROL = 0x2
-};
+enum { PF_PUI_NONE = 0, PF_PUI_TOPIC = 0x1, PF_PUI_CONTROL = 0x2 };
 
 enum { PF_ValueDisplayFlag_NONE = 0, PF_ValueDisplayFlag_PERCENT = 1 };
 
@@ -273,7 +269,7 @@ typedef struct SPBasicSuite SPBasicSuite;
 typedef struct {
   PF_Fixed x_radius;  // 16.16
   PF_Fixed y_radius;
-  PF_Fixed area;      // not used by the host
+  PF_Fixed area;  // not used by the host
   PF_EffectWorld* src;
   A_long samp_behave;
   A_long allow_asynch;
@@ -288,8 +284,7 @@ typedef struct {
 // ---------------------------------------------------------------------------
 // Service tables
 // ---------------------------------------------------------------------------
-typedef PF_Err (*PF_IteratePixel8Func)(void* refcon, A_long x, A_long y,
-                                       PF_Pixel* in, PF_Pixel* out);
+typedef PF_Err (*PF_IteratePixel8Func)(void* refcon, A_long x, A_long y, PF_Pixel* in, PF_Pixel* out);
 
 typedef struct {
   PF_FpLong (*atan)(PF_FpLong);
@@ -329,26 +324,18 @@ enum { PF_Callback_SMOOTH = -2 };
 // The host smoothing routine returned for routine number -2: softens `world`
 // in place over about `radius` pixels. `mode` holds a character code:
 // 'a' (97) alpha, 'o' (111) colour and alpha, '~' (126) red, green, blue.
-typedef PF_Err (*PF_SmoothFunc)(struct PF_InData* in_data,
-                                struct PF_OutData* out_data, PF_FpLong radius,
-                                A_long* block, A_long mode,
-                                PF_EffectWorld* world);
+typedef PF_Err (*PF_SmoothFunc)(struct PF_InData* in_data, struct PF_OutData* out_data, PF_FpLong radius, A_long* block,
+                                A_long mode, PF_EffectWorld* world);
 
 typedef struct _PF_UtilCallbacks {
-  PF_Err (*subpixel_sample)(PF_ProgPtr effect_ref, PF_Fixed x, PF_Fixed y,
-                            const PF_SampPB* params, PF_Pixel* dst_pixel);
-  PF_Err (*area_sample)(PF_ProgPtr effect_ref, PF_Fixed x, PF_Fixed y,
-                        const PF_SampPB* params, PF_Pixel* dst_pixel);
-  PF_Err (*copy)(PF_ProgPtr effect_ref, PF_EffectWorld* src,
-                 PF_EffectWorld* dst, PF_Rect* src_r, PF_Rect* dst_r);
-  PF_Err (*fill)(PF_ProgPtr effect_ref, const PF_Pixel* color,
-                 const PF_Rect* dst_rect, PF_EffectWorld* world);
-  PF_Err (*iterate)(struct PF_InData* in_data, A_long progress_base,
-                    A_long progress_final, PF_EffectWorld* src,
-                    const PF_Rect* area, void* refcon,
-                    PF_IteratePixel8Func pix_fn, PF_EffectWorld* dst);
-  PF_Err (*new_world)(PF_ProgPtr effect_ref, A_long width, A_long height,
-                      PF_WorldFlags flags, PF_EffectWorld* world);
+  PF_Err (*subpixel_sample)(PF_ProgPtr effect_ref, PF_Fixed x, PF_Fixed y, const PF_SampPB* params,
+                            PF_Pixel* dst_pixel);
+  PF_Err (*area_sample)(PF_ProgPtr effect_ref, PF_Fixed x, PF_Fixed y, const PF_SampPB* params, PF_Pixel* dst_pixel);
+  PF_Err (*copy)(PF_ProgPtr effect_ref, PF_EffectWorld* src, PF_EffectWorld* dst, PF_Rect* src_r, PF_Rect* dst_r);
+  PF_Err (*fill)(PF_ProgPtr effect_ref, const PF_Pixel* color, const PF_Rect* dst_rect, PF_EffectWorld* world);
+  PF_Err (*iterate)(struct PF_InData* in_data, A_long progress_base, A_long progress_final, PF_EffectWorld* src,
+                    const PF_Rect* area, void* refcon, PF_IteratePixel8Func pix_fn, PF_EffectWorld* dst);
+  PF_Err (*new_world)(PF_ProgPtr effect_ref, A_long width, A_long height, PF_WorldFlags flags, PF_EffectWorld* world);
   PF_Err (*dispose_world)(PF_ProgPtr effect_ref, PF_EffectWorld* world);
   PF_Handle (*host_new_handle)(A_u_long size);
   void* (*host_lock_handle)(PF_Handle h);
@@ -356,22 +343,18 @@ typedef struct _PF_UtilCallbacks {
   void (*host_dispose_handle)(PF_Handle h);
   A_u_long (*host_get_handle_size)(PF_Handle h);
   PF_Err (*host_resize_handle)(A_u_long new_size, PF_Handle* h);
-  PF_Err (*get_callback_addr)(PF_ProgPtr effect_ref, PF_Quality quality,
-                              A_long mode_flags, A_long which_callback,
+  PF_Err (*get_callback_addr)(PF_ProgPtr effect_ref, PF_Quality quality, A_long mode_flags, A_long which_callback,
                               void** fn_ptr);
-  PF_Err (*get_platform_data)(PF_ProgPtr effect_ref, A_long which,
-                              void* data);
+  PF_Err (*get_platform_data)(PF_ProgPtr effect_ref, A_long which, void* data);
   PF_ANSICallbacks ansi;
   PF_ColorCallbacks colorCB;
 } PF_UtilCallbacks;
 
 typedef struct {
-  PF_Err (*checkout_param)(PF_ProgPtr effect_ref, PF_ParamIndex index,
-                           A_long what_time, A_long time_step,
+  PF_Err (*checkout_param)(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long what_time, A_long time_step,
                            A_u_long time_scale, PF_ParamDef* param);
   PF_Err (*checkin_param)(PF_ProgPtr effect_ref, PF_ParamDef* param);
-  PF_Err (*add_param)(PF_ProgPtr effect_ref, PF_ParamIndex index,
-                      PF_ParamDef* def);
+  PF_Err (*add_param)(PF_ProgPtr effect_ref, PF_ParamIndex index, PF_ParamDef* def);
   PF_Err (*abort)(PF_ProgPtr effect_ref);
   PF_Err (*progress)(PF_ProgPtr effect_ref, A_long current, A_long total);
   PF_Err (*register_ui)(PF_ProgPtr effect_ref, struct PF_CustomUIInfo* cust_info);
@@ -441,13 +424,7 @@ enum {
 typedef A_long PF_EventType;
 
 enum { PF_EI_NONE = 0, PF_EI_DONT_DRAW = 1 };
-enum {
-  PF_EO_NONE = 0,
-  PF_EO_HANDLED_EVENT = 1,
-  PF_EO_ALWAYS_UPDATE = 2,
-  PF_EO_NEVER_UPDATE = 4,
-  PF_EO_UPDATE_NOW = 8
-};
+enum { PF_EO_NONE = 0, PF_EO_HANDLED_EVENT = 1, PF_EO_ALWAYS_UPDATE = 2, PF_EO_NEVER_UPDATE = 4, PF_EO_UPDATE_NOW = 8 };
 
 enum {
   PF_Mod_NONE = 0,
@@ -458,12 +435,7 @@ enum {
   PF_Mod_MAC_CONTROL_KEY = 0x1000
 };
 
-enum {
-  PF_CustomEFlag_NONE = 0,
-  PF_CustomEFlag_COMP = 1,
-  PF_CustomEFlag_LAYER = 2,
-  PF_CustomEFlag_EFFECT = 4
-};
+enum { PF_CustomEFlag_NONE = 0, PF_CustomEFlag_COMP = 1, PF_CustomEFlag_LAYER = 2, PF_CustomEFlag_EFFECT = 4 };
 
 typedef struct PF_CustomUIInfo {
   A_long reserved;
@@ -522,17 +494,12 @@ typedef struct {
 // Coordinate conversions between the window and the layer, 16.16 points.
 typedef struct {
   void* refcon;
-  PF_Err (*layer_to_comp)(void* refcon, PF_ContextH context, A_long curr_time,
-                          A_long time_scale, PF_FixedPoint* pt);
-  PF_Err (*comp_to_layer)(void* refcon, PF_ContextH context, A_long curr_time,
-                          A_long time_scale, PF_FixedPoint* pt);
-  PF_Err (*source_to_frame)(void* refcon, PF_ContextH context,
-                            PF_FixedPoint* pt);
-  PF_Err (*frame_to_source)(void* refcon, PF_ContextH context,
-                            PF_FixedPoint* pt);
+  PF_Err (*layer_to_comp)(void* refcon, PF_ContextH context, A_long curr_time, A_long time_scale, PF_FixedPoint* pt);
+  PF_Err (*comp_to_layer)(void* refcon, PF_ContextH context, A_long curr_time, A_long time_scale, PF_FixedPoint* pt);
+  PF_Err (*source_to_frame)(void* refcon, PF_ContextH context, PF_FixedPoint* pt);
+  PF_Err (*frame_to_source)(void* refcon, PF_ContextH context, PF_FixedPoint* pt);
   PF_Err (*info_draw_color)(void* refcon, PF_Pixel color);
-  PF_Err (*info_draw_text)(void* refcon, const A_char* text1,
-                           const A_char* text2);
+  PF_Err (*info_draw_text)(void* refcon, const A_char* text1, const A_char* text2);
 } PF_EventCallbacks;
 
 typedef struct {
@@ -562,15 +529,13 @@ struct SPBasicSuite {
 // ---------------------------------------------------------------------------
 // The entry point every plug-in exports under the symbol name "main".
 // ---------------------------------------------------------------------------
-typedef PF_Err (*PF_EntryFunc)(PF_Cmd cmd, PF_InData* in_data,
-                               PF_OutData* out_data, PF_ParamDef* params[],
+typedef PF_Err (*PF_EntryFunc)(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
                                PF_LayerDef* output, void* extra);
 
 }  // extern "C"
 
 // Version packing: version << 19 | subversion << 15 | patch << 11 | stage << 9 | build.
-constexpr A_u_long PF_VERSION(A_u_long vers, A_u_long subvers, A_u_long patch,
-                              A_u_long stage, A_u_long build) {
+constexpr A_u_long PF_VERSION(A_u_long vers, A_u_long subvers, A_u_long patch, A_u_long stage, A_u_long build) {
   return (vers << 19) | (subvers << 15) | (patch << 11) | (stage << 9) | build;
 }
 enum { PF_Stage_DEVELOP = 0, PF_Stage_ALPHA = 1, PF_Stage_BETA = 2, PF_Stage_RELEASE = 3 };

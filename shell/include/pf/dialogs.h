@@ -30,8 +30,7 @@ inline PF_Err RememberInData(PF_Cmd, PF_InData* in_data, PF_OutData*) {
 // dialog. 0 on OK (the record updated) and when the dialog could not be
 // shown (with kMsgNoResource); kShellError on Cancel or when no record could
 // be made.
-PF_Err DoDialog(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
-                PF_LayerDef* output, void* extra);
+PF_Err DoDialog(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], PF_LayerDef* output, void* extra);
 PF_Err RunOptionsDialog(PF_InData* in_data, PF_OutData* out_data, OptionsKind kind);
 
 // The commands of an effect with options: the shell's about, global setup,

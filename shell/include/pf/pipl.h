@@ -21,7 +21,7 @@ struct PluginRow {
   const char* match_name;    // "obx Flatwash"
   uint16_t spec_major;       // host interface version the effect was built for
   uint16_t spec_minor;
-  uint32_t global_flags;     // the out flags GLOBAL_SETUP reports
+  uint32_t global_flags;  // the out flags GLOBAL_SETUP reports
 };
 
 // The identity row of the plug-in being built, defined by OMBRIX_PLUGIN.
@@ -58,8 +58,8 @@ constexpr std::size_t Pad4(std::size_t n) { return (n + 3) & ~std::size_t(3); }
 constexpr std::size_t PascalSize(const char* s) { return Pad4(1 + Length(s)); }
 
 constexpr uint32_t FourCC(const char (&code)[5]) {
-  return uint32_t(uint8_t(code[0])) << 24 | uint32_t(uint8_t(code[1])) << 16 |
-         uint32_t(uint8_t(code[2])) << 8 | uint32_t(uint8_t(code[3]));
+  return uint32_t(uint8_t(code[0])) << 24 | uint32_t(uint8_t(code[1])) << 16 | uint32_t(uint8_t(code[2])) << 8 |
+         uint32_t(uint8_t(code[3]));
 }
 
 // Writes bytes, or only counts them when `out` is null, so that the size of a
@@ -72,11 +72,24 @@ struct Writer {
     if (out != nullptr) out[pos] = uint8_t(v);
     ++pos;
   }
-  constexpr void U16(uint32_t v) { U8(v); U8(v >> 8); }
-  constexpr void U32(uint32_t v) { U16(v); U16(v >> 16); }
-  constexpr void Zeros(std::size_t n) { for (std::size_t i = 0; i < n; ++i) U8(0); }
-  constexpr void Chars(const char* s) { for (std::size_t i = 0, n = Length(s); i < n; ++i) U8(uint8_t(s[i])); }
-  constexpr void CString(const char* s) { Chars(s); U8(0); }
+  constexpr void U16(uint32_t v) {
+    U8(v);
+    U8(v >> 8);
+  }
+  constexpr void U32(uint32_t v) {
+    U16(v);
+    U16(v >> 16);
+  }
+  constexpr void Zeros(std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) U8(0);
+  }
+  constexpr void Chars(const char* s) {
+    for (std::size_t i = 0, n = Length(s); i < n; ++i) U8(uint8_t(s[i]));
+  }
+  constexpr void CString(const char* s) {
+    Chars(s);
+    U8(0);
+  }
   // Property header: vendor, key, id 0, data length.
   constexpr void Property(const char (&key)[5], uint32_t length) {
     U32(FourCC("8BIM"));
@@ -126,15 +139,14 @@ constexpr void WritePipl(Writer& w, const PluginRow& row) {
 }
 
 constexpr void WriteVersionBlock(Writer& w, const PluginRow& row, const char* short_name) {
-  const char* const head[] = {"FileVersion", "1, 0, 0, 0", "ProductVersion", "1, 0, 0, 0",
-                              "FileOS", "4", "FileType", "2",
-                              "FileDescription", row.display_name, "InternalName", short_name};
+  const char* const head[] = {
+      "FileVersion", "1, 0, 0, 0", "ProductVersion",  "1, 0, 0, 0",     "FileOS",       "4",
+      "FileType",    "2",          "FileDescription", row.display_name, "InternalName", short_name};
   for (const char* s : head) w.CString(s);
   w.CString("OriginalFilename");
   w.Chars(short_name);
   w.CString(".aex");
-  const char* const tail[] = {"ProductName", kProductName, "CompanyName", kCompanyName,
-                              "LegalCopyright", kCopyright};
+  const char* const tail[] = {"ProductName", kProductName, "CompanyName", kCompanyName, "LegalCopyright", kCopyright};
   for (const char* s : tail) w.CString(s);
   w.U8(0);
 }
@@ -175,13 +187,13 @@ constexpr ByteBlock<N> BuildVersionBlock(const PluginRow& row, const char* short
 
 // Defines the plug-in's identity row (pf::kPluginRow, read by the shell's
 // GlobalSetup and About) and places its PIPL and version block in the binary.
-#define OMBRIX_PLUGIN(...)                                                              \
-  constexpr pf::PluginRow pf::kPluginRow{__VA_ARGS__};                                  \
-  namespace {                                                                           \
-  __attribute__((section(".pipl"), used)) constexpr auto kOmbrixPipl =                  \
-      pf::BuildPipl<pf::PiplSize(pf::kPluginRow)>(pf::kPluginRow);                      \
-  __attribute__((section(".obxver"), used)) constexpr auto kOmbrixVersionBlock =        \
-      pf::BuildVersionBlock<pf::VersionBlockSize(pf::kPluginRow, OMBRIX_PLUGIN_SHORT_NAME)>( \
-          pf::kPluginRow, OMBRIX_PLUGIN_SHORT_NAME);                                    \
-  }                                                                                     \
+#define OMBRIX_PLUGIN(...)                                                                                             \
+  constexpr pf::PluginRow pf::kPluginRow{__VA_ARGS__};                                                                 \
+  namespace {                                                                                                          \
+  __attribute__((section(".pipl"), used)) constexpr auto kOmbrixPipl =                                                 \
+      pf::BuildPipl<pf::PiplSize(pf::kPluginRow)>(pf::kPluginRow);                                                     \
+  __attribute__((section(".obxver"), used)) constexpr auto kOmbrixVersionBlock =                                       \
+      pf::BuildVersionBlock<pf::VersionBlockSize(pf::kPluginRow, OMBRIX_PLUGIN_SHORT_NAME)>(pf::kPluginRow,            \
+                                                                                            OMBRIX_PLUGIN_SHORT_NAME); \
+  }                                                                                                                    \
   static_assert(true)

@@ -29,7 +29,7 @@ enum class OptionsKind : uint8_t {
 // The kind of the plug-in being built, defined by OMBRIX_OPTIONS.
 extern const OptionsKind kPluginOptions;
 
-#define OMBRIX_OPTIONS(kind)                                              \
+#define OMBRIX_OPTIONS(kind)                                            \
   constexpr pf::OptionsKind pf::kPluginOptions = pf::OptionsKind::kind; \
   static_assert(true)
 
@@ -76,10 +76,18 @@ constexpr const RecordLayout& LayoutOf(OptionsKind kind) {
 
 // The messages, byte for byte (0xA4 is the currency sign of the original
 // code page; it is written as that single byte).
-inline constexpr const char kMsgCorruptMemory[] = "Corrupt memory. \xA4" "1:1";
-inline constexpr const char kMsgNoMemorySetup[] = "Not enough memory. \xA4" "1:2";
-inline constexpr const char kMsgCannotRestore[] = "Could not restore settings. \xA4" "2:1";
-inline constexpr const char kMsgNoMemoryRestore[] = "Not enough memory \xA4" "2:2";
+inline constexpr const char kMsgCorruptMemory[] =
+    "Corrupt memory. \xA4"
+    "1:1";
+inline constexpr const char kMsgNoMemorySetup[] =
+    "Not enough memory. \xA4"
+    "1:2";
+inline constexpr const char kMsgCannotRestore[] =
+    "Could not restore settings. \xA4"
+    "2:1";
+inline constexpr const char kMsgNoMemoryRestore[] =
+    "Not enough memory \xA4"
+    "2:2";
 
 // The shell's own error code, returned with one of the texts above.
 inline constexpr PF_Err kShellError = 517;
@@ -94,12 +102,11 @@ PF_Err ResetupRecord(PF_InData* in_data, PF_OutData* out_data, const RecordLayou
 PF_Err SetdownRecord(PF_InData* in_data, PF_OutData* out_data);
 
 // Handlers for the dispatch table, using kPluginOptions.
-PF_Err SequenceSetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
-                     PF_LayerDef* output, void* extra);
-PF_Err SequenceResetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
-                       PF_LayerDef* output, void* extra);
-PF_Err SequenceSetdown(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
-                       PF_LayerDef* output, void* extra);
+PF_Err SequenceSetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], PF_LayerDef* output, void* extra);
+PF_Err SequenceResetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], PF_LayerDef* output,
+                       void* extra);
+PF_Err SequenceSetdown(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], PF_LayerDef* output,
+                       void* extra);
 
 // For renders: copies the record in in_data->sequence_data into `record`.
 // False (and `record` untouched) when there is none, it has another size or

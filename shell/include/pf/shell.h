@@ -16,10 +16,10 @@
 #include <span>
 
 // The entry point's declaration; OMBRIX_MAIN writes it together with its body.
-#define OMBRIX_ENTRY(Name)                                                        \
-  extern "C" __attribute__((visibility("default"))) PF_Err Name(                  \
-      PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], \
-      PF_LayerDef* output, void* extra) __asm__("main")
+#define OMBRIX_ENTRY(Name)                                                                                            \
+  extern "C" __attribute__((visibility("default"))) PF_Err Name(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, \
+                                                                PF_ParamDef* params[], PF_LayerDef* output,           \
+                                                                void* extra) __asm__("main")
 
 // Defines the plug-in's entry point `Name`, dispatching over the pf::Commands
 // record `commands` (a constant at namespace scope):
@@ -30,12 +30,12 @@
 //       .render = Render,
 //   };
 //   OMBRIX_MAIN(FlatwashMain, kCommands);
-#define OMBRIX_MAIN(Name, commands)                                                         \
-  OMBRIX_ENTRY(Name);                                                                       \
-  PF_Err Name(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], \
-              PF_LayerDef* output, void* extra) {                                           \
-    return pf::Dispatch(commands, cmd, in_data, out_data, params, output, extra);           \
-  }                                                                                         \
+#define OMBRIX_MAIN(Name, commands)                                                                             \
+  OMBRIX_ENTRY(Name);                                                                                           \
+  PF_Err Name(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], PF_LayerDef* output, \
+              void* extra) {                                                                                    \
+    return pf::Dispatch(commands, cmd, in_data, out_data, params, output, extra);                               \
+  }                                                                                                             \
   static_assert(true)
 
 namespace pf {
@@ -45,8 +45,8 @@ namespace pf {
 // ---------------------------------------------------------------------------
 
 // Every command handler has the entry point's arguments less the command.
-using Handler = PF_Err (*)(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
-                           PF_LayerDef* output, void* extra);
+using Handler = PF_Err (*)(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], PF_LayerDef* output,
+                           void* extra);
 
 // Code run around every call of the entry point (see Commands::before/after).
 using BeforeCommand = PF_Err (*)(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data);
@@ -92,22 +92,38 @@ struct Commands {
 // The handler `commands` names for `cmd`; null for none.
 constexpr Handler HandlerFor(const Commands& commands, PF_Cmd cmd) {
   switch (cmd) {
-    case PF_Cmd_ABOUT: return commands.about;
-    case PF_Cmd_GLOBAL_SETUP: return commands.global_setup;
-    case PF_Cmd_GLOBAL_SETDOWN: return commands.global_setdown;
-    case PF_Cmd_PARAMS_SETUP: return commands.params_setup;
-    case PF_Cmd_SEQUENCE_SETUP: return commands.sequence_setup;
-    case PF_Cmd_SEQUENCE_RESETUP: return commands.sequence_resetup;
-    case PF_Cmd_SEQUENCE_FLATTEN: return commands.sequence_flatten;
-    case PF_Cmd_SEQUENCE_SETDOWN: return commands.sequence_setdown;
-    case PF_Cmd_DO_DIALOG: return commands.do_dialog;
-    case PF_Cmd_FRAME_SETUP: return commands.frame_setup;
-    case PF_Cmd_RENDER: return commands.render;
-    case PF_Cmd_FRAME_SETDOWN: return commands.frame_setdown;
-    case PF_Cmd_USER_CHANGED_PARAM: return commands.user_changed_param;
-    case PF_Cmd_UPDATE_PARAMS_UI: return commands.update_params_ui;
-    case PF_Cmd_EVENT: return commands.event;
-    default: return nullptr;
+    case PF_Cmd_ABOUT:
+      return commands.about;
+    case PF_Cmd_GLOBAL_SETUP:
+      return commands.global_setup;
+    case PF_Cmd_GLOBAL_SETDOWN:
+      return commands.global_setdown;
+    case PF_Cmd_PARAMS_SETUP:
+      return commands.params_setup;
+    case PF_Cmd_SEQUENCE_SETUP:
+      return commands.sequence_setup;
+    case PF_Cmd_SEQUENCE_RESETUP:
+      return commands.sequence_resetup;
+    case PF_Cmd_SEQUENCE_FLATTEN:
+      return commands.sequence_flatten;
+    case PF_Cmd_SEQUENCE_SETDOWN:
+      return commands.sequence_setdown;
+    case PF_Cmd_DO_DIALOG:
+      return commands.do_dialog;
+    case PF_Cmd_FRAME_SETUP:
+      return commands.frame_setup;
+    case PF_Cmd_RENDER:
+      return commands.render;
+    case PF_Cmd_FRAME_SETDOWN:
+      return commands.frame_setdown;
+    case PF_Cmd_USER_CHANGED_PARAM:
+      return commands.user_changed_param;
+    case PF_Cmd_UPDATE_PARAMS_UI:
+      return commands.update_params_ui;
+    case PF_Cmd_EVENT:
+      return commands.event;
+    default:
+      return nullptr;
   }
 }
 
@@ -124,22 +140,19 @@ inline PF_Err Dispatch(const Commands& commands, PF_Cmd cmd, PF_InData* in_data,
 
 // PF_Cmd_GLOBAL_SETUP: reports version 1.0 (0x80600) and ORs the row's global
 // out flags into what the host passed.
-PF_Err GlobalSetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
-                   PF_LayerDef* output, void* extra);
+PF_Err GlobalSetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], PF_LayerDef* output, void* extra);
 
 // PF_Cmd_ABOUT: the about text with the row's display name, or, while the Alt
 // key is down, the vendor's web page in the user's browser ("Failed to launch
 // web browser." when it cannot be started). Always returns 0.
-PF_Err About(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
-             PF_LayerDef* output, void* extra);
+PF_Err About(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], PF_LayerDef* output, void* extra);
 // The same with the key tested through MacKeyState(58) (Paint).
-PF_Err AboutMacKey(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
-                   PF_LayerDef* output, void* extra);
+PF_Err AboutMacKey(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], PF_LayerDef* output, void* extra);
 // The same, also reading the launcher's record first and not calling the
 // launcher when its mode says to do nothing (Lenswarp); the outcome is that
 // of About.
-PF_Err AboutPrechecked(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
-                       PF_LayerDef* output, void* extra);
+PF_Err AboutPrechecked(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], PF_LayerDef* output,
+                       void* extra);
 
 // The key's state word (bit 15: down) for a Macintosh key code: 53 Escape,
 // 55 Control, 56 Shift, 58 Alt; any other code is asked for unchanged.
@@ -190,14 +203,14 @@ struct ParamSpec {
   A_long slider_min = 0, slider_max = 0;
   A_short precision = 0;
   A_short display_flags = 0;
-  PF_Pixel color{};                 // colour: value and default
-  PF_Fixed x = 0, y = 0;            // point: value and default (percent of the layer)
-  PF_Boolean restrict_bounds = 0;   // point
-  const char* text = nullptr;       // popup items ("a|b|(-|c") or checkbox label
+  PF_Pixel color{};                // colour: value and default
+  PF_Fixed x = 0, y = 0;           // point: value and default (percent of the layer)
+  PF_Boolean restrict_bounds = 0;  // point
+  const char* text = nullptr;      // popup items ("a|b|(-|c") or checkbox label
 };
 
-constexpr ParamSpec SliderParam(const char* name, A_long value, A_long valid_min, A_long valid_max,
-                                A_long slider_min, A_long slider_max, PF_ParamFlags flags = 0) {
+constexpr ParamSpec SliderParam(const char* name, A_long value, A_long valid_min, A_long valid_max, A_long slider_min,
+                                A_long slider_max, PF_ParamFlags flags = 0) {
   ParamSpec p;
   p.kind = PF_Param_SLIDER;
   p.name = name;
@@ -210,9 +223,8 @@ constexpr ParamSpec SliderParam(const char* name, A_long value, A_long valid_min
   return p;
 }
 
-constexpr ParamSpec FixSliderParam(const char* name, PF_Fixed value, PF_Fixed valid_min,
-                                   PF_Fixed valid_max, PF_Fixed slider_min, PF_Fixed slider_max,
-                                   A_short precision, A_short display_flags,
+constexpr ParamSpec FixSliderParam(const char* name, PF_Fixed value, PF_Fixed valid_min, PF_Fixed valid_max,
+                                   PF_Fixed slider_min, PF_Fixed slider_max, A_short precision, A_short display_flags,
                                    PF_ParamFlags flags = 0) {
   ParamSpec p = SliderParam(name, value, valid_min, valid_max, slider_min, slider_max, flags);
   p.kind = PF_Param_FIX_SLIDER;
@@ -230,8 +242,7 @@ constexpr ParamSpec AngleParam(const char* name, PF_Fixed degrees, PF_ParamFlags
   return p;
 }
 
-constexpr ParamSpec CheckboxParam(const char* name, const char* label, bool on,
-                                  PF_ParamFlags flags = 0) {
+constexpr ParamSpec CheckboxParam(const char* name, const char* label, bool on, PF_ParamFlags flags = 0) {
   ParamSpec p;
   p.kind = PF_Param_CHECKBOX;
   p.name = name;
@@ -250,8 +261,8 @@ constexpr ParamSpec ColorParam(const char* name, PF_Pixel color, PF_ParamFlags f
   return p;
 }
 
-constexpr ParamSpec PointParam(const char* name, PF_Fixed x_percent, PF_Fixed y_percent,
-                               bool restrict_bounds, PF_ParamFlags flags = 0) {
+constexpr ParamSpec PointParam(const char* name, PF_Fixed x_percent, PF_Fixed y_percent, bool restrict_bounds,
+                               PF_ParamFlags flags = 0) {
   ParamSpec p;
   p.kind = PF_Param_POINT;
   p.name = name;
@@ -269,8 +280,7 @@ constexpr A_short PopupItemCount(const char* items) {
   return n;
 }
 
-constexpr ParamSpec PopupParam(const char* name, const char* items, A_short item,
-                               PF_ParamFlags flags = 0) {
+constexpr ParamSpec PopupParam(const char* name, const char* items, A_short item, PF_ParamFlags flags = 0) {
   ParamSpec p;
   p.kind = PF_Param_POPUP;
   p.name = name;
@@ -347,7 +357,6 @@ void FillParamDef(const ParamSpec& spec, PF_InData* in_data, PF_ParamDef& def);
 // PF_Cmd_PARAMS_SETUP: adds each parameter with add_param(effect_ref, -1, def).
 // The first failing add_param ends registration with its error, num_params
 // untouched; otherwise num_params = count + 1 (the input layer) and 0.
-PF_Err RegisterParams(PF_InData* in_data, PF_OutData* out_data, std::span<const ParamSpec> specs,
-                      ParamRecord record);
+PF_Err RegisterParams(PF_InData* in_data, PF_OutData* out_data, std::span<const ParamSpec> specs, ParamRecord record);
 
 }  // namespace pf

@@ -111,10 +111,10 @@ std::vector<uint8_t> ReadPng(const fs::path& path, int* w = nullptr, int* h = nu
 }
 
 // A 5 x 3 input covering alpha 0 with colour, partial alphas and extremes.
-const std::vector<uint8_t> kInput = {
-    200, 100, 50, 0,    255, 255, 255, 255, 0, 0, 0, 255,     1, 2, 3, 128,   90, 180, 27, 64,
-    255, 0, 0, 255,     0, 255, 0, 1,       0, 0, 255, 254,   77, 77, 77, 77,  13, 250, 128, 200,
-    128, 128, 128, 128, 255, 255, 255, 0,   10, 20, 30, 40,   99, 0, 99, 255,  254, 253, 252, 251};
+const std::vector<uint8_t> kInput = {200, 100, 50,  0,  255, 255, 255, 255, 0,   0,   0,   255, 1,   2,   3,
+                                     128, 90,  180, 27, 64,  255, 0,   0,   255, 0,   255, 0,   1,   0,   0,
+                                     255, 254, 77,  77, 77,  77,  13,  250, 128, 200, 128, 128, 128, 128, 255,
+                                     255, 255, 0,   10, 20,  30,  40,  99,  0,   99,  255, 254, 253, 252, 251};
 
 // Flatwash at blend b (16.16) with colour col: (in x b + col x (0x10000 - b)) >> 16, alpha kept.
 std::vector<uint8_t> Flatwash(const std::vector<uint8_t>& in, const uint8_t col[3], int32_t b) {
@@ -133,7 +133,7 @@ TEST_F(OmbrixCli, FlatwashBlendsExactlyAsTheFormulaSays) {
   const uint8_t col[3] = {0x20, 0x40, 0x80};
 
   Result r = Ombrix({"render", "flatwash", "-i", Path("in.png").string(), "-o", Path("half.png").string(), "-p",
-                  "Color=#204080", "-p", "Blend With Original=0.5", "--quiet"});
+                     "Color=#204080", "-p", "Blend With Original=0.5", "--quiet"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(ReadPng(Path("half.png")), Flatwash(kInput, col, 0x8000));
@@ -173,8 +173,8 @@ TEST_F(OmbrixCli, DownsampledRenderSeesTheBoxReducedInput) {
   for (int Y = 0; Y < 2; ++Y) {
     for (int X = 0; X < 3; ++X) {
       int64_t alpha_sum = 0, cells = 0;
-      for (int sy = Y * 3; sy < (Y + 1) * 3; ++sy) {      // half-pixel rows
-        for (int sx = X * 5; sx < (X + 1) * 5; ++sx) {    // third-pixel columns
+      for (int sy = Y * 3; sy < (Y + 1) * 3; ++sy) {    // half-pixel rows
+        for (int sx = X * 5; sx < (X + 1) * 5; ++sx) {  // third-pixel columns
           alpha_sum += kInput[size_t(((sy / 2) * 5 + sx / 3) * 4 + 3)];
           ++cells;
         }
@@ -203,8 +203,11 @@ TEST_F(OmbrixCli, ExrHoldsLinearLightAndComesBackByteForByte) {
       {{}, 1 / 255.0 / 12.92}, {{"--out-depth", "float"}, 1 / 255.0 / 12.92}, {{"--exr-values", "raw"}, 1 / 255.0}};
   for (const auto& [options, red] : cases) {
     const bool raw = !options.empty() && options[1] == "raw", float_depth = !options.empty() && options[1] == "float";
-    std::vector<std::string> args = {"render", "flatwash", "-i", Path("in.png").string(), "-o",
-                                     Path("a.exr").string(), "-p", "Blend With Original=1", "-q"};
+    std::vector<std::string> args = {"render", "flatwash",
+                                     "-i",     Path("in.png").string(),
+                                     "-o",     Path("a.exr").string(),
+                                     "-p",     "Blend With Original=1",
+                                     "-q"};
     args.insert(args.end(), options.begin(), options.end());
     ASSERT_EQ(Ombrix(args).status, 0);
     auto in = OIIO::ImageInput::open(Path("a.exr").string());
@@ -213,8 +216,8 @@ TEST_F(OmbrixCli, ExrHoldsLinearLightAndComesBackByteForByte) {
     std::vector<float> exr(15 * 4);
     ASSERT_TRUE(in->read_image(0, 0, 0, 4, OIIO::TypeDesc::FLOAT, exr.data()));
     EXPECT_NEAR(exr[12], red * 128 / 255, red * 1e-3);
-    const Result r = Ombrix({"render", "flatwash", "-i", Path("a.exr").string(), "-o", Path("back.png").string(),
-                             "-p", "Blend With Original=1", "--exr-values", raw ? "raw" : "linear", "-q"});
+    const Result r = Ombrix({"render", "flatwash", "-i", Path("a.exr").string(), "-o", Path("back.png").string(), "-p",
+                             "Blend With Original=1", "--exr-values", raw ? "raw" : "linear", "-q"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(ReadPng(Path("back.png")), expected) << (raw ? "raw" : "linear");
   }
@@ -248,7 +251,8 @@ TEST_F(OmbrixCli, InputsDeeperThanBytesOrWithMorePagesAreNoted) {
   for (const auto& [name, notes] : cases) {
     std::string expected;
     for (const std::string& note : notes) expected += "ombrix: note: '" + Path(name).string() + "' " + note + "\n";
-    const std::vector<std::string> args = {"render", "flatwash", "-i", Path(name).string(), "-o", Path("o.png").string()};
+    const std::vector<std::string> args = {
+        "render", "flatwash", "-i", Path(name).string(), "-o", Path("o.png").string()};
     const Result r = Ombrix(args);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err.substr(0, r.err.rfind("ombrix: wrote")), expected);
@@ -336,8 +340,9 @@ TEST_F(OmbrixCli, AboutPrintsTheTextAndAltOpensTheBrowser) {
   Result r = Ombrix({"about", "flatwash", "--registry", registry});
   ASSERT_EQ(r.status, 0) << r.err;
   // The carriage returns of the text become newlines on a terminal.
-  EXPECT_EQ(r.out, "OB Flatwash, v1.0  Copyright 2026 Kestrane. All rights reserved.\n\n\n"
-                   "Alt-click <About> to go to web page.\n");
+  EXPECT_EQ(r.out,
+            "OB Flatwash, v1.0  Copyright 2026 Kestrane. All rights reserved.\n\n\n"
+            "Alt-click <About> to go to web page.\n");
 
   // A browser that records its arguments, one per line.
   const fs::path browser = Path("browser.sh");
@@ -375,12 +380,15 @@ TEST_F(OmbrixCli, SequenceDataRoundTripsAndTheOtherByteOrderIsAccepted) {
 
   // A record of the wrong size is replaced by the defaults, with the effect's message.
   WriteWords(Path("short.bin"), {2, 1, 1}, false);
-  const Result bad = Ombrix({"render", "mistform", "-i", "solid:16x8", "-o", Path("d.png").string(),
-                             "--sequence-data", Path("short.bin").string(), "--save-sequence-data",
-                             Path("defaults.bin").string(), "--registry", Path("registry").string(), "-q"});
+  const Result bad = Ombrix({"render", "mistform", "-i", "solid:16x8", "-o", Path("d.png").string(), "--sequence-data",
+                             Path("short.bin").string(), "--save-sequence-data", Path("defaults.bin").string(),
+                             "--registry", Path("registry").string(), "-q"});
   ASSERT_EQ(bad.status, 0) << bad.err;
   // The effect's 0xA4 byte reaches the terminal as UTF-8.
-  EXPECT_NE(bad.err.find("Could not restore settings. \u00A4" "2:1"), std::string::npos) << bad.err;
+  EXPECT_NE(bad.err.find("Could not restore settings. \u00A4"
+                         "2:1"),
+            std::string::npos)
+      << bad.err;
   EXPECT_EQ(Words(Path("defaults.bin")), (std::vector<uint32_t>{2, 0, 0, 1, 0, 8, 8}));
 }
 
@@ -427,10 +435,13 @@ TEST_F(OmbrixCli, DialogAnswersPressOkWhereTheyStandAndAreCheckedFirst) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.effect + " " + c.answers);
     const std::string out = Path("o.png").string();
-    std::vector<std::string> args = {"render", c.effect, "-i", "solid:16x8", "-o", out, "--dialog", c.answers,
-                                     "--registry", Path("registry").string(), "-q"};
-    if (c.effect == "mistform") args.insert(args.end(), {"--sequence-data", bin, "--save-sequence-data", bin});
-    else args.insert(args.end(), {"--save-sequence-data", Path("l.bin").string()});
+    std::vector<std::string> args = {"render", c.effect,   "-i",      "solid:16x8", "-o",
+                                     out,      "--dialog", c.answers, "--registry", Path("registry").string(),
+                                     "-q"};
+    if (c.effect == "mistform")
+      args.insert(args.end(), {"--sequence-data", bin, "--save-sequence-data", bin});
+    else
+      args.insert(args.end(), {"--save-sequence-data", Path("l.bin").string()});
     const Result r = Ombrix(args);
     EXPECT_EQ(r.status, c.status) << r.err;
     if (c.status == 0) {
@@ -509,7 +520,7 @@ TEST_F(OmbrixCli, KeyframesAndFrameRanges) {
   const uint8_t white[3] = {255, 255, 255};
   // Keys 0 at 0 s and 1 at 1 s: frame 12 of 24 fps is 0.5 s, blend 0x8000.
   Result r = Ombrix({"render", "flatwash", "-i", Path("in.png").string(), "-o", Path("k.png").string(), "-k",
-                  "Blend With Original@0=0", "-k", "Blend With Original@1=1", "--frame", "12", "-q"});
+                     "Blend With Original@0=0", "-k", "Blend With Original@1=1", "--frame", "12", "-q"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(ReadPng(Path("k.png")), Flatwash(kInput, white, 0x8000));
 
@@ -541,11 +552,11 @@ TEST_F(OmbrixCli, AnglesHaveNoRange) {
               "Lightness=0.3", "-k", "Noise Phase@0=0", "-k", "Noise Phase@2=720", "--frames", "0-1", "-q"});
   ASSERT_EQ(r.status, 0) << r.err;
   // 45 degrees and 66 turns more use the same noise streams.
-  r = Ombrix({"render", "speckhue", "-i", "solid:16x8:#8040C0FF", "-o", Path("a.png").string(), "-p",
-              "Lightness=0.3", "-p", "Noise Phase=45", "-q"});
+  r = Ombrix({"render", "speckhue", "-i", "solid:16x8:#8040C0FF", "-o", Path("a.png").string(), "-p", "Lightness=0.3",
+              "-p", "Noise Phase=45", "-q"});
   ASSERT_EQ(r.status, 0) << r.err;
-  r = Ombrix({"render", "speckhue", "-i", "solid:16x8:#8040C0FF", "-o", Path("b.png").string(), "-p",
-              "Lightness=0.3", "-p", "Noise Phase=23805", "-q"});
+  r = Ombrix({"render", "speckhue", "-i", "solid:16x8:#8040C0FF", "-o", Path("b.png").string(), "-p", "Lightness=0.3",
+              "-p", "Noise Phase=23805", "-q"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(ReadPng(Path("a.png")), ReadPng(Path("b.png")));
   EXPECT_NE(ReadPng(Path("a.png")), ReadPng(Path("k.0000.png")));
@@ -810,22 +821,16 @@ TEST_F(OmbrixProbe, InfoMarksSeparatorsAndCheckboxLabels) {
 TEST_F(OmbrixProbe, ValuesOfEveryKind) {
   const std::string out = Path("o.png").string();
   // Accepted: item text past a separator, a check box by its label, points, angles, colours.
-  Result r = Probe({"render", "probe", "-i", "solid:8x4", "-o", out, "-p", "Choice...=Three", "-p", "Flag=on",
-                    "-p", "Centre=-3.5,2", "-p", "Angle=-720", "-p", "Tint=1,2,3", "-p", "Amount=99.5", "-q"});
+  Result r = Probe({"render", "probe", "-i", "solid:8x4", "-o", out, "-p", "Choice...=Three", "-p", "Flag=on", "-p",
+                    "Centre=-3.5,2", "-p", "Angle=-720", "-p", "Tint=1,2,3", "-p", "Amount=99.5", "-q"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(fs::exists(out));
   fs::remove(out);
 
   const std::vector<std::pair<std::vector<std::string>, std::string>> bad = {
-      {{"-p", "Choice...=2"}, "separator"},
-      {{"-p", "Choice...=4"}, "1..3"},
-      {{"-p", "Choice...=Two"}, "Two"},
-      {{"-p", "Flag=maybe"}, "Flag"},
-      {{"-p", "Mode=11"}, "0..10"},
-      {{"-p", "Mode=2.5"}, "Mode"},
-      {{"-p", "Centre=10"}, "Centre"},
-      {{"-p", "Angle=north"}, "Angle"},
-      {{"-p", "Amount=100.01"}, "0..100"},
+      {{"-p", "Choice...=2"}, "separator"}, {{"-p", "Choice...=4"}, "1..3"},  {{"-p", "Choice...=Two"}, "Two"},
+      {{"-p", "Flag=maybe"}, "Flag"},       {{"-p", "Mode=11"}, "0..10"},     {{"-p", "Mode=2.5"}, "Mode"},
+      {{"-p", "Centre=10"}, "Centre"},      {{"-p", "Angle=north"}, "Angle"}, {{"-p", "Amount=100.01"}, "0..100"},
   };
   for (const auto& [extra, mentions] : bad) {
     SCOPED_TRACE(extra[1]);
@@ -872,7 +877,8 @@ class OmbrixDamaged : public OmbrixCli {
     ::setenv("XDG_CACHE_HOME", Path("cache").c_str(), 1);
     fs::copy_file(fs::path(OMBRIX_TEST_PLUGIN_DIR) / "flatwash.aex", plugins_ / "flatwash.aex");
     fs::copy_file(fs::path(OMBRIX_PROBE_PLUGIN_DIR) / "probe.aex", plugins_ / "probe.aex");
-    for (const char* p : {"loadcrash.aex", "rendercrash.aex"}) fs::copy_file(fs::path(OMBRIX_CRASH_PLUGIN_DIR) / p, plugins_ / p);
+    for (const char* p : {"loadcrash.aex", "rendercrash.aex"})
+      fs::copy_file(fs::path(OMBRIX_CRASH_PLUGIN_DIR) / p, plugins_ / p);
     std::ifstream in(plugins_ / "flatwash.aex", std::ios::binary);
     flatwash_.assign(std::istreambuf_iterator<char>(in), {});
   }
@@ -885,7 +891,8 @@ class OmbrixDamaged : public OmbrixCli {
   std::string Damaged(const std::string& name, std::function<void(std::vector<uint8_t>&)> damage) {
     std::vector<uint8_t> b = flatwash_;
     damage(b);
-    std::ofstream(plugins_ / (name + ".aex"), std::ios::binary).write(reinterpret_cast<const char*>(b.data()), long(b.size()));
+    std::ofstream(plugins_ / (name + ".aex"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(b.data()), long(b.size()));
     return name;
   }
   static void Random(std::vector<uint8_t>& b, unsigned seed) {
@@ -903,7 +910,8 @@ TEST_F(OmbrixDamaged, ListAndDemoSurviveAndNameWhatFailed) {
   Damaged("header", [](auto& b) { b[38] = 0x7F; });  // program headers far past the end
   const Result list = Run({"list"});
   ASSERT_EQ(list.status, 0) << list.err;
-  for (const char* name : {"flatwash", "probe", "rendercrash"}) EXPECT_NE(list.out.find(name), std::string::npos) << name;
+  for (const char* name : {"flatwash", "probe", "rendercrash"})
+    EXPECT_NE(list.out.find(name), std::string::npos) << name;
   EXPECT_EQ(list.out.find("loadcrash"), std::string::npos);
   EXPECT_NE(list.err.find("loadcrash.aex: crashed (SIGSEGV) on its trial run"), std::string::npos) << list.err;
   EXPECT_NE(list.err.find("header.aex: program header table past the end"), std::string::npos) << list.err;

@@ -110,13 +110,15 @@ std::string TiffBomb(uint32_t strip_bytes) {
   std::string t("II*\0\x08\0\0\0", 8);
   auto u16 = [&](uint32_t v) { t += char(v & 0xFF), t += char(v >> 8); };
   auto u32 = [&](uint32_t v) { u16(v & 0xFFFF), u16(v >> 16); };
-  const uint32_t tags[][3] = {{256, 4, 65535}, {257, 4, 4096}, {258, 3, 8},  {259, 3, 1},          {262, 3, 1},
+  const uint32_t tags[][3] = {{256, 4, 65535}, {257, 4, 4096}, {258, 3, 8},    {259, 3, 1},          {262, 3, 1},
                               {273, 4, 200},   {277, 3, 1},    {278, 4, 4096}, {279, 4, strip_bytes}};
   u16(std::size(tags));
   for (const auto& tag : tags) {
     u16(tag[0]), u16(tag[1]), u32(1);
-    if (tag[1] == 3) u16(tag[2]), u16(0);
-    else u32(tag[2]);
+    if (tag[1] == 3)
+      u16(tag[2]), u16(0);
+    else
+      u32(tag[2]);
   }
   u32(0);
   t.resize(240, '\x5a');
@@ -255,8 +257,8 @@ TEST_F(OmbrixFiles, HostileInputsAreRefusedAtOnce) {
     cases.push_back({{"-i", Path(input).string()}, input});
   }
   for (const std::string device : {"/dev/zero", "/dev/urandom"}) cases.push_back({{"-i", device}, device});
-  for (const std::string& data : {std::string("/dev/zero"), Path("folder").string(), Path("huge.bin").string(),
-                                  Path("fifo").string()}) {
+  for (const std::string& data :
+       {std::string("/dev/zero"), Path("folder").string(), Path("huge.bin").string(), Path("fifo").string()}) {
     cases.push_back({{"--sequence-data", data}, "--sequence-data '" + data});
   }
   for (Case& c : cases) {
@@ -301,9 +303,9 @@ TEST_F(OmbrixFiles, LongRangesStartAtOnceAndStopOnSignals) {
     const std::string script =
         kAddressLimit + "; " + Quote(OMBRIX_CLI) + " render flatwash -i solid:64x64 -q --plugins " +
         Quote(OMBRIX_TEST_PLUGIN_DIR) + " --fps 1 --time-scale 1 --frames 0-100000000 -o " +
-        Quote((folder / "f.#########.png").string()) +
-        " & pid=$!; i=0; while [ ! -e " + Quote((folder / "f.000000003.png").string()) +
-        " ] && [ $i -lt 600 ]; do sleep 0.05; i=$((i+1)); done; kill -" + signal + " $pid; wait $pid; exit $?";
+        Quote((folder / "f.#########.png").string()) + " & pid=$!; i=0; while [ ! -e " +
+        Quote((folder / "f.000000003.png").string()) + " ] && [ $i -lt 600 ]; do sleep 0.05; i=$((i+1)); done; kill -" +
+        signal + " $pid; wait $pid; exit $?";
     const int raw = std::system(script.c_str());
     ASSERT_TRUE(WIFEXITED(raw));
     EXPECT_EQ(WEXITSTATUS(raw), status);

@@ -69,8 +69,8 @@ inline ::testing::AssertionResult RenderReduced(ombrix::Instance& inst, ombrix::
                                                 const ombrix::RenderSettings& settings, ombrix::World& reduced) {
   const ombrix::BufferSize size = inst.BufferSizeAt(settings);
   if (size.width != out.width() || size.height != out.height())
-    return ::testing::AssertionFailure() << "buffer " << size.width << "x" << size.height << ", not "
-                                         << out.width() << "x" << out.height();
+    return ::testing::AssertionFailure() << "buffer " << size.width << "x" << size.height << ", not " << out.width()
+                                         << "x" << out.height();
   const PF_Err err = inst.RenderFrame(0, full.pf(), out.pf(), settings).err;
   if (err != PF_Err_NONE) return ::testing::AssertionFailure() << "render failed: " << err;
   reduced = ombrix::DownsampledWorld(full.pf(), settings, out.rowbytes() - 4 * out.width());

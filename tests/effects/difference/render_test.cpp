@@ -51,7 +51,8 @@ class Difference : public ::testing::Test {
 
   Host host;
   Effect effect{host, TestPlugin("difference.aex")};
-  const int quiet_ = (host.on_message = [](std::string_view) {}, 0);
+  const int quiet_ = (
+      host.on_message = [](std::string_view) {}, 0);
   TestDir dir{"difference"};
   size_t base = 0;
 };
@@ -72,7 +73,10 @@ TEST_F(Difference, Registration) {
 TEST_F(Difference, SameLayerAtOffsetZero) {
   World in(13, 9, 8);
   FillPattern(in, 3);
-  struct Case { bool absolute; int mode; };
+  struct Case {
+    bool absolute;
+    int mode;
+  };
   for (Case c : {Case{true, 5}, Case{false, 5}, Case{true, 1}, Case{false, 1}, Case{false, 2}, Case{true, 9}}) {
     SCOPED_TRACE(::testing::Message() << "absolute " << c.absolute << " mode " << c.mode);
     Instance inst(effect, TimeBase{}, 13, 9);
@@ -83,9 +87,9 @@ TEST_F(Difference, SameLayerAtOffsetZero) {
     const A_u_char level = c.absolute ? 0 : 127;
     for (A_long y = 0; y < 9; ++y) {
       for (A_long x = 0; x < 13; ++x) {
-        A_u_char alpha = in.At(x, y).alpha;              // Original
-        if (c.mode == 1) alpha = level;                  // no alpha difference either
-        if (c.mode == 2) alpha = c.absolute ? 0 : 127;   // (117 + 204 + 64) x 127 / 385
+        A_u_char alpha = in.At(x, y).alpha;             // Original
+        if (c.mode == 1) alpha = level;                 // no alpha difference either
+        if (c.mode == 2) alpha = c.absolute ? 0 : 127;  // (117 + 204 + 64) x 127 / 385
         if (c.mode == 9) alpha = 255;
         ASSERT_TRUE(Same(out.At(x, y), PF_Pixel{alpha, level, level, level})) << x << "," << y;
       }
@@ -128,8 +132,8 @@ TEST_F(Difference, IntensityScalesTheDifference) {
           const PF_Pixel& t = target.At(x, y);
           const PF_Pixel e{t.alpha, A_u_char(level(o.red, t.red)), A_u_char(level(o.green, t.green)),
                            A_u_char(level(o.blue, t.blue))};
-          ASSERT_TRUE(Same(out.At(x, y), e)) << x << "," << y << " got " << Show(out.At(x, y)) << " expected "
-                                             << Show(e);
+          ASSERT_TRUE(Same(out.At(x, y), e))
+              << x << "," << y << " got " << Show(out.At(x, y)) << " expected " << Show(e);
         }
       }
       if (intensity == 50.0 && !absolute) {
@@ -188,7 +192,11 @@ TEST_F(Difference, TimeOffsetInTicks) {
   const LayerSource seq =
       LayerSource::Image(ombrix::ParseSource((dir.path / "seq.####.png").string()), ombrix::FrameRate{2, 1});
   World in = ombrix::MakeSolid(4, 3, PF_Pixel{255, 100, 0, 0});
-  struct Case { double offset; A_long now; int frame; };
+  struct Case {
+    double offset;
+    A_long now;
+    int frame;
+  };
   for (Case c : {Case{0.5, 0, 1}, Case{0.499, 0, 0}, Case{0.0, 0, 0}, Case{-0.5, 30, 1}, Case{0.0, 30, 2}}) {
     SCOPED_TRACE(::testing::Message() << "offset " << c.offset << " at " << c.now);
     Instance inst(effect, TimeBase::ForRate({30, 1}, 30), 4, 3);

@@ -35,12 +35,18 @@ struct Values {
 // Facetry's mode numbers in the fractal core's numbering.
 inline int CoreMode(int m) {
   switch (m) {
-    case 5: return 6;
-    case 6: return 7;
-    case 7: return 8;
-    case 9: return 10;
-    case 10: return 11;
-    default: return m;
+    case 5:
+      return 6;
+    case 6:
+      return 7;
+    case 7:
+      return 8;
+    case 9:
+      return 10;
+    case 10:
+      return 11;
+    default:
+      return m;
   }
 }
 
@@ -164,16 +170,23 @@ inline PF_Pixel Expected(const Setup& s, A_long x, A_long y, PF_Pixel in, PF_Pix
   int i1 = 4, i2 = 4;
   for (int i = 0; i < 9; ++i) {
     if (d[i] < f1) {
-      f2 = f1; i2 = i1; f1 = d[i]; i1 = i;
+      f2 = f1;
+      i2 = i1;
+      f1 = d[i];
+      i1 = i;
     } else if (d[i] < f2) {
-      f2 = d[i]; i2 = i;
+      f2 = d[i];
+      i2 = i;
     }
   }
   // Edge terms against the strictly nearest point.
   int n1 = 4;
   double best = 99999;
   for (int i = 0; i < 9; ++i)
-    if (d[i] < best) { best = d[i]; n1 = i; }
+    if (d[i] < best) {
+      best = d[i];
+      n1 = i;
+    }
   double e[9];
   for (int i = 0; i < 9; ++i) {
     const double len = std::sqrt((qx[i] - qx[n1]) * (qx[i] - qx[n1]) + (qy[i] - qy[n1]) * (qy[i] - qy[n1]));
@@ -183,12 +196,21 @@ inline PF_Pixel Expected(const Setup& s, A_long x, A_long y, PF_Pixel in, PF_Pix
   int e2 = n1;
   for (int i = 0; i < 9; ++i) {
     if (i == n1) continue;
-    if (e[i] < E || (v.type == 11 && e[i] <= E)) { E = e[i]; e2 = i; }
+    if (e[i] < E || (v.type == 11 && e[i] <= E)) {
+      E = e[i];
+      e2 = i;
+    }
   }
   switch (v.type) {
-    case 1: map(s.A * f1); break;
-    case 2: map(s.A * (f2 - f1)); break;
-    case 3: case 4: case 5: {
+    case 1:
+      map(s.A * f1);
+      break;
+    case 2:
+      map(s.A * (f2 - f1));
+      break;
+    case 3:
+    case 4:
+    case 5: {
       const double t = std::clamp((f2 - f1) * s.A + 0.5, 0.0, 1.0);
       if (v.type == 3) plate_gray((P(i2) + t * (P(i1) - P(i2))) * 122 + 127.5);
       if (v.type == 4) plate_gray(B(i2) + t * (B(i1) - B(i2)));
@@ -205,8 +227,11 @@ inline PF_Pixel Expected(const Setup& s, A_long x, A_long y, PF_Pixel in, PF_Pix
       map(s.A * S);
       break;
     }
-    case 8: map(s.A * E); break;
-    case 9: case 10: {
+    case 8:
+      map(s.A * E);
+      break;
+    case 9:
+    case 10: {
       const double t = E * s.A + 0.5;
       const double p1 = v.type == 9 ? P(n1) : B(n1), p2 = v.type == 9 ? P(e2) : B(e2);
       const double val = t >= 1 ? p1 : p2 + t * (p1 - p2);
@@ -214,8 +239,11 @@ inline PF_Pixel Expected(const Setup& s, A_long x, A_long y, PF_Pixel in, PF_Pix
       break;
     }
     case 11:
-      out = Blend(Colour(s, ncx[n1], ncy[n1]), Colour(s, ncx[e2], ncy[e2]), std::clamp(E * s.A + 0.5, 0.0, 1.0)); break;
-    case 12: map(P(n1) * s.A * E + 127.5); break;
+      out = Blend(Colour(s, ncx[n1], ncy[n1]), Colour(s, ncx[e2], ncy[e2]), std::clamp(E * s.A + 0.5, 0.0, 1.0));
+      break;
+    case 12:
+      map(P(n1) * s.A * E + 127.5);
+      break;
     case 13: {
       double T = std::sqrt(f1);
       auto segments = [&](int from, int skip) {
@@ -235,7 +263,8 @@ inline PF_Pixel Expected(const Setup& s, A_long x, A_long y, PF_Pixel in, PF_Pix
       map(s.A * std::min(T * T, 1.0));
       break;
     }
-    default: break;
+    default:
+      break;
   }
   return out;
 }

@@ -34,8 +34,10 @@ constexpr int kTypes[] = {1, 2, 3, 4, 5, 7, 8, 9, 10, 11, 12, 13};
 // Varied alpha with a transparent pixel every few, colour under it.
 void FillPattern(World& w, uint32_t seed, bool opaque = false) {
   FillPixels(w, Lcg{seed}, [opaque](A_long x, A_long y, uint32_t s) {
-    const uint8_t a =
-        opaque ? 255 : ((x + 2 * y) % 7 == 0) ? 0 : ((x + y) % 3 == 0) ? 255 : uint8_t(1 + (s >> 24) % 255);
+    const uint8_t a = opaque                   ? 255
+                      : ((x + 2 * y) % 7 == 0) ? 0
+                      : ((x + y) % 3 == 0)     ? 255
+                                               : uint8_t(1 + (s >> 24) % 255);
     return PF_Pixel{a, Byte(s, 16), Byte(s, 8), uint8_t(x * 37 + y * 11)};
   });
 }
@@ -63,15 +65,14 @@ std::vector<uint8_t> Record(const Values& v) {
 }
 
 // Every pixel against the reference; `before` is the output as it was handed over.
-::testing::AssertionResult MatchesReference(const World& in, const World& before, const World& out,
-                                            const Values& v) {
+::testing::AssertionResult MatchesReference(const World& in, const World& before, const World& out, const Values& v) {
   const auto s = facetry_ref::Prepare(v, in.pf());
   for (A_long y = 0; y < in.height(); ++y) {
     for (A_long x = 0; x < in.width(); ++x) {
       const PF_Pixel e = facetry_ref::Expected(*s, x, y, in.At(x, y), before.At(x, y));
       if (!Same(e, out.At(x, y)))
-        return ::testing::AssertionFailure() << "pixel (" << x << ", " << y << "): got " << Show(out.At(x, y))
-                                             << " expected " << Show(e);
+        return ::testing::AssertionFailure()
+               << "pixel (" << x << ", " << y << "): got " << Show(out.At(x, y)) << " expected " << Show(e);
     }
   }
   return ::testing::AssertionSuccess();
@@ -85,8 +86,7 @@ struct Fixture {
 // Renders v over `in` at full resolution (offset in pixels). The host hands
 // over a transparent black output; `before_out` receives that.
 World Render(Fixture& f, const Values& v, World& in, A_long pad = 0, World* before_out = nullptr) {
-  Instance inst(f.effect, TimeBase{}, in.width(), in.height(),
-                v.has_record ? std::optional(Record(v)) : std::nullopt);
+  Instance inst(f.effect, TimeBase{}, in.width(), in.height(), v.has_record ? std::optional(Record(v)) : std::nullopt);
   Apply(inst, v, v.ox, v.oy);
   World out(in.width(), in.height(), pad);
   if (before_out) *before_out = out;
@@ -107,8 +107,8 @@ TEST(FacetryRender, Registration) {
   EXPECT_EQ(f.effect.file().pipl.api_major, 11);
   const auto& p = f.effect.params();
   ASSERT_EQ(p.size(), 9u);
-  const char* names[] = {"Facetry...", "Disperse", "Contrast or Sharpness", "Size", "Offset", "Evolution",
-                         "Overflow...", " "};
+  const char* names[] = {"Facetry...", "Disperse",  "Contrast or Sharpness", "Size",
+                         "Offset",     "Evolution", "Overflow...",           " "};
   const PF_ParamType kinds[] = {PF_Param_POPUP, PF_Param_FIX_SLIDER, PF_Param_FIX_SLIDER, PF_Param_FIX_SLIDER,
                                 PF_Param_POINT, PF_Param_ANGLE,      PF_Param_POPUP,      PF_Param_CHECKBOX};
   for (int i = 0; i < 8; ++i) {
@@ -116,18 +116,21 @@ TEST(FacetryRender, Registration) {
     EXPECT_EQ(p[i + 1].param_type, kinds[i]);
   }
   EXPECT_EQ(f.effect.PopupItems(kType),
-            (std::vector<std::string>{"Bubbles", "Crystals", "Plates", "Static Plates", "Crystallize", "(-",
-                                      "Pillow", "Crystals HQ", "Plates HQ", "Static Plates HQ", "Crystallize HQ",
+            (std::vector<std::string>{"Bubbles", "Crystals", "Plates", "Static Plates", "Crystallize", "(-", "Pillow",
+                                      "Crystals HQ", "Plates HQ", "Static Plates HQ", "Crystallize HQ",
                                       "Mixed Crystals HQ", "Tubular"}));
   EXPECT_EQ(p[kType].u.pd.dephault, 1);
   EXPECT_EQ(f.effect.PopupItems(kOverflow), (std::vector<std::string>{"Clip", "Soft Clamp", "Wrap Back"}));
   EXPECT_EQ(p[kOverflow].u.pd.dephault, 1);
   EXPECT_EQ(f.effect.CheckboxLabel(kInvert), "Invert");
   EXPECT_EQ(p[kInvert].u.bd.dephault, 0);
-  struct Slider { int index; double def, vmin, vmax, smin, smax; int precision; };
-  const Slider sliders[] = {{kDisperse, 1, 0, 1.4, 0, 1, 2},
-                            {kContrast, 1, 0, 100, 0, 6, 2},
-                            {kSize, 60, 5, 2000, 10, 500, 1}};
+  struct Slider {
+    int index;
+    double def, vmin, vmax, smin, smax;
+    int precision;
+  };
+  const Slider sliders[] = {
+      {kDisperse, 1, 0, 1.4, 0, 1, 2}, {kContrast, 1, 0, 100, 0, 6, 2}, {kSize, 60, 5, 2000, 10, 500, 1}};
   for (const Slider& s : sliders) {
     const PF_FixedSliderDef& d = p[s.index].u.fd;
     EXPECT_EQ(d.dephault, Fixed(s.def)) << s.index;
@@ -275,7 +278,8 @@ TEST(FacetryRender, EdgeTiesOfTheHQTypes) {
   Fixture f;
   World in(100, 100);
   for (A_long y = 0; y < 100; ++y)
-    for (A_long x = 0; x < 100; ++x) in.At(x, y) = PF_Pixel{255, uint8_t(x < 50 ? 20 : 220), uint8_t(y < 50 ? 30 : 200), 90};
+    for (A_long x = 0; x < 100; ++x)
+      in.At(x, y) = PF_Pixel{255, uint8_t(x < 50 ? 20 : 220), uint8_t(y < 50 ? 30 : 200), 90};
   for (int type : {9, 10, 11}) {
     SCOPED_TRACE(type);
     Values v;
@@ -519,9 +523,14 @@ TEST(FacetryRender, ReducedCopyReleasedOnEveryPath) {
   Fixture f;
   World in(23, 17), out(23, 17);
   FillPattern(in, 10);
-  struct Case { const char* service; PF_Err err; };
-  const Case cases[] = {{"copy", PF_Err_OUT_OF_MEMORY},          {"new_world", PF_Err_OUT_OF_MEMORY},
-                        {"iterate", PF_Err_INTERNAL_STRUCT_DAMAGED}, {"subpixel_sample", PF_Err_BAD_CALLBACK_PARAM}};
+  struct Case {
+    const char* service;
+    PF_Err err;
+  };
+  const Case cases[] = {{"copy", PF_Err_OUT_OF_MEMORY},
+                        {"new_world", PF_Err_OUT_OF_MEMORY},
+                        {"iterate", PF_Err_INTERNAL_STRUCT_DAMAGED},
+                        {"subpixel_sample", PF_Err_BAD_CALLBACK_PARAM}};
   for (int type : {5, 11}) {
     for (const Case& c : cases) {
       SCOPED_TRACE(::testing::Message() << "type " << type << " " << c.service);

@@ -17,9 +17,10 @@ TEST(FlatwashKernels, BlendMatchesTheFormulaForEveryChannelPair) {
     SCOPED_TRACE(b);
     for (int original = 0; original < 256; ++original) {
       for (int colour = 0; colour < 256; colour += 3) {
-        const flatwash::Block block =
-            flatwash::MakeBlock(PF_Pixel{0, A_u_char(colour), A_u_char(255 - colour), A_u_char(colour / 2)}, PF_Fixed(b));
-        const PF_Pixel in{A_u_char(original / 3), A_u_char(original), A_u_char(255 - original), A_u_char(original ^ 0x55)};
+        const flatwash::Block block = flatwash::MakeBlock(
+            PF_Pixel{0, A_u_char(colour), A_u_char(255 - colour), A_u_char(colour / 2)}, PF_Fixed(b));
+        const PF_Pixel in{A_u_char(original / 3), A_u_char(original), A_u_char(255 - original),
+                          A_u_char(original ^ 0x55)};
         PF_Pixel out{};
         flatwash::BlendColour(block, in, out);
         ASSERT_EQ(out.alpha, in.alpha);

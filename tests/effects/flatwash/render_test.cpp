@@ -45,9 +45,7 @@ ParamValue Blend(A_long b) {
 
 // The expected output pixel for input `in`, colour `c` and blend b < 0x10000.
 PF_Pixel Expected(const PF_Pixel& in, const PF_Pixel& c, int64_t b) {
-  auto mix = [b](int original, int colour) {
-    return uint8_t((original * b + colour * (65536 - b)) / 65536);
-  };
+  auto mix = [b](int original, int colour) { return uint8_t((original * b + colour * (65536 - b)) / 65536); };
   return PF_Pixel{in.alpha, mix(in.red, c.red), mix(in.green, c.green), mix(in.blue, c.blue)};
 }
 
@@ -58,9 +56,9 @@ PF_Pixel Expected(const PF_Pixel& in, const PF_Pixel& c, int64_t b) {
       const PF_Pixel& o = out.At(x, y);
       if (o.alpha != e.alpha || o.red != e.red || o.green != e.green || o.blue != e.blue)
         return ::testing::AssertionFailure()
-               << "pixel (" << x << ", " << y << "): got " << int(o.alpha) << "," << int(o.red) << ","
-               << int(o.green) << "," << int(o.blue) << " expected " << int(e.alpha) << "," << int(e.red)
-               << "," << int(e.green) << "," << int(e.blue);
+               << "pixel (" << x << ", " << y << "): got " << int(o.alpha) << "," << int(o.red) << "," << int(o.green)
+               << "," << int(o.blue) << " expected " << int(e.alpha) << "," << int(e.red) << "," << int(e.green) << ","
+               << int(e.blue);
     }
   }
   // Row padding is not part of the image and stays as the host made it.
@@ -89,14 +87,16 @@ TEST(FlatwashRender, RegistersColourAndBlend) {
 
 TEST(FlatwashRender, PureAndBlendedColourOverSizesAndPadding) {
   Fixture f;
-  struct Size { A_long w, h, pad; };
+  struct Size {
+    A_long w, h, pad;
+  };
   const Size sizes[] = {{1, 1, 0}, {7, 5, 0}, {7, 5, 12}, {33, 3, 4}, {64, 17, 64}};
   const PF_Pixel colours[] = {{255, 255, 255, 255}, {0, 12, 200, 99}, {128, 0, 0, 0}};
   for (const Size& s : sizes) {
     for (const PF_Pixel& c : colours) {
       for (int64_t b : {0, 1, 0x4000, 0x8000, 0xC001, 0xFFFF}) {
-        SCOPED_TRACE(::testing::Message() << s.w << "x" << s.h << " pad " << s.pad << " colour alpha "
-                                          << int(c.alpha) << " blend " << b);
+        SCOPED_TRACE(::testing::Message()
+                     << s.w << "x" << s.h << " pad " << s.pad << " colour alpha " << int(c.alpha) << " blend " << b);
         Instance inst(f.effect, TimeBase{}, s.w, s.h);
         inst.SetValue(kColourParam, Colour(c.alpha, c.red, c.green, c.blue));
         inst.SetValue(kBlendParam, Blend(A_long(b)));

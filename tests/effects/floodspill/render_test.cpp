@@ -82,19 +82,9 @@ TEST(FloodspillRender, Registration) {
 // passes from the seed column never visited.
 TEST(FloodspillRender, SpiralNeedsTheSweepToStepBack) {
   const std::vector<std::string> m = {
-      "###############",
-      "#ooooooooooooo#",
-      "#############o#",
-      "#ooooooooooo#o#",
-      "#o#########o#o#",
-      "#o#ooooooo#o#o#",
-      "#o#o#####o#o#o#",
-      "#o#o#ooooo#o#o#",
-      "#o#o#######o#o#",
-      "#o#ooooooooo#o#",
-      "#o###########o#",
-      "#ooooooooooooo#",
-      "###############",
+      "###############", "#ooooooooooooo#", "#############o#", "#ooooooooooo#o#", "#o#########o#o#",
+      "#o#ooooooo#o#o#", "#o#o#####o#o#o#", "#o#o#ooooo#o#o#", "#o#o#######o#o#", "#o#ooooooooo#o#",
+      "#o###########o#", "#ooooooooooooo#", "###############",
   };
   Rig r;
   World in = FromMap(m), out(15, 13, 8);
@@ -107,12 +97,7 @@ TEST(FloodspillRender, SpiralNeedsTheSweepToStepBack) {
 // a corner (right of the seed column, where no pass reaches) stays.
 TEST(FloodspillRender, FourWayConnectivity) {
   const std::vector<std::string> map = {
-      "#########",
-      "#ooo#####",
-      "#ooo#####",
-      "####.####",
-      "####..###",
-      "#########",
+      "#########", "#ooo#####", "#ooo#####", "####.####", "####..###", "#########",
   };
   Rig r;
   World in = FromMap(map), out(9, 6, 0);
@@ -125,11 +110,7 @@ TEST(FloodspillRender, FourWayConnectivity) {
 // column although that run touches the region only at a corner.
 TEST(FloodspillRender, DownwardPassReachesRunsLeftOfTheSeedColumn) {
   const std::vector<std::string> map = {
-      "##########",
-      "####oooo##",
-      "###o##o###",
-      "###o##o###",
-      "##########",
+      "##########", "####oooo##", "###o##o###", "###o##o###", "##########",
   };
   Rig r;
   World in = FromMap(map), out(10, 5, 0);
@@ -197,24 +178,26 @@ TEST(FloodspillRender, ViewThresholdShowsTheTest) {
   });
   in.At(3, 4) = PF_Pixel{200, 100, 50, 25};
   const A_long tol = 0x2A8000;  // 42.5: T = 127
-  ASSERT_EQ(r.Render(in, out, {{kPoint, Point(3, 4)}, {kTolerance, Scalar(tol)}, {kFillOnly, Scalar(1)},
-                               {kViewThreshold, Scalar(1)}}),
-            PF_Err_NONE);
+  ASSERT_EQ(
+      r.Render(in, out,
+               {{kPoint, Point(3, 4)}, {kTolerance, Scalar(tol)}, {kFillOnly, Scalar(1)}, {kViewThreshold, Scalar(1)}}),
+      PF_Err_NONE);
   const PF_Pixel seed = in.At(3, 4);
   for (A_long y = 0; y < 9; ++y)
     for (A_long x = 0; x < 16; ++x) {
       const PF_Pixel p = in.At(x, y);
-      const int d = (std::abs(p.red * p.alpha - seed.red * seed.alpha) +
-                     std::abs(p.green * p.alpha - seed.green * seed.alpha) +
-                     std::abs(p.blue * p.alpha - seed.blue * seed.alpha)) /
-                    256;
+      const int d =
+          (std::abs(p.red * p.alpha - seed.red * seed.alpha) + std::abs(p.green * p.alpha - seed.green * seed.alpha) +
+           std::abs(p.blue * p.alpha - seed.blue * seed.alpha)) /
+          256;
       const uint8_t v = d < 127 ? 0 : 255;
       ASSERT_TRUE(Same(out.At(x, y), PF_Pixel{255, v, v, v})) << x << "," << y;
     }
   // Underfill: black where alpha is below T = 42.
-  ASSERT_EQ(r.Render(in, out, {{kPoint, Point(3, 4)}, {kTolerance, Scalar(tol)}, {kMode, Scalar(2)},
-                               {kViewThreshold, Scalar(1)}}),
-            PF_Err_NONE);
+  ASSERT_EQ(
+      r.Render(in, out,
+               {{kPoint, Point(3, 4)}, {kTolerance, Scalar(tol)}, {kMode, Scalar(2)}, {kViewThreshold, Scalar(1)}}),
+      PF_Err_NONE);
   for (A_long y = 0; y < 9; ++y)
     for (A_long x = 0; x < 16; ++x) {
       const uint8_t v = in.At(x, y).alpha < 42 ? 0 : 255;
@@ -236,7 +219,8 @@ TEST(FloodspillRender, UnderfillOnOpaqueAndOnAHole) {
 
   // A hole: alpha 0 in the middle, a semi-transparent ring around it.
   for (A_long y = 3; y <= 7; ++y)
-    for (A_long x = 3; x <= 7; ++x) in.At(x, y) = PF_Pixel{uint8_t(y == 3 || y == 7 || x == 3 || x == 7 ? 100 : 0), 0, 0, 200};
+    for (A_long x = 3; x <= 7; ++x)
+      in.At(x, y) = PF_Pixel{uint8_t(y == 3 || y == 7 || x == 3 || x == 7 ? 100 : 0), 0, 0, 200};
   ASSERT_EQ(r.Render(in, out, under), PF_Err_NONE);
   const PF_Pixel green{255, 0, 255, 0};
   for (A_long y = 0; y < 11; ++y)
@@ -278,8 +262,8 @@ TEST(FloodspillRender, BleedDiscAroundAnEdgePixel) {
     for (A_long x = 0; x < 6; ++x) half_in.At(x, y) = (x == 2 && y == 2) ? kOpen : kWall;
   ombrix::RenderSettings half;
   half.downsample_x = half.downsample_y = PF_RationalScale{1, 2};
-  ASSERT_EQ(r.Render(half_in, half_out, {{kPoint, Point(4, 4)}, {kTolerance, Scalar(10 << 16)}, {kBleed, Scalar(2 << 16)}},
-                     half, 11, 11),
+  ASSERT_EQ(r.Render(half_in, half_out,
+                     {{kPoint, Point(4, 4)}, {kTolerance, Scalar(10 << 16)}, {kBleed, Scalar(2 << 16)}}, half, 11, 11),
             PF_Err_NONE);
   EXPECT_TRUE(Same(half_out.At(4, 2), kWall));
   PF_Pixel c = kRed;

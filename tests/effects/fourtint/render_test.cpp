@@ -41,7 +41,7 @@ ParamValue Fixed(double v) {
 struct Scene {
   double px[4], py[4];  // buffer pixels
   PF_Pixel colour[4];
-  double blend;         // buffer pixels
+  double blend;  // buffer pixels
 };
 
 void Apply(Instance& inst, const Scene& s, double scale_to_full, double jitter_percent) {
@@ -84,16 +84,15 @@ void ExactMix(const Scene& s, int x, int y, double sum[3]) {
   if (got == want) return ::testing::AssertionSuccess();
   if (std::fabs(clamped - near) < 0.01 && (got == int(near) || got == int(near) - 1))
     return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << what << " at (" << x << ", " << y << "): got " << got
-                                       << ", exact " << exact;
+  return ::testing::AssertionFailure() << what << " at (" << x << ", " << y << "): got " << got << ", exact " << exact;
 }
 
 // Varied alpha with transparent pixels whose colour bytes are not zero.
 void FillInput(World& w) {
   for (A_long y = 0; y < w.height(); ++y)
     for (A_long x = 0; x < w.width(); ++x)
-      w.At(x, y) = PF_Pixel{A_u_char((x * 7 + y * 3) % 11 == 0 ? 0 : 1 + (x * 31 + y * 17) % 255),
-                            A_u_char(x * 9 + 1), A_u_char(y * 5 + 2), A_u_char(x ^ y)};
+      w.At(x, y) = PF_Pixel{A_u_char((x * 7 + y * 3) % 11 == 0 ? 0 : 1 + (x * 31 + y * 17) % 255), A_u_char(x * 9 + 1),
+                            A_u_char(y * 5 + 2), A_u_char(x ^ y)};
 }
 
 struct Fixture {
@@ -127,8 +126,8 @@ template <class Noise>
   return ::testing::AssertionSuccess();
 }
 
-const Scene kCorners = {{3, 40, 5, 37}, {2, 4, 27, 30},
-                        {{255, 255, 255, 0}, {255, 0, 255, 0}, {255, 255, 0, 255}, {255, 0, 0, 255}}, 12.5};
+const Scene kCorners = {
+    {3, 40, 5, 37}, {2, 4, 27, 30}, {{255, 255, 255, 0}, {255, 0, 255, 0}, {255, 255, 0, 255}, {255, 0, 0, 255}}, 12.5};
 
 TEST(FourtintRender, Registration) {
   Fixture f;
@@ -157,8 +156,8 @@ TEST(FourtintRender, MixMatchesTheInverseSquareWeights) {
 // blue 3/14 x 90 + 1/7 x 250 = 55.0 (exactly 55: either side is allowed).
 TEST(FourtintRender, PixelOnAPointStillMixesAtBlendFive) {
   Fixture f;
-  const Scene s = {{10, 15, 10, 15}, {10, 10, 15, 15},
-                   {{255, 255, 0, 0}, {255, 0, 200, 0}, {255, 0, 0, 90}, {255, 0, 0, 250}}, 5};
+  const Scene s = {
+      {10, 15, 10, 15}, {10, 10, 15, 15}, {{255, 255, 0, 0}, {255, 0, 200, 0}, {255, 0, 0, 90}, {255, 0, 0, 250}}, 5};
   Instance inst(f.effect, TimeBase{}, 20, 20);
   Apply(inst, s, 1.0, 0);
   World in(20, 20), out(20, 20);
@@ -194,8 +193,10 @@ int TableIndex(int ch, int x, int y) {
 // repeats exactly.
 TEST(FourtintRender, JitterAddsTheFrameTable) {
   Fixture f;
-  const Scene s = {{0, 69, 0, 69}, {0, 0, 69, 69},
-                   {{255, 255, 254, 1}, {255, 128, 0, 128}, {255, 1, 100, 255}, {255, 60, 200, 2}}, 20};
+  const Scene s = {{0, 69, 0, 69},
+                   {0, 0, 69, 69},
+                   {{255, 255, 254, 1}, {255, 128, 0, 128}, {255, 1, 100, 255}, {255, 60, 200, 2}},
+                   20};
   const TimeBase tb;
   Instance inst(f.effect, tb, 70, 70);
   Apply(inst, s, 1.0, 350);

@@ -288,8 +288,7 @@ TEST_F(FraylineTest, StretchHalvesTheFrequency) {
   const Ref sharp = MakeRef(wide, W, H);
   ASSERT_DOUBLE_EQ(sharp.fx, a.fx / 2);
   for (int y = 0; y < H; ++y)
-    for (int x = 0; x < W; ++x)
-      ASSERT_EQ(Show(out.At(x, y)), Show(Expected(sharp, 1, x, y, in.At(x, y), in.At(x, y))));
+    for (int x = 0; x < W; ++x) ASSERT_EQ(Show(out.At(x, y)), Show(Expected(sharp, 1, x, y, in.At(x, y), in.At(x, y))));
 }
 
 TEST_F(FraylineTest, PaddedRowsHalfResolutionAndThreads) {

@@ -41,8 +41,8 @@ ParamValue Fixed(double v) { return Scalar(A_long(v * 65536)); }
 void FillPattern(World& w) {
   for (A_long y = 0; y < w.height(); ++y)
     for (A_long x = 0; x < w.width(); ++x)
-      w.At(x, y) = PF_Pixel{A_u_char((x + 3 * y) % 7 == 0 ? 0 : 100 + (x * 13 + y) % 156),
-                            A_u_char(x * 17), A_u_char(y * 29), A_u_char(x + y)};
+      w.At(x, y) = PF_Pixel{A_u_char((x + 3 * y) % 7 == 0 ? 0 : 100 + (x * 13 + y) % 156), A_u_char(x * 17),
+                            A_u_char(y * 29), A_u_char(x + y)};
 }
 
 // True when integer coordinate v lies on a line of spacing `cell` through `anchor`.
@@ -92,8 +92,7 @@ TEST(GridRender, BorderZeroClearsTheOutput) {
     PF_InData in_data = f.effect.BaseInData();
     in_data.downsample_x = in_data.downsample_y = PF_RationalScale{1, 1};
     PF_OutData out_data{};
-    ASSERT_EQ(f.effect.Send(PF_Cmd_RENDER, in_data, out_data, params.data(), &out.pf(), nullptr),
-              PF_Err_NONE);
+    ASSERT_EQ(f.effect.Send(PF_Cmd_RENDER, in_data, out_data, params.data(), &out.pf(), nullptr), PF_Err_NONE);
     for (A_long y = 0; y < out.height(); ++y)
       for (A_long x = 0; x < out.width(); ++x) ASSERT_TRUE(Same(out.At(x, y), PF_Pixel{0, 0, 0, 0}));
   }
@@ -137,8 +136,10 @@ TEST(GridRender, SharpBorderOneIsOnePixelWide) {
     for (int x = 0; x < 31; ++x) {
       const bool line = OnLine(x, 3, 10) || OnLine(y, 2, 8);
       const PF_Pixel& o = out.At(x, y);
-      if (line) ASSERT_TRUE(Same(o, colour)) << x << "," << y << ": " << Show(o);
-      else ASSERT_TRUE(Same(o, PF_Pixel{0, 0, 0, 0})) << x << "," << y << ": " << Show(o);
+      if (line)
+        ASSERT_TRUE(Same(o, colour)) << x << "," << y << ": " << Show(o);
+      else
+        ASSERT_TRUE(Same(o, PF_Pixel{0, 0, 0, 0})) << x << "," << y << ": " << Show(o);
     }
   }
 }
@@ -158,8 +159,10 @@ TEST(GridRender, SharpBorderHalfCoversThreeQuarters) {
       const bool vx = OnLine(x, 0, 6), hy = OnLine(y, 5, 9);
       const PF_Pixel& o = out.At(x, y);
       PF_Pixel e{0, 0, 0, 0};
-      if (vx && hy) e = colour;
-      else if (vx || hy) e = PF_Pixel{150, 1, 2, 3};
+      if (vx && hy)
+        e = colour;
+      else if (vx || hy)
+        e = PF_Pixel{150, 1, 2, 3};
       ASSERT_TRUE(Same(o, e)) << x << "," << y << ": " << Show(o);
     }
   }

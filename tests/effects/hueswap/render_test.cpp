@@ -126,8 +126,7 @@ struct Reference {
 // `near` so that the selection is never empty.
 void FillPattern(World& w, uint32_t seed, PF_Pixel near) {
   FillPixels(w, Lcg{seed}, [near](A_long x, A_long y, uint32_t s) {
-    PF_Pixel p{((x + 3 * y) % 7 == 0) ? uint8_t(0) : uint8_t(1 + (s >> 24) % 255), Byte(s, 16), Byte(s, 8),
-               Byte(s, 3)};
+    PF_Pixel p{((x + 3 * y) % 7 == 0) ? uint8_t(0) : uint8_t(1 + (s >> 24) % 255), Byte(s, 16), Byte(s, 8), Byte(s, 3)};
     if ((x + y) % 4 == 1) {  // close to the chosen colour
       p.red = uint8_t(std::min(255, near.red + int(s >> 29)));
       p.green = uint8_t(std::max(0, near.green - int((s >> 26) & 7)));
@@ -139,7 +138,8 @@ void FillPattern(World& w, uint32_t seed, PF_Pixel near) {
 }
 
 // Renders `in` with `v` and compares every pixel with the reference.
-::testing::AssertionResult MatchesReference(Fixture& f, const Values& v, World& in, A_long pad, int* changed = nullptr) {
+::testing::AssertionResult MatchesReference(Fixture& f, const Values& v, World& in, A_long pad,
+                                            int* changed = nullptr) {
   Instance inst(f.effect, TimeBase{}, in.width(), in.height());
   Apply(inst, v);
   World out(in.width(), in.height(), pad);
@@ -184,15 +184,19 @@ TEST(HueswapRender, Registration) {
   EXPECT_EQ(f.effect.file().pipl.global_flags, 0u);
   const auto& p = f.effect.params();
   ASSERT_EQ(p.size(), 10u);
-  const char* names[] = {"From", "To", "Change...", "Change By...", "Hue Tolerance", "Lightness Tolerance",
-                         "Saturation Tolerance", "Softness", " "};
+  const char* names[] = {
+      "From",     "To", "Change...", "Change By...", "Hue Tolerance", "Lightness Tolerance", "Saturation Tolerance",
+      "Softness", " "};
   for (int i = 0; i < 9; ++i) EXPECT_STREQ(p[i + 1].name, names[i]);
   EXPECT_EQ(f.effect.PopupItems(kChange),
             (std::vector<std::string>{"Hue", "Hue & Lightness", "Hue & Saturation", "All Channels"}));
   EXPECT_EQ(f.effect.PopupItems(kChangeBy), (std::vector<std::string>{"Setting To Color", "Transforming To Color"}));
   EXPECT_EQ(f.effect.CheckboxLabel(kViewMask), "View Mask");
   EXPECT_TRUE(Same(p[kFrom].u.cd.dephault, PF_Pixel{255, 255, 255, 255}));
-  struct Slider { int index; A_long def, vmax, smax, flags; };
+  struct Slider {
+    int index;
+    A_long def, vmax, smax, flags;
+  };
   const Slider sliders[] = {{kHueTol, 0x199A, 0x20000, 0x10000, 0},
                             {kLightTol, 0x10000, 0x20000, 0x10000, 0x20},
                             {kSatTol, 0x10000, 0x20000, 0x10000, 0x20},
@@ -321,7 +325,9 @@ TEST(HueswapRender, MaskGreyLevels) {
 // tight rows, every byte against the reference; each case changes pixels.
 TEST(HueswapRender, EveryModeMatchesTheRules) {
   Fixture f;
-  struct Pair { PF_Pixel from, to; };
+  struct Pair {
+    PF_Pixel from, to;
+  };
   const Pair pairs[] = {{kRed, kBlue}, {kOrange, PF_Pixel{255, 40, 200, 90}}, {PF_Pixel{255, 60, 90, 200}, kOrange}};
   int variant = 0;
   for (const Pair& pair : pairs) {
@@ -339,8 +345,8 @@ TEST(HueswapRender, EveryModeMatchesTheRules) {
         v.softness = (variant * 0x2345) % 0x10001;
         v.mask = variant % 5 == 0;
         const A_long pad = (variant % 2) ? kPad : 0;
-        SCOPED_TRACE(::testing::Message() << "variant " << variant << " change " << change << " by " << change_by
-                                          << " mask " << v.mask);
+        SCOPED_TRACE(::testing::Message()
+                     << "variant " << variant << " change " << change << " by " << change_by << " mask " << v.mask);
         World in(kW, kH, pad);
         FillPattern(in, uint32_t(variant), pair.from);
         int changed = 0;
@@ -357,7 +363,11 @@ TEST(HueswapRender, ServiceErrorsAreReturned) {
   Values v;
   v.from = kRed;
   v.to = kBlue;
-  struct Case { const char* service; int nth; bool mask; };
+  struct Case {
+    const char* service;
+    int nth;
+    bool mask;
+  };
   const Case cases[] = {{"RGBtoHLS", 1, false}, {"RGBtoHLS", 2, false}, {"RGBtoHLS", 5, false},
                         {"HLStoRGB", 1, false}, {"RGBtoHLS", 4, true},  {"iterate", 1, false}};
   for (const Case& c : cases) {

@@ -71,7 +71,8 @@ PF_Pixel Expected(const World& in, const World& source, const Shadow& s, A_long 
   const PF_Pixel p = in.At(x, y);
   if (s.composite && p.alpha == 255) return p;
   const double sx = x + (lx - x) * k, sy = y + (ly - y) * k;
-  const PF_Pixel v = ombrix::SubpixelSample(source.pf(), PF_Fixed(std::trunc(sx * 65536)), PF_Fixed(std::trunc(sy * 65536)));
+  const PF_Pixel v =
+      ombrix::SubpixelSample(source.pf(), PF_Fixed(std::trunc(sx * 65536)), PF_Fixed(std::trunc(sy * 65536)));
   if (v.alpha == 0) return s.composite ? p : PF_Pixel{0, 0, 0, 0};
   PF_Pixel shadow = s.colour;
   shadow.alpha = uint8_t(int(v.alpha * opacity));
@@ -120,8 +121,8 @@ TEST(LampcastRender, EveryPixelFollowsTheShadow) {
           s.composite = composite;
           s.softness = softness;
           s.influence = influence;
-          SCOPED_TRACE(::testing::Message() << "mode " << mode << " composite " << composite << " softness "
-                                            << softness << " influence " << influence);
+          SCOPED_TRACE(::testing::Message() << "mode " << mode << " composite " << composite << " softness " << softness
+                                            << " influence " << influence);
           ASSERT_EQ(rig.Render(in, out, s), PF_Err_NONE);
           ASSERT_TRUE(MatchesShadow(in, out, s));
         }

@@ -53,13 +53,16 @@ struct Rig : EffectFixture {
     ombrix::RenderSettings settings;
     settings.pixel_aspect = s.aspect;
     settings.quality = s.quality;
-    return EffectFixture::Render(in, out, [&](Instance& inst) {
-      inst.SetValue(kFov, Scalar(s.fov));
-      inst.SetValue(kReverse, Scalar(s.reverse));
-      inst.SetValue(kOrientation, Scalar(s.orientation));
-      if (s.cx >= 0) inst.SetValue(kCentre, RoundedPoint(s.cx, s.cy));
-      inst.SetValue(kOptimal, Scalar(s.optimal));
-    }, settings);
+    return EffectFixture::Render(
+        in, out,
+        [&](Instance& inst) {
+          inst.SetValue(kFov, Scalar(s.fov));
+          inst.SetValue(kReverse, Scalar(s.reverse));
+          inst.SetValue(kOrientation, Scalar(s.orientation));
+          if (s.cx >= 0) inst.SetValue(kCentre, RoundedPoint(s.cx, s.cy));
+          inst.SetValue(kOptimal, Scalar(s.optimal));
+        },
+        settings);
   }
 };
 
@@ -103,10 +106,10 @@ PF_Pixel Expected(const World& in, const Lens& s, A_long x, A_long y) {
     for (A_long x = 0; x < out.width(); ++x) {
       const PF_Pixel e = Expected(in, s, x, y), o = out.At(x, y);
       if (!Same(e, o))
-        return ::testing::AssertionFailure() << "(" << x << ", " << y << "): " << int(o.alpha) << "," << int(o.red)
-                                             << "," << int(o.green) << "," << int(o.blue) << " expected "
-                                             << int(e.alpha) << "," << int(e.red) << "," << int(e.green) << ","
-                                             << int(e.blue);
+        return ::testing::AssertionFailure()
+               << "(" << x << ", " << y << "): " << int(o.alpha) << "," << int(o.red) << "," << int(o.green) << ","
+               << int(o.blue) << " expected " << int(e.alpha) << "," << int(e.red) << "," << int(e.green) << ","
+               << int(e.blue);
     }
   return ::testing::AssertionSuccess();
 }
@@ -140,8 +143,8 @@ TEST(LenswarpRender, EveryPixelFollowsTheMapping) {
             s.orientation = orientation;
             s.optimal = optimal;
             s.quality = q;
-            SCOPED_TRACE(::testing::Message() << "reverse " << reverse << " orientation " << orientation
-                                              << " optimal " << optimal << " quality " << q << " fov " << fov);
+            SCOPED_TRACE(::testing::Message() << "reverse " << reverse << " orientation " << orientation << " optimal "
+                                              << optimal << " quality " << q << " fov " << fov);
             ASSERT_EQ(rig.Render(in, out, s), PF_Err_NONE);
             ASSERT_TRUE(MatchesMapping(in, out, s));
           }
@@ -298,8 +301,8 @@ TEST(LenswarpRender, SamplerAndIterateErrorsAreReturned) {
 }
 
 TEST(LenswarpCommands, RegistrationSetdownAndAbout) {
-  const std::filesystem::path reg = std::filesystem::temp_directory_path() /
-                                    ("lenswarp_test_reg_" + std::to_string(::getpid()));
+  const std::filesystem::path reg =
+      std::filesystem::temp_directory_path() / ("lenswarp_test_reg_" + std::to_string(::getpid()));
   std::filesystem::create_directories(reg);
   plat::ResetHeadless();
   {
@@ -327,8 +330,8 @@ TEST(LenswarpCommands, RegistrationSetdownAndAbout) {
     // A launcher record whose mode says to do nothing: Alt-click writes nothing.
     std::vector<uint8_t> record(264, 0);
     plat::RegKeyHandle key = nullptr;
-    ASSERT_EQ(plat::RegCreateKey(plat::kRegCurrentUser, "Software\\Kestrane\\Ombrix One", 0, plat::kKeyAllAccess,
-                                 &key, nullptr),
+    ASSERT_EQ(plat::RegCreateKey(plat::kRegCurrentUser, "Software\\Kestrane\\Ombrix One", 0, plat::kKeyAllAccess, &key,
+                                 nullptr),
               plat::kOk);
     ASSERT_EQ(plat::RegSetValue(key, nullptr, plat::kRegBinary, record.data(), 264), plat::kOk);
     plat::RegCloseKey(key);

@@ -203,16 +203,15 @@ void ReferenceDraw(const std::vector<lightning::PathPoint>& p, const lightning::
   for (int i = 1; i < n; ++i) {
     if (acc > h) {
       acc = std::fmin(acc - h, 1.0);
-      lightning::StampGlowDisc(between(acc, p[i].x, p[i - 1].x), between(acc, p[i].y, p[i - 1].y),
-                               float(glow * s), float(double(c.glow_amount) * p[i].strength), c.glow_colour,
-                               *c.output);
+      lightning::StampGlowDisc(between(acc, p[i].x, p[i - 1].x), between(acc, p[i].y, p[i - 1].y), float(glow * s),
+                               float(double(c.glow_amount) * p[i].strength), c.glow_colour, *c.output);
     }
     acc = acc + 1;
   }
   if (acc > 1)
     lightning::StampGlowDisc(float(s * p[n - 1].x), float(s * p[n - 1].y), float(glow * s),
-                             float(c.glow_amount * ((acc - 1) / std::fmax(h, 1.0)) * p[n - 1].strength),
-                             c.glow_colour, *c.output);
+                             float(c.glow_amount * ((acc - 1) / std::fmax(h, 1.0)) * p[n - 1].strength), c.glow_colour,
+                             *c.output);
 }
 
 TEST(DrawBolt, MatchesTheStampingWalkInDouble) {
@@ -221,8 +220,8 @@ TEST(DrawBolt, MatchesTheStampingWalkInDouble) {
   std::vector<lightning::PathPoint> store;
   for (int i = 0; i < 300; ++i) {
     const double t = i / 40.0;
-    store.push_back({float(60 + (10 + 3 * t) * std::cos(t)), float(45 + (10 + 3 * t) * std::sin(t)),
-                     float(1.0 - i / 400.0)});
+    store.push_back(
+        {float(60 + (10 + 3 * t) * std::cos(t)), float(45 + (10 + 3 * t) * std::sin(t)), float(1.0 - i / 400.0)});
   }
   lightning::BoltPath path;
   path.capacity = path.count = int32_t(store.size());

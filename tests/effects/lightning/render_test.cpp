@@ -24,8 +24,22 @@ using ombrix::TimeBase;
 using ombrix::World;
 
 enum {
-  kType = 1, kOrigin, kDirection, kConductivity, kCoreRadius, kCoreOpacity, kCoreColor, kGlowRadius,
-  kGlowOpacity, kGlowColor, kObstacle, kTurbulence, kForking, kDecay, kDecayMain, kAddOriginal,
+  kType = 1,
+  kOrigin,
+  kDirection,
+  kConductivity,
+  kCoreRadius,
+  kCoreOpacity,
+  kCoreColor,
+  kGlowRadius,
+  kGlowOpacity,
+  kGlowColor,
+  kObstacle,
+  kTurbulence,
+  kForking,
+  kDecay,
+  kDecayMain,
+  kAddOriginal,
 };
 
 constexpr A_long kW = 320, kH = 240, kPad = 20;
@@ -83,10 +97,23 @@ TEST(LightningRender, Registration) {
   EXPECT_EQ(f.effect.file().pipl.match_name, "obx Lightning");
   const auto& p = f.effect.params();
   ASSERT_EQ(p.size(), 17u);
-  const char* names[] = {"",           "Lightning Type...", "Origin",       "Direction/Radius", "Conductivity State",
-                         "Core Radius", "Core Opacity",     "Core Color",   "Glow Radius",      "Glow Opacity",
-                         "Glow Color",  "Alpha Obstacle",   "Turbulence",   "Forking",          "Decay",
-                         " ",           " "};
+  const char* names[] = {"",
+                         "Lightning Type...",
+                         "Origin",
+                         "Direction/Radius",
+                         "Conductivity State",
+                         "Core Radius",
+                         "Core Opacity",
+                         "Core Color",
+                         "Glow Radius",
+                         "Glow Opacity",
+                         "Glow Color",
+                         "Alpha Obstacle",
+                         "Turbulence",
+                         "Forking",
+                         "Decay",
+                         " ",
+                         " "};
   for (int i = 1; i < 17; ++i) {
     EXPECT_STREQ(p[i].name, names[i]) << i;
     const bool folded = i == kCoreOpacity || i == kCoreColor || i == kGlowRadius || i == kObstacle || i == kDecay;
@@ -165,8 +192,11 @@ TEST(LightningRender, OpacityTenPercentStillDraws) {
   struct Case {
     A_long core, glow, radius;
     bool drawn;
-  } cases[] = {{Fix(10), 0, Fix(2), true}, {0, Fix(10), Fix(2), true}, {Fix(9), 0, Fix(2), false},
-               {0, Fix(8.8), Fix(2), false}, {Fix(100), 0, 0, false}};
+  } cases[] = {{Fix(10), 0, Fix(2), true},
+               {0, Fix(10), Fix(2), true},
+               {Fix(9), 0, Fix(2), false},
+               {0, Fix(8.8), Fix(2), false},
+               {Fix(100), 0, 0, false}};
   for (const Case& c : cases) {
     Instance inst(f.effect, TimeBase{}, kW, kH);
     inst.SetValue(kCoreOpacity, Scalar(c.core));

@@ -81,14 +81,22 @@ struct ReferenceWalk {
   }
   F2 Base(F2 pos, const BoltRecord& r) const {
     switch (c.lightning_type) {
-      case 1: return Unit({c.target_x - c.origin_x, c.target_y - c.origin_y});
-      case 2: return Unit({c.target_x - pos.x, c.target_y - pos.y});
-      case 3: return Unit({r.target_x - c.origin_x, r.target_y - c.origin_y});
-      case 4: return Unit({r.target_x - pos.x, r.target_y - pos.y});
-      case 6: return Unit({pos.x - c.origin_x, pos.y - c.origin_y});
-      case 7: return Unit({pos.x - r.start_x, pos.y - r.start_y});
-      case 8: return {0, 1};
-      default: return Unit(pos);
+      case 1:
+        return Unit({c.target_x - c.origin_x, c.target_y - c.origin_y});
+      case 2:
+        return Unit({c.target_x - pos.x, c.target_y - pos.y});
+      case 3:
+        return Unit({r.target_x - c.origin_x, r.target_y - c.origin_y});
+      case 4:
+        return Unit({r.target_x - pos.x, r.target_y - pos.y});
+      case 6:
+        return Unit({pos.x - c.origin_x, pos.y - c.origin_y});
+      case 7:
+        return Unit({pos.x - r.start_x, pos.y - r.start_y});
+      case 8:
+        return {0, 1};
+      default:
+        return Unit(pos);
     }
   }
   static double Squared(F2 d) { return double(d.x) * d.x + double(d.y) * d.y; }
@@ -254,8 +262,8 @@ std::string Show(const BoltRecord& r) {
         return ::testing::AssertionFailure()
                << "bolt " << i << " step " << k << ": walk " << Show(p[k]) << ", reference " << Show(q[k]);
     if (p.size() != q.size())
-      return ::testing::AssertionFailure() << "bolt " << i << ": walk has " << p.size() << " points, reference "
-                                           << q.size();
+      return ::testing::AssertionFailure()
+             << "bolt " << i << ": walk has " << p.size() << " points, reference " << q.size();
   }
   if (codeQueue.size() != refQueue.size())
     return ::testing::AssertionFailure() << "walk queued " << codeQueue.size() << " bolts, reference "
@@ -281,7 +289,7 @@ TEST_P(WalkReference, PathsAndForksMatchBitForBit) {
   c.input = &input.pf();
   c.scale = float(k.R);
   c.lightning_type = k.type;
-  c.obstacle_gain = 1.5f * 0.02f;  // Alpha Obstacle 1.5
+  c.obstacle_gain = 1.5f * 0.02f;         // Alpha Obstacle 1.5
   c.fork_threshold = float(2 * 0.9 - 1);  // Forking 90 %
   c.min_fork_distance = 16.0f;
   c.fork_drain = 0.05f;

@@ -47,15 +47,18 @@ struct Rig : EffectFixture {
   PF_Err Render(World& in, World& out, const Lens& l) {
     ombrix::RenderSettings settings;
     settings.quality = l.quality;
-    return EffectFixture::Render(in, out, [&](Instance& inst) {
-      if (l.cx >= 0) inst.SetValue(kCentre, RoundedPoint(l.cx, l.cy));
-      inst.SetValue(kRadius, Scalar(Fx(l.radius)));
-      inst.SetValue(kMagnification, Scalar(Fx(l.magnification)));
-      inst.SetValue(kFeather, Scalar(Fx(l.feather)));
-      inst.SetValue(kOpacity, Scalar(Fx(l.opacity)));
-      inst.SetValue(kSofter, Scalar(l.softer));
-      inst.SetValue(kComposite, Scalar(l.composite));
-    }, settings);
+    return EffectFixture::Render(
+        in, out,
+        [&](Instance& inst) {
+          if (l.cx >= 0) inst.SetValue(kCentre, RoundedPoint(l.cx, l.cy));
+          inst.SetValue(kRadius, Scalar(Fx(l.radius)));
+          inst.SetValue(kMagnification, Scalar(Fx(l.magnification)));
+          inst.SetValue(kFeather, Scalar(Fx(l.feather)));
+          inst.SetValue(kOpacity, Scalar(Fx(l.opacity)));
+          inst.SetValue(kSofter, Scalar(l.softer));
+          inst.SetValue(kComposite, Scalar(l.composite));
+        },
+        settings);
   }
 };
 
@@ -105,9 +108,10 @@ PF_Pixel Expected(const World& in, const Lens& l, A_long x, A_long y) {
     weight = t <= 0 ? 0 : t >= 1 ? opacity : t * t * (3 - 2 * t) * opacity;
   }
   const double sx = dx * (100.0 / l.magnification) + cx, sy = dy * (100.0 / l.magnification) + cy;
-  PF_Pixel s = (l.softer && l.quality != PF_Quality_LO)
-                   ? BSpline(in, sx, sy)
-                   : ombrix::SubpixelSample(in.pf(), PF_Fixed(std::trunc(sx * 65536)), PF_Fixed(std::trunc(sy * 65536)));
+  PF_Pixel s =
+      (l.softer && l.quality != PF_Quality_LO)
+          ? BSpline(in, sx, sy)
+          : ombrix::SubpixelSample(in.pf(), PF_Fixed(std::trunc(sx * 65536)), PF_Fixed(std::trunc(sy * 65536)));
   s.alpha = uint8_t(int(s.alpha * weight));
   return l.composite ? Over(s, p) : s;
 }

@@ -115,7 +115,10 @@ struct Lattices {
 TEST(MistformFormulas, EveryTypeMatchesTheWrittenSteps) {
   const auto lattices = std::make_unique<Lattices>();
   const double points[][2] = {{0.0, 0.0}, {0.37, -0.81}, {-2.25, 1.5}, {5.123, 7.77}, {-40.5, -13.01}};
-  struct Octaves { int n; double f; };
+  struct Octaves {
+    int n;
+    double f;
+  };
   const Octaves octaves[] = {{1, 0.0}, {3, 0.4}, {6, 0.0}, {0, 0.75}};
   for (const noise::NoiseLattice* L : {&lattices->plain, &lattices->seeded}) {
     for (int type : kTypes) {
@@ -125,8 +128,7 @@ TEST(MistformFormulas, EveryTypeMatchesTheWrittenSteps) {
         for (const auto& p : points) {
           const double got = b.formula(b, p[0], p[1]);
           const double want = mistform_ref::Intensity(type, *L, fr, p[0], p[1]);
-          ASSERT_EQ(got, want) << "type " << type << " n " << o.n << " f " << o.f << " at " << p[0] << ","
-                               << p[1];
+          ASSERT_EQ(got, want) << "type " << type << " n " << o.n << " f " << o.f << " at " << p[0] << "," << p[1];
         }
       }
     }

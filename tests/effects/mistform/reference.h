@@ -37,7 +37,8 @@ inline double Intensity(int type, const NoiseLattice& L, const Frame& fr, double
   const double A = fr.A, f = fr.f;
   const int n = fr.n;
   switch (type) {
-    case 2: case 3: {  // Basic Linear (turned, faded) and Smooth (plain, cubic)
+    case 2:
+    case 3: {  // Basic Linear (turned, faded) and Smooth (plain, cubic)
       double u = type == 2 ? dx - dy + kOX : dx + kOX;
       double v = type == 2 ? dx + dy + kOY : dy + kOY;
       double sum = 0, w = 1;
@@ -50,7 +51,9 @@ inline double Intensity(int type, const NoiseLattice& L, const Frame& fr, double
       if (f > 0) sum += f * w * (type == 2 ? Faded(L, 1.77 * u, 1.77 * v) : Cubic(L, 1.77 * u, 1.77 * v));
       return sum * A + 127.5;
     }
-    case 5: case 6: case 7: {  // Soft, Standard, Sharp
+    case 5:
+    case 6:
+    case 7: {  // Soft, Standard, Sharp
       auto h = [type](double l) {
         if (type == 5) return l * l;
         if (type == 6) return Smoothstep(std::fabs(l));
@@ -66,7 +69,12 @@ inline double Intensity(int type, const NoiseLattice& L, const Frame& fr, double
       if (f > 0) g *= 1 - f * w * h(Cubic(L, 1.77 * u, 1.77 * v));
       return (1 - g) * A;
     }
-    case 9: case 10: case 11: case 12: case 13: case 14: {
+    case 9:
+    case 10:
+    case 11:
+    case 12:
+    case 13:
+    case 14: {
       const bool linear = type <= 11;
       const double e = linear ? 0.15 : (type == 14 ? 0.2 : 0.3);
       auto N = [&](double x, double y) { return linear ? Faded(L, x, y) : Cubic(L, x, y); };
@@ -199,8 +207,10 @@ inline double Intensity(int type, const NoiseLattice& L, const Frame& fr, double
       double u = dx + kOX, v = dy + kOY;
       const double g = Cubic(L, u, v) + 0.2;
       double h = 0;
-      if (g >= 1) h = 1;
-      else if (g > 0) h = g;
+      if (g >= 1)
+        h = 1;
+      else if (g > 0)
+        h = g;
       double w = 0.5;
       for (int k = 1; k <= n; ++k) {
         u *= -1.77;

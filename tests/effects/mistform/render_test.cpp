@@ -69,8 +69,8 @@ void Apply(Instance& inst, const Values& v, double full_x, double full_y) {
         e.red = e.green = e.blue = g;
       }
       if (!Same(e, out.At(x, y)))
-        return ::testing::AssertionFailure() << "pixel (" << x << ", " << y << "): got " << Show(out.At(x, y))
-                                             << " expected " << Show(e);
+        return ::testing::AssertionFailure()
+               << "pixel (" << x << ", " << y << "): got " << Show(out.At(x, y)) << " expected " << Show(e);
     }
   }
   return PaddingUntouched(out);
@@ -106,18 +106,36 @@ TEST(MistformRender, Registration) {
   EXPECT_EQ(f.effect.file().pipl.api_major, 11);
   const auto& p = f.effect.params();
   ASSERT_EQ(p.size(), 9u);
-  const char* names[] = {"Fractal Type...", "Contrast", "Scale", "Offset Turbulence", "Complexity",
-                         "Evolution", "Overflow...", " "};
-  const PF_ParamType kinds[] = {PF_Param_POPUP, PF_Param_FIX_SLIDER, PF_Param_FIX_SLIDER, PF_Param_POINT,
-                                PF_Param_FIX_SLIDER, PF_Param_ANGLE, PF_Param_POPUP, PF_Param_CHECKBOX};
+  const char* names[] = {"Fractal Type...", "Contrast",  "Scale",       "Offset Turbulence",
+                         "Complexity",      "Evolution", "Overflow...", " "};
+  const PF_ParamType kinds[] = {PF_Param_POPUP,      PF_Param_FIX_SLIDER, PF_Param_FIX_SLIDER, PF_Param_POINT,
+                                PF_Param_FIX_SLIDER, PF_Param_ANGLE,      PF_Param_POPUP,      PF_Param_CHECKBOX};
   for (int i = 0; i < 8; ++i) {
     EXPECT_STREQ(p[i + 1].name, names[i]);
     EXPECT_EQ(p[i + 1].param_type, kinds[i]);
   }
-  const std::vector<std::string> items = {
-      "(=== Basic ===", "Linear", "Smooth", "(=== Turbulent ===", "Soft", "Standard", "Sharp",
-      "(=== Dynamic ===", "Linear", "Linear Progressive", "Linear Twist", "Smooth", "Smooth Progressive",
-      "Smooth Twist", "(=== Extras === ", "Max", "Smeary", "Swirly", "Rocky", "Cloudy", "Terrain", "Subscale"};
+  const std::vector<std::string> items = {"(=== Basic ===",
+                                          "Linear",
+                                          "Smooth",
+                                          "(=== Turbulent ===",
+                                          "Soft",
+                                          "Standard",
+                                          "Sharp",
+                                          "(=== Dynamic ===",
+                                          "Linear",
+                                          "Linear Progressive",
+                                          "Linear Twist",
+                                          "Smooth",
+                                          "Smooth Progressive",
+                                          "Smooth Twist",
+                                          "(=== Extras === ",
+                                          "Max",
+                                          "Smeary",
+                                          "Swirly",
+                                          "Rocky",
+                                          "Cloudy",
+                                          "Terrain",
+                                          "Subscale"};
   EXPECT_EQ(f.effect.PopupItems(kType), items);
   EXPECT_EQ(p[kType].u.pd.num_choices, 22);
   EXPECT_EQ(p[kType].u.pd.value, 2);
@@ -126,10 +144,12 @@ TEST(MistformRender, Registration) {
   EXPECT_EQ(p[kOverflow].u.pd.dephault, 1);
   EXPECT_EQ(f.effect.CheckboxLabel(kInvert), "Invert");
   EXPECT_EQ(p[kInvert].u.bd.dephault, 0);
-  struct Slider { int index; A_long def, vmin, vmax, smin, smax; };
-  const Slider sliders[] = {{kContrast, 100, 0, 10000, 0, 400},
-                            {kScale, 100, 20, 10000, 25, 600},
-                            {kComplexity, 6, 1, 20, 1, 10}};
+  struct Slider {
+    int index;
+    A_long def, vmin, vmax, smin, smax;
+  };
+  const Slider sliders[] = {
+      {kContrast, 100, 0, 10000, 0, 400}, {kScale, 100, 20, 10000, 25, 600}, {kComplexity, 6, 1, 20, 1, 10}};
   for (const Slider& s : sliders) {
     const PF_FixedSliderDef& d = p[s.index].u.fd;
     EXPECT_EQ(d.dephault, s.def << 16) << s.index;
@@ -164,8 +184,8 @@ TEST(MistformRender, EveryTypeMatchesTheFormulas) {
       v.evolution = 37 * 65536 + 1234;
       v.overflow = 1 + variant % 3;
       v.invert = (variant / 3) % 2 == 1;
-      SCOPED_TRACE(::testing::Message() << "type " << type << " pad " << pad << " overflow " << v.overflow
-                                        << " invert " << v.invert);
+      SCOPED_TRACE(::testing::Message() << "type " << type << " pad " << pad << " overflow " << v.overflow << " invert "
+                                        << v.invert);
       Instance inst(f.effect, TimeBase{}, kW, kH);
       Apply(inst, v, v.offset_x, v.offset_y);
       World in(kW, kH, pad), out(kW, kH, pad);
@@ -202,7 +222,11 @@ TEST(MistformRender, DefaultsAndSoftClamp) {
 
 TEST(MistformRender, ZeroContrastFillsTheWholeFrame) {
   Fixture f;
-  struct Case { int type; bool invert; PF_Pixel fill; };
+  struct Case {
+    int type;
+    bool invert;
+    PF_Pixel fill;
+  };
   const Case cases[] = {{2, false, {255, 127, 127, 127}}, {2, true, {255, 127, 127, 127}},
                         {19, true, {255, 127, 127, 127}}, {22, false, {255, 127, 127, 127}},
                         {5, false, {255, 0, 0, 0}},       {5, true, {255, 255, 255, 255}},
@@ -380,8 +404,7 @@ TEST(MistformRender, OptionsDialogSteersThePattern) {
 
   ombrix::platform::DialogScript script;
   std::string error;
-  ASSERT_TRUE(ombrix::platform::ParseDialogScript("text 1002=123456; check 1003=1; text 1004=1; ok", &script,
-                                                  &error))
+  ASSERT_TRUE(ombrix::platform::ParseDialogScript("text 1002=123456; check 1003=1; text 1004=1; ok", &script, &error))
       << error;
   ombrix::platform::PushDialogScript(script);
   ASSERT_EQ(inst.Command(PF_Cmd_DO_DIALOG).err, PF_Err_NONE);

@@ -30,7 +30,7 @@ struct Settings {
   int mode = 1;
   A_long hue = 0, lightness = 0, saturation = 0;  // raw 16.16
   A_long grain_size = 0x10000;
-  A_long phase = 0;                              // 16.16 degrees
+  A_long phase = 0;  // 16.16 degrees
   double downsample = 1.0;
 };
 

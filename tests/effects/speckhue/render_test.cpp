@@ -139,8 +139,11 @@ TEST(SpeckhueRender, ZeroAmplitudesCopy) {
 TEST(SpeckhueRender, UniformAndSquaredMatchTheWrittenWalk) {
   Fixture f;
   const A_long phases[] = {0, 90 * kDegree, 37 * kDegree + 0x4321, -200 * kDegree - 77, 1000 * kDegree + 0x8000};
-  struct Amps { A_long h, l, s; };
-  const Amps amps[] = {{0x4000, 0, 0}, {0, 0x8000, 0}, {0, 0, 0x6000}, {0x2000, 0x3000, 0x5000}, {0x10000, 0x10000, 0x10000}};
+  struct Amps {
+    A_long h, l, s;
+  };
+  const Amps amps[] = {
+      {0x4000, 0, 0}, {0, 0x8000, 0}, {0, 0, 0x6000}, {0x2000, 0x3000, 0x5000}, {0x10000, 0x10000, 0x10000}};
   int variant = 0;
   for (int mode : {1, 2}) {
     for (A_long phase : phases) {
@@ -267,7 +270,12 @@ TEST(SpeckhueRender, ExtremeAmplitudes) {
 // here to the written field, at full and half resolution.
 TEST(SpeckhueRender, GrainThroughTheSmoothingRoutine) {
   Fixture f;
-  struct Case { A_long size; A_long phase; A_long h, l, s; A_long pad; };
+  struct Case {
+    A_long size;
+    A_long phase;
+    A_long h, l, s;
+    A_long pad;
+  };
   const Case cases[] = {{0, 0, 0x8000, 0x8000, 0x8000, kPad},
                         {0, 33 * kDegree, 10 << 16, 10 << 16, 10 << 16, 0},
                         {1 << 16, 0, 0x8000, 0x4000, 0x2000, kPad},

@@ -126,8 +126,8 @@ TEST(EffectSweep, EveryParameterCornerOnEveryPlugin) {
     for (size_t index = 1; index < effect.params().size(); ++index) {
       const PF_ParamDef& def = effect.params()[index];
       for (const ParamValue& value : Corners(def, kWidth, kHeight)) {
-        SCOPED_TRACE(testing::Message() << "parameter " << index << " \"" << def.name << "\" value "
-                                        << value.value << " point " << value.x << "," << value.y);
+        SCOPED_TRACE(testing::Message() << "parameter " << index << " \"" << def.name << "\" value " << value.value
+                                        << " point " << value.x << "," << value.y);
         Instance instance(effect, tb, kWidth, kHeight);
         instance.SetValue(int(index), value);
         host.SetThreads(1);

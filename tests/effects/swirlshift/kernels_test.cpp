@@ -21,8 +21,8 @@ std::unique_ptr<noise::NoiseLattice> ConstantLattice(double v) {
   return l;
 }
 
-Frame FrameFor(const noise::NoiseLattice& lattice, int32_t type, double amplitude, double frequency,
-               int32_t octaves, double fraction) {
+Frame FrameFor(const noise::NoiseLattice& lattice, int32_t type, double amplitude, double frequency, int32_t octaves,
+               double fraction) {
   Frame b{};
   b.lattice = &lattice;
   b.amplitude = amplitude;

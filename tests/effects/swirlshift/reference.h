@@ -74,8 +74,7 @@ inline double FractalSum(const noise::NoiseLattice& L, const Setup& s, double p,
   return sum;
 }
 
-inline void Displacement(const noise::NoiseLattice& L, const Setup& s, double px, double py, double& dx,
-                         double& dy) {
+inline void Displacement(const noise::NoiseLattice& L, const Setup& s, double px, double py, double& dx, double& dy) {
   switch (s.field) {
     case 1:
       dx = FractalSum(L, s, px, py);

@@ -62,11 +62,11 @@ void Apply(Instance& inst, const Values& v, double full_x, double full_y) {
   for (A_long y = 0; y < out.height(); ++y) {
     for (A_long x = 0; x < out.width(); ++x) {
       const swirlshift_ref::Sample at = swirlshift_ref::At(*lattice, s, v, x, y);
-      const PF_Pixel e = at.area ? ombrix::AreaSample(in.pf(), at.X, at.Y, at.rx, at.ry)
-                                 : ombrix::SubpixelSample(in.pf(), at.X, at.Y);
+      const PF_Pixel e =
+          at.area ? ombrix::AreaSample(in.pf(), at.X, at.Y, at.rx, at.ry) : ombrix::SubpixelSample(in.pf(), at.X, at.Y);
       if (!Same(e, out.At(x, y)))
-        return ::testing::AssertionFailure() << "pixel (" << x << ", " << y << "): got " << Show(out.At(x, y))
-                                             << " expected " << Show(e);
+        return ::testing::AssertionFailure()
+               << "pixel (" << x << ", " << y << "): got " << Show(out.At(x, y)) << " expected " << Show(e);
     }
   }
   return PaddingUntouched(out);
@@ -130,10 +130,15 @@ TEST(SwirlshiftRender, Registration) {
   EXPECT_EQ(f.effect.file().pipl.api_major, 11);
   const auto& p = f.effect.params();
   ASSERT_EQ(p.size(), 8u);
-  const char* names[] = {"Displacement...", "Amount", "Scale", "Offset Turbulence", "Complexity", "Evolution",
+  const char* names[] = {"Displacement...",
+                         "Amount",
+                         "Scale",
+                         "Offset Turbulence",
+                         "Complexity",
+                         "Evolution",
                          "Antialiasing (Best Quality)..."};
-  const PF_ParamType kinds[] = {PF_Param_POPUP, PF_Param_FIX_SLIDER, PF_Param_FIX_SLIDER, PF_Param_POINT,
-                                PF_Param_FIX_SLIDER, PF_Param_ANGLE, PF_Param_POPUP};
+  const PF_ParamType kinds[] = {PF_Param_POPUP,      PF_Param_FIX_SLIDER, PF_Param_FIX_SLIDER, PF_Param_POINT,
+                                PF_Param_FIX_SLIDER, PF_Param_ANGLE,      PF_Param_POPUP};
   for (int i = 0; i < 7; ++i) {
     EXPECT_STREQ(p[i + 1].name, names[i]);
     EXPECT_EQ(p[i + 1].param_type, kinds[i]);
@@ -145,10 +150,12 @@ TEST(SwirlshiftRender, Registration) {
   EXPECT_EQ(p[kType].u.pd.dephault, 1);
   EXPECT_EQ(f.effect.PopupItems(kAntialiasing), (std::vector<std::string>{"Low", "High"}));
   EXPECT_EQ(p[kAntialiasing].u.pd.dephault, 1);
-  struct Slider { int index; A_long def, vmin, vmax, smin, smax; };
-  const Slider sliders[] = {{kAmount, 50, -10000, 10000, 0, 100},
-                            {kScale, 100, 5, 1000, 10, 500},
-                            {kComplexity, 1, 1, 10, 1, 5}};
+  struct Slider {
+    int index;
+    A_long def, vmin, vmax, smin, smax;
+  };
+  const Slider sliders[] = {
+      {kAmount, 50, -10000, 10000, 0, 100}, {kScale, 100, 5, 1000, 10, 500}, {kComplexity, 1, 1, 10, 1, 5}};
   for (const Slider& s : sliders) {
     const PF_FixedSliderDef& d = p[s.index].u.fd;
     EXPECT_EQ(d.dephault, s.def * 65536) << s.index;
@@ -404,8 +411,7 @@ TEST(SwirlshiftRender, OptionsDialogSteersTheWarp) {
 
   ombrix::platform::DialogScript script;
   std::string error;
-  ASSERT_TRUE(ombrix::platform::ParseDialogScript("text 1002=98765; check 1003=1; text 1004=1; ok", &script,
-                                                  &error))
+  ASSERT_TRUE(ombrix::platform::ParseDialogScript("text 1002=98765; check 1003=1; text 1004=1; ok", &script, &error))
       << error;
   ombrix::platform::PushDialogScript(script);
   ASSERT_EQ(inst.Command(PF_Cmd_DO_DIALOG).err, PF_Err_NONE);
@@ -493,7 +499,13 @@ TEST(SwirlshiftRender, SameBytesOnOneThreadAndMany) {
 TEST(SwirlshiftRender, HostErrorsAreReturnedUnchanged) {
   Fixture f;
   World in(5, 5), out(5, 5);
-  struct Case { const char* service; int nth; int aa; A_long amount; PF_Err err; };
+  struct Case {
+    const char* service;
+    int nth;
+    int aa;
+    A_long amount;
+    PF_Err err;
+  };
   const Case cases[] = {{"iterate", 1, 1, 50 << 16, PF_Err_OUT_OF_MEMORY},
                         {"copy", 1, 1, 0, PF_Err_INTERNAL_STRUCT_DAMAGED},
                         {"subpixel_sample", 7, 1, 50 << 16, PF_Err_BAD_CALLBACK_PARAM},

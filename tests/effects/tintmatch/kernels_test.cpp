@@ -8,7 +8,9 @@ namespace {
 
 TEST(TintmatchAverage, EmptySourcesAverageToZeroInEveryMode) {
   PF_Pixel pixels[4] = {{255, 9, 9, 9}, {255, 9, 9, 9}, {255, 9, 9, 9}, {255, 9, 9, 9}};
-  struct Shape { A_long width, height, rowbytes; };
+  struct Shape {
+    A_long width, height, rowbytes;
+  };
   for (Shape s : {Shape{2, 0, 8}, Shape{0, 2, 8}, Shape{0, 2, 0}, Shape{0, 0, 0}}) {
     PF_EffectWorld w{};
     w.data = pixels;

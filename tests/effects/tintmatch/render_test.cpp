@@ -31,8 +31,8 @@ enum { kSkipEmpty = 1, kAll, kAllPremultiplied, kIncludingAlpha };
 void FillPattern(World& w, int seed) {
   for (A_long y = 0; y < w.height(); ++y)
     for (A_long x = 0; x < w.width(); ++x)
-      w.At(x, y) = PF_Pixel{A_u_char((x + y) % 5 == 0 ? 0 : 40 + (x * 29 + y * seed) % 216),
-                            A_u_char(x * 31 + seed), A_u_char(y * 53 + 7), A_u_char((x * y + seed) * 11)};
+      w.At(x, y) = PF_Pixel{A_u_char((x + y) % 5 == 0 ? 0 : 40 + (x * 29 + y * seed) % 216), A_u_char(x * 31 + seed),
+                            A_u_char(y * 53 + 7), A_u_char((x * y + seed) * 11)};
 }
 
 // Garbage in the bytes past each row's width.
@@ -88,8 +88,8 @@ class Tintmatch : public ::testing::Test {
   for (A_long y = 0; y < w.height(); ++y)
     for (A_long x = 0; x < w.width(); ++x)
       if (!Same(w.At(x, y), p))
-        return ::testing::AssertionFailure() << "(" << x << ", " << y << ") is " << Show(w.At(x, y))
-                                             << ", expected " << Show(p);
+        return ::testing::AssertionFailure()
+               << "(" << x << ", " << y << ") is " << Show(w.At(x, y)) << ", expected " << Show(p);
   return ::testing::AssertionSuccess();
 }
 

@@ -21,10 +21,26 @@ namespace fs = std::filesystem;
 struct PiplWriter {
   std::vector<uint8_t> b;
   void U8(unsigned v) { b.push_back(uint8_t(v)); }
-  void U16(unsigned v) { U8(v & 0xFF); U8(v >> 8); }
-  void U32(uint32_t v) { U16(v & 0xFFFF); U16(v >> 16); }
-  void Code(const char* c) { U8(c[3]); U8(c[2]); U8(c[1]); U8(c[0]); }
-  void Head(const char* key, uint32_t len) { Code("8BIM"); Code(key); U32(0); U32(len); }
+  void U16(unsigned v) {
+    U8(v & 0xFF);
+    U8(v >> 8);
+  }
+  void U32(uint32_t v) {
+    U16(v & 0xFFFF);
+    U16(v >> 16);
+  }
+  void Code(const char* c) {
+    U8(c[3]);
+    U8(c[2]);
+    U8(c[1]);
+    U8(c[0]);
+  }
+  void Head(const char* key, uint32_t len) {
+    Code("8BIM");
+    Code(key);
+    U32(0);
+    U32(len);
+  }
   void Str(const char* key, const std::string& s) {
     uint32_t padded = (1 + uint32_t(s.size()) + 3) & ~3u;
     Head(key, padded);
@@ -36,20 +52,33 @@ struct PiplWriter {
 
 std::vector<uint8_t> MakePipl(const char* entry = "main", uint32_t count = 12) {
   PiplWriter p;
-  p.U16(1); p.U32(0); p.U32(count);
-  p.Head("kind", 4); p.Code("eFKT");
+  p.U16(1);
+  p.U32(0);
+  p.U32(count);
+  p.Head("kind", 4);
+  p.Code("eFKT");
   p.Str("name", "OB Lightning");
   p.Str("catg", "Ombrix One");
   p.Head("wx86", 8);
   for (int i = 0; i < 8; ++i) p.U8(i < int(std::strlen(entry)) ? uint8_t(entry[i]) : 0);
-  p.Head("ePVR", 4); p.U16(2); p.U16(0);
-  p.Head("eSVR", 4); p.U16(11); p.U16(0);
-  p.Head("eVER", 4); p.U32(0x80600);
-  p.Head("eINF", 2); p.U16(0); p.U16(0);
-  p.Head("eGLO", 4); p.U32(0x21);
+  p.Head("ePVR", 4);
+  p.U16(2);
+  p.U16(0);
+  p.Head("eSVR", 4);
+  p.U16(11);
+  p.U16(0);
+  p.Head("eVER", 4);
+  p.U32(0x80600);
+  p.Head("eINF", 2);
+  p.U16(0);
+  p.U16(0);
+  p.Head("eGLO", 4);
+  p.U32(0x21);
   p.Str("eMNA", "obx Lightning");
-  p.Head("aeFL", 4); p.U32(0);
-  p.Head("aeRD", 4); p.U32(0);
+  p.Head("aeFL", 4);
+  p.U32(0);
+  p.Head("aeRD", 4);
+  p.U32(0);
   return p.b;
 }
 
@@ -57,8 +86,8 @@ std::vector<uint8_t> MakePipl(const char* entry = "main", uint32_t count = 12) {
 size_t PropertyOffset(const std::vector<uint8_t>& b, int n) {
   size_t pos = 10;
   for (int i = 0; i < n; ++i) {
-    uint32_t len = uint32_t(b[pos + 12]) | uint32_t(b[pos + 13]) << 8 | uint32_t(b[pos + 14]) << 16 |
-                   uint32_t(b[pos + 15]) << 24;
+    uint32_t len =
+        uint32_t(b[pos + 12]) | uint32_t(b[pos + 13]) << 8 | uint32_t(b[pos + 14]) << 16 | uint32_t(b[pos + 15]) << 24;
     pos += 16 + ((len + 3) & ~3u);
   }
   return pos;
@@ -136,7 +165,8 @@ class PluginFiles : public ::testing::Test {
 
   fs::path Write(const std::string& name, const std::vector<uint8_t>& bytes) {
     fs::path p = dir / name;
-    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    std::ofstream(p, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     return p;
   }
   std::string ReadError(const fs::path& p) {
@@ -168,7 +198,8 @@ TEST_F(PluginFiles, ReadsTheProbesRegistrationAndVersionBlock) {
 TEST_F(PluginFiles, RefusesDamagedFilesWithALineNamingThem) {
   ASSERT_GT(probe.size(), 1000u);
   for (size_t n : {size_t(0), size_t(3), size_t(63), size_t(64), size_t(500), probe.size() / 2, probe.size() - 1}) {
-    fs::path p = Write("cut" + std::to_string(n) + ".aex", std::vector<uint8_t>(probe.begin(), probe.begin() + long(n)));
+    fs::path p =
+        Write("cut" + std::to_string(n) + ".aex", std::vector<uint8_t>(probe.begin(), probe.begin() + long(n)));
     std::string e = ReadError(p);
     EXPECT_EQ(e.rfind(p.string() + ": ", 0), 0u) << n << ": " << e;
     EXPECT_EQ(e.find('\n'), std::string::npos);
@@ -211,7 +242,10 @@ struct ElfMap {
   std::vector<int> loads;
   int dynamic = -1;
 
-  template <typename T> T& At(size_t offset) { return *reinterpret_cast<T*>(f.data() + offset); }
+  template <typename T>
+  T& At(size_t offset) {
+    return *reinterpret_cast<T*>(f.data() + offset);
+  }
   Elf64_Ehdr& Header() { return At<Elf64_Ehdr>(0); }
   Elf64_Phdr& Phdr(int i) { return At<Elf64_Phdr>(eh.e_phoff + size_t(i) * sizeof(Elf64_Phdr)); }
   Elf64_Dyn* Dyn(int64_t tag) {
@@ -253,13 +287,17 @@ TEST_F(PluginFiles, RefusesDamagedLoadingStructuresBeforeLoading) {
       {"relocation table", [](ElfMap& m) { m.Dyn(DT_RELASZ)->d_un.d_val = kFar / 24 * 24; }},
       {"writable data", [](ElfMap& m) { m.At<Elf64_Rela>(m.FileOffset(m.Dyn(DT_RELA)->d_un.d_ptr)).r_offset = kFar; }},
       {"symbol index out of range",
-       [](ElfMap& m) { m.At<Elf64_Rela>(m.FileOffset(m.Dyn(DT_RELA)->d_un.d_ptr)).r_info = ELF64_R_INFO(0xFFFF, R_X86_64_64); }},
-      {"GNU hash chain", [](ElfMap& m) {
+       [](ElfMap& m) {
+         m.At<Elf64_Rela>(m.FileOffset(m.Dyn(DT_RELA)->d_un.d_ptr)).r_info = ELF64_R_INFO(0xFFFF, R_X86_64_64);
+       }},
+      {"GNU hash chain",
+       [](ElfMap& m) {
          const size_t h = m.FileOffset(m.Dyn(DT_GNU_HASH)->d_un.d_ptr);
          m.At<uint32_t>(h + 16 + 8 * m.At<uint32_t>(h + 8)) = 0xFFFFFF;  // the first bucket
        }},
       {"initialiser array", [](ElfMap& m) { m.Dyn(DT_INIT_ARRAY)->d_un.d_ptr = kFar; }},
-      {"not terminated", [](ElfMap& m) {
+      {"not terminated",
+       [](ElfMap& m) {
          for (size_t o = m.Phdr(m.dynamic).p_offset; o < m.Phdr(m.dynamic).p_offset + m.Phdr(m.dynamic).p_filesz;
               o += sizeof(Elf64_Dyn))
            if (m.At<Elf64_Dyn>(o).d_tag == DT_NULL) m.At<Elf64_Dyn>(o).d_tag = DT_DEBUG;

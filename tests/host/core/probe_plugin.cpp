@@ -134,8 +134,7 @@ PF_Handle NewRecord(PF_InData* in, const Record* from) {
 void CheckEntry(PF_InData* in, PF_OutData* out) {
   Record* r = Lock(in, in->sequence_data);
   if (!r) return;
-  if (in->sequence_data != out->sequence_data || out->out_flags != 0 || out->return_msg[0] != 0)
-    ++r->protocol_faults;
+  if (in->sequence_data != out->sequence_data || out->out_flags != 0 || out->return_msg[0] != 0) ++r->protocol_faults;
 }
 
 PF_Err Invert(void*, A_long, A_long, PF_Pixel* src, PF_Pixel* dst) {
@@ -152,9 +151,12 @@ PF_Err CallService(PF_InData* in, PF_ParamDef* params[], PF_LayerDef* output, in
   PF_UtilCallbacks* u = in->utils;
   PF_EffectWorld* input = &params[0]->u.ld;
   switch (which) {
-    case 1: return u->iterate(in, 0, output->height, input, nullptr, nullptr, Nothing, output);
-    case 2: return u->copy(in->effect_ref, input, output, nullptr, nullptr);
-    case 3: return u->fill(in->effect_ref, nullptr, nullptr, output);
+    case 1:
+      return u->iterate(in, 0, output->height, input, nullptr, nullptr, Nothing, output);
+    case 2:
+      return u->copy(in->effect_ref, input, output, nullptr, nullptr);
+    case 3:
+      return u->fill(in->effect_ref, nullptr, nullptr, output);
     case 4:
     case 5: {
       PF_EffectWorld w;
@@ -170,8 +172,10 @@ PF_Err CallService(PF_InData* in, PF_ParamDef* params[], PF_LayerDef* output, in
       if (r) r->checkout_amount = def.u.fd.value;
       return in->inter.checkin_param(in->effect_ref, &def);
     }
-    case 8: return in->inter.abort(in->effect_ref);
-    case 9: return in->inter.progress(in->effect_ref, 1, 2);
+    case 8:
+      return in->inter.abort(in->effect_ref);
+    case 9:
+      return in->inter.progress(in->effect_ref, 1, 2);
     case 10: {
       void* fn = nullptr;
       return u->get_callback_addr(in->effect_ref, in->quality, 0, PF_Callback_SMOOTH, &fn);
@@ -221,7 +225,8 @@ PF_Err CallService(PF_InData* in, PF_ParamDef* params[], PF_LayerDef* output, in
       PF_CustomUIInfo ui{};
       return in->inter.register_ui(in->effect_ref, &ui);
     }
-    default: return PF_Err_NONE;
+    default:
+      return PF_Err_NONE;
   }
 }
 
@@ -298,8 +303,10 @@ PF_Err Main(PF_Cmd cmd, PF_InData* in, PF_OutData* out, PF_ParamDef* params[], P
 #endif
   CheckEntry(in, out);
   switch (cmd) {
-    case PF_Cmd_GLOBAL_SETUP: return GlobalSetup(in, out);
-    case PF_Cmd_PARAMS_SETUP: return ParamsSetup(in, out);
+    case PF_Cmd_GLOBAL_SETUP:
+      return GlobalSetup(in, out);
+    case PF_Cmd_PARAMS_SETUP:
+      return ParamsSetup(in, out);
     case PF_Cmd_SEQUENCE_SETUP: {
       out->sequence_data = NewRecord(in, nullptr);
       if (!out->sequence_data) return PF_Err_OUT_OF_MEMORY;
@@ -334,17 +341,18 @@ PF_Err Main(PF_Cmd cmd, PF_InData* in, PF_OutData* out, PF_ParamDef* params[], P
       if (params[probe::kMode]->u.sd.value == probe::kNop) out->out_flags |= PF_OutFlag_NOP_RENDER;
       return PF_Err_NONE;
     }
-    case PF_Cmd_RENDER: return Render(in, out, params, output);
-    default: return PF_Err_NONE;
+    case PF_Cmd_RENDER:
+      return Render(in, out, params, output);
+    default:
+      return PF_Err_NONE;
   }
 }
 
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) PF_Err EntryPoint(PF_Cmd cmd, PF_InData* in, PF_OutData* out,
-                                                                   PF_ParamDef* params[], PF_LayerDef* output,
-                                                                   void* extra) __asm__("main");
-PF_Err EntryPoint(PF_Cmd cmd, PF_InData* in, PF_OutData* out, PF_ParamDef* params[], PF_LayerDef* output,
-                  void* extra) {
+                                                                    PF_ParamDef* params[], PF_LayerDef* output,
+                                                                    void* extra) __asm__("main");
+PF_Err EntryPoint(PF_Cmd cmd, PF_InData* in, PF_OutData* out, PF_ParamDef* params[], PF_LayerDef* output, void* extra) {
   return Main(cmd, in, out, params, output, extra);
 }

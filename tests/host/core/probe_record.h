@@ -23,12 +23,29 @@ enum Mode {
 };
 
 // Values of the Service slider for kCallService, in FailureInjector names.
-constexpr const char* kServices[] = {
-    "",              "iterate",           "copy",          "fill",           "new_world",
-    "dispose_world", "checkout_param",    "checkin_param", "abort",          "progress",
-    "get_callback_addr", "get_platform_data", "new_handle", "lock_handle",   "resize_handle",
-    "acquire_suite", "allocate_block",    "subpixel_sample", "area_sample",  "RGBtoHLS",
-    "HLStoRGB",      "reallocate_block",  "register_ui"};
+constexpr const char* kServices[] = {"",
+                                     "iterate",
+                                     "copy",
+                                     "fill",
+                                     "new_world",
+                                     "dispose_world",
+                                     "checkout_param",
+                                     "checkin_param",
+                                     "abort",
+                                     "progress",
+                                     "get_callback_addr",
+                                     "get_platform_data",
+                                     "new_handle",
+                                     "lock_handle",
+                                     "resize_handle",
+                                     "acquire_suite",
+                                     "allocate_block",
+                                     "subpixel_sample",
+                                     "area_sample",
+                                     "RGBtoHLS",
+                                     "HLStoRGB",
+                                     "reallocate_block",
+                                     "register_ui"};
 constexpr int kServiceCount = int(sizeof kServices / sizeof kServices[0]);
 
 struct Record {
@@ -47,7 +64,8 @@ struct Record {
   A_long in_width, in_height, in_rowbytes, in_dephault;
   A_long out_width, out_height, out_rowbytes;
   A_long has_services;
-  A_long checkout_amount;  // Amount checked out one frame ahead (Service "checkout_param")  // utils, inter, effect_ref, basic suite and global data all present
+  A_long checkout_amount;  // Amount checked out one frame ahead (Service "checkout_param")  // utils, inter,
+                           // effect_ref, basic suite and global data all present
 };
 
 }  // namespace probe

@@ -16,14 +16,16 @@ ParamValue Col(A_u_char a, A_u_char r, A_u_char g, A_u_char b) { return ParamVal
 
 void FillInput(World& w) {
   for (A_long y = 0; y < w.height(); ++y)
-    for (A_long x = 0; x < w.width(); ++x) w.At(x, y) = PF_Pixel{uint8_t(200 + x % 50), uint8_t(x * 9), uint8_t(y * 5), 17};
+    for (A_long x = 0; x < w.width(); ++x)
+      w.At(x, y) = PF_Pixel{uint8_t(200 + x % 50), uint8_t(x * 9), uint8_t(y * 5), 17};
 }
 
 bool IsInverted(const World& in, const World& out) {
   for (A_long y = 0; y < in.height(); ++y)
     for (A_long x = 0; x < in.width(); ++x) {
       const PF_Pixel &a = in.At(x, y), &b = out.At(x, y);
-      if (b.alpha != a.alpha || b.red != 255 - a.red || b.green != 255 - a.green || b.blue != 255 - a.blue) return false;
+      if (b.alpha != a.alpha || b.red != 255 - a.red || b.green != 255 - a.green || b.blue != 255 - a.blue)
+        return false;
     }
   return true;
 }
@@ -213,10 +215,10 @@ TEST_F(Protocol, KeyframesInterpolateOrHold) {
   Instance inst(effect, TimeBase{}, 100, 100);
   inst.AddKey(probe::kAmount, 100, Val(0));
   inst.AddKey(probe::kAmount, 200, Val(0x10000));
-  EXPECT_EQ(inst.ValueAt(probe::kAmount, 0).value, 0);         // held before the first key
+  EXPECT_EQ(inst.ValueAt(probe::kAmount, 0).value, 0);  // held before the first key
   EXPECT_EQ(inst.ValueAt(probe::kAmount, 150).value, 0x8000);
-  EXPECT_EQ(inst.ValueAt(probe::kAmount, 133).value, 21627);   // 65536 * 0.33 = 21626.88
-  EXPECT_EQ(inst.ValueAt(probe::kAmount, 900).value, 0x10000); // held after the last
+  EXPECT_EQ(inst.ValueAt(probe::kAmount, 133).value, 21627);    // 65536 * 0.33 = 21626.88
+  EXPECT_EQ(inst.ValueAt(probe::kAmount, 900).value, 0x10000);  // held after the last
   // Halves go away from zero.
   inst.AddKey(probe::kAngle, 0, Val(-10));
   inst.AddKey(probe::kAngle, 2, Val(5));

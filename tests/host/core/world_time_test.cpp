@@ -42,10 +42,14 @@ TEST(World, SamePixelsIgnoresPaddingOnly) {
 }
 
 TEST(Time, ScalesAndStepsForCommonRates) {
-  struct Case { const char* text; A_u_long scale; A_long step; };
-  for (const Case& c : {Case{"24", 2400, 100}, Case{"25", 2500, 100}, Case{"24000/1001", 24000, 1001},
-                        Case{"30000/1001", 30000, 1001}, Case{"24/1", 24, 1}, Case{"23.976", 24000, 1001},
-                        Case{"29.97", 30000, 1001}, Case{"59.94", 60000, 1001}}) {
+  struct Case {
+    const char* text;
+    A_u_long scale;
+    A_long step;
+  };
+  for (const Case& c :
+       {Case{"24", 2400, 100}, Case{"25", 2500, 100}, Case{"24000/1001", 24000, 1001}, Case{"30000/1001", 30000, 1001},
+        Case{"24/1", 24, 1}, Case{"23.976", 24000, 1001}, Case{"29.97", 30000, 1001}, Case{"59.94", 60000, 1001}}) {
     TimeBase t = TimeBase::ForRate(FrameRate::Parse(c.text));
     EXPECT_EQ(t.time_scale, c.scale) << c.text;
     EXPECT_EQ(t.time_step, c.step) << c.text;

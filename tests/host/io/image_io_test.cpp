@@ -63,9 +63,9 @@ bool Same(const PF_Pixel& a, const PF_Pixel& b) {
 // A small world with padded rows holding the cases that straight alpha must keep.
 World Samples() {
   World w(4, 3, 12);
-  const PF_Pixel px[12] = {Px(0, 200, 100, 50), Px(1, 255, 0, 7),  Px(128, 10, 20, 30),  Px(255, 1, 2, 3),
-                           Px(0, 0, 0, 0),      Px(254, 9, 99, 199), Px(64, 255, 255, 255), Px(255, 255, 255, 255),
-                           Px(17, 33, 66, 132), Px(200, 0, 128, 255), Px(0, 255, 255, 255), Px(99, 42, 43, 44)};
+  const PF_Pixel px[12] = {Px(0, 200, 100, 50), Px(1, 255, 0, 7),     Px(128, 10, 20, 30),   Px(255, 1, 2, 3),
+                           Px(0, 0, 0, 0),      Px(254, 9, 99, 199),  Px(64, 255, 255, 255), Px(255, 255, 255, 255),
+                           Px(17, 33, 66, 132), Px(200, 0, 128, 255), Px(0, 255, 255, 255),  Px(99, 42, 43, 44)};
   for (int i = 0; i < 12; ++i) w.At(i % 4, i / 4) = px[i];
   return w;
 }
@@ -301,8 +301,9 @@ TEST(ImageFiles, MetadataTravelsWithThePicture) {
                     });
   ImageInfo info;
   ReadImage(dir / "in.jpg", 0, {}, &info);
-  for (const char* name : {"ICCProfile", "Exif:FocalLength", "FNumber", "GPS:LatitudeRef", "Make", "Model", "Artist",
-                           "Copyright", "DateTime", "ImageDescription", "XResolution", "YResolution", "ResolutionUnit"}) {
+  for (const char* name :
+       {"ICCProfile", "Exif:FocalLength", "FNumber", "GPS:LatitudeRef", "Make", "Model", "Artist", "Copyright",
+        "DateTime", "ImageDescription", "XResolution", "YResolution", "ResolutionUnit"}) {
     EXPECT_TRUE(FindMetadata(info.metadata, name)) << name;
   }
   for (const char* name : {"Exif:PixelXDimension", "Orientation", "jpeg:subsampling", "oiio:ColorSpace"}) {
@@ -384,8 +385,8 @@ TEST(ImageFiles, CompressionReachesTheFile) {
   EXPECT_EQ(OIIO::ImageInput::open((dir / "c.exr").string())->spec().get_float_attribute("openexr:dwaCompressionLevel"),
             100.0f);
   const std::pair<const char*, const char*> refused[] = {
-      {"x.jpg", "0"},   {"x.jpg", "101"},  {"x.jpg", "90,4:1:1"}, {"x.jpg", "90,"},    {"x.png", "10"},
-      {"x.png", "-1"},  {"x.exr", "zip:10"}, {"x.exr", "piz:3"}, {"x.exr", "dwaa:0"}, {"x.tiff", "jpeg"}};
+      {"x.jpg", "0"},  {"x.jpg", "101"},    {"x.jpg", "90,4:1:1"}, {"x.jpg", "90,"},    {"x.png", "10"},
+      {"x.png", "-1"}, {"x.exr", "zip:10"}, {"x.exr", "piz:3"},    {"x.exr", "dwaa:0"}, {"x.tiff", "jpeg"}};
   for (const auto& [name, text] : refused) {
     const std::string ext = fs::path(name).extension().string().substr(1, 3);
     EXPECT_EQ(CompressionProblem(name, text).rfind(ext + " takes ", 0), 0u) << name << " " << text;
@@ -478,8 +479,10 @@ TEST(ImageFiles, SoundFilesPassTheChecksMadeBeforeDecoding) {
     OIIO::ImageSpec spec(c.width, c.height, 1, OIIO::TypeDesc::UINT8);
     if (c.tile) spec.tile_width = spec.tile_height = c.tile;
     for (const auto& [key, value] : c.attributes) {
-      if (value.find_first_not_of("0123456789") == std::string::npos) spec.attribute(key, std::stoi(value));
-      else spec.attribute(key, value);
+      if (value.find_first_not_of("0123456789") == std::string::npos)
+        spec.attribute(key, std::stoi(value));
+      else
+        spec.attribute(key, value);
     }
     ASSERT_TRUE(out->open(path.string(), spec));
     ASSERT_TRUE(out->write_image(OIIO::TypeDesc::UINT8, grey.data()));
@@ -534,7 +537,7 @@ TEST(FramePatterns, PlaceholdersEscapesAndWidths) {
 
   // No placeholder: one file, the escapes resolved.
   const std::pair<const char*, const char*> plain[] = {
-      {"plain.png", "plain.png"}, {"50%.png", "50%.png"},     {"x%s.png", "x%s.png"},   {"a%%d.png", "a%d.png"},
+      {"plain.png", "plain.png"}, {"50%.png", "50%.png"},   {"x%s.png", "x%s.png"},   {"a%%d.png", "a%d.png"},
       {"\\#1.png", "#1.png"},     {"a\\b.png", "a\\b.png"}, {"%-3d.png", "%-3d.png"}, {"a\\\\b", "a\\b"},
   };
   for (const auto& [path, file] : plain) {
@@ -642,10 +645,28 @@ TEST(Sources, SolidAndTestCardForms) {
 }
 
 TEST(Sources, MalformedSourcesGiveOneLineNamingTheText) {
-  for (const char* bad : {"solid", "solid:", "solid:0x5", "solid:4x", "solid:4x3:#12345", "solid:4x3:300,0,0",
-                          "solid:4x3:1,2", "solid:4x3:1,2,3,4,5", "solid:-4x3", "testcard:", "testcard:abc",
-                          "testcard:70000x10", "testcard:40000x40000", "", "no/such/file.png", "rgba", "rgba:4x3",
-                          "rgba:4x3:", "rgba:0x3:-", "rgba:4x3:/no/such/stream", "rgba:4x3:/dev/null", "rgba:4x3:/"}) {
+  for (const char* bad : {"solid",
+                          "solid:",
+                          "solid:0x5",
+                          "solid:4x",
+                          "solid:4x3:#12345",
+                          "solid:4x3:300,0,0",
+                          "solid:4x3:1,2",
+                          "solid:4x3:1,2,3,4,5",
+                          "solid:-4x3",
+                          "testcard:",
+                          "testcard:abc",
+                          "testcard:70000x10",
+                          "testcard:40000x40000",
+                          "",
+                          "no/such/file.png",
+                          "rgba",
+                          "rgba:4x3",
+                          "rgba:4x3:",
+                          "rgba:0x3:-",
+                          "rgba:4x3:/no/such/stream",
+                          "rgba:4x3:/dev/null",
+                          "rgba:4x3:/"}) {
     SCOPED_TRACE(bad);
     try {
       ParseSource(bad);

@@ -64,8 +64,7 @@ PF_Pixel RefHlsToRgb(const PF_Fixed hls[3]) {
     const double b = std::floor(255 * v + 0.5);
     return uint8_t(b < 0 ? 0 : b > 255 ? 255 : b);
   };
-  return PF_Pixel{0, byte(RefValue(m1, m2, h + 120)), byte(RefValue(m1, m2, h)),
-                  byte(RefValue(m1, m2, h - 120))};
+  return PF_Pixel{0, byte(RefValue(m1, m2, h + 120)), byte(RefValue(m1, m2, h)), byte(RefValue(m1, m2, h - 120))};
 }
 
 // Every colour in the normal build; under the sanitizers a stride that still
@@ -87,8 +86,7 @@ TEST(Hls, EveryColourMatchesHexconeAndSurvivesRoundTrip) {
     PF_Pixel back{255, 0, 0, 0};
     HlsToRgb(hls, back);
     const PF_Pixel ref_back = RefHlsToRgb(hls);
-    const bool inverse_ok =
-        back.red == ref_back.red && back.green == ref_back.green && back.blue == ref_back.blue;
+    const bool inverse_ok = back.red == ref_back.red && back.green == ref_back.green && back.blue == ref_back.blue;
     if ((!forward_ok || !inverse_ok) && bad_forward + bad_inverse == 0) first_bad = c;
     bad_forward += !forward_ok;
     bad_inverse += !inverse_ok;
@@ -133,10 +131,9 @@ TEST(Hls, InverseWrapsHueAndClampsLightnessAndSaturation) {
   EXPECT_EQ(to_rgb(30 << 16, -0x10000, 0x10000), (PF_Pixel{77, 0, 0, 0}));
   EXPECT_EQ(to_rgb(30 << 16, 0x8000, -0x10000), (PF_Pixel{77, 128, 128, 128}));  // 127.5 up
   // Out-of-range and awkward words against the reference.
-  const PF_Fixed hues[] = {INT_MIN, -1, 0, 1, 59 << 16, (60 << 16) - 1, 0x1234567,
-                           (240 << 16) + 3, (360 << 16) - 1, 360 << 16, INT_MAX};
-  const PF_Fixed levels[] = {INT_MIN, -1, 0, 1, 0x3FFF, 0x8000, 0x8001, 0xC000, 0xFFFF,
-                             0x10000, 0x10001, INT_MAX};
+  const PF_Fixed hues[] = {INT_MIN,         -1,        0,      1, 59 << 16, (60 << 16) - 1, 0x1234567, (240 << 16) + 3,
+                           (360 << 16) - 1, 360 << 16, INT_MAX};
+  const PF_Fixed levels[] = {INT_MIN, -1, 0, 1, 0x3FFF, 0x8000, 0x8001, 0xC000, 0xFFFF, 0x10000, 0x10001, INT_MAX};
   for (PF_Fixed h : hues)
     for (PF_Fixed l : levels)
       for (PF_Fixed s : levels) {

@@ -22,11 +22,9 @@ using pixtest::TestWorld;
 // worlds, and the final quotients are far from being misrounded.
 PF_Pixel Resolve(long double a_sum, const long double c_sum[3], long double area) {
   if (a_sum == 0) return PF_Pixel{};
-  auto round_byte = [](long double v) {
-    return uint8_t(std::min<long double>(255, std::floor(v + 0.5L)));
-  };
-  return PF_Pixel{round_byte(a_sum / area), round_byte(c_sum[0] / a_sum),
-                  round_byte(c_sum[1] / a_sum), round_byte(c_sum[2] / a_sum)};
+  auto round_byte = [](long double v) { return uint8_t(std::min<long double>(255, std::floor(v + 0.5L))); };
+  return PF_Pixel{round_byte(a_sum / area), round_byte(c_sum[0] / a_sum), round_byte(c_sum[1] / a_sum),
+                  round_byte(c_sum[2] / a_sum)};
 }
 
 PF_Pixel RefBilinear(const TestWorld& w, PF_Fixed X, PF_Fixed Y) {
@@ -70,10 +68,25 @@ constexpr PF_Fixed kOne = 0x10000;
 // Positions in 16.16 along one axis of `size` pixels: centres, halves, odd
 // fractions, the edges, negative and far outside.
 std::vector<PF_Fixed> Positions(int size) {
-  std::vector<PF_Fixed> v = {0, 1, kOne / 2, -1, -kOne / 2, -kOne / 2 - 1, -kOne, -kOne - 12345,
-                             (size - 1) * kOne, (size - 1) * kOne + 1, size * kOne - 1,
-                             size * kOne, size * kOne + kOne / 2, 3 * kOne + 0x4000,
-                             2 * kOne + 0xC001, 1 << 30, -(1 << 30), INT_MAX, INT_MIN};
+  std::vector<PF_Fixed> v = {0,
+                             1,
+                             kOne / 2,
+                             -1,
+                             -kOne / 2,
+                             -kOne / 2 - 1,
+                             -kOne,
+                             -kOne - 12345,
+                             (size - 1) * kOne,
+                             (size - 1) * kOne + 1,
+                             size * kOne - 1,
+                             size * kOne,
+                             size * kOne + kOne / 2,
+                             3 * kOne + 0x4000,
+                             2 * kOne + 0xC001,
+                             1 << 30,
+                             -(1 << 30),
+                             INT_MAX,
+                             INT_MIN};
   for (int i = 0; i < size; ++i) {
     v.push_back(i * kOne);
     v.push_back(i * kOne + kOne / 2);
@@ -133,11 +146,10 @@ TEST(SubpixelSample, HandComputedValues) {
 TEST(AreaSample, MatchesBoxFormulaForRadiiAroundHalfAPixel) {
   TestWorld w(7, 5, 20);
   w.Randomize(23);
-  const PF_Fixed radii[] = {INT_MIN, -kOne, 0, 100, kOne / 2 - 1, kOne / 2, kOne / 2 + 1,
-                            0xC000, kOne, 0x1A3C7, 5 * kOne / 2, 9 * kOne, 24 * kOne};
+  const PF_Fixed radii[] = {INT_MIN, -kOne, 0,       100,          kOne / 2 - 1, kOne / 2, kOne / 2 + 1,
+                            0xC000,  kOne,  0x1A3C7, 5 * kOne / 2, 9 * kOne,     24 * kOne};
   for (PF_Fixed rx : radii)
-    for (PF_Fixed ry : {PF_Fixed(0), PF_Fixed(kOne / 2), PF_Fixed(0xC000), PF_Fixed(3 * kOne + 7),
-                        PF_Fixed(24 * kOne)})
+    for (PF_Fixed ry : {PF_Fixed(0), PF_Fixed(kOne / 2), PF_Fixed(0xC000), PF_Fixed(3 * kOne + 7), PF_Fixed(24 * kOne)})
       for (PF_Fixed y : Positions(5))
         for (PF_Fixed x : Positions(7))
           ASSERT_EQ(AreaSample(w.pf, x, y, rx, ry), RefArea(w, x, y, rx, ry))

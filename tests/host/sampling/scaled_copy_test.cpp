@@ -41,8 +41,8 @@ PF_Pixel RefBox(const TestWorld& src, int dw, int dh, int dx, int dy) {
       c_sum[2] += unsigned(area * p.alpha * p.blue);
     }
   if (a_sum == 0) return PF_Pixel{};
-  return PF_Pixel{RoundRatio(a_sum, unsigned(sw * sh)), RoundRatio(c_sum[0], a_sum),
-                  RoundRatio(c_sum[1], a_sum), RoundRatio(c_sum[2], a_sum)};
+  return PF_Pixel{RoundRatio(a_sum, unsigned(sw * sh)), RoundRatio(c_sum[0], a_sum), RoundRatio(c_sum[1], a_sum),
+                  RoundRatio(c_sum[2], a_sum)};
 }
 
 void ExpectBoxCopy(int sw, int sh, int dw, int dh, uint32_t seed) {
@@ -52,8 +52,7 @@ void ExpectBoxCopy(int sw, int sh, int dw, int dh, uint32_t seed) {
   TestWorld dst(dw, dh, 12);
   ScaledCopy(src.pf, dst.pf);
   for (int y = 0; y < dh; ++y)
-    for (int x = 0; x < dw; ++x)
-      ASSERT_EQ(dst.At(x, y), RefBox(src, dw, dh, x, y)) << "at " << x << "," << y;
+    for (int x = 0; x < dw; ++x) ASSERT_EQ(dst.At(x, y), RefBox(src, dw, dh, x, y)) << "at " << x << "," << y;
   EXPECT_TRUE(dst.PaddingIntact());
 }
 
@@ -99,8 +98,7 @@ TEST(ScaledCopy, EqualSizeCopiesEveryByte) {
   src.At(3, 2) = PF_Pixel{0, 11, 22, 33};  // colour under alpha 0 survives
   TestWorld dst(7, 5, 20);
   ScaledCopy(src.pf, dst.pf);
-  for (int y = 0; y < 5; ++y)
-    EXPECT_EQ(std::memcmp(&dst.At(0, y), &src.At(0, y), 7 * 4), 0) << "row " << y;
+  for (int y = 0; y < 5; ++y) EXPECT_EQ(std::memcmp(&dst.At(0, y), &src.At(0, y), 7 * 4), 0) << "row " << y;
   EXPECT_TRUE(dst.PaddingIntact());
 }
 
@@ -117,12 +115,12 @@ TEST(ScaledCopy, EmptySourceClearsDestination) {
 TEST(ScaledSize, RoundsUp) {
   EXPECT_EQ(ScaledSize(1920, 1, 2), 960);
   EXPECT_EQ(ScaledSize(1921, 1, 2), 961);
-  EXPECT_EQ(ScaledSize(7, 2, 3), 5);   // 14 / 3 = 4.67
+  EXPECT_EQ(ScaledSize(7, 2, 3), 5);  // 14 / 3 = 4.67
   EXPECT_EQ(ScaledSize(9, 1, 3), 3);
   EXPECT_EQ(ScaledSize(1, 1, 4), 1);
   EXPECT_EQ(ScaledSize(1080, 1, 1), 1080);
   EXPECT_EQ(ScaledSize(2000000000, 3, 2), 2147483647);  // limited, not wrapped
-  EXPECT_EQ(ScaledSize(640, 0, 2), 640);               // no factor: unchanged
+  EXPECT_EQ(ScaledSize(640, 0, 2), 640);                // no factor: unchanged
 }
 
 }  // namespace

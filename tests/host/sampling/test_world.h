@@ -14,8 +14,7 @@ inline bool operator==(const PF_Pixel& a, const PF_Pixel& b) {
   return a.alpha == b.alpha && a.red == b.red && a.green == b.green && a.blue == b.blue;
 }
 inline void PrintTo(const PF_Pixel& p, std::ostream* os) {
-  *os << "{a " << int(p.alpha) << ", r " << int(p.red) << ", g " << int(p.green) << ", b "
-      << int(p.blue) << "}";
+  *os << "{a " << int(p.alpha) << ", r " << int(p.red) << ", g " << int(p.green) << ", b " << int(p.blue) << "}";
 }
 
 namespace ombrix::pixtest {

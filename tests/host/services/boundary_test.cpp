@@ -26,8 +26,10 @@ TEST_F(ServicesProbe, PerPixelServicesCountEachCallAndFailAtTheArmedOne) {
     const char* service;
     int calls_per_pixel;
   };
-  const Case cases[] = {
-      {kSubpixel, "subpixel_sample", 1}, {kArea, "area_sample", 1}, {kHueShift, "RGBtoHLS", 1}, {kHueShift, "HLStoRGB", 1}};
+  const Case cases[] = {{kSubpixel, "subpixel_sample", 1},
+                        {kArea, "area_sample", 1},
+                        {kHueShift, "RGBtoHLS", 1},
+                        {kHueShift, "HLStoRGB", 1}};
   World in(kW, kH), out(kW, kH);
   Randomize(in, 7);
   for (int threads : {1, 3}) {
@@ -63,8 +65,11 @@ HostOptions TwoThreads() {
 // A plug-in set up on a host of two threads, ready to render.
 struct Rig {
   Rig(const std::filesystem::path& plugin, A_long height)
-      : host(TwoThreads()), effect(host, ReadPluginFile(plugin)), inst(effect, TimeBase{}, kW, height),
-        in(kW, height), out(kW, height) {
+      : host(TwoThreads()),
+        effect(host, ReadPluginFile(plugin)),
+        inst(effect, TimeBase{}, kW, height),
+        in(kW, height),
+        out(kW, height) {
     host.on_message = [](std::string_view) {};
     Randomize(in, 3);
   }

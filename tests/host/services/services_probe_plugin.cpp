@@ -140,34 +140,45 @@ PF_Err Render(PF_InData* in, PF_OutData* out, PF_ParamDef* params[], PF_LayerDef
   b.shift_y = params[kShiftY]->u.fd.value;
   switch (mode) {
     case kSubpixel:
-    case kArea: return in->utils->iterate(in, 0, output->height, &params[0]->u.ld, nullptr, &b, Sample, output);
-    case kHueShift: return in->utils->iterate(in, 0, output->height, &params[0]->u.ld, nullptr, &b, ShiftHue, output);
+    case kArea:
+      return in->utils->iterate(in, 0, output->height, &params[0]->u.ld, nullptr, &b, Sample, output);
+    case kHueShift:
+      return in->utils->iterate(in, 0, output->height, &params[0]->u.ld, nullptr, &b, ShiftHue, output);
     case kCheckout:
     case kCheckoutSelf:
     case kCheckoutKeep:
-    case kCheckoutFineScale: return Checkout(in, out, params, output, mode);
-    case kRenderLayer: return ShowLayer(in, out, params[kOther]->u.ld, output);
-    case kScaledCopy: return ScaledCopy(in, &params[0]->u.ld, output);
-    case kSmooth: return Smooth(in, out, &params[0]->u.ld, b.pb.x_radius, output);
-    default: return PF_Err_NONE;
+    case kCheckoutFineScale:
+      return Checkout(in, out, params, output, mode);
+    case kRenderLayer:
+      return ShowLayer(in, out, params[kOther]->u.ld, output);
+    case kScaledCopy:
+      return ScaledCopy(in, &params[0]->u.ld, output);
+    case kSmooth:
+      return Smooth(in, out, &params[0]->u.ld, b.pb.x_radius, output);
+    default:
+      return PF_Err_NONE;
   }
 }
 
 PF_Err Main(PF_Cmd cmd, PF_InData* in, PF_OutData* out, PF_ParamDef* params[], PF_LayerDef* output, void*) {
   switch (cmd) {
-    case PF_Cmd_GLOBAL_SETUP: out->my_version = PF_VERSION(1, 0, 0, PF_Stage_RELEASE, 0); return PF_Err_NONE;
-    case PF_Cmd_PARAMS_SETUP: return ParamsSetup(in, out);
-    case PF_Cmd_RENDER: return Render(in, out, params, output);
-    default: return PF_Err_NONE;
+    case PF_Cmd_GLOBAL_SETUP:
+      out->my_version = PF_VERSION(1, 0, 0, PF_Stage_RELEASE, 0);
+      return PF_Err_NONE;
+    case PF_Cmd_PARAMS_SETUP:
+      return ParamsSetup(in, out);
+    case PF_Cmd_RENDER:
+      return Render(in, out, params, output);
+    default:
+      return PF_Err_NONE;
   }
 }
 
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) PF_Err EntryPoint(PF_Cmd cmd, PF_InData* in, PF_OutData* out,
-                                                                   PF_ParamDef* params[], PF_LayerDef* output,
-                                                                   void* extra) __asm__("main");
-PF_Err EntryPoint(PF_Cmd cmd, PF_InData* in, PF_OutData* out, PF_ParamDef* params[], PF_LayerDef* output,
-                  void* extra) {
+                                                                    PF_ParamDef* params[], PF_LayerDef* output,
+                                                                    void* extra) __asm__("main");
+PF_Err EntryPoint(PF_Cmd cmd, PF_InData* in, PF_OutData* out, PF_ParamDef* params[], PF_LayerDef* output, void* extra) {
   return Main(cmd, in, out, params, output, extra);
 }

@@ -28,8 +28,10 @@ std::vector<int64_t> RefPass(const std::vector<int64_t>& v, int k, int a, bool c
     for (int i = -k - 1; i <= k + 1; ++i) {
       const int j = x + i;
       int64_t value = 0;
-      if (j >= 0 && j < n) value = v[size_t(j)];
-      else if (clamp) value = v[size_t(std::clamp(j, 0, n - 1))];
+      if (j >= 0 && j < n)
+        value = v[size_t(j)];
+      else if (clamp)
+        value = v[size_t(std::clamp(j, 0, n - 1))];
       sum += (std::abs(i) <= k ? 256 : a) * value;
     }
     out[size_t(x)] = (sum + D / 2) / D;  // D is even
@@ -113,14 +115,14 @@ void ExpectSamePixels(const TestWorld& got, const TestWorld& want) {
 
 TEST(SmoothKernel, FromTheRadius) {
   // s = r^2 / 4; k the largest with k(k+1) <= s; alpha as documented.
-  EXPECT_EQ(SmoothKernelFor(2).k, 0);   // s = 1
-  EXPECT_EQ(SmoothKernelFor(2).a, 64);  // alpha = 1 * 1 / (6 - 2) = 0.25
+  EXPECT_EQ(SmoothKernelFor(2).k, 0);     // s = 1
+  EXPECT_EQ(SmoothKernelFor(2).a, 64);    // alpha = 1 * 1 / (6 - 2) = 0.25
   EXPECT_EQ(SmoothKernelFor(10).k, 4);    // s = 25
   EXPECT_EQ(SmoothKernelFor(10).a, 115);  // alpha = 9 * 5 / (150 - 50) = 0.45 -> 115.2
   EXPECT_EQ(SmoothKernelFor(0.5).k, 0);   // s = 1/16
   EXPECT_EQ(SmoothKernelFor(0.5).a, 3);   // alpha = 0.0625 / 5.875 -> 2.72
-  EXPECT_EQ(SmoothKernelFor(5).k, 2);  // s = 6.25
-  EXPECT_EQ(SmoothKernelFor(5).a, 8);  // alpha = 5 * 0.25 / (54 - 12.5) -> 7.71
+  EXPECT_EQ(SmoothKernelFor(5).k, 2);     // s = 6.25
+  EXPECT_EQ(SmoothKernelFor(5).a, 8);     // alpha = 5 * 0.25 / (54 - 12.5) -> 7.71
   EXPECT_EQ(SmoothKernelFor(200).k, 99);  // s = 10000: 99 * 100 <= 10000 < 100 * 101
   EXPECT_EQ(SmoothKernelFor(0).k, -1);
   EXPECT_EQ(SmoothKernelFor(-3).k, -1);
@@ -225,8 +227,7 @@ TEST(SmoothWorld, TransparentColourDoesNotLeak) {
   // are pure red: in mode 111 no red may appear anywhere.
   TestWorld world(25, 25, 4);
   for (int y = 0; y < 25; ++y)
-    for (int x = 0; x < 25; ++x)
-      world.At(x, y) = (x / 5) % 2 ? PF_Pixel{255, 100, 100, 100} : PF_Pixel{0, 255, 0, 0};
+    for (int x = 0; x < 25; ++x) world.At(x, y) = (x / 5) % 2 ? PF_Pixel{255, 100, 100, 100} : PF_Pixel{0, 255, 0, 0};
   SmoothWorld(world.pf, 4, 111);
   for (int y = 0; y < 25; ++y)
     for (int x = 0; x < 25; ++x) {

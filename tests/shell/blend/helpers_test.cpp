@@ -29,15 +29,23 @@ double RimWeight(double t, double opacity) {
 }
 
 TEST(SmoothStep, GivesTheBitsOfTheFormsItReplaced) {
-  std::vector<double> inputs = {-1.0, -0.0, 0.0, 1e-300, 0.25, 0.5, std::nextafter(1.0, 0.0), 1.0,
-                                std::nextafter(1.0, 2.0), 2.0, std::numeric_limits<double>::infinity(),
+  std::vector<double> inputs = {-1.0,
+                                -0.0,
+                                0.0,
+                                1e-300,
+                                0.25,
+                                0.5,
+                                std::nextafter(1.0, 0.0),
+                                1.0,
+                                std::nextafter(1.0, 2.0),
+                                2.0,
+                                std::numeric_limits<double>::infinity(),
                                 -std::numeric_limits<double>::infinity()};
   for (int i = -100; i <= 1100; ++i) inputs.push_back(i * 0.001);
   for (double t : inputs) {
     SCOPED_TRACE(t);
     EXPECT_EQ(Bits(pf::SmoothStep(t)), Bits(ClampedCurve(t)));
-    for (double opacity : {0.004, 0.37, 1.0})
-      EXPECT_EQ(Bits(pf::SmoothStep(t) * opacity), Bits(RimWeight(t, opacity)));
+    for (double opacity : {0.004, 0.37, 1.0}) EXPECT_EQ(Bits(pf::SmoothStep(t) * opacity), Bits(RimWeight(t, opacity)));
   }
   EXPECT_TRUE(std::isnan(pf::SmoothStep(std::nan(""))));
 }

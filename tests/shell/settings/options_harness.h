@@ -35,9 +35,7 @@ inline Words WordsOf(const std::vector<uint8_t>& b) {
   return w;
 }
 
-inline uint32_t Swap(uint32_t v) {
-  return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
-}
+inline uint32_t Swap(uint32_t v) { return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24); }
 
 inline std::string DisplayName(const std::string& kind) { return "OB Options optprobe_" + kind; }
 

@@ -7,10 +7,18 @@
 namespace optprobe {
 namespace {
 
-const std::string kCorrupt = "Corrupt memory. \xA4" "1:1";
-const std::string kNoMemorySetup = "Not enough memory. \xA4" "1:2";
-const std::string kCannotRestore = "Could not restore settings. \xA4" "2:1";
-const std::string kNoMemoryRestore = "Not enough memory \xA4" "2:2";
+const std::string kCorrupt =
+    "Corrupt memory. \xA4"
+    "1:1";
+const std::string kNoMemorySetup =
+    "Not enough memory. \xA4"
+    "1:2";
+const std::string kCannotRestore =
+    "Could not restore settings. \xA4"
+    "2:1";
+const std::string kNoMemoryRestore =
+    "Not enough memory \xA4"
+    "2:2";
 const std::string kNoResource = "Could not find resource\t(\xA4 3:1)";
 
 const Words kNoiseDefaults = {2, 0, 0, 1, 0, 8, 8};
@@ -247,10 +255,12 @@ TEST_F(OptionsTest, SliderDialogShowsTheRecord) {
   Dialog(*inst, "cancel");
   const auto d = LastDialog();
   EXPECT_EQ(d.title, DisplayName("lightning"));
-  struct Expect { int bar, min, max, pos; const char* label; };
-  const Expect expected[] = {{1040, 1, 8, 6, "6"},       {1042, 16, 256, 64, "64"},
-                             {1044, 1, 100, 100, "100"}, {1046, 0, 1000, 0, "0.0"},
-                             {1048, 0, 1000, 700, "70.0"}, {1050, 0, 1000, 250, "25.0"}};
+  struct Expect {
+    int bar, min, max, pos;
+    const char* label;
+  };
+  const Expect expected[] = {{1040, 1, 8, 6, "6"},      {1042, 16, 256, 64, "64"},    {1044, 1, 100, 100, "100"},
+                             {1046, 0, 1000, 0, "0.0"}, {1048, 0, 1000, 700, "70.0"}, {1050, 0, 1000, 250, "25.0"}};
   for (const Expect& e : expected) {
     const auto& bar = Control(d, e.bar);
     EXPECT_EQ(bar.scroll_min, e.min) << e.bar;

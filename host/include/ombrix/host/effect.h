@@ -45,8 +45,8 @@ class Effect {
 
   // Sends one command with the records as given (the caller clears them) and
   // hands a non-empty return_msg to Host::on_message.
-  PF_Err Send(PF_Cmd cmd, PF_InData& in_data, PF_OutData& out_data,
-              PF_ParamDef** params, PF_LayerDef* output, void* extra);
+  PF_Err Send(PF_Cmd cmd, PF_InData& in_data, PF_OutData& out_data, PF_ParamDef** params, PF_LayerDef* output,
+              void* extra);
 
   struct Impl;
 

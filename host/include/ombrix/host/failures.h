@@ -93,13 +93,19 @@ class FailureInjector {
   };
 
  private:
-  struct Arm_ { int service; int nth; PF_Err err; };
+  struct Arm_ {
+    int service;
+    int nth;
+    PF_Err err;
+  };
   static constexpr int kShards = 16;  // threads share a shard only past 16 threads
-  struct alignas(64) Shard { std::atomic<int> calls[kMaxServices] = {}; };
+  struct alignas(64) Shard {
+    std::atomic<int> calls[kMaxServices] = {};
+  };
   int TotalLocked(int index) const;
   PF_Err CheckArmed(int index);
   void AllocatingArmed();
-  mutable std::mutex mutex_;  // guards armed_, oom_countdown_ and the counting of armed services
+  mutable std::mutex mutex_;             // guards armed_, oom_countdown_ and the counting of armed services
   std::atomic<uint32_t> armed_mask_{0};  // bit i: service i has an armed failure to come
   std::atomic<bool> oom_armed_{false};
   int oom_countdown_ = 0;  // allocations left until the armed one

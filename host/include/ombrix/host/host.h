@@ -25,8 +25,8 @@
 namespace ombrix {
 
 struct HostOptions {
-  int threads = 0;  // 0: all cores
-  A_long pad_rows = 0;  // extra bytes per row of worlds made by new_world
+  int threads = 0;                     // 0: all cores
+  A_long pad_rows = 0;                 // extra bytes per row of worlds made by new_world
   std::filesystem::path registry_dir;  // the platform registry's folder; empty: the user's
 };
 

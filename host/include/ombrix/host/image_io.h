@@ -69,8 +69,8 @@ struct ImageInfo {
   std::string format;            // "png", "openexr", "tiff", "jpeg", ...
   std::string sample_type;       // as decoded: "uint8", "uint16", "half", "float", ...
   int channels = 0;
-  int subimages = 1;             // TIFF pages, EXR parts; only the first is read
-  int orientation = 1;           // the EXIF/TIFF orientation stored (1..8)
+  int subimages = 1;    // TIFF pages, EXR parts; only the first is read
+  int orientation = 1;  // the EXIF/TIFF orientation stored (1..8)
   ImageMetadata metadata;
 };
 
@@ -136,8 +136,7 @@ std::string CompressionProblem(const std::filesystem::path& path, std::string_vi
 // On any error (a full disk included) no temporary is left and an existing
 // file at `path` is untouched. JPEG drops alpha. 16-bit samples hold v x
 // 257, float and half v / 255, except EXR (see ExrValues).
-void WriteImage(const std::filesystem::path& path, const PF_EffectWorld& world,
-                const WriteOptions& options = {});
+void WriteImage(const std::filesystem::path& path, const PF_EffectWorld& world, const WriteOptions& options = {});
 
 // ---------------------------------------------------------------------------
 // Frame-number patterns, written as image tools and ffmpeg write them: a
@@ -176,13 +175,13 @@ enum class SourceKind { kFile, kSequence, kSolid, kTestCard, kRawStream };
 
 struct ImageSource {
   SourceKind kind = SourceKind::kTestCard;
-  std::string text;              // as the user wrote it
-  std::filesystem::path path;    // kFile; kRawStream: the file or FIFO, "-" for standard input
-  FramePattern pattern;          // kSequence
-  std::vector<int64_t> frames;   // kSequence: existing frame numbers, ascending
+  std::string text;                  // as the user wrote it
+  std::filesystem::path path;        // kFile; kRawStream: the file or FIFO, "-" for standard input
+  FramePattern pattern;              // kSequence
+  std::vector<int64_t> frames;       // kSequence: existing frame numbers, ascending
   A_long width = 640, height = 360;  // kSolid, kTestCard, kRawStream; files: from the header
-  PF_Pixel color{255, 0, 0, 0};  // kSolid (alpha, red, green, blue)
-  ReadOptions read;              // kFile, kSequence: how the files are read
+  PF_Pixel color{255, 0, 0, 0};      // kSolid (alpha, red, green, blue)
+  ReadOptions read;                  // kFile, kSequence: how the files are read
 };
 
 // Parses a source: "testcard[:WxH]", "solid:WxH[:#RRGGBB[AA]]",

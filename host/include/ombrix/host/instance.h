@@ -56,8 +56,7 @@ class Instance {
                             const RenderSettings& settings = {});
   // The same with an output world that is resized to the buffer size when
   // it differs (keeping its row padding).
-  CommandResult RenderFrame(A_long time, PF_EffectWorld& input, World& output,
-                            const RenderSettings& settings = {});
+  CommandResult RenderFrame(A_long time, PF_EffectWorld& input, World& output, const RenderSettings& settings = {});
   BufferSize BufferSizeAt(const RenderSettings& settings) const {
     return BufferSizeFor(layer_width_, layer_height_, settings);
   }
@@ -96,7 +95,10 @@ class Instance {
   const PF_EffectWorld* current_input_ = nullptr;   // during RenderFrame
   bool current_input_full_ = false;                 // at the layer's full size (else the buffer's)
   std::string service_error_;                       // why a service failed during the last command
-  struct Track { ParamValue value; std::vector<Keyframe> keys; };
+  struct Track {
+    ParamValue value;
+    std::vector<Keyframe> keys;
+  };
   std::vector<Track> tracks_;
 
   // Layers
@@ -107,8 +109,8 @@ class Instance {
   friend PF_Err CheckoutParamFor(CallContext&, PF_ParamIndex, A_long, A_long, A_u_long, PF_ParamDef*);
 
   // Commands
-  CommandResult Run(PF_Cmd cmd, A_long time, PF_ParamDef** params, PF_LayerDef* output,
-                    void* extra, const RenderSettings& settings);
+  CommandResult Run(PF_Cmd cmd, A_long time, PF_ParamDef** params, PF_LayerDef* output, void* extra,
+                    const RenderSettings& settings);
   std::vector<PF_ParamDef> ParamsAt(A_long time, const RenderSettings& settings) const;
   void AdoptSequenceData(PF_Handle handed_in, PF_Handle returned, bool host_made);
 

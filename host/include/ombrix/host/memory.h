@@ -30,7 +30,7 @@ class HostMemory {
 
   // Handles: a zero-filled block of `size` bytes. Throws std::bad_alloc.
   PF_Handle NewHandle(size_t size, const void* owner = nullptr);
-  bool DisposeHandle(PF_Handle h);       // false when `h` is not held here
+  bool DisposeHandle(PF_Handle h);  // false when `h` is not held here
   bool HandleIsLive(PF_Handle h) const;
   size_t HandleSize(PF_Handle h) const;  // 0 when `h` is not held here
   void* LockHandle(PF_Handle h) const;   // the data; NULL when `h` is not held here
@@ -77,12 +77,12 @@ class HostMemory {
 // all of them.
 PF_Handle NewHandle(size_t size);  // zero-filled; NULL when out of memory
 void DisposeHandle(PF_Handle h);
-size_t HandleSize(PF_Handle h);    // 0 for an unknown handle
+size_t HandleSize(PF_Handle h);  // 0 for an unknown handle
 bool HandleIsLive(PF_Handle h);
 // Counts over the whole process: every host's and the process's own.
-size_t LiveHandleCount();          // handles not yet disposed
-size_t LiveWorldCount();           // worlds from new_world not yet disposed
-size_t LiveBlockCount();           // basic-suite blocks not yet freed
-size_t LiveCheckoutCount();        // layers checked out and not yet checked in
+size_t LiveHandleCount();    // handles not yet disposed
+size_t LiveWorldCount();     // worlds from new_world not yet disposed
+size_t LiveBlockCount();     // basic-suite blocks not yet freed
+size_t LiveCheckoutCount();  // layers checked out and not yet checked in
 
 }  // namespace ombrix

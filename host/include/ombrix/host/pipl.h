@@ -9,10 +9,10 @@
 namespace ombrix {
 
 struct PiplInfo {
-  std::string kind;          // "eFKT"
-  std::string display_name;  // "OB Flatwash"
-  std::string category;      // "Ombrix One"
-  std::string entry_point;   // "main"
+  std::string kind;                         // "eFKT"
+  std::string display_name;                 // "OB Flatwash"
+  std::string category;                     // "Ombrix One"
+  std::string entry_point;                  // "main"
   uint16_t pipl_major = 0, pipl_minor = 0;  // 'ePVR'
   uint16_t api_major = 0, api_minor = 0;    // 'eSVR': the effect API version the plug-in was built for
   uint32_t effect_version = 0;              // 'eVER'

@@ -32,8 +32,7 @@ PF_Pixel SubpixelSample(const PF_EffectWorld& w, PF_Fixed x, PF_Fixed y);
 // i + 0.5] with fractional coverage, outside transparent; alpha = round of
 // the mean alpha, colours premultiplied and rounded as in SubpixelSample.
 // With both radii at or below half a pixel this equals SubpixelSample.
-PF_Pixel AreaSample(const PF_EffectWorld& w, PF_Fixed x, PF_Fixed y,
-                    PF_Fixed x_radius, PF_Fixed y_radius);
+PF_Pixel AreaSample(const PF_EffectWorld& w, PF_Fixed x, PF_Fixed y, PF_Fixed x_radius, PF_Fixed y_radius);
 
 // Copies src into dst of any size. Each destination pixel averages the
 // source area its footprint covers (the source stretched so that its edges

@@ -49,7 +49,11 @@ class PluginTrials {
   int trials_run() const { return trials_run_; }
 
  private:
-  struct Entry { uint64_t size; int64_t mtime_ns; std::string verdict; };
+  struct Entry {
+    uint64_t size;
+    int64_t mtime_ns;
+    std::string verdict;
+  };
   std::filesystem::path cache_file_;
   std::map<std::string, Entry> entries_;  // by absolute path
   bool dirty_ = false;

@@ -45,9 +45,9 @@ struct SmoothKernel {
 SmoothKernel SmoothKernelFor(double radius);
 
 // The three mode codes.
-inline constexpr A_long kSmoothAlpha = 97;      // 'a'
+inline constexpr A_long kSmoothAlpha = 97;        // 'a'
 inline constexpr A_long kSmoothColorAlpha = 111;  // 'o'
-inline constexpr A_long kSmoothColor = 126;     // '~'
+inline constexpr A_long kSmoothColor = 126;       // '~'
 bool SmoothModeKnown(A_long mode);
 
 // Runs task(0) .. task(count - 1), in any order, possibly on several threads;

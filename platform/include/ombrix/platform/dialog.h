@@ -90,15 +90,13 @@ constexpr unsigned HighWord(uintptr_t v) { return unsigned((v >> 16) & 0xFFFFu);
 
 // Returns nonzero when the message was handled. For kWmInitDialog, nonzero
 // asks for the focus to go to the first control that can take it.
-using DialogProc = intptr_t (*)(DialogWindow* dialog, unsigned msg,
-                                uintptr_t wparam, intptr_t lparam);
+using DialogProc = intptr_t (*)(DialogWindow* dialog, unsigned msg, uintptr_t wparam, intptr_t lparam);
 
 // Runs a modal dialog and returns the value given to EndDialog. Returns 0
 // when `parent` is not null and not a live window, -1 when the dialog cannot
 // be created (no template or procedure, a damaged template, or the script
 // says so). `init_param` arrives as the lparam of kWmInitDialog.
-OMBRIX_PLATFORM_API intptr_t DialogBoxParam(const DialogTemplate* tmpl,
-                                            DialogWindow* parent, DialogProc proc,
+OMBRIX_PLATFORM_API intptr_t DialogBoxParam(const DialogTemplate* tmpl, DialogWindow* parent, DialogProc proc,
                                             intptr_t init_param) noexcept;
 
 // Ends the dialog once the current message has been handled.
@@ -109,8 +107,7 @@ OMBRIX_PLATFORM_API int GetDialogControlId(DialogWindow* control) noexcept;
 
 OMBRIX_PLATFORM_API bool SetDialogItemText(DialogWindow* dialog, int id, const char* text) noexcept;
 // Copies at most size - 1 characters and a NUL; returns the characters copied.
-OMBRIX_PLATFORM_API uint32_t GetDialogItemText(DialogWindow* dialog, int id,
-                                               char* buffer, uint32_t size) noexcept;
+OMBRIX_PLATFORM_API uint32_t GetDialogItemText(DialogWindow* dialog, int id, char* buffer, uint32_t size) noexcept;
 
 // Check boxes and radio buttons (state 0 or 1; check boxes also 2).
 OMBRIX_PLATFORM_API bool CheckDialogButton(DialogWindow* dialog, int id, unsigned state) noexcept;
@@ -143,7 +140,7 @@ OMBRIX_PLATFORM_API intptr_t GetWindowUserData(DialogWindow* window) noexcept;
 // control answers kWmSetText, kWmGetText, kWmGetTextLength, kEmSetSel,
 // kEmGetSel, kBmSetCheck, kBmGetCheck and kBmClick (a click as the user
 // makes it). Other messages answer 0.
-OMBRIX_PLATFORM_API intptr_t SendMessage(DialogWindow* window, unsigned msg,
-                                         uintptr_t wparam, intptr_t lparam) noexcept;
+OMBRIX_PLATFORM_API intptr_t SendMessage(DialogWindow* window, unsigned msg, uintptr_t wparam,
+                                         intptr_t lparam) noexcept;
 
 }  // namespace ombrix::platform

@@ -36,7 +36,6 @@ OMBRIX_PLATFORM_API Status DeleteFile(const char* path) noexcept;
 // Removes an empty directory.
 OMBRIX_PLATFORM_API Status RemoveDirectory(const char* path) noexcept;
 
-
 // ---------------------------------------------------------------------------
 // Replacing a file as a whole: readers see the old file or the complete new
 // one, never a part. The new bytes go to a temporary file with a short name

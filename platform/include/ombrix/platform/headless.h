@@ -77,12 +77,12 @@ OMBRIX_PLATFORM_API void ClearLaunchRecords();
 OMBRIX_PLATFORM_API DialogWindow* MainWindow();
 
 enum class DialogStepKind {
-  kSetText,  // type `text` into edit `id` (then EN_CHANGE)
-  kSetCheck, // bring check box / radio `id` to `value` by clicking it if needed
-  kScroll,   // scroll action `value` on bar `id` (thumb actions carry `pos`), then end-scroll
-  kClick,    // click button `id` (push, check box or radio)
-  kSet,      // by the control's kind: edit text, check state, or bar thumb position
-  kCommand,  // send WM_COMMAND (id, code `value`) as the keyboard would (Enter, Escape)
+  kSetText,   // type `text` into edit `id` (then EN_CHANGE)
+  kSetCheck,  // bring check box / radio `id` to `value` by clicking it if needed
+  kScroll,    // scroll action `value` on bar `id` (thumb actions carry `pos`), then end-scroll
+  kClick,     // click button `id` (push, check box or radio)
+  kSet,       // by the control's kind: edit text, check state, or bar thumb position
+  kCommand,   // send WM_COMMAND (id, code `value`) as the keyboard would (Enter, Escape)
 };
 
 struct DialogStep {
@@ -95,8 +95,8 @@ struct DialogStep {
 
 struct DialogScript {
   std::vector<DialogStep> steps;
-  bool fail_create = false;         // DialogBoxParam answers -1
-  bool refuse_user_data = false;    // SetWindowUserData fails in this dialog
+  bool fail_create = false;       // DialogBoxParam answers -1
+  bool refuse_user_data = false;  // SetWindowUserData fails in this dialog
 };
 
 // Scripts answer dialogs in the order they are shown (nested ones included).
@@ -114,8 +114,7 @@ OMBRIX_PLATFORM_API size_t PendingDialogScripts();
 //   fail-create     refuse-user-data
 // TEXT runs to the end of the step; "\;" stands for ';' and "\\" for '\'.
 // Answers false with a message in `error` when the text is not a script.
-OMBRIX_PLATFORM_API bool ParseDialogScript(std::string_view text, DialogScript* script,
-                                           std::string* error);
+OMBRIX_PLATFORM_API bool ParseDialogScript(std::string_view text, DialogScript* script, std::string* error);
 
 // Values for DialogRecord::result beside the dialog's own.
 inline constexpr intptr_t kDialogScriptExhausted = -2;
@@ -150,10 +149,10 @@ struct DialogRecord {
   std::string title;
   intptr_t result = 0;  // what DialogBoxParam returned
   DialogOutcome outcome = DialogOutcome::kEnded;
-  std::string error;    // for kScriptError and kNotCreated
+  std::string error;  // for kScriptError and kNotCreated
   int steps_run = 0;
   int steps_unused = 0;  // steps left over when the dialog ended
-  int focus_id = 0;     // control with the focus at the end (0: none)
+  int focus_id = 0;      // control with the focus at the end (0: none)
   intptr_t user_data = 0;
   std::vector<ControlRecord> controls;  // template order
   std::vector<MessageRecord> messages;  // every message given to the procedure

@@ -21,8 +21,8 @@ inline constexpr intptr_t kFindFound = 42;
 // own arguments are remembered, so StartProgram can apply them.
 // Answers kFindFound, or 32 or less when none was found (kFindOutOfResources
 // also when `result` is too small).
-OMBRIX_PLATFORM_API intptr_t FindExecutable(const char* file, const char* directory,
-                                            char* result, uint32_t size) noexcept;
+OMBRIX_PLATFORM_API intptr_t FindExecutable(const char* file, const char* directory, char* result,
+                                            uint32_t size) noexcept;
 
 // Starts `program` with the null-terminated argument vector `argv`
 // (argv[0] first) and returns at once: no shell, no waiting; the child runs

@@ -42,30 +42,26 @@ inline constexpr uint32_t kRegOpenedExistingKey = 2;
 inline constexpr uint32_t kRegMaxValueSize = 1u << 20;
 
 // Opens an existing key below `parent`. kErrFileNotFound when it does not exist.
-OMBRIX_PLATFORM_API Status RegOpenKey(RegKeyHandle parent, const char* subkey,
-                                      uint32_t access, RegKeyHandle* result) noexcept;
+OMBRIX_PLATFORM_API Status RegOpenKey(RegKeyHandle parent, const char* subkey, uint32_t access,
+                                      RegKeyHandle* result) noexcept;
 
 // Opens the key, creating it and any missing keys above it. `disposition`
 // (may be null) receives kRegCreatedNewKey or kRegOpenedExistingKey.
-OMBRIX_PLATFORM_API Status RegCreateKey(RegKeyHandle parent, const char* subkey,
-                                        uint32_t options, uint32_t access,
-                                        RegKeyHandle* result,
-                                        uint32_t* disposition) noexcept;
+OMBRIX_PLATFORM_API Status RegCreateKey(RegKeyHandle parent, const char* subkey, uint32_t options, uint32_t access,
+                                        RegKeyHandle* result, uint32_t* disposition) noexcept;
 
 // Reads a value. `type` may be null. With `data` null, *size receives the
 // value's size. With a buffer smaller than the value: kErrMoreData, *size
 // set to the size needed and nothing copied. kErrFileNotFound when the value
 // does not exist; kErrAccessDenied without kKeyQueryValue access.
-OMBRIX_PLATFORM_API Status RegQueryValue(RegKeyHandle key, const char* name,
-                                         uint32_t* type, void* data,
+OMBRIX_PLATFORM_API Status RegQueryValue(RegKeyHandle key, const char* name, uint32_t* type, void* data,
                                          uint32_t* size) noexcept;
 
 // Writes a value of `size` bytes (replacing any value of that name).
 // kErrAccessDenied without kKeySetValue access; kErrStoreIoFailed (or
 // kErrAccessDenied) when the store cannot be written, in which case the
 // value is not changed.
-OMBRIX_PLATFORM_API Status RegSetValue(RegKeyHandle key, const char* name,
-                                       uint32_t type, const void* data,
+OMBRIX_PLATFORM_API Status RegSetValue(RegKeyHandle key, const char* name, uint32_t type, const void* data,
                                        uint32_t size) noexcept;
 
 OMBRIX_PLATFORM_API Status RegCloseKey(RegKeyHandle key) noexcept;

@@ -25,8 +25,8 @@ inline constexpr Status kErrInvalidParameter = 87;
 inline constexpr Status kErrInsufficientBuffer = 122;
 inline constexpr Status kErrBadPathName = 161;
 inline constexpr Status kErrMoreData = 234;
-inline constexpr Status kErrBadStore = 1009;          // the store could not be read
-inline constexpr Status kErrStoreIoFailed = 1016;     // the store could not be written
+inline constexpr Status kErrBadStore = 1009;       // the store could not be read
+inline constexpr Status kErrStoreIoFailed = 1016;  // the store could not be written
 inline constexpr Status kErrChildMustBeVolatile = 1021;
 inline constexpr Status kErrNotSupported = 50;
 
