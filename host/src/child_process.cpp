@@ -22,7 +22,6 @@
 #include <iostream>
 #include <sstream>
 
-
 namespace ombrix {
 
 namespace {

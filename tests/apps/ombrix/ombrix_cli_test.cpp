@@ -19,20 +19,12 @@
 #include <random>
 #include <sstream>
 
+#include "cli_support.h"
+
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Result {
-  int status = -1;
-  std::string out, err;
-};
-
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
+using namespace ombrix_cli_test;
 
 std::string Slurp(const fs::path& p) {
   std::ifstream f(p);
@@ -125,8 +117,6 @@ std::vector<uint8_t> Flatwash(const std::vector<uint8_t>& in, const uint8_t col[
   }
   return out;
 }
-
-int Lines(const std::string& s) { return int(std::count(s.begin(), s.end(), '\n')); }
 
 TEST_F(OmbrixCli, FlatwashBlendsExactlyAsTheFormulaSays) {
   WritePng(Path("in.png"), 5, 3, kInput);
@@ -480,7 +470,7 @@ TEST_F(OmbrixCli, InfoListsTheOptionsDialogsControls) {
 
 TEST_F(OmbrixCli, PopupGroupHeadingsAreNotChoices) {
   const std::string out = Path("o.png").string();
-  for (const std::string& p : {"Fractal Type...=1", "Fractal Type...=15", "Fractal Type...=(=== Basic ==="}) {
+  for (const std::string p : {"Fractal Type...=1", "Fractal Type...=15", "Fractal Type...=(=== Basic ==="}) {
     SCOPED_TRACE(p);
     const Result r = Ombrix({"render", "mistform", "-i", "solid:8x4", "-o", out, "-p", p});
     EXPECT_EQ(r.status, 2);

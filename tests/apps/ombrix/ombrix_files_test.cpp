@@ -17,9 +17,12 @@
 #include <fstream>
 #include <iterator>
 
+#include "cli_support.h"
+
 namespace {
 
 namespace fs = std::filesystem;
+using namespace ombrix_cli_test;
 
 // The address-space limit of the runs that must not allocate much. Under
 // AddressSanitizer, whose shadow memory reserves terabytes of address
@@ -38,25 +41,7 @@ const std::string kAddressLimit = "true";
 const std::string kAddressLimit = "ulimit -v 1048576";
 #endif
 
-struct Result {
-  int status = -1;
-  std::string err;
-};
-
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-std::string Bytes(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
-
 void Put(const fs::path& p, const std::string& bytes) { std::ofstream(p, std::ios::binary) << bytes; }
-
-int Lines(const std::string& s) { return int(std::count(s.begin(), s.end(), '\n')); }
 
 // A w x h RGB image with detail on every row, so that no format can shrink it much.
 void WriteNoise(const fs::path& path, int w, int h, const std::string& compression = "") {

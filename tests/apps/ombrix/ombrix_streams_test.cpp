@@ -15,27 +15,12 @@
 #include <fstream>
 #include <iterator>
 
+#include "cli_support.h"
+
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Result {
-  int status = -1;
-  std::string out, err;
-};
-
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-std::string Bytes(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
-
-int Lines(const std::string& s) { return int(std::count(s.begin(), s.end(), '\n')); }
+using namespace ombrix_cli_test;
 
 // Two 5 x 3 straight-RGBA frames: alpha 0 with colour, partial alphas, extremes.
 const std::string kFrame0 = [] {
