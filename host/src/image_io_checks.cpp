@@ -283,6 +283,41 @@ void CheckJpeg(const InputFile& f) {
   if (!has_end(tail) && (tail == pos || !has_end(pos))) f.CutShort();
 }
 
+// The first header of an OpenEXR file lies inside the file and holds the
+// attributes every reader needs (channels, compression, data window);
+// without them the library may size its buffers from garbage.
+void CheckExr(const InputFile& f) {
+  uint64_t pos = 8;
+  bool channels = false, compression = false, data_window = false;
+  for (int count = 0;; ++count) {
+    char text[64];
+    auto read_name = [&](std::string& out) {
+      out.clear();
+      while (true) {
+        f.ReadExact(text, 1, pos++);
+        if (text[0] == '\0') return;
+        if (out.size() >= 255) f.CutShort();
+        out += text[0];
+      }
+    };
+    std::string name, type;
+    read_name(name);
+    if (name.empty()) break;  // the end of the header
+    read_name(type);
+    uint8_t size_bytes[4];
+    f.ReadExact(size_bytes, 4, pos);
+    const uint64_t size = uint64_t(size_bytes[0]) | uint64_t(size_bytes[1]) << 8 | uint64_t(size_bytes[2]) << 16 |
+                          uint64_t(size_bytes[3]) << 24;
+    pos += 4;
+    if (size > f.size() - std::min(pos, f.size()) || count > 10000) f.CutShort();
+    pos += size;
+    channels = channels || (name == "channels" && type == "chlist");
+    compression = compression || (name == "compression" && type == "compression");
+    data_window = data_window || (name == "dataWindow" && type == "box2i");
+  }
+  if (!channels || !compression || !data_window) f.CutShort();
+}
+
 // Checks what the file declares against the file itself before anything
 // is decoded or allocated, for the formats whose damage the libraries
 // report late, only as a warning, or not at all.
@@ -296,6 +331,7 @@ void CheckStructure(const InputFile& f) {
     return CheckTiff(f);
   }
   if (n >= 3 && magic[0] == 0xFF && magic[1] == 0xD8 && magic[2] == 0xFF) return CheckJpeg(f);
+  if (n == 8 && magic[0] == 0x76 && magic[1] == 0x2F && magic[2] == 0x31 && magic[3] == 0x01) return CheckExr(f);
 }
 
 }  // namespace
