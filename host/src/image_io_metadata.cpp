@@ -36,7 +36,7 @@ bool Travels(std::string_view name) {
 uint32_t Be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
 
 // An ICC profile whose header and tag table are sound and which describes
-// RGB data: the written files hold RGB whatever the input was, and libpng
+// RGB data: output files hold RGB whatever the input was, and libpng
 // refuses to write a profile that fails these checks.
 bool UsableRgbProfile(const std::vector<uint8_t>& p) {
   if (p.size() < 132 || Be32(&p[0]) != p.size()) return false;

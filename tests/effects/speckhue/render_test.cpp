@@ -1,5 +1,5 @@
 // Speckhue through the host: registration, the exact copy at zero
-// amplitude, every byte of uniform and squared noise against the written
+// amplitude, every byte of uniform and squared noise against a step-by-step
 // walk of the streams, the phase's stream pairs, the repeat of the seeds,
 // layouts with padded rows, and the grain through the host's smoothing.
 #include "reference.h"
@@ -263,11 +263,11 @@ TEST(SpeckhueRender, ExtremeAmplitudes) {
   EXPECT_GT(extremes, kW * kH * 3 / 4);
 }
 
-// Grain Size 0 smooths nothing: the output is the written noise field
+// Grain Size 0 smooths nothing: the output is the noise field itself
 // (uniform draws as bytes around 127.5) applied with the grain amplitudes
 // and the 0..0xFFFF clamp. Any other size goes through the host's routine
 // in its colour-only mode; the field is checked against the routine applied
-// here to the written field, at full and half resolution.
+// here to that field, at full and half resolution.
 TEST(SpeckhueRender, GrainThroughTheSmoothingRoutine) {
   Fixture f;
   struct Case {

@@ -275,7 +275,7 @@ TEST(ImageFiles, OrientationIsAppliedOnRead) {
 // The ICC profile, EXIF, GPS, descriptive tags and resolution travel;
 // format-private attributes, the EXIF pixel size and the orientation do
 // not, and the resolution follows the picture: turned upright, then scaled
-// to the written size. A profile of grey data describes nothing written
+// to the output's size. A profile of grey data describes no output
 // (outputs are RGB) and is left out. (Which format keeps what, end to end:
 // the command line's tests.)
 TEST(ImageFiles, MetadataTravelsWithThePicture) {
@@ -317,7 +317,7 @@ TEST(ImageFiles, MetadataTravelsWithThePicture) {
   EXPECT_EQ(in->spec().get_float_attribute("XResolution"), 75.0f);
   EXPECT_EQ(in->spec().get_float_attribute("YResolution"), 150.0f);
   EXPECT_EQ(in->spec().get_int_attribute("Orientation", 1), 1);
-  EXPECT_EQ(in->spec().get_int_attribute("Exif:PixelXDimension", 1), 1);  // absent, or the written width
+  EXPECT_EQ(in->spec().get_int_attribute("Exif:PixelXDimension", 1), 1);  // absent, or the output's width
   EXPECT_TRUE(in->spec().find_attribute("ICCProfile"));
 
   for (MetadataItem& item : options.metadata.items) {

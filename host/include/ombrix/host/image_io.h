@@ -53,7 +53,7 @@ struct MetadataItem {
 // Make, Model, DateTime, Artist, Copyright, ImageDescription and the
 // resolution (XResolution and YResolution as floats, ResolutionUnit "in",
 // "cm" or "none"). `width` x `height` is the upright size of the picture it
-// describes; WriteImage scales the resolution by the written size over it,
+// describes; WriteImage scales the resolution by the output's size over it,
 // so the printed size stays the same.
 struct ImageMetadata {
   A_long width = 0, height = 0;
@@ -114,7 +114,7 @@ struct WriteOptions {
   // Written as far as the format holds it: JPEG all of it, TIFF no EXIF or
   // GPS data, PNG only text-valued items, the ICC profile and the
   // resolution, EXR no ICC profile. An ICC profile that is not a sound
-  // profile of RGB data is left out (the written colour is RGB).
+  // profile of RGB data is left out (outputs hold RGB).
   ImageMetadata metadata;
 };
 
