@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <iostream>
+#include <optional>
 
 namespace ombrix::cli {
 namespace {
@@ -49,73 +50,177 @@ std::string VersionText(uint32_t v) {
   return buf;
 }
 
-ordered_json ParamJson(const Effect& effect, int index) {
+// A number as a parameter registers it: whole, or 16.16 fixed point.
+struct Number {
+  int64_t raw = 0;
+  bool fixed = false;
+};
+
+std::string Text(Number n) { return n.fixed ? FormatFixed(PF_Fixed(n.raw)) : std::to_string(n.raw); }
+ordered_json Json(Number n) { return n.fixed ? ordered_json(double(n.raw) / 65536.0) : ordered_json(n.raw); }
+
+struct PopupItem {
+  std::string text;  // UTF-8
+  bool separator = false, disabled = false;
+};
+
+// How a fixed slider shows its value.
+struct FixedDisplay {
+  A_short precision = 0;
+  A_short flags = 0;
+  std::optional<double> percent_unit;  // shown as percent: what 1 % is in its units
+};
+
+// What `info` says about one parameter, read from its definition once; the
+// JSON object and the text line are both made from it. Facts a kind does
+// not have stay empty.
+struct ParamFacts {
+  int index = 0;
+  PF_ParamType kind = 0;
+  std::string name;
+  PF_ParamFlags flags = 0;
+  PF_ParamUIFlags ui_flags = 0;
+  std::optional<std::string> label;         // check boxes: the text beside the box
+  std::optional<std::string> default_word;  // "self"/"none", "on"/"off", "#RRGGBBAA"
+  std::optional<Number> default_number;
+  const char* unit = "";  // after the default in the text line
+  std::optional<std::pair<Number, Number>> valid, slider;
+  std::optional<FixedDisplay> display;
+  std::optional<std::pair<Number, Number>> point;  // the default, in percent of the layer
+  bool restrict_bounds = false;
+  std::optional<A_long> num_choices;
+  std::vector<PopupItem> items;
+};
+
+std::pair<Number, Number> Whole(A_long a, A_long b) { return {{a, false}, {b, false}}; }
+std::pair<Number, Number> Fixed(PF_Fixed a, PF_Fixed b) { return {{a, true}, {b, true}}; }
+
+ParamFacts DescribeParam(const Effect& effect, int index) {
   const PF_ParamDef& d = effect.params()[index];
-  ordered_json j;
-  j["index"] = index;
-  j["kind"] = KindKey(d.param_type);
-  j["kind_number"] = d.param_type;
-  j["name"] = d.name;
-  j["flags"] = d.flags;
-  j["ui_flags"] = d.ui_flags;
+  ParamFacts p;
+  p.index = index;
+  p.kind = d.param_type;
+  p.name = d.name;
+  p.flags = d.flags;
+  p.ui_flags = d.ui_flags;
   switch (d.param_type) {
     case PF_Param_LAYER:
-      j["default"] = d.u.ld.dephault == PF_LayerDefault_MYSELF ? "self" : "none";
+      p.default_word = d.u.ld.dephault == PF_LayerDefault_MYSELF ? "self" : "none";
       break;
     case PF_Param_SLIDER:
-      j["default"] = d.u.sd.dephault;
-      j["valid_min"] = d.u.sd.valid_min;
-      j["valid_max"] = d.u.sd.valid_max;
-      j["slider_min"] = d.u.sd.slider_min;
-      j["slider_max"] = d.u.sd.slider_max;
+      p.default_number = Number{d.u.sd.dephault, false};
+      p.valid = Whole(d.u.sd.valid_min, d.u.sd.valid_max);
+      p.slider = Whole(d.u.sd.slider_min, d.u.sd.slider_max);
       break;
     case PF_Param_FIX_SLIDER:
-      j["default"] = d.u.fd.dephault / 65536.0;
-      j["default_fixed"] = d.u.fd.dephault;
-      j["valid_min"] = d.u.fd.valid_min / 65536.0;
-      j["valid_max"] = d.u.fd.valid_max / 65536.0;
-      j["slider_min"] = d.u.fd.slider_min / 65536.0;
-      j["slider_max"] = d.u.fd.slider_max / 65536.0;
-      j["precision"] = d.u.fd.precision;
-      j["display_flags"] = d.u.fd.display_flags;
-      j["percent"] = (d.u.fd.display_flags & PF_ValueDisplayFlag_PERCENT) != 0;
-      if (j["percent"]) j["percent_unit"] = PercentUnit(d);
+      p.default_number = Number{d.u.fd.dephault, true};
+      p.valid = Fixed(d.u.fd.valid_min, d.u.fd.valid_max);
+      p.slider = Fixed(d.u.fd.slider_min, d.u.fd.slider_max);
+      p.display = FixedDisplay{d.u.fd.precision, d.u.fd.display_flags, std::nullopt};
+      if (d.u.fd.display_flags & PF_ValueDisplayFlag_PERCENT) p.display->percent_unit = PercentUnit(d);
       break;
     case PF_Param_ANGLE:
-      j["default"] = d.u.ad.dephault / 65536.0;
-      j["default_fixed"] = d.u.ad.dephault;
       // Effects set no range for angles; the rest of u.ad may hold bytes
       // left over from an earlier parameter in a reused record.
+      p.default_number = Number{d.u.ad.dephault, true};
+      p.unit = " degrees";
       break;
     case PF_Param_CHECKBOX:
-      j["label"] = effect.CheckboxLabel(index);
-      j["default"] = d.u.bd.dephault ? "on" : "off";
+      p.label = effect.CheckboxLabel(index);
+      p.default_word = d.u.bd.dephault ? "on" : "off";
       break;
     case PF_Param_COLOR:
-      j["default"] = FormatColor(d.u.cd.dephault);
+      p.default_word = FormatColor(d.u.cd.dephault);
       break;
     case PF_Param_POINT:
-      j["default_percent"] = {d.u.td.x_dephault / 65536.0, d.u.td.y_dephault / 65536.0};
-      j["restrict_bounds"] = d.u.td.restrict_bounds != 0;
+      p.point = Fixed(d.u.td.x_dephault, d.u.td.y_dephault);
+      p.restrict_bounds = d.u.td.restrict_bounds != 0;
       break;
-    case PF_Param_POPUP: {
-      j["default"] = d.u.pd.dephault;
-      j["num_choices"] = d.u.pd.num_choices;
-      ordered_json items = ordered_json::array();
-      const auto texts = effect.PopupItems(index);
-      for (size_t i = 0; i < texts.size(); ++i) {
-        items.push_back({{"number", i + 1},
-                         {"text", FromWindows1252(texts[i])},
-                         {"separator", IsSeparator(texts[i])},
-                         {"disabled", IsDisabledItem(texts[i])}});
+    case PF_Param_POPUP:
+      p.default_number = Number{d.u.pd.dephault, false};
+      p.num_choices = d.u.pd.num_choices;
+      for (const std::string& item : effect.PopupItems(index)) {
+        p.items.push_back({FromWindows1252(item), IsSeparator(item), IsDisabledItem(item)});
       }
-      j["items"] = items;
       break;
-    }
     default:
       break;
   }
+  return p;
+}
+
+ordered_json ParamJson(const ParamFacts& p) {
+  ordered_json j;
+  j["index"] = p.index;
+  j["kind"] = KindKey(p.kind);
+  j["kind_number"] = p.kind;
+  j["name"] = p.name;
+  j["flags"] = p.flags;
+  j["ui_flags"] = p.ui_flags;
+  if (p.label) j["label"] = *p.label;
+  if (p.default_word) j["default"] = *p.default_word;
+  if (p.default_number) j["default"] = Json(*p.default_number);
+  if (p.default_number && p.default_number->fixed) j["default_fixed"] = p.default_number->raw;
+  if (p.valid) {
+    j["valid_min"] = Json(p.valid->first);
+    j["valid_max"] = Json(p.valid->second);
+  }
+  if (p.slider) {
+    j["slider_min"] = Json(p.slider->first);
+    j["slider_max"] = Json(p.slider->second);
+  }
+  if (p.display) {
+    j["precision"] = p.display->precision;
+    j["display_flags"] = p.display->flags;
+    j["percent"] = p.display->percent_unit.has_value();
+    if (p.display->percent_unit) j["percent_unit"] = *p.display->percent_unit;
+  }
+  if (p.point) {
+    j["default_percent"] = {Json(p.point->first), Json(p.point->second)};
+    j["restrict_bounds"] = p.restrict_bounds;
+  }
+  if (p.num_choices) {
+    j["num_choices"] = *p.num_choices;
+    ordered_json items = ordered_json::array();
+    for (size_t i = 0; i < p.items.size(); ++i) {
+      items.push_back({{"number", i + 1},
+                       {"text", p.items[i].text},
+                       {"separator", p.items[i].separator},
+                       {"disabled", p.items[i].disabled}});
+    }
+    j["items"] = items;
+  }
   return j;
+}
+
+// One line per parameter for the text form of `info`, then its popup items.
+std::string ParamLine(const ParamFacts& p) {
+  std::string s = "  " + std::to_string(p.index) + "  " + KindName(p.kind) + "  \"" + p.name + "\"";
+  if (p.label) s += "  label \"" + *p.label + "\"";
+  if (p.default_word) s += "  default " + *p.default_word;
+  if (p.default_number) s += "  default " + Text(*p.default_number) + p.unit;
+  if (p.valid) s += "  valid " + Text(p.valid->first) + ".." + Text(p.valid->second);
+  if (p.slider) s += "  slider " + Text(p.slider->first) + ".." + Text(p.slider->second);
+  if (p.display) {
+    const std::optional<double>& unit = p.display->percent_unit;
+    s += "  precision " + std::to_string(p.display->precision) +
+         (!unit          ? "  shown as number"
+          : *unit == 1.0 ? "  shown as percent (100 is 100 %)"
+                         : "  shown as percent (1 is 100 %)");
+  }
+  if (p.point) {
+    s += "  default " + Text(p.point->first) + "%," + Text(p.point->second) + "% of the layer" +
+         (p.restrict_bounds ? "  kept inside the layer" : "");
+  }
+  if (p.num_choices) s += "  choices " + std::to_string(*p.num_choices);
+  if (p.flags != 0) s += "  flags " + Hex(uint32_t(p.flags), 2);
+  s += "\n";
+  for (size_t i = 0; i < p.items.size(); ++i) {
+    const PopupItem& item = p.items[i];
+    s += "      " + std::to_string(i + 1) + "  " +
+         (item.separator ? std::string("(separator)") : item.text + (item.disabled ? "  (disabled)" : "")) + "\n";
+  }
+  return s;
 }
 
 // The options dialog's controls that take answers; null without a dialog.
@@ -139,61 +244,6 @@ ordered_json DialogJson(Effect& effect) {
   }
   j["controls"] = controls;
   return j;
-}
-
-// One line per parameter for the text form of `info`.
-std::string ParamLine(const Effect& effect, int index) {
-  const PF_ParamDef& d = effect.params()[index];
-  std::string s = "  " + std::to_string(index) + "  " + KindName(d.param_type);
-  s += "  \"" + std::string(d.name) + "\"";
-  std::string items;
-  switch (d.param_type) {
-    case PF_Param_LAYER:
-      s += "  default " + std::string(d.u.ld.dephault == PF_LayerDefault_MYSELF ? "self" : "none");
-      break;
-    case PF_Param_SLIDER:
-      s += "  default " + std::to_string(d.u.sd.dephault) + "  valid " + std::to_string(d.u.sd.valid_min) + ".." +
-           std::to_string(d.u.sd.valid_max) + "  slider " + std::to_string(d.u.sd.slider_min) + ".." +
-           std::to_string(d.u.sd.slider_max);
-      break;
-    case PF_Param_FIX_SLIDER:
-      s += "  default " + FormatFixed(d.u.fd.dephault) + "  valid " + FormatFixed(d.u.fd.valid_min) + ".." +
-           FormatFixed(d.u.fd.valid_max) + "  slider " + FormatFixed(d.u.fd.slider_min) + ".." +
-           FormatFixed(d.u.fd.slider_max) + "  precision " + std::to_string(d.u.fd.precision) +
-           ((d.u.fd.display_flags & PF_ValueDisplayFlag_PERCENT)
-                ? (PercentUnit(d) == 1.0 ? "  shown as percent (100 is 100 %)" : "  shown as percent (1 is 100 %)")
-                : "  shown as number");
-      break;
-    case PF_Param_ANGLE:
-      s += "  default " + FormatFixed(d.u.ad.dephault) + " degrees";
-      break;
-    case PF_Param_CHECKBOX:
-      s += "  label \"" + effect.CheckboxLabel(index) + "\"  default " + (d.u.bd.dephault ? "on" : "off");
-      break;
-    case PF_Param_COLOR:
-      s += "  default " + FormatColor(d.u.cd.dephault);
-      break;
-    case PF_Param_POINT:
-      s += "  default " + FormatFixed(d.u.td.x_dephault) + "%," + FormatFixed(d.u.td.y_dephault) + "% of the layer" +
-           (d.u.td.restrict_bounds ? "  kept inside the layer" : "");
-      break;
-    case PF_Param_POPUP: {
-      s += "  default " + std::to_string(d.u.pd.dephault) + "  choices " + std::to_string(d.u.pd.num_choices);
-      const auto texts = effect.PopupItems(index);
-      for (size_t i = 0; i < texts.size(); ++i) {
-        items += "      " + std::to_string(i + 1) + "  " +
-                 (IsSeparator(texts[i])      ? std::string("(separator)")
-                  : IsDisabledItem(texts[i]) ? FromWindows1252(texts[i]) + "  (disabled)"
-                                             : FromWindows1252(texts[i])) +
-                 "\n";
-      }
-      break;
-    }
-    default:
-      break;
-  }
-  if (d.flags != 0) s += "  flags " + Hex(uint32_t(d.flags), 2);
-  return s + "\n" + items;
 }
 
 }  // namespace
@@ -299,7 +349,7 @@ int RunInfo(const CommonOptions& common, const InfoOptions& options) {
     j["version_block"] = block;
     j["num_params"] = effect.num_params();
     ordered_json params = ordered_json::array();
-    for (int i = 0; i < count; ++i) params.push_back(ParamJson(effect, i));
+    for (int i = 0; i < count; ++i) params.push_back(ParamJson(DescribeParam(effect, i)));
     j["params"] = params;
     j["options_dialog"] = DialogJson(effect);
     std::cout << Dump(j) << "\n";
@@ -326,7 +376,7 @@ int RunInfo(const CommonOptions& common, const InfoOptions& options) {
   }
   std::fflush(stdout);
   std::cout << "Parameters (num_params " << effect.num_params() << ")\n";
-  for (int i = 0; i < count; ++i) std::cout << ParamLine(effect, i);
+  for (int i = 0; i < count; ++i) std::cout << ParamLine(DescribeParam(effect, i));
   const OptionsDialogInfo dialog = InspectOptionsDialog(effect);
   if (dialog.has_dialog && !dialog.error.empty()) {
     std::cout << "Options dialog: cannot be shown (" << dialog.error << ")\n";
