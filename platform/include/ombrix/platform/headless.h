@@ -193,7 +193,7 @@ enum class ColorChooserOutcome {
 };
 
 struct ColorChooserRecord {
-  std::string owner;     // the owner window's title; empty without one
+  std::string owner;     // the title of the owner (a control: of its dialog); empty without one
   ColorRef initial = 0;  // the colour shown first (black without kCcRgbInit)
   uint32_t flags = 0;
   ColorChooserOutcome outcome = ColorChooserOutcome::kUnanswered;
