@@ -6,6 +6,7 @@
 #include "param_text.h"
 
 #include <ombrix/platform/dialog.h>
+#include <ombrix/platform/headless.h>
 
 #include <optional>
 #include <string>
@@ -73,12 +74,14 @@ int RunAbout(const CommonOptions& common, const AboutOptions& options);
 
 // One --dialog item: a control answered, a button clicked, OK or Cancel pressed.
 struct DialogAnswer {
-  enum class Kind { kSet, kClick, kOk, kCancel } kind = Kind::kSet;
+  enum class Kind { kSet, kClick, kOk, kCancel, kColor } kind = Kind::kSet;
   int id = 0;
   std::string value;
-  std::string text;  // the item as typed, for messages
+  platform::ColorAnswer color;  // kColor: the colour chooser's answer
+  std::string text;             // the item as typed, for messages
 };
-// Reads the items of every --dialog option; throws UsageError for one that is not ID=VALUE, ok or cancel.
+// Reads the items of every --dialog option; throws UsageError for one that is not ID=VALUE, ok, cancel,
+// color=#RRGGBB or color=cancel.
 std::vector<DialogAnswer> ParseDialogAnswers(const std::vector<std::string>& options);
 
 // A control of an options dialog that takes answers, as the dialog shows it when it opens.

@@ -181,7 +181,8 @@ int main(int argc, char** argv) {
   render_cmd->add_option("--dialog", render.dialog,
                          "ID=VALUE,... answers for the options dialog (edit text, on/off, bar position, "
                          "click), ok and cancel press those buttons; OK is pressed after the last answer "
-                         "unless it was ok or cancel (ids: ombrix info EFFECT)");
+                         "unless it was ok or cancel; color=#RRGGBB or color=cancel answer the colour "
+                         "choosers the dialog opens, in order (ids: ombrix info EFFECT)");
   render_cmd->add_option("--sequence-data", render.sequence_data, "Restore stored sequence data from FILE");
   render_cmd->add_option("--save-sequence-data", render.save_sequence_data, "Write the sequence data to FILE");
   render_cmd->add_option("--registry", render.registry, "Folder of the settings registry (default: the user's)");

@@ -128,11 +128,20 @@ std::vector<DialogAnswer> ParseDialogAnswers(const std::vector<std::string>& opt
         answers.push_back(std::move(a));
         continue;
       }
+      if (item.rfind("color=", 0) == 0) {
+        a.kind = DialogAnswer::Kind::kColor;
+        a.value = item.substr(6);
+        if (!plat::ParseColorAnswer(a.value, &a.color)) {
+          throw UsageError("bad --dialog item " + Quoted(item) + " (expected color=#RRGGBB or color=cancel)");
+        }
+        answers.push_back(std::move(a));
+        continue;
+      }
       const size_t eq = item.find('=');
       const std::string id = item.substr(0, eq);
       const bool numeric_id = !id.empty() && id.size() <= 9 && id.find_first_not_of("0123456789") == std::string::npos;
       if (eq == std::string::npos || !numeric_id) {
-        throw UsageError("bad --dialog item " + Quoted(item) + " (expected ID=VALUE, ok or cancel)");
+        throw UsageError("bad --dialog item " + Quoted(item) + " (expected ID=VALUE, ok, cancel or color=...)");
       }
       a.id = std::stoi(id);
       a.value = item.substr(eq + 1);
@@ -193,6 +202,7 @@ void CheckDialogAnswers(const std::string& effect_name, const OptionsDialogInfo&
   }
   for (const DialogAnswer& a : answers) {
     if (a.kind == DialogAnswer::Kind::kOk || a.kind == DialogAnswer::Kind::kCancel) continue;
+    if (a.kind == DialogAnswer::Kind::kColor) continue;  // for whichever colour chooser opens
     const std::string what = "bad --dialog item " + Quoted(a.text) + ": ";
     const DialogControlInfo* c = FindControl(dialog, a.id);
     if (!c) {
@@ -237,13 +247,25 @@ void CheckDialogAnswers(const std::string& effect_name, const OptionsDialogInfo&
 
 namespace {
 
+// The answers that are steps the user takes in the dialog itself; colour
+// answers go to the colour choosers it opens, in their order.
+std::vector<const DialogAnswer*> StepAnswers(const std::vector<DialogAnswer>& answers) {
+  std::vector<const DialogAnswer*> steps;
+  for (const DialogAnswer& a : answers)
+    if (a.kind != DialogAnswer::Kind::kColor) steps.push_back(&a);
+  return steps;
+}
+
 // The answers as the steps the user takes; OK is pressed after them unless
-// the last one pressed OK or Cancel.
+// the last step pressed OK or Cancel.
 plat::DialogScript ScriptOf(const std::vector<DialogAnswer>& answers) {
   plat::DialogScript script;
-  for (const DialogAnswer& a : answers) {
+  for (const DialogAnswer& a : answers)
+    if (a.kind == DialogAnswer::Kind::kColor) script.colors.push_back(a.color);
+  const std::vector<const DialogAnswer*> steps = StepAnswers(answers);
+  for (const DialogAnswer* a : steps) {
     plat::DialogStep step;
-    switch (a.kind) {
+    switch (a->kind) {
       case DialogAnswer::Kind::kOk:
         step = {plat::DialogStepKind::kClick, plat::kIdOk, {}, 0, 0};
         break;
@@ -251,16 +273,18 @@ plat::DialogScript ScriptOf(const std::vector<DialogAnswer>& answers) {
         step = {plat::DialogStepKind::kClick, plat::kIdCancel, {}, 0, 0};
         break;
       case DialogAnswer::Kind::kClick:
-        step = {plat::DialogStepKind::kClick, a.id, {}, 0, 0};
+        step = {plat::DialogStepKind::kClick, a->id, {}, 0, 0};
         break;
       case DialogAnswer::Kind::kSet:
-        step = {plat::DialogStepKind::kSet, a.id, a.value, 0, 0};
+        step = {plat::DialogStepKind::kSet, a->id, a->value, 0, 0};
+        break;
+      case DialogAnswer::Kind::kColor:
         break;
     }
     script.steps.push_back(std::move(step));
   }
-  const bool pressed = !answers.empty() && (answers.back().kind == DialogAnswer::Kind::kOk ||
-                                            answers.back().kind == DialogAnswer::Kind::kCancel);
+  const bool pressed = !steps.empty() && (steps.back()->kind == DialogAnswer::Kind::kOk ||
+                                          steps.back()->kind == DialogAnswer::Kind::kCancel);
   if (!pressed) script.steps.push_back({plat::DialogStepKind::kClick, plat::kIdOk, {}, 0, 0});
   return script;
 }
@@ -316,8 +340,9 @@ CommandResult RunOptionsDialog(Instance& instance, const std::string& effect_nam
   if (records.empty()) throw UsageError(what + " was not shown");
   const plat::DialogRecord& r = records.back();  // the options dialog ends after any it opened
   // The answer a step stands for (the OK pressed after the answers has none).
+  const std::vector<const DialogAnswer*> steps = StepAnswers(answers);
   auto answer_text = [&](int step) {
-    return step < int(answers.size()) ? Quoted(answers[size_t(step)].text) : std::string("the final ok");
+    return step < int(steps.size()) ? Quoted(steps[size_t(step)]->text) : std::string("the final ok");
   };
   switch (r.outcome) {
     case plat::DialogOutcome::kNotCreated:
@@ -339,6 +364,10 @@ CommandResult RunOptionsDialog(Instance& instance, const std::string& effect_nam
       if (r.steps_unused > 0) {
         throw UsageError(what + " closed before " + answer_text(r.steps_run) + " (answers after the closing ok or " +
                          "cancel are not used)");
+      }
+      if (r.colors_unused > 0) {
+        throw UsageError(what + " opened no colour chooser for " + std::to_string(r.colors_unused) +
+                         " of the color= answers");
       }
       break;
   }

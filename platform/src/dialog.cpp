@@ -49,6 +49,7 @@ struct DialogWindow {
   bool ended = false;
   intptr_t result = 0;
   bool refuse_user_data = false;
+  std::deque<ColorAnswer> colors;  // the script's answers for colour choosers
   DialogRecord* record = nullptr;
 };
 
@@ -296,6 +297,7 @@ intptr_t DialogBoxParam(const DialogTemplate* tmpl, DialogWindow* parent, Dialog
   dialog->title = tmpl->title ? tmpl->title : "";
   dialog->proc = proc;
   dialog->refuse_user_data = script.refuse_user_data;
+  dialog->colors.assign(script.colors.begin(), script.colors.end());
   for (int i = 0; i < tmpl->control_count; ++i) {
     const DialogControl& t = tmpl->controls[i];
     auto c = std::make_unique<DialogWindow>();
@@ -347,6 +349,7 @@ intptr_t DialogBoxParam(const DialogTemplate* tmpl, DialogWindow* parent, Dialog
 
   Deliver(d, kWmDestroy, 0, 0);
   record.focus_id = d->focus ? d->focus->id : 0;
+  record.colors_unused = int(d->colors.size());
   record.user_data = d->user_data;
   for (auto& c : d->controls) record.controls.push_back(RecordOf(c.get()));
 
@@ -566,6 +569,27 @@ intptr_t SendMessage(DialogWindow* window, unsigned msg, uintptr_t wparam, intpt
   return 0;
 }
 
+namespace detail {
+
+bool ChooserContext(DialogWindow* owner, std::string* owner_title, bool* in_dialog,
+                    std::optional<ColorAnswer>* answer) noexcept try {
+  State& s = S();
+  Lock lock(s.mu);
+  if (owner && !Live(s, owner)) return false;
+  *owner_title = owner ? (owner->type == DialogWindow::kControl ? owner->owner : owner)->title : std::string();
+  *in_dialog = !s.active.empty();
+  answer->reset();
+  if (*in_dialog && !s.active.back()->colors.empty()) {
+    *answer = s.active.back()->colors.front();
+    s.active.back()->colors.pop_front();
+  }
+  return true;
+} catch (...) {
+  return false;
+}
+
+}  // namespace detail
+
 // ---------------------------------------------------------------------------
 // Host configuration
 // ---------------------------------------------------------------------------
@@ -637,6 +661,15 @@ bool ParseStep(const std::string& raw, DialogScript* script, std::string* error)
     *error = "step \"" + line + "\": expected a control id";
     return false;
   };
+  if (verb == "color") {
+    ColorAnswer answer;
+    if (!ParseColorAnswer(rest, &answer)) {
+      *error = "step \"" + line + "\": expected a colour #RRGGBB or cancel";
+      return false;
+    }
+    script->colors.push_back(answer);
+    return true;
+  }
   if (verb == "fail-create") {
     script->fail_create = true;
     return true;
@@ -734,6 +767,8 @@ void ResetHeadless() {
     s.scripts.clear();
     s.records.clear();
   }
+  ClearColorAnswers();
+  ClearColorChooserRecords();
   ResetBeeps();
   ReleaseAllKeys();
   ClearRegistryFailures();

@@ -421,6 +421,9 @@ TEST_F(OmbrixCli, DialogAnswersPressOkWhereTheyStandAndAreCheckedFirst) {
       {"lightning", "1040=8,1014=on", 0, ""},
       {"flatwash", "1=click", 2, "no options dialog"},
       {"mistform", "1002=7,cancel", 1, "517"},
+      // Colour answers: checked as colours first, refused when no chooser asks for them.
+      {"mistform", "color=#12345G", 2, "color=#RRGGBB"},
+      {"mistform", "1002=5,color=#FF8000", 2, "colour chooser"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.effect + " " + c.answers);

@@ -6,6 +6,7 @@
 // types and may allocate.
 #pragma once
 
+#include <ombrix/platform/color.h>
 #include <ombrix/platform/dialog.h>
 #include <ombrix/platform/types.h>
 
@@ -93,8 +94,17 @@ struct DialogStep {
   int pos = 0;
 };
 
+// How the user leaves a colour chooser: with a colour, or with Cancel.
+struct ColorAnswer {
+  bool cancel = false;
+  ColorRef color = 0;
+};
+
 struct DialogScript {
   std::vector<DialogStep> steps;
+  // Answers for the colour choosers opened while this dialog is the
+  // innermost one open, in the order they open.
+  std::vector<ColorAnswer> colors;
   bool fail_create = false;       // DialogBoxParam answers -1
   bool refuse_user_data = false;  // SetWindowUserData fails in this dialog
 };
@@ -111,6 +121,7 @@ OMBRIX_PLATFORM_API size_t PendingDialogScripts();
 //                             pageleft, pageright, thumbposition, thumbtrack,
 //                             left, right, endscroll)
 //   set ID=VALUE     command ID[=CODE]
+//   color #RRGGBB    color cancel     (answers for colour choosers)
 //   fail-create     refuse-user-data
 // TEXT runs to the end of the step; "\;" stands for ';' and "\\" for '\'.
 // Answers false with a message in `error` when the text is not a script.
@@ -151,8 +162,9 @@ struct DialogRecord {
   DialogOutcome outcome = DialogOutcome::kEnded;
   std::string error;  // for kScriptError and kNotCreated
   int steps_run = 0;
-  int steps_unused = 0;  // steps left over when the dialog ended
-  int focus_id = 0;      // control with the focus at the end (0: none)
+  int steps_unused = 0;   // steps left over when the dialog ended
+  int colors_unused = 0;  // colour answers no chooser asked for
+  int focus_id = 0;       // control with the focus at the end (0: none)
   intptr_t user_data = 0;
   std::vector<ControlRecord> controls;  // template order
   std::vector<MessageRecord> messages;  // every message given to the procedure
@@ -160,8 +172,39 @@ struct DialogRecord {
 OMBRIX_PLATFORM_API std::vector<DialogRecord> DialogRecords();
 OMBRIX_PLATFORM_API void ClearDialogRecords();
 
-// Back to a fresh headless state: no scripts, records, beeps, keys, registry
-// failures; launch mode kStart; the registry and temp folders unchanged.
+// ---------------------------------------------------------------------------
+// Colour chooser
+// ---------------------------------------------------------------------------
+// Reads "#RRGGBB" (hex digits of either case) or "cancel".
+OMBRIX_PLATFORM_API bool ParseColorAnswer(std::string_view text, ColorAnswer* answer);
+
+// A chooser opened inside a dialog takes the next colour answer of that
+// dialog's script; one opened while no dialog is open takes the next answer
+// queued here. A chooser with no answer left is closed as by Cancel.
+OMBRIX_PLATFORM_API void PushColorAnswer(ColorAnswer answer);
+OMBRIX_PLATFORM_API void ClearColorAnswers();
+OMBRIX_PLATFORM_API size_t PendingColorAnswers();
+
+enum class ColorChooserOutcome {
+  kChosen,      // a colour was answered
+  kCancelled,   // the answer was Cancel
+  kUnanswered,  // no answer was left: closed as by Cancel
+  kNotShown,    // the request could not be shown
+};
+
+struct ColorChooserRecord {
+  std::string owner;     // the title of the owner (a control: of its dialog); empty without one
+  ColorRef initial = 0;  // the colour shown first (black without kCcRgbInit)
+  uint32_t flags = 0;
+  ColorChooserOutcome outcome = ColorChooserOutcome::kUnanswered;
+  ColorRef chosen = 0;  // kChosen: what the chooser answered
+  std::string error;    // kNotShown: why
+};
+OMBRIX_PLATFORM_API std::vector<ColorChooserRecord> ColorChooserRecords();
+OMBRIX_PLATFORM_API void ClearColorChooserRecords();
+
+// Back to a fresh headless state: no scripts, colour answers, records, beeps,
+// keys, registry failures; launch mode kStart; the registry and temp folders unchanged.
 OMBRIX_PLATFORM_API void ResetHeadless();
 
 }  // namespace ombrix::platform
