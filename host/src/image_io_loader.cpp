@@ -77,6 +77,8 @@ const LibraryTable& Library() {
 
 }  // namespace image_io
 
+void LoadImageLibrary() { image_io::Library(); }
+
 World ReadImage(const fs::path& path, A_long pad_bytes, const ReadOptions& options, ImageInfo* info) {
   return image_io::Library().read_image(path, pad_bytes, options, info);
 }
