@@ -32,13 +32,13 @@ class OmbrixLoading : public ::testing::Test {
     fs::remove_all(dir_, ec);
   }
 
-  // Runs `env ombrix args --plugins DIR`; `loaded` gets the loader's
+  // Runs `env CLI args --plugins DIR`; `loaded` gets the loader's
   // reports of every process of the run, concatenated.
-  Result Run(const std::string& env, const std::vector<std::string>& args, std::string* loaded = nullptr) {
+  Result Run(const std::string& env, const std::vector<std::string>& args, std::string* loaded = nullptr,
+             const std::string& cli = OMBRIX_CLI) {
     const fs::path trace = dir_ / "trace";
     fs::create_directory(trace);
-    std::string cmd =
-        "LD_DEBUG=libs LD_DEBUG_OUTPUT=" + Quote((trace / "ld").string()) + " " + env + " " + Quote(OMBRIX_CLI);
+    std::string cmd = "LD_DEBUG=libs LD_DEBUG_OUTPUT=" + Quote((trace / "ld").string()) + " " + env + " " + Quote(cli);
     for (const std::string& a : args) cmd += " " + Quote(a);
     cmd += " --plugins " + Quote(OMBRIX_TEST_PLUGIN_DIR) + " </dev/null >" + Quote((dir_ / "out").string()) + " 2>" +
            Quote((dir_ / "err").string());
@@ -83,6 +83,24 @@ TEST_F(OmbrixLoading, OnlyCommandsWithImageFilesLoadTheImageLibrary) {
     EXPECT_EQ(Mentions(loaded, "libOpenImageIO"), c.loads) << c.args[0];
     EXPECT_EQ(Mentions(loaded, "libombrix_image_io.so"), c.loads) << c.args[0];
   }
+  EXPECT_TRUE(fs::is_regular_file(png));
+}
+
+// Installed, the program loads the library installed beside it, not the
+// build tree's.
+TEST_F(OmbrixLoading, TheInstalledProgramLoadsTheInstalledLibrary) {
+  const fs::path prefix = dir_ / "prefix";
+  const std::string install = Quote(OMBRIX_CMAKE) + " --install " + Quote(OMBRIX_TEST_BINARY_DIR) + " --prefix " +
+                              Quote(prefix.string()) + " >/dev/null";
+  ASSERT_EQ(std::system(install.c_str()), 0);
+  const fs::path installed = fs::canonical(prefix) / OMBRIX_INSTALL_LIBDIR / "ombrix" / "libombrix_image_io.so";
+  ASSERT_TRUE(fs::is_regular_file(installed));
+  std::string loaded;
+  const fs::path png = dir_ / "card.png";
+  const Result r = Run("", {"render", "flatwash", "-i", "testcard:16x9", "-o", png.string()}, &loaded,
+                       (prefix / "bin" / "ombrix").string());
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Mentions(loaded, "calling init: " + installed.string() + "\n")) << loaded;
   EXPECT_TRUE(fs::is_regular_file(png));
 }
 
