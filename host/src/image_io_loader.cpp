@@ -28,7 +28,11 @@ namespace {
 
 fs::path LibraryPath() {
   std::error_code ec;
-  if (const char* env = std::getenv("OMBRIX_IMAGE_IO_LIBRARY"); env && *env) return fs::absolute(env, ec);
+  if (const char* env = std::getenv("OMBRIX_IMAGE_IO_LIBRARY"); env && *env) {
+    // Absolute, so that dlopen takes it as a file rather than a name to search for.
+    const fs::path absolute = fs::absolute(env, ec);
+    return ec ? fs::path(env) : absolute;
+  }
   fs::path installed;
   const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
   if (!ec) installed = (exe.parent_path() / OMBRIX_INSTALL_IMAGE_IO_LIBRARY).lexically_normal();
@@ -46,6 +50,8 @@ std::string DlError() {
 
 const LibraryTable& Load() {
   const fs::path path = LibraryPath();
+  // An empty name would make dlopen hand back the program itself.
+  if (path.empty()) throw HostError("cannot load the image library: this build does not say where it is");
   const std::string failed = "cannot load the image library " + Quoted(path) + ": ";
   // The library stays loaded for the life of the process: OpenImageIO
   // keeps threads and caches of its own.
@@ -58,11 +64,17 @@ const LibraryTable& Load() {
     throw HostError(failed + why);
   }
   const LibraryTable* table = entry();
-  if (!table || table->version != kLibraryVersion || table->size != sizeof(LibraryTable)) {
-    const std::string version = table ? std::to_string(table->version) : std::string("unknown");
+  std::string stale;
+  if (!table)
+    stale = "it has no table of functions";
+  else if (table->version != kLibraryVersion)
+    stale = "it is of version " + std::to_string(table->version) + ", this program needs version " +
+            std::to_string(kLibraryVersion);
+  else if (table->size != sizeof(LibraryTable))
+    stale = "its table of functions is of another size than this program's";
+  if (!stale.empty()) {
     dlclose(handle);
-    throw HostError(failed + "it is of version " + version + ", this program needs version " +
-                    std::to_string(kLibraryVersion));
+    throw HostError(failed + stale);
   }
   return *table;
 }
