@@ -12,6 +12,13 @@
 #include <fstream>
 #include <string>
 
+// The reader's library is loaded before fuzzing starts, so that its
+// coverage counts from the first input.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  ombrix::LoadImageLibrary();
+  return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   static const char* const kExtensions[] = {".png", ".tif", ".jpg", ".exr"};

@@ -1,5 +1,6 @@
-// Image sources: frame-number patterns, raw streams and solid colours (the
-// test card is drawn in image_io_testcard.cpp).
+// Image sources: frame-number patterns, raw streams and solid colours (solid
+// images and the test card are drawn in image_io_testcard.cpp; files are
+// read through the image library).
 #include <ombrix/host/image_io.h>
 
 #include <dirent.h>
@@ -347,6 +348,14 @@ void CheckSequenceFrames(const ImageSource& source) {
   }
 }
 
+std::optional<ImageInfo> SourceInfo(const ImageSource& source) {
+  if (source.kind == SourceKind::kFile) return ReadImageInfo(source.path);
+  if (source.kind == SourceKind::kSequence && !source.frames.empty()) {
+    return ReadImageInfo(FramePath(source.pattern, source.frames.front()));
+  }
+  return std::nullopt;
+}
+
 int64_t SequenceFrameAt(const ImageSource& source, int64_t ticks, int64_t step) {
   if (source.frames.empty()) throw HostError("the sequence '" + source.text + "' has no frames");
   if (step <= 0) step = 1;
@@ -385,12 +394,6 @@ World LoadSource(const ImageSource& source, int64_t ticks, int64_t step, A_long 
     }
   }
   throw HostError("unknown source kind");
-}
-
-World MakeSolid(A_long width, A_long height, PF_Pixel color, A_long pad_bytes) {
-  World w(width, height, pad_bytes);
-  for (A_long y = 0; y < height; ++y) std::fill_n(w.Row(y), width, color);
-  return w;
 }
 
 }  // namespace ombrix

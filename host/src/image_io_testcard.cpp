@@ -1,4 +1,4 @@
-// The built-in test card, drawn from its size alone.
+// Generated sources: a solid colour, and the built-in test card drawn from its size alone.
 #include <ombrix/host/image_io.h>
 
 #include <algorithm>
@@ -110,6 +110,12 @@ Rgb CardColour(const CardLayout& l, A_long x, A_long y, double px, double py) {
 }
 
 }  // namespace
+
+World MakeSolid(A_long width, A_long height, PF_Pixel color, A_long pad_bytes) {
+  World w(width, height, pad_bytes);
+  for (A_long y = 0; y < height; ++y) std::fill_n(w.Row(y), width, color);
+  return w;
+}
 
 World MakeTestCard(A_long width, A_long height, A_long pad_bytes) {
   World w(width, height, pad_bytes);

@@ -6,6 +6,12 @@
 // unpremultiplied and sRGB-encoded on read, decoded and premultiplied on
 // write (or, with ExrValues::kRaw, its values are taken as they are).
 // Every failure throws HostError with a one-line message.
+//
+// Reading and writing files is done by the image library, which is loaded
+// the first time one of ReadImage, ReadImageSize, ReadImageInfo or
+// WriteImage runs (or a function that calls them: ParseSource for a file or
+// sequence, LoadSource, SourceInfo, CheckSequenceFrames); everything else
+// here works without it.
 #pragma once
 
 #include <ombrix/host/host.h>
@@ -73,6 +79,10 @@ struct ImageInfo {
   int orientation = 1;  // the EXIF/TIFF orientation stored (1..8)
   ImageMetadata metadata;
 };
+
+// Loads the image library now instead of on first use; throws HostError
+// naming its file when it cannot be loaded.
+void LoadImageLibrary();
 
 // Reads the first subimage of an image file into a new world with
 // `pad_bytes` of padding per row, upright: an EXIF/TIFF orientation

@@ -2,7 +2,7 @@
 // (its size, the layout of its chunks, strips or markers) must fit the file
 // itself, so that a damaged or hostile file is refused before anything is
 // allocated for it.
-#include "image_io_internal.h"
+#include "internal.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -20,31 +20,6 @@ namespace ombrix::image_io {
 namespace fs = std::filesystem;
 using OIIO::ImageInput;
 using OIIO::ImageSpec;
-
-std::string OneLine(std::string text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-  for (char& c : text) {
-    if (c == '\n' || c == '\r') c = ' ';
-  }
-  return text.empty() ? std::string("unknown error") : text;
-}
-
-std::string Quoted(const fs::path& path) { return "'" + path.string() + "'"; }
-
-std::string LowerExtension(const fs::path& path) {
-  std::string ext = path.extension().string();
-  if (!ext.empty() && ext[0] == '.') ext.erase(0, 1);
-  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-  return ext;
-}
-
-std::string FormatForExtension(const std::string& ext) {
-  if (ext == "png") return "png";
-  if (ext == "exr") return "openexr";
-  if (ext == "tif" || ext == "tiff") return "tiff";
-  if (ext == "jpg" || ext == "jpeg") return "jpeg";
-  return "";
-}
 
 [[noreturn]] void Refuse(const fs::path& path, const std::string& why) {
   throw HostError("cannot read " + Quoted(path) + ": " + why);

@@ -3,7 +3,7 @@
 // Worlds are ARGB in memory with possibly padded rows; OpenImageIO works in
 // RGBA scanlines, so every read goes through bands of RGBA rows, each
 // pixel placed where the file's orientation puts it.
-#include "image_io_internal.h"
+#include "internal.h"
 
 #include <algorithm>
 #include <array>
@@ -59,26 +59,20 @@ Orientation OrientationOfInput(const ImageSpec& spec) {
 
 }  // namespace
 
-ImageSize ReadImageSize(const fs::path& path) {
+namespace image_io {
+
+ImageSize ReadFileSize(const fs::path& path) {
   auto in = OpenInput(path);
   const Orientation o = OrientationOfInput(in->spec());
   return {A_long(o.upright_width()), A_long(o.upright_height())};
 }
 
-ImageInfo ReadImageInfo(const fs::path& path) {
+ImageInfo ReadFileInfo(const fs::path& path) {
   auto in = OpenInput(path);
   return InfoOf(*in, OrientationOfInput(in->spec()));
 }
 
-std::optional<ImageInfo> SourceInfo(const ImageSource& source) {
-  if (source.kind == SourceKind::kFile) return ReadImageInfo(source.path);
-  if (source.kind == SourceKind::kSequence && !source.frames.empty()) {
-    return ReadImageInfo(FramePath(source.pattern, source.frames.front()));
-  }
-  return std::nullopt;
-}
-
-World ReadImage(const fs::path& path, A_long pad_bytes, const ReadOptions& options, ImageInfo* info) {
+World ReadFile(const fs::path& path, A_long pad_bytes, const ReadOptions& options, ImageInfo* info) {
   auto in = OpenInput(path);
   const ImageSpec spec = in->spec();
   const int nch = spec.nchannels;
@@ -175,4 +169,5 @@ World ReadImage(const fs::path& path, A_long pad_bytes, const ReadOptions& optio
   return world;
 }
 
+}  // namespace image_io
 }  // namespace ombrix

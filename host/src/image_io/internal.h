@@ -1,9 +1,10 @@
-// Shared by the image_io_*.cpp files: the checks made before a file is
-// decoded, the quieting of the codecs' own stderr lines, metadata and
-// orientation. OpenImageIO types stay out of the public header.
+// Shared by the image library's sources: the file functions it hands the
+// host core, the checks made before a file is decoded, the quieting of the
+// codecs' own stderr lines, metadata and orientation. OpenImageIO types
+// stay out of the public header.
 #pragma once
 
-#include <ombrix/host/image_io.h>
+#include "image_io_formats.h"
 
 #include <OpenImageIO/imageio.h>
 
@@ -15,13 +16,12 @@
 
 namespace ombrix::image_io {
 
-// OpenImageIO messages may span lines; ours are one line.
-std::string OneLine(std::string text);
-std::string Quoted(const std::filesystem::path& path);
-// The extension in lower case, without the dot.
-std::string LowerExtension(const std::filesystem::path& path);
-// OpenImageIO's format name for a writable extension, or "".
-std::string FormatForExtension(const std::string& ext);
+// ReadImage, ReadImageSize, ReadImageInfo and WriteImage of image_io.h,
+// which the core passes on to these through the library's table.
+World ReadFile(const std::filesystem::path& path, A_long pad_bytes, const ReadOptions& options, ImageInfo* info);
+ImageSize ReadFileSize(const std::filesystem::path& path);
+ImageInfo ReadFileInfo(const std::filesystem::path& path);
+void WriteFile(const std::filesystem::path& path, const PF_EffectWorld& world, const WriteOptions& options);
 
 // "cannot read 'PATH': WHY" as a HostError.
 [[noreturn]] void Refuse(const std::filesystem::path& path, const std::string& why);

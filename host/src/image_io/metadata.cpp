@@ -1,6 +1,6 @@
 // Metadata that travels from an input file to the files made from it, the
 // EXIF/TIFF orientation applied on read, and what a file holds.
-#include "image_io_internal.h"
+#include "internal.h"
 
 #include <algorithm>
 #include <cstring>
@@ -197,14 +197,3 @@ void AddMetadata(ImageSpec& spec, const ImageMetadata& metadata, const std::stri
 }
 
 }  // namespace ombrix::image_io
-
-namespace ombrix {
-
-const MetadataItem* FindMetadata(const ImageMetadata& metadata, std::string_view name) {
-  for (const MetadataItem& item : metadata.items) {
-    if (item.name == name) return &item;
-  }
-  return nullptr;
-}
-
-}  // namespace ombrix

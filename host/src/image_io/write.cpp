@@ -1,7 +1,7 @@
 // Writing worlds to image files with OpenImageIO: sample depths,
 // compression, metadata, EXR's linear light, and a FileReplacement under
 // the encoder so that a file is replaced only when complete.
-#include "image_io_internal.h"
+#include "internal.h"
 
 #include <ombrix/platform/files.h>
 
@@ -19,104 +19,6 @@ using OIIO::ImageOutput;
 using OIIO::ImageSpec;
 using OIIO::TypeDesc;
 using namespace image_io;
-
-// The depths each format holds, its default first.
-std::vector<SampleDepth> Depths(const std::string& format) {
-  if (format == "png") return {SampleDepth::k8, SampleDepth::k16};
-  if (format == "tiff") return {SampleDepth::k8, SampleDepth::k16, SampleDepth::kHalf, SampleDepth::kFloat};
-  if (format == "openexr") return {SampleDepth::kHalf, SampleDepth::kFloat};
-  return {SampleDepth::k8};
-}
-
-const char* DepthName(SampleDepth depth) {
-  switch (depth) {
-    case SampleDepth::k16:
-      return "16";
-    case SampleDepth::kHalf:
-      return "half";
-    case SampleDepth::kFloat:
-      return "float";
-    default:
-      return "8";
-  }
-}
-
-// The short name of a writable path's format for messages: png, tif, jpg, exr.
-std::string ShortName(const std::string& format) {
-  if (format == "tiff") return "tif";
-  if (format == "jpeg") return "jpg";
-  if (format == "openexr") return "exr";
-  return format;
-}
-
-// A whole number of digits only, within [lo, hi].
-bool Number(std::string_view text, int lo, int hi, int& value) {
-  if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string_view::npos) return false;
-  value = std::stoi(std::string(text));
-  return value >= lo && value <= hi;
-}
-
-// Checks a compression text against what `format` takes and, given an
-// ImageSpec, sets OpenImageIO's attributes for it. Returns why it is
-// refused, or "".
-std::string Compression(const std::string& format, std::string_view text, ImageSpec* spec) {
-  if (format == "jpeg") {
-    int quality = 95;
-    std::string subsampling;
-    if (!text.empty()) {
-      const size_t comma = text.find(',');
-      if (comma != std::string_view::npos) subsampling = std::string(text.substr(comma + 1));
-      if (!Number(text.substr(0, comma), 1, 100, quality) ||
-          (comma != std::string_view::npos && subsampling != "4:2:0" && subsampling != "4:2:2" &&
-           subsampling != "4:4:4")) {
-        return "jpg takes QUALITY (1..100) or QUALITY,SUBSAMPLING (4:2:0, 4:2:2 or 4:4:4)";
-      }
-    }
-    if (spec) {
-      spec->attribute("CompressionQuality", quality);
-      if (!subsampling.empty()) spec->attribute("jpeg:subsampling", subsampling);
-    }
-    return "";
-  }
-  if (text.empty()) return "";
-  if (format == "png") {
-    int level = 0;
-    if (!Number(text, 0, 9, level)) return "png takes a zlib level 0..9";
-    if (spec) spec->attribute("png:compressionLevel", level);
-    return "";
-  }
-  if (format == "openexr") {
-    static constexpr std::string_view kCodecs[] = {"none",  "rle", "zips", "zip",  "piz",
-                                                   "pxr24", "b44", "b44a", "dwaa", "dwab"};
-    const size_t colon = text.find(':');
-    const std::string_view codec = text.substr(0, colon);
-    bool ok = std::find(std::begin(kCodecs), std::end(kCodecs), codec) != std::end(kCodecs);
-    if (ok && colon != std::string_view::npos) {
-      int level = 0;
-      const std::string_view digits = text.substr(colon + 1);
-      if (codec == "dwaa" || codec == "dwab")
-        ok = Number(digits, 1, 10000, level);
-      else if (codec == "zip" || codec == "zips")
-        ok = Number(digits, 1, 9, level);
-      else
-        ok = false;
-    }
-    if (!ok) {
-      return "exr takes none, rle, zips, zip, piz, pxr24, b44, b44a, dwaa or dwab "
-             "(dwaa:LEVEL and dwab:LEVEL with 1..10000, zip:LEVEL and zips:LEVEL with 1..9)";
-    }
-    if (spec) spec->attribute("compression", std::string(text));
-    return "";
-  }
-  if (format == "tiff") {
-    if (text != "none" && text != "lzw" && text != "zip" && text != "packbits") {
-      return "tif takes none, lzw, zip or packbits";
-    }
-    if (spec) spec->attribute("compression", std::string(text));
-    return "";
-  }
-  return "unknown image format";
-}
 
 // A sample of type T for byte v: bytes as they are, 16 bits v x 257, floating v / 255.
 template <typename T>
@@ -206,26 +108,9 @@ class ReplacementWriter final : public OIIO::Filesystem::IOProxy {
 
 }  // namespace
 
-bool IsWritableImagePath(const fs::path& path) { return !FormatForExtension(LowerExtension(path)).empty(); }
+namespace image_io {
 
-std::string DepthProblem(const fs::path& path, SampleDepth depth) {
-  const std::string format = FormatForExtension(LowerExtension(path));
-  if (format.empty()) return "unknown image format";
-  const std::vector<SampleDepth> depths = Depths(format);
-  if (depth == SampleDepth::kDefault || std::find(depths.begin(), depths.end(), depth) != depths.end()) return "";
-  std::string names;
-  for (size_t i = 0; i < depths.size(); ++i) {
-    names += i == 0 ? "" : i + 1 == depths.size() ? " or " : ", ";
-    names += DepthName(depths[i]);
-  }
-  return ShortName(format) + " holds " + names;
-}
-
-std::string CompressionProblem(const fs::path& path, std::string_view compression) {
-  return Compression(FormatForExtension(LowerExtension(path)), compression, nullptr);
-}
-
-void WriteImage(const fs::path& path, const PF_EffectWorld& world, const WriteOptions& options) {
+void WriteFile(const fs::path& path, const PF_EffectWorld& world, const WriteOptions& options) {
   const std::string ext = LowerExtension(path);
   const std::string format = FormatForExtension(ext);
   if (format.empty()) {
@@ -241,7 +126,7 @@ void WriteImage(const fs::path& path, const PF_EffectWorld& world, const WriteOp
     if (!problem.empty()) throw HostError("cannot write " + Quoted(path) + ": " + problem);
   }
 
-  const SampleDepth depth = options.depth == SampleDepth::kDefault ? Depths(format).front() : options.depth;
+  const SampleDepth depth = options.depth == SampleDepth::kDefault ? FormatDepths(format).front() : options.depth;
   const bool exr = format == "openexr";
   const bool jpeg = format == "jpeg";
   const bool linear = exr && options.exr_values == ExrValues::kLinear;
@@ -258,7 +143,14 @@ void WriteImage(const fs::path& path, const PF_EffectWorld& world, const WriteOp
   if (!exr && !jpeg) spec.attribute("oiio:UnassociatedAlpha", 1);
   // Without this OpenImageIO's TIFF writer turns half into float.
   if (format == "tiff" && depth == SampleDepth::kHalf) spec.attribute("tiff:half", 1);
-  Compression(format, options.compression, &spec);
+  std::vector<EncoderAttribute> attributes;
+  ParseCompression(format, options.compression, &attributes);
+  for (const EncoderAttribute& a : attributes) {
+    if (a.is_text)
+      spec.attribute(a.name, a.text);
+    else
+      spec.attribute(a.name, a.number);
+  }
   AddMetadata(spec, options.metadata, format);
 
   const std::vector<uint8_t> samples = type == TypeDesc::UINT16  ? Samples<uint16_t>(world, nch, exr, linear)
@@ -290,4 +182,5 @@ void WriteImage(const fs::path& path, const PF_EffectWorld& world, const WriteOp
   if (!file.Commit()) fail(file.error());
 }
 
+}  // namespace image_io
 }  // namespace ombrix
