@@ -739,6 +739,7 @@ void ResetHeadless() {
   ClearRegistryFailures();
   ClearLaunchRecords();
   SetLaunchMode(LaunchMode::kStart);
+  UseSystemClock();
 }
 
 }  // namespace ombrix::platform
