@@ -185,6 +185,8 @@ bool AppendStrokePoint(MemoryBlock* stroke, const StrokePoint& point);
 bool EndStroke(MemoryBlock* drawing, MemoryBlock* stroke);
 // As EndStroke with the duration given.
 bool EndStrokeAfter(MemoryBlock* drawing, MemoryBlock* stroke, float duration);
+// Frees an open stroke with its points (a stroke abandoned while drawn).
+void DiscardStroke(MemoryBlock* stroke);
 // Files a finished stroke that keeps its id, time and duration (a deleted
 // stroke put back). Consumes the stroke block.
 bool AddFinishedStroke(MemoryBlock* drawing, MemoryBlock* stroke);

@@ -107,6 +107,10 @@ DrawingStatus Rebuild(const Source& src, DrawingHeader h, MemoryBlock** out) {
   SanitizeHeader(h);
   const int32_t count = h.strokes ? h.stroke_count : 0;
   const uint32_t array_offset = uint32_t(h.flat_strokes_offset);
+  // The order is decoded and the records are read at their sizes: the header says so from now on.
+  h.byte_order = kByteOrderMark;
+  h.stroke_record_size = int32_t(kStrokeSize);
+  h.point_record_size = int32_t(kPointSize);
   h.flat_marker = 0;
   h.strokes = 0;
   h.flat_strokes_size = 0;
@@ -219,6 +223,7 @@ DrawingStatus Flatten(const PF_UtilCallbacks* utils, DrawingRef& ref, ByteOrder 
     return NoMemory(kMsgSaveNoMemory);
   }
   DrawingHeader stored = *h;
+  stored.byte_order = kByteOrderMark;
   stored.flat_marker = int32_t(kHeaderSize);
   stored.stroke_count = count;
   stored.strokes = count > 0 ? 1 : 0;

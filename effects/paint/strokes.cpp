@@ -30,11 +30,6 @@ StrokeRecord* RecordOf(MemoryBlock* stroke) {
   return static_cast<StrokeRecord*>(stroke->data);
 }
 
-void FreeStroke(MemoryBlock* stroke) {
-  if (StrokeRecord* r = RecordOf(stroke)) DisposeMemoryBlock(MemoryBlockFromId(r->points));
-  DisposeMemoryBlock(stroke);
-}
-
 // Appends `size` bytes to the undo block kept in `*id` (made when absent).
 bool AppendToUndo(uint32_t* id, const void* bytes, uint32_t size) {
   if (MemoryBlock* block = MemoryBlockFromId(*id)) return AppendMemoryBytes(block, bytes, size) == kMemoryOk;
@@ -67,7 +62,7 @@ bool FileStroke(MemoryBlock* drawing, MemoryBlock* stroke) {
   DrawingHeader* h = HeaderOf(drawing);
   StrokeRecord* r = RecordOf(stroke);
   if (!h || !r || h->stroke_count == INT32_MAX) {
-    FreeStroke(stroke);
+    DiscardStroke(stroke);
     return false;
   }
   const int32_t id = r->id;
@@ -80,7 +75,7 @@ bool FileStroke(MemoryBlock* drawing, MemoryBlock* stroke) {
     const uint32_t used = uint32_t(StrokeCount(drawing)) * kStrokeSize;
     if (array->size > used) ResizeMemoryBlock(array, used);
     if (array->size != used || AppendMemoryBlock(array, stroke) != kMemoryOk) {
-      FreeStroke(stroke);
+      DiscardStroke(stroke);
       return false;
     }
     DisposeMemoryBlock(stroke);
@@ -92,6 +87,11 @@ bool FileStroke(MemoryBlock* drawing, MemoryBlock* stroke) {
 }
 
 }  // namespace
+
+void DiscardStroke(MemoryBlock* stroke) {
+  if (StrokeRecord* r = RecordOf(stroke)) DisposeMemoryBlock(MemoryBlockFromId(r->points));
+  DisposeMemoryBlock(stroke);
+}
 
 void StartStrokeClock() {
   g_clock.high_resolution = plat::QueryMicrosecondCounter(&g_clock.start_us);
@@ -155,17 +155,17 @@ bool EndStrokeAfter(MemoryBlock* drawing, MemoryBlock* stroke, float duration) {
   StrokeRecord* r = RecordOf(stroke);
   DrawingHeader* h = HeaderOf(drawing);
   if (!r || r->point_count < 2) {
-    FreeStroke(stroke);
+    DiscardStroke(stroke);
     return r != nullptr;
   }
   if (!h) {
-    FreeStroke(stroke);
+    DiscardStroke(stroke);
     return false;
   }
   r->duration = duration;
   if (ResizeMemoryBlock(MemoryBlockFromId(r->points), uint32_t(r->point_count) * kPointSize) != kMemoryOk) {
     plat::MessageBeep(plat::kBeepDefault);
-    FreeStroke(stroke);
+    DiscardStroke(stroke);
     return false;
   }
   // Ids count up from the last one issued; past the largest they start again at 1.
