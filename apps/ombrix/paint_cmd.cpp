@@ -3,11 +3,7 @@
 // exactly the sequence data the effect stores and restores.
 #include "paint_cmd.h"
 
-#include "param_text.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "commands.h"
 
 #include <bit>
 #include <charconv>
@@ -33,28 +29,8 @@ constexpr int kFormatVersion = 1;
 // Flat drawings address their parts with signed 32-bit offsets.
 constexpr off_t kMaxFileBytes = 0x7FFFFFFF;
 
-std::string ReadWholeFile(const std::string& path) {
-  const std::string what = "cannot read '" + path + "': ";
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) throw UsageError(what + std::strerror(errno));
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
-  struct stat st;
-  if (::fstat(fd, &st) != 0) throw UsageError(what + std::strerror(errno));
-  if (!S_ISREG(st.st_mode)) throw UsageError(what + "it is not a regular file");
-  if (st.st_size > kMaxFileBytes) throw UsageError(what + "larger than 2 GiB");
-  std::string bytes(size_t(st.st_size), '\0');
-  size_t got = 0;
-  while (got < bytes.size()) {
-    const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw UsageError(what + std::strerror(errno));
-    if (n == 0) throw UsageError(what + "the file shrank while it was read");
-    got += size_t(n);
-  }
-  return bytes;
+std::vector<uint8_t> ReadWholeFile(const std::string& path) {
+  return ReadRegularFile(path, "cannot read '" + path + "': ", kMaxFileBytes, "larger than 2 GiB");
 }
 
 void WriteWholeFile(const std::string& path, const void* data, size_t size) {
@@ -77,7 +53,7 @@ struct LoadedDrawing {
 };
 
 void Load(const std::string& path, LoadedDrawing& out) {
-  const std::string bytes = ReadWholeFile(path);
+  const std::vector<uint8_t> bytes = ReadWholeFile(path);
   const PF_UtilCallbacks* utils = paint::LocalHandleServices();
   out.facts = paint::InspectStoredDrawing(bytes.data(), uint32_t(bytes.size()));
   PF_Handle h = utils->host_new_handle(A_u_long(bytes.size()));
@@ -249,37 +225,56 @@ int TotalPoints(const paint::MemoryBlock* d) {
   return total;
 }
 
-int RunInfoCommand(const PaintCommands& p) {
-  LoadedDrawing loaded;
-  Load(p.input, loaded);
-  const paint::MemoryBlock* d = loaded.ref.unflat;
+// The drawing's options and strokes; each stroke with its points, or with
+// their count only.
+json DrawingJson(const paint::MemoryBlock* d, bool with_points) {
   const paint::DrawingHeader& h = *paint::HeaderOf(d);
   json strokes = json::array();
   for (int32_t i = 0; i < paint::StrokeCount(d); ++i) {
     const paint::StrokeRecord& s = *paint::StrokeAt(d, i);
-    strokes.push_back({{"index", i},
-                       {"id", s.id},
+    json points = s.point_count;
+    if (with_points) {
+      const paint::StrokePoint* pts = paint::StrokePoints(s);
+      points = json::array();
+      for (int32_t k = 0; k < s.point_count; ++k) {
+        points.push_back(
+            {JsonFloat(pts[k].time), JsonFloat(pts[k].x), JsonFloat(pts[k].y), JsonFloat(pts[k].pressure)});
+      }
+    }
+    strokes.push_back({{"id", s.id},
                        {"time", JsonFloat(s.paint_time)},
                        {"duration", JsonFloat(s.duration)},
                        {"brush", BrushJson(s.brush)},
-                       {"points", s.point_count}});
+                       {"points", points}});
   }
+  return json{{"brush", BrushJson(h.brush)},
+              {"color_clone", paint::ColorClone(h)},
+              {"smooth", paint::SmoothStrokes(h)},
+              {"timing", paint::PaintTiming(h)},
+              {"strokes", strokes}};
+}
+
+int RunInfoCommand(const PaintCommands& p) {
+  LoadedDrawing loaded;
+  Load(p.input, loaded);
+  const paint::MemoryBlock* d = loaded.ref.unflat;
+  json out = DrawingJson(d, false);
+  out["version"] = loaded.facts.version;
+  out["byte_order"] = OrderName(loaded.facts.order);
+  out["stroke_count"] = paint::StrokeCount(d);
+  out["point_count"] = TotalPoints(d);
+  out["last_stroke_id"] = paint::HeaderOf(d)->last_stroke_id;
+  for (size_t i = 0; i < out["strokes"].size(); ++i) out["strokes"][i]["index"] = i;
   if (p.json) {
-    const json out{{"version", loaded.facts.version},       {"byte_order", OrderName(loaded.facts.order)},
-                   {"stroke_count", paint::StrokeCount(d)}, {"point_count", TotalPoints(d)},
-                   {"last_stroke_id", h.last_stroke_id},    {"brush", BrushJson(h.brush)},
-                   {"color_clone", paint::ColorClone(h)},   {"smooth", paint::SmoothStrokes(h)},
-                   {"timing", paint::PaintTiming(h)},       {"strokes", strokes}};
     std::cout << out.dump(2) << "\n";
     return kExitOk;
   }
-  std::cout << p.input << ": version " << loaded.facts.version << ", " << OrderName(loaded.facts.order) << ", "
-            << paint::StrokeCount(d) << " strokes, " << TotalPoints(d) << " points\n"
-            << "brush: " << BrushJson(h.brush).dump() << "\n"
-            << "color clone " << (paint::ColorClone(h) ? "on" : "off") << ", "
-            << (paint::SmoothStrokes(h) ? "smooth" : "sharp") << " strokes, timing " << paint::PaintTiming(h)
-            << ", last stroke id " << h.last_stroke_id << "\n";
-  for (const json& s : strokes) {
+  std::cout << p.input << ": version " << out["version"] << ", " << OrderName(loaded.facts.order) << ", "
+            << out["stroke_count"] << " strokes, " << out["point_count"] << " points\n"
+            << "brush: " << out["brush"].dump() << "\n"
+            << "color clone " << (out["color_clone"] ? "on" : "off") << ", " << (out["smooth"] ? "smooth" : "sharp")
+            << " strokes, timing " << out["timing"] << ", last stroke id " << out["last_stroke_id"] << "\n";
+  for (const json& s : out["strokes"]) {
     std::cout << "stroke " << s["index"] << ": id " << s["id"] << ", time " << s["time"] << " s, duration "
               << s["duration"] << " s, type " << s["brush"]["type"] << ", radius " << s["brush"]["radius"] << ", "
               << s["points"] << " points\n";
@@ -290,29 +285,10 @@ int RunInfoCommand(const PaintCommands& p) {
 int RunExportCommand(const PaintCommands& p) {
   LoadedDrawing loaded;
   Load(p.input, loaded);
-  const paint::MemoryBlock* d = loaded.ref.unflat;
-  const paint::DrawingHeader& h = *paint::HeaderOf(d);
-  json strokes = json::array();
-  for (int32_t i = 0; i < paint::StrokeCount(d); ++i) {
-    const paint::StrokeRecord& s = *paint::StrokeAt(d, i);
-    const paint::StrokePoint* pts = paint::StrokePoints(s);
-    json points = json::array();
-    for (int32_t k = 0; k < s.point_count; ++k) {
-      points.push_back({JsonFloat(pts[k].time), JsonFloat(pts[k].x), JsonFloat(pts[k].y), JsonFloat(pts[k].pressure)});
-    }
-    strokes.push_back({{"id", s.id},
-                       {"time", JsonFloat(s.paint_time)},
-                       {"duration", JsonFloat(s.duration)},
-                       {"brush", BrushJson(s.brush)},
-                       {"points", points}});
-  }
-  const json out{{"format", kFormat},
-                 {"version", kFormatVersion},
-                 {"brush", BrushJson(h.brush)},
-                 {"color_clone", paint::ColorClone(h)},
-                 {"smooth", paint::SmoothStrokes(h)},
-                 {"timing", paint::PaintTiming(h)},
-                 {"strokes", strokes}};
+  json out = DrawingJson(loaded.ref.unflat, true);
+  out["format"] = kFormat;
+  out["version"] = kFormatVersion;
+  const json& strokes = out["strokes"];
   // One line per setting and per stroke: readable, and diffs show which stroke changed.
   std::string text = "{\n";
   for (const auto& [key, value] : out.items()) {
@@ -331,7 +307,8 @@ int RunImportCommand(const PaintCommands& p) {
   }
   const std::string problem = platform::ReplaceProblem(p.output);
   if (!problem.empty()) throw UsageError("cannot write '" + p.output + "': " + problem);
-  paint::DrawingRef ref{ImportDrawing(ReadWholeFile(p.input), p.input), nullptr};
+  const std::vector<uint8_t> text = ReadWholeFile(p.input);
+  paint::DrawingRef ref{ImportDrawing(std::string(text.begin(), text.end()), p.input), nullptr};
   const PF_UtilCallbacks* utils = paint::LocalHandleServices();
   const bool native = (p.byte_order == "little") == (std::endian::native == std::endian::little);
   const paint::DrawingStatus status =
