@@ -8,6 +8,8 @@
 #include <ombrix/platform/dialog.h>
 #include <ombrix/platform/headless.h>
 
+#include <sys/types.h>
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -112,6 +114,10 @@ void CheckDialogAnswers(const std::string& effect_name, const OptionsDialogInfo&
 CommandResult RunOptionsDialog(Instance& instance, const std::string& effect_name,
                                const std::vector<DialogAnswer>& answers, bool quiet);
 std::vector<uint8_t> ReadSequenceData(const std::string& path);
+// A regular file's bytes, read whole; UsageError (`what` followed by the
+// reason, `too_large` past `max_bytes`) for anything else.
+std::vector<uint8_t> ReadRegularFile(const std::string& path, const std::string& what, off_t max_bytes,
+                                     const std::string& too_large);
 void WriteSequenceData(const std::string& path, const std::vector<uint8_t>& bytes);
 
 // Plug-in folder scan shared by the subcommands: the files' registration

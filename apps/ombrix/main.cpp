@@ -4,6 +4,7 @@
 // 2 for a mistake in the command line (option, effect, parameter, value,
 // input), 1 when an effect or a file operation fails.
 #include "commands.h"
+#include "paint_cmd.h"
 #include "streams.h"
 
 #include <CLI/CLI.hpp>
@@ -126,6 +127,7 @@ int main(int argc, char** argv) {
       "  ombrix render EFFECT -o OUTPUT [-i SOURCE] [-p NAME=VALUE]... [-k NAME@SECONDS=VALUE]...\n"
       "                [--frame N | --time SECONDS] [--frames FIRST-LAST] [--fps RATE] [options]\n"
       "  ombrix demo [OUTDIR] [-i SOURCE]\n"
+      "  ombrix paint info DRAWING [--json] | import STROKES.json -o DRAWING | export DRAWING -o STROKES.json\n"
       "\n"
       "Every subcommand also takes --plugins DIR and -q/--quiet; `ombrix SUBCOMMAND --help` lists its options.\n"
       "SOURCE: a file, a sequence (name.####.png, name.%04d.png), solid:WxH[:COLOUR], testcard[:WxH],\n"
@@ -225,11 +227,14 @@ int main(int argc, char** argv) {
   demo_cmd->add_option("-i,--input", demo.input, "Source, as for render (not a raw stream)")->capture_default_str();
   add_common(demo_cmd);
 
+  PaintCommands paint;
+  AddPaintCommands(app, paint);
+
   bool known = argc < 2 || argv[1][0] == '-';
   for (const CLI::App* sub : app.get_subcommands({})) known = known || sub->get_name() == argv[1];
   if (!known) {
     return Fail(kExitBadInput,
-                std::string("unknown command '") + argv[1] + "' (expected list, info, about, render or demo)");
+                std::string("unknown command '") + argv[1] + "' (expected list, info, about, render, demo or paint)");
   }
   try {
     app.parse(argc, argv);
@@ -250,6 +255,7 @@ int main(int argc, char** argv) {
     if (*about_cmd) return RunAbout(common, about);
     if (*render_cmd) return RunRender(common, render);
     if (*demo_cmd) return RunDemo(common, demo);
+    if (*paint.paint) return RunPaint(paint);
   } catch (const UsageError& e) {
     return Fail(kExitBadInput, e.what());
   } catch (const ombrix::HostError& e) {

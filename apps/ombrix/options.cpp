@@ -291,8 +291,8 @@ plat::DialogScript ScriptOf(const std::vector<DialogAnswer>& answers) {
 
 }  // namespace
 
-std::vector<uint8_t> ReadSequenceData(const std::string& path) {
-  const std::string what = "cannot read --sequence-data '" + path + "': ";
+std::vector<uint8_t> ReadRegularFile(const std::string& path, const std::string& what, off_t max_bytes,
+                                     const std::string& too_large) {
   // Non-blocking, so that a FIFO or a device is refused instead of waited on.
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) throw UsageError(what + std::strerror(errno));
@@ -304,10 +304,7 @@ std::vector<uint8_t> ReadSequenceData(const std::string& path) {
   if (::fstat(fd, &st) != 0) throw UsageError(what + std::strerror(errno));
   if (S_ISDIR(st.st_mode)) throw UsageError(what + "it is a folder");
   if (!S_ISREG(st.st_mode)) throw UsageError(what + "it is not a regular file");
-  if (st.st_size > kMaxSequenceDataBytes) {
-    throw UsageError(what + "larger than any stored settings (" + std::to_string(kMaxSequenceDataBytes / 1024) +
-                     " KiB at most)");
-  }
+  if (st.st_size > max_bytes) throw UsageError(what + too_large);
   std::vector<uint8_t> bytes(size_t(st.st_size));
   size_t got = 0;
   while (got < bytes.size()) {
@@ -318,6 +315,12 @@ std::vector<uint8_t> ReadSequenceData(const std::string& path) {
     got += size_t(n);
   }
   return bytes;
+}
+
+std::vector<uint8_t> ReadSequenceData(const std::string& path) {
+  return ReadRegularFile(
+      path, "cannot read --sequence-data '" + path + "': ", kMaxSequenceDataBytes,
+      "larger than any stored settings (" + std::to_string(kMaxSequenceDataBytes / 1024) + " KiB at most)");
 }
 
 void WriteSequenceData(const std::string& path, const std::vector<uint8_t>& bytes) {

@@ -774,6 +774,7 @@ void ResetHeadless() {
   ClearRegistryFailures();
   ClearLaunchRecords();
   SetLaunchMode(LaunchMode::kStart);
+  UseSystemClock();
 }
 
 }  // namespace ombrix::platform

@@ -162,6 +162,12 @@ bool IsGeneratedSource(const std::string& source) {
          source == "-" || source == "self" || source == "none";
 }
 
+// A strokes file for `ombrix paint import` (docs/paint.md).
+void WriteStrokes(const fs::path& path) {
+  std::ofstream(path) << R"({"strokes": [{"time": 0.5, "points": [[0, 0.25, 0.5, 1], [0.1, 0.5, 0.5, 0.8]]},
+    {"time": 1, "brush": {"radius": 12, "type": 9}, "points": [[0, 0.1, 0.1], [0.2, 0.9, 0.9]]}]})";
+}
+
 // Makes what the command reads and the folders it writes into.
 void MakeFixtures(const std::vector<std::string>& words, const fs::path& dir) {
   int first = 0, last = 2;
@@ -186,6 +192,9 @@ void MakeFixtures(const std::vector<std::string>& words, const fs::path& dir) {
     const std::string& option = words[i];
     const std::string& value = words[i + 1];
     if (option == "-i" || option == "--input") make_input(value);
+    if (option == "import" && i > 0 && words[i - 1] == "paint" && !fs::exists(dir / value)) {
+      WriteStrokes(dir / value);
+    }
     if (option == "--layer" && value.find('=') != std::string::npos) make_input(value.substr(value.find('=') + 1));
     if (option == "-o" || option == "--output" || option == "--save-sequence-data") {
       const fs::path parent = fs::path(value).parent_path();

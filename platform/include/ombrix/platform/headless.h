@@ -46,6 +46,19 @@ OMBRIX_PLATFORM_API std::vector<uint32_t> BeepLog();  // sound types in order
 OMBRIX_PLATFORM_API void ResetBeeps();
 
 // ---------------------------------------------------------------------------
+// Clock
+// ---------------------------------------------------------------------------
+// Stops the clock at `microseconds` (the tick count reads that ÷ 1000); it
+// stays there until set or advanced again.
+OMBRIX_PLATFORM_API void SetScriptedClock(int64_t microseconds);
+// Moves the stopped clock on (stopping it at its last scripted time first).
+OMBRIX_PLATFORM_API void AdvanceScriptedClock(int64_t microseconds);
+// Whether the high-resolution counter exists (present by default).
+OMBRIX_PLATFORM_API void SetHighResolutionCounterPresent(bool present);
+// Back to the system's monotonic clock, with the high-resolution counter.
+OMBRIX_PLATFORM_API void UseSystemClock();
+
+// ---------------------------------------------------------------------------
 // Temporary folder
 // ---------------------------------------------------------------------------
 // Overrides the temporary folder (empty: $TMPDIR, else /tmp).
@@ -204,7 +217,7 @@ OMBRIX_PLATFORM_API std::vector<ColorChooserRecord> ColorChooserRecords();
 OMBRIX_PLATFORM_API void ClearColorChooserRecords();
 
 // Back to a fresh headless state: no scripts, colour answers, records, beeps,
-// keys, registry failures; launch mode kStart; the registry and temp folders unchanged.
+// keys, registry failures; launch mode kStart; the system clock; the registry and temp folders unchanged.
 OMBRIX_PLATFORM_API void ResetHeadless();
 
 }  // namespace ombrix::platform

@@ -1,0 +1,124 @@
+// `ombrix paint`: a strokes file imported, described and exported again,
+// in both byte orders, and failures that must leave existing files alone.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "cli_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using ombrix_cli_test::Bytes;
+using ombrix_cli_test::Quote;
+using ombrix_cli_test::Result;
+
+const char kStrokes[] = R"({
+  "brush": {"color": [1, 0.5, 0], "radius": 8, "pressure_opacity": true},
+  "smooth": true, "timing": 3,
+  "strokes": [
+    {"time": 0.5, "duration": 0.25, "points": [[0, 0.1, 0.2, 1], [0.1, 0.3, 0.7, 0.8], [0.25, 0.9, 0.4, 0.6]]},
+    {"time": 2, "brush": {"type": 9, "radius": 1000}, "points": [[0, 0.5, 0.5], [0.5, -0.25, 1.5, 0.3]]}
+  ]})";
+
+class PaintCli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string tmpl = (fs::temp_directory_path() / "ombrix-paint-XXXXXX").string();
+    dir_ = mkdtemp(tmpl.data());
+    std::ofstream(Path("strokes.json")) << kStrokes;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+
+  Result Paint(const std::vector<std::string>& args) {
+    std::string cmd = Quote(OMBRIX_CLI) + " paint";
+    for (const auto& a : args) cmd += " " + Quote(a);
+    cmd += " >" + Quote(Path("out.txt")) + " 2>" + Quote(Path("err.txt")) + " </dev/null";
+    const int raw = std::system(cmd.c_str());
+    return Result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Bytes(Path("out.txt")), Bytes(Path("err.txt"))};
+  }
+  fs::path dir_;
+};
+
+TEST_F(PaintCli, ImportInfoExportRoundTrip) {
+  const json in = json::parse(kStrokes);
+  for (const std::string order : {"little", "big"}) {
+    SCOPED_TRACE(order);
+    ASSERT_EQ(Paint({"import", Path("strokes.json"), "-o", Path("a.paint"), "--byte-order", order}).status, 0);
+    const Result info = Paint({"info", Path("a.paint"), "--json"});
+    ASSERT_EQ(info.status, 0) << info.err;
+    const json facts = json::parse(info.out);
+    EXPECT_EQ(facts["version"], 264);
+    EXPECT_EQ(facts["byte_order"], order + "-endian");
+    EXPECT_EQ(facts["stroke_count"], 2);
+    EXPECT_EQ(facts["point_count"], 5);
+    EXPECT_EQ(facts["strokes"][0]["id"], 2);
+    EXPECT_EQ(facts["strokes"][1]["id"], 3);
+    EXPECT_EQ(facts["strokes"][1]["duration"], 0.5);  // the last point's time
+
+    ASSERT_EQ(Paint({"export", Path("a.paint"), "-o", Path("a.json")}).status, 0);
+    const json out = json::parse(Bytes(Path("a.json")));
+    EXPECT_EQ(out["timing"], 3);
+    EXPECT_EQ(out["smooth"], true);
+    EXPECT_EQ(out["brush"]["radius"], 8);
+    EXPECT_EQ(out["brush"]["pressure_radius"], true);
+    EXPECT_EQ(out["brush"]["pressure_opacity"], true);
+    // The second stroke takes the current brush with its own type and a radius clamped to 500.
+    EXPECT_EQ(out["strokes"][1]["brush"]["type"], 9);
+    EXPECT_EQ(out["strokes"][1]["brush"]["radius"], 500);
+    EXPECT_EQ(out["strokes"][1]["brush"]["color"][1], 0.5);
+    for (size_t s = 0; s < 2; ++s) {
+      const json& want = in["strokes"][s]["points"];
+      const json& got = out["strokes"][s]["points"];
+      ASSERT_EQ(got.size(), want.size());
+      for (size_t p = 0; p < want.size(); ++p) {
+        for (size_t k = 0; k < 4; ++k) {
+          const float w = k < want[p].size() ? float(want[p][k].get<double>()) : 1.0f;
+          EXPECT_EQ(float(got[p][k].get<double>()), w) << s << " " << p << " " << k;
+        }
+      }
+    }
+    // Import of the export gives the same drawing, byte for byte, and exports to the same text.
+    ASSERT_EQ(Paint({"import", Path("a.json"), "-o", Path("b.paint"), "--byte-order", order}).status, 0);
+    EXPECT_EQ(Bytes(Path("b.paint")), Bytes(Path("a.paint")));
+    ASSERT_EQ(Paint({"export", Path("b.paint"), "-o", Path("b.json")}).status, 0);
+    EXPECT_EQ(Bytes(Path("b.json")), Bytes(Path("a.json")));
+  }
+}
+
+TEST_F(PaintCli, FailuresLeaveExistingFilesAlone) {
+  ASSERT_EQ(Paint({"import", Path("strokes.json"), "-o", Path("a.paint")}).status, 0);
+  const std::string drawing = Bytes(Path("a.paint"));
+  std::ofstream(Path("damaged.paint")) << drawing.substr(0, drawing.size() - 10);
+  std::ofstream(Path("keep.json")) << "keep";
+  const struct {
+    const char* bad;
+    std::vector<std::string> args;
+    std::string kept;
+  } cases[] = {
+      {"not JSON", {"import", Path("a.paint"), "-o", Path("a.paint")}, "a.paint"},
+      {"one point", {"import", Path("one.json"), "-o", Path("a.paint")}, "a.paint"},
+      {"missing input", {"import", Path("none.json"), "-o", Path("a.paint")}, "a.paint"},
+      {"damaged drawing", {"export", Path("damaged.paint"), "-o", Path("keep.json")}, "keep.json"},
+  };
+  std::ofstream(Path("one.json")) << R"({"strokes": [{"time": 0, "points": [[0, 0.5, 0.5, 1]]}]})";
+  for (const auto& c : cases) {
+    const std::string before = Bytes(Path(c.kept));
+    const Result r = Paint(c.args);
+    EXPECT_EQ(r.status, 2) << c.bad;
+    EXPECT_EQ(ombrix_cli_test::Lines(r.err), 1) << c.bad << ": " << r.err;
+    EXPECT_EQ(Bytes(Path(c.kept)), before) << c.bad;
+  }
+  const Result info = Paint({"info", Path("damaged.paint")});
+  EXPECT_EQ(info.status, 2);
+  EXPECT_NE(info.err.find("damaged"), std::string::npos) << info.err;
+}
+
+}  // namespace
