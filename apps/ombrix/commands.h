@@ -53,6 +53,7 @@ struct RenderOptions {
   std::string exr_values = "linear";  // linear or raw: EXR inputs, layers and outputs
   std::string out_depth;              // 8, 16, half or float; empty: the format's default
   std::string compression;            // as the output format takes it; empty: its default
+  A_long host_tool = 1;               // the tool the host reports as current (1: the arrow tool)
 };
 int RunRender(const CommonOptions& common, const RenderOptions& options);
 

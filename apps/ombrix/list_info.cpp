@@ -112,11 +112,20 @@ ordered_json ParamJson(const Effect& effect, int index) {
       j["items"] = items;
       break;
     }
+    case PF_Param_NO_DATA:
+      j["custom_control"] = (d.ui_flags & PF_PUI_CONTROL) != 0;
+      j["ui_width"] = d.ui_width;
+      j["ui_height"] = d.ui_height;
+      break;
     default:
       break;
   }
   return j;
 }
+
+// The windows whose events the effect asked for (register_ui).
+constexpr std::pair<PF_WindowType, const char*> kUiWindows[] = {
+    {PF_Window_COMP, "composition"}, {PF_Window_LAYER, "layer"}, {PF_Window_EFFECT, "effect"}};
 
 // The options dialog's controls that take answers; null without a dialog.
 ordered_json DialogJson(Effect& effect) {
@@ -189,6 +198,11 @@ std::string ParamLine(const Effect& effect, int index) {
       }
       break;
     }
+    case PF_Param_NO_DATA:
+      s += (d.ui_flags & PF_PUI_CONTROL)
+               ? "  custom control " + std::to_string(d.ui_width) + "x" + std::to_string(d.ui_height)
+               : std::string("  no control");
+      break;
     default:
       break;
   }
@@ -302,6 +316,13 @@ int RunInfo(const CommonOptions& common, const InfoOptions& options) {
     for (int i = 0; i < count; ++i) params.push_back(ParamJson(effect, i));
     j["params"] = params;
     j["options_dialog"] = DialogJson(effect);
+    ordered_json ui = nullptr;
+    if (effect.custom_ui()) {
+      ui = {{"events", effect.custom_ui()->events}, {"windows", ordered_json::array()}};
+      for (const auto& [window, name] : kUiWindows)
+        if (effect.WantsEvents(window)) ui["windows"].push_back(name);
+    }
+    j["custom_ui"] = ui;
     std::cout << Dump(j) << "\n";
     return kExitOk;
   }
@@ -327,6 +348,12 @@ int RunInfo(const CommonOptions& common, const InfoOptions& options) {
   std::fflush(stdout);
   std::cout << "Parameters (num_params " << effect.num_params() << ")\n";
   for (int i = 0; i < count; ++i) std::cout << ParamLine(effect, i);
+  if (effect.custom_ui()) {
+    std::cout << "Custom UI (event flags " << Hex(uint32_t(effect.custom_ui()->events), 2) << "):";
+    for (const auto& [window, name] : kUiWindows)
+      if (effect.WantsEvents(window)) std::cout << " " << name;
+    std::cout << " windows\n";
+  }
   const OptionsDialogInfo dialog = InspectOptionsDialog(effect);
   if (dialog.has_dialog && !dialog.error.empty()) {
     std::cout << "Options dialog: cannot be shown (" << dialog.error << ")\n";

@@ -19,9 +19,9 @@ namespace ombrix::cli {
 
 namespace plat = ombrix::platform;
 
-// Stored sequence data is small (the largest record any effect keeps is
-// Lightning's 36 bytes); anything far larger is not a settings record.
-constexpr off_t kMaxSequenceDataBytes = 64 * 1024;
+// Stored sequence data is a settings record of a few words or a flattened
+// drawing; anything far larger than the largest drawing is neither.
+constexpr off_t kMaxSequenceDataBytes = 64 * 1024 * 1024;
 
 namespace {
 
@@ -281,8 +281,8 @@ std::vector<uint8_t> ReadSequenceData(const std::string& path) {
   if (S_ISDIR(st.st_mode)) throw UsageError(what + "it is a folder");
   if (!S_ISREG(st.st_mode)) throw UsageError(what + "it is not a regular file");
   if (st.st_size > kMaxSequenceDataBytes) {
-    throw UsageError(what + "larger than any stored settings (" + std::to_string(kMaxSequenceDataBytes / 1024) +
-                     " KiB at most)");
+    throw UsageError(what + "larger than any stored sequence data (" +
+                     std::to_string(kMaxSequenceDataBytes / (1024 * 1024)) + " MiB at most)");
   }
   std::vector<uint8_t> bytes(size_t(st.st_size));
   size_t got = 0;

@@ -391,6 +391,7 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
   host_options.registry_dir = o.registry;
   host_options.pad_rows = o.pad_rows;
   Host host(host_options);
+  host.suites().SetCurrentTool(o.host_tool);
   Messages messages;
   host.on_message = [&](std::string_view m) { messages.pending.push_back(FromWindows1252(m)); };
   Effect effect(host, *file);
