@@ -109,7 +109,8 @@ void CheckDialogAnswers(const std::string& effect_name, const OptionsDialogInfo&
 // was still open after it; the outcome is printed on stderr.
 CommandResult RunOptionsDialog(Instance& instance, const std::string& effect_name,
                                const std::vector<DialogAnswer>& answers, bool quiet);
-std::vector<uint8_t> ReadSequenceData(const std::string& path);
+// Stored sequence data: at most 64 KiB, or 64 MiB for an effect whose data is flattened.
+std::vector<uint8_t> ReadSequenceData(const std::string& path, bool flattened);
 void WriteSequenceData(const std::string& path, const std::vector<uint8_t>& bytes);
 
 // Plug-in folder scan shared by the subcommands: the files' registration

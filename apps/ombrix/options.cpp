@@ -19,9 +19,11 @@ namespace ombrix::cli {
 
 namespace plat = ombrix::platform;
 
-// Stored sequence data is a settings record of a few words or a flattened
-// drawing; anything far larger than the largest drawing is neither.
-constexpr off_t kMaxSequenceDataBytes = 64 * 1024 * 1024;
+// Stored sequence data is a settings record of a few words (the largest is
+// Lightning's 36 bytes) or, for effects that flatten it, a drawing; a file
+// far larger than either is refused.
+constexpr off_t kMaxRecordBytes = 64 * 1024;
+constexpr off_t kMaxFlatBytes = 64 * 1024 * 1024;
 
 namespace {
 
@@ -267,7 +269,7 @@ plat::DialogScript ScriptOf(const std::vector<DialogAnswer>& answers) {
 
 }  // namespace
 
-std::vector<uint8_t> ReadSequenceData(const std::string& path) {
+std::vector<uint8_t> ReadSequenceData(const std::string& path, bool flattened) {
   const std::string what = "cannot read --sequence-data '" + path + "': ";
   // Non-blocking, so that a FIFO or a device is refused instead of waited on.
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -280,9 +282,13 @@ std::vector<uint8_t> ReadSequenceData(const std::string& path) {
   if (::fstat(fd, &st) != 0) throw UsageError(what + std::strerror(errno));
   if (S_ISDIR(st.st_mode)) throw UsageError(what + "it is a folder");
   if (!S_ISREG(st.st_mode)) throw UsageError(what + "it is not a regular file");
-  if (st.st_size > kMaxSequenceDataBytes) {
-    throw UsageError(what + "larger than any stored sequence data (" +
-                     std::to_string(kMaxSequenceDataBytes / (1024 * 1024)) + " MiB at most)");
+  if (!flattened && st.st_size > kMaxRecordBytes) {
+    throw UsageError(what + "larger than any stored settings (" + std::to_string(kMaxRecordBytes / 1024) +
+                     " KiB at most)");
+  }
+  if (st.st_size > kMaxFlatBytes) {
+    throw UsageError(what + "larger than any stored drawing (" + std::to_string(kMaxFlatBytes / (1024 * 1024)) +
+                     " MiB at most)");
   }
   std::vector<uint8_t> bytes(size_t(st.st_size));
   size_t got = 0;

@@ -479,7 +479,8 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
 
   // Render.
   std::optional<std::vector<uint8_t>> stored;
-  if (!o.sequence_data.empty()) stored = ReadSequenceData(o.sequence_data);
+  if (!o.sequence_data.empty())
+    stored = ReadSequenceData(o.sequence_data, effect.global_out_flags() & PF_OutFlag_SEQUENCE_DATA_NEEDS_FLATTENING);
   Instance instance(effect, tb, source.width, source.height, std::move(stored));
   messages.Settle(name, "sequence setup", instance.setup_result());
   if (!answers.empty()) {

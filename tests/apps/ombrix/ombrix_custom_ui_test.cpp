@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 
 #include "apps/ombrix/cli_support.h"
 #include "host/custom_ui/uiprobe_record.h"
@@ -90,6 +91,14 @@ TEST_F(OmbrixCustomUi, RenderReportsTheHostToolAndKeepsFlatData) {
   ASSERT_EQ(again.status, 0) << again.err;
   EXPECT_NE(again.err.find("tool 3"), std::string::npos) << again.err;
   EXPECT_EQ(Saved(saved), std::make_pair(std::string("S-RUFUrFRUFU"), 3));
+}
+
+TEST_F(OmbrixCustomUi, StoredDrawingsMayBeLargerThanSettingsRecords) {
+  const fs::path big = dir_ / "big.bin";
+  std::ofstream(big, std::ios::binary) << std::string(100 * 1024, '\0');
+  const Result r = Ombrix("render uiprobe -i solid:4x4 -o " + Quote((dir_ / "out.png").string()) + " --sequence-data " +
+                          Quote(big.string()));
+  EXPECT_EQ(r.status, 0) << r.err;
 }
 
 }  // namespace
