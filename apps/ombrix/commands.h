@@ -56,6 +56,7 @@ struct RenderOptions {
   std::string exr_values = "linear";  // linear or raw: EXR inputs, layers and outputs
   std::string out_depth;              // 8, 16, half or float; empty: the format's default
   std::string compression;            // as the output format takes it; empty: its default
+  A_long host_tool = 1;               // the tool the host reports as current (1: the arrow tool)
 };
 int RunRender(const CommonOptions& common, const RenderOptions& options);
 
@@ -113,7 +114,8 @@ void CheckDialogAnswers(const std::string& effect_name, const OptionsDialogInfo&
 // was still open after it; the outcome is printed on stderr.
 CommandResult RunOptionsDialog(Instance& instance, const std::string& effect_name,
                                const std::vector<DialogAnswer>& answers, bool quiet);
-std::vector<uint8_t> ReadSequenceData(const std::string& path);
+// Stored sequence data: at most 64 KiB, or 64 MiB for an effect whose data is flattened.
+std::vector<uint8_t> ReadSequenceData(const std::string& path, bool flattened);
 // A regular file's bytes, read whole; UsageError (`what` followed by the
 // reason, `too_large` past `max_bytes`) for anything else.
 std::vector<uint8_t> ReadRegularFile(const std::string& path, const std::string& what, off_t max_bytes,

@@ -90,6 +90,8 @@ struct ParamFacts {
   bool restrict_bounds = false;
   std::optional<A_long> num_choices;
   std::vector<PopupItem> items;
+  std::optional<bool> custom_control;  // no-data parameters: whether the effect draws a control
+  A_long ui_width = 0, ui_height = 0;
 };
 
 std::pair<Number, Number> Whole(A_long a, A_long b) { return {{a, false}, {b, false}}; }
@@ -143,6 +145,11 @@ ParamFacts DescribeParam(const Effect& effect, int index) {
         p.items.push_back({FromWindows1252(item), IsSeparator(item), IsDisabledItem(item)});
       }
       break;
+    case PF_Param_NO_DATA:
+      p.custom_control = (d.ui_flags & PF_PUI_CONTROL) != 0;
+      p.ui_width = d.ui_width;
+      p.ui_height = d.ui_height;
+      break;
     default:
       break;
   }
@@ -190,6 +197,11 @@ ordered_json ParamJson(const ParamFacts& p) {
     }
     j["items"] = items;
   }
+  if (p.custom_control) {
+    j["custom_control"] = *p.custom_control;
+    j["ui_width"] = p.ui_width;
+    j["ui_height"] = p.ui_height;
+  }
   return j;
 }
 
@@ -213,6 +225,10 @@ std::string ParamLine(const ParamFacts& p) {
          (p.restrict_bounds ? "  kept inside the layer" : "");
   }
   if (p.num_choices) s += "  choices " + std::to_string(*p.num_choices);
+  if (p.custom_control) {
+    s += *p.custom_control ? "  custom control " + std::to_string(p.ui_width) + "x" + std::to_string(p.ui_height)
+                           : std::string("  no control");
+  }
   if (p.flags != 0) s += "  flags " + Hex(uint32_t(p.flags), 2);
   s += "\n";
   for (size_t i = 0; i < p.items.size(); ++i) {
@@ -222,6 +238,10 @@ std::string ParamLine(const ParamFacts& p) {
   }
   return s;
 }
+
+// The windows whose events the effect asked for (register_ui).
+constexpr std::pair<PF_WindowType, const char*> kUiWindows[] = {
+    {PF_Window_COMP, "composition"}, {PF_Window_LAYER, "layer"}, {PF_Window_EFFECT, "effect"}};
 
 // The options dialog's controls that take answers; null without a dialog.
 ordered_json DialogJson(Effect& effect) {
@@ -352,6 +372,13 @@ int RunInfo(const CommonOptions& common, const InfoOptions& options) {
     for (int i = 0; i < count; ++i) params.push_back(ParamJson(DescribeParam(effect, i)));
     j["params"] = params;
     j["options_dialog"] = DialogJson(effect);
+    ordered_json ui = nullptr;
+    if (effect.custom_ui()) {
+      ui = {{"events", effect.custom_ui()->events}, {"windows", ordered_json::array()}};
+      for (const auto& [window, name] : kUiWindows)
+        if (effect.WantsEvents(window)) ui["windows"].push_back(name);
+    }
+    j["custom_ui"] = ui;
     std::cout << Dump(j) << "\n";
     return kExitOk;
   }
@@ -377,6 +404,12 @@ int RunInfo(const CommonOptions& common, const InfoOptions& options) {
   std::fflush(stdout);
   std::cout << "Parameters (num_params " << effect.num_params() << ")\n";
   for (int i = 0; i < count; ++i) std::cout << ParamLine(DescribeParam(effect, i));
+  if (effect.custom_ui()) {
+    std::cout << "Custom UI (event flags " << Hex(uint32_t(effect.custom_ui()->events), 2) << "):";
+    for (const auto& [window, name] : kUiWindows)
+      if (effect.WantsEvents(window)) std::cout << " " << name;
+    std::cout << " windows\n";
+  }
   const OptionsDialogInfo dialog = InspectOptionsDialog(effect);
   if (dialog.has_dialog && !dialog.error.empty()) {
     std::cout << "Options dialog: cannot be shown (" << dialog.error << ")\n";

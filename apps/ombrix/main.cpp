@@ -187,6 +187,8 @@ int main(int argc, char** argv) {
                          "choosers the dialog opens, in order (ids: ombrix info EFFECT)");
   render_cmd->add_option("--sequence-data", render.sequence_data, "Restore stored sequence data from FILE");
   render_cmd->add_option("--save-sequence-data", render.save_sequence_data, "Write the sequence data to FILE");
+  render_cmd->add_option("--host-tool", render.host_tool, "The host's current tool for the effect (1: the arrow tool)")
+      ->capture_default_str();
   render_cmd->add_option("--registry", render.registry, "Folder of the settings registry (default: the user's)");
   const CLI::Validator decimal(DecimalOnly, "");
   CLI::Option* time_opt = render_cmd->add_option("--time", render.time, "Time in seconds")->check(decimal);

@@ -19,9 +19,11 @@ namespace ombrix::cli {
 
 namespace plat = ombrix::platform;
 
-// Stored sequence data is small (the largest record any effect keeps is
-// Lightning's 36 bytes); anything far larger is not a settings record.
-constexpr off_t kMaxSequenceDataBytes = 64 * 1024;
+// Stored sequence data is a settings record of a few words (the largest is
+// Lightning's 36 bytes) or, for effects that flatten it, a drawing; a file
+// far larger than either is refused.
+constexpr off_t kMaxRecordBytes = 64 * 1024;
+constexpr off_t kMaxFlatBytes = 64 * 1024 * 1024;
 
 namespace {
 
@@ -317,10 +319,15 @@ std::vector<uint8_t> ReadRegularFile(const std::string& path, const std::string&
   return bytes;
 }
 
-std::vector<uint8_t> ReadSequenceData(const std::string& path) {
-  return ReadRegularFile(
-      path, "cannot read --sequence-data '" + path + "': ", kMaxSequenceDataBytes,
-      "larger than any stored settings (" + std::to_string(kMaxSequenceDataBytes / 1024) + " KiB at most)");
+std::vector<uint8_t> ReadSequenceData(const std::string& path, bool flattened) {
+  const std::string what = "cannot read --sequence-data '" + path + "': ";
+  if (flattened) {
+    return ReadRegularFile(path, what, kMaxFlatBytes,
+                           "larger than any stored drawing (" + std::to_string(kMaxFlatBytes / (1024 * 1024)) +
+                               " MiB at most)");
+  }
+  return ReadRegularFile(path, what, kMaxRecordBytes,
+                         "larger than any stored settings (" + std::to_string(kMaxRecordBytes / 1024) + " KiB at most)");
 }
 
 void WriteSequenceData(const std::string& path, const std::vector<uint8_t>& bytes) {

@@ -211,9 +211,9 @@ void CheckReadsAndWrites(const RenderJob& job) {
   CheckOutputs(job.out, job.range, job.sequences);
 }
 
-std::optional<std::vector<uint8_t>> StoredSequenceData(const RenderOptions& o) {
+std::optional<std::vector<uint8_t>> StoredSequenceData(const RenderOptions& o, const Effect& effect) {
   if (o.sequence_data.empty()) return std::nullopt;
-  return ReadSequenceData(o.sequence_data);
+  return ReadSequenceData(o.sequence_data, effect.global_out_flags() & PF_OutFlag_SEQUENCE_DATA_NEEDS_FLATTENING);
 }
 
 // The sequence set up, the options dialog answered, the values and keys set
@@ -313,6 +313,7 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
   PlanRange(o, job);
 
   Host host(HostOptionsFor(o));
+  host.suites().SetCurrentTool(o.host_tool);
   Messages messages;
   messages.Listen(host);
   Effect effect(host, file);
@@ -323,7 +324,7 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
   CheckReadsAndWrites(job);
   PlanFrames(job);
 
-  Instance instance(effect, job.tb, job.source.width, job.source.height, StoredSequenceData(o));
+  Instance instance(effect, job.tb, job.source.width, job.source.height, StoredSequenceData(o, effect));
   SetUpInstance(instance, common, job, messages);
   const int64_t done = RenderFrames(o, common, job, instance, messages, sink);
   if (!common.quiet) sink.Report(job.first, done);

@@ -130,7 +130,9 @@ PF_Err AddParamFor(Effect& effect, PF_ParamIndex index, const PF_ParamDef* def) 
   if (!def) return PF_Err_BAD_CALLBACK_PARAM;
   const auto count = PF_ParamIndex(effect.params_.size());
   if (index != -1 && index != count) return PF_Err_INVALID_INDEX;
-  if (def->param_type < PF_Param_LAYER || def->param_type > PF_Param_POPUP) return PF_Err_UNRECOGNIZED_PARAM_TYPE;
+  // The value kinds, and controls without a value that the plug-in draws itself.
+  if ((def->param_type < PF_Param_LAYER || def->param_type > PF_Param_POPUP) && def->param_type != PF_Param_NO_DATA)
+    return PF_Err_UNRECOGNIZED_PARAM_TYPE;
   std::string popup, label;
   if (def->param_type == PF_Param_POPUP && def->u.pd.u.namesptr) popup = def->u.pd.u.namesptr;
   if (def->param_type == PF_Param_CHECKBOX && def->u.bd.u.nameptr) label = def->u.bd.u.nameptr;
@@ -145,6 +147,26 @@ PF_Err AddParamFor(Effect& effect, PF_ParamIndex index, const PF_ParamDef* def) 
   effect.impl_->popup_text.push_back(std::move(popup));
   effect.impl_->checkbox_label.push_back(std::move(label));
   return PF_Err_NONE;
+}
+
+PF_Err RegisterUiFor(Effect& effect, const PF_CustomUIInfo* info) {
+  if (!info) return PF_Err_BAD_CALLBACK_PARAM;
+  effect.custom_ui_ = *info;
+  return PF_Err_NONE;
+}
+
+bool Effect::WantsEvents(PF_WindowType window) const {
+  if (!custom_ui_) return false;
+  switch (window) {
+    case PF_Window_COMP:
+      return custom_ui_->events & PF_CustomEFlag_COMP;
+    case PF_Window_LAYER:
+      return custom_ui_->events & PF_CustomEFlag_LAYER;
+    case PF_Window_EFFECT:
+      return custom_ui_->events & PF_CustomEFlag_EFFECT;
+    default:
+      return false;
+  }
 }
 
 std::vector<std::string> Effect::PopupItems(int index) const {

@@ -18,24 +18,49 @@ Instance::Instance(Effect& effect, TimeBase time, A_long layer_width, A_long lay
   layers_.resize(effect_.params_.size());
   for (const PF_ParamDef& def : effect_.params_)
     tracks_.push_back(Track{DefaultValue(def, layer_width_, layer_height_), {}});
+  Setup(stored ? &*stored : nullptr, false);
+}
+
+Instance::Instance(CopyOf source, const std::vector<uint8_t>* stored)
+    : effect_(source.from.effect_),
+      time_(source.from.time_),
+      layer_width_(source.from.layer_width_),
+      layer_height_(source.from.layer_height_),
+      total_time_(source.from.total_time_),
+      layers_(source.from.layers_),
+      tracks_(source.from.tracks_) {
+  Setup(stored, stored == nullptr);
+}
+
+void Instance::Setup(const std::vector<uint8_t>* stored, bool null_data) {
   std::vector<PF_ParamDef> defs = ParamsAt(0, {});
   std::vector<PF_ParamDef*> ptrs;
   for (auto& p : defs) ptrs.push_back(&p);
+  if (!stored && !null_data) {
+    setup_result_ = Run(PF_Cmd_SEQUENCE_SETUP, 0, ptrs.data(), nullptr, nullptr, {});
+    return;
+  }
+  PF_Handle h = nullptr;
   if (stored) {
-    PF_Handle h = nullptr;
     try {
       h = effect_.host().memory().NewHandle(stored->size());
     } catch (const std::bad_alloc&) {
       throw HostError("out of memory for stored sequence data", PF_Err_OUT_OF_MEMORY);
     }
     if (!stored->empty()) std::memcpy(*h, stored->data(), stored->size());
-    sequence_data_ = h;
-    setup_result_ = Run(PF_Cmd_SEQUENCE_RESETUP, 0, ptrs.data(), nullptr, nullptr, {});
-    AdoptSequenceData(h, sequence_data_, true);
-  } else {
-    setup_result_ = Run(PF_Cmd_SEQUENCE_SETUP, 0, ptrs.data(), nullptr, nullptr, {});
   }
+  sequence_data_ = h;
+  setup_result_ = Run(PF_Cmd_SEQUENCE_RESETUP, 0, ptrs.data(), nullptr, nullptr, {});
+  AdoptSequenceData(h, sequence_data_, true);
 }
+
+std::unique_ptr<Instance> Instance::Duplicate() {
+  std::vector<uint8_t> bytes = SequenceDataBytes();
+  const bool has_data = effect_.host().memory().HandleIsLive(sequence_data_);
+  return std::unique_ptr<Instance>(new Instance(CopyOf{*this}, has_data ? &bytes : nullptr));
+}
+
+bool Instance::Flattens() const { return effect_.global_out_flags_ & PF_OutFlag_SEQUENCE_DATA_NEEDS_FLATTENING; }
 
 Instance::~Instance() {
   try {
@@ -76,6 +101,8 @@ CommandResult Instance::Run(PF_Cmd cmd, A_long time, PF_ParamDef** params, PF_La
   CommandResult r;
   r.err = effect_.impl_->Send(effect_, this, settings, cmd, in, out, params, output, extra);
   sequence_data_ = out.sequence_data;
+  if (cmd == PF_Cmd_SEQUENCE_SETUP || cmd == PF_Cmd_SEQUENCE_RESETUP || cmd == PF_Cmd_SEQUENCE_FLATTEN)
+    flat_size_ = out.flat_sdata_size;
   r.out_flags = out.out_flags;
   r.message.assign(out.return_msg, strnlen(out.return_msg, sizeof out.return_msg));
   return r;
@@ -89,24 +116,25 @@ CommandResult Instance::Command(PF_Cmd cmd, A_long time, void* extra) {
 }
 
 std::vector<uint8_t> Instance::SequenceDataBytes() {
-  const bool flattens = effect_.global_out_flags_ & PF_OutFlag_SEQUENCE_DATA_NEEDS_FLATTENING;
+  const bool flattens = Flattens();
   if (flattens) {
     CommandResult r = Command(PF_Cmd_SEQUENCE_FLATTEN);
     if (r.err) throw HostError("flattening sequence data failed with error " + std::to_string(r.err), r.err);
   }
   std::vector<uint8_t> bytes;
   HostMemory& memory = effect_.host().memory();
-  if (memory.HandleIsLive(sequence_data_)) {
-    const auto* p = static_cast<const uint8_t*>(*sequence_data_);
-    bytes.assign(p, p + memory.HandleSize(sequence_data_));
+  if (!memory.HandleIsLive(sequence_data_)) return bytes;
+  size_t size = memory.HandleSize(sequence_data_);
+  if (flattens && flat_size_ != 0) {
+    // The flat data may sit at the start of a larger handle; never read past it.
+    if (flat_size_ < 0 || size_t(flat_size_) > size)
+      throw HostError("the flattened sequence data is said to be " + std::to_string(flat_size_) +
+                          " bytes in a handle of " + std::to_string(size),
+                      PF_Err_INTERNAL_STRUCT_DAMAGED);
+    size = size_t(flat_size_);
   }
-  if (flattens) {
-    // Back to working form, as after saving a project.
-    PF_Handle flat = sequence_data_;
-    CommandResult r = Command(PF_Cmd_SEQUENCE_RESETUP);
-    AdoptSequenceData(flat, sequence_data_, true);
-    if (r.err) throw HostError("restoring sequence data failed with error " + std::to_string(r.err), r.err);
-  }
+  const auto* p = static_cast<const uint8_t*>(*sequence_data_);
+  bytes.assign(p, p + size);
   return bytes;
 }
 

@@ -60,8 +60,9 @@ PF_Err SvcProgress(PF_ProgPtr ref, A_long current, A_long total) {
 }
 
 PF_Err SvcRegisterUi(PF_ProgPtr ref, PF_CustomUIInfo* info) {
-  return Serve(ref, ServiceId("register_ui"),
-               [&](CallContext&) -> PF_Err { return info ? PF_Err_NONE : PF_Err_BAD_CALLBACK_PARAM; });
+  return Serve(ref, ServiceId("register_ui"), [&](CallContext& ctx) -> PF_Err {
+    return ctx.effect ? RegisterUiFor(*ctx.effect, info) : PF_Err_BAD_CALLBACK_PARAM;
+  });
 }
 
 }  // namespace ombrix

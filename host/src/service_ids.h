@@ -8,7 +8,7 @@
 
 namespace ombrix {
 
-inline constexpr std::array<std::string_view, 24> kServiceNames = {"add_param",
+inline constexpr std::array<std::string_view, 28> kServiceNames = {"add_param",
                                                                    "checkout_param",
                                                                    "checkin_param",
                                                                    "abort",
@@ -31,7 +31,11 @@ inline constexpr std::array<std::string_view, 24> kServiceNames = {"add_param",
                                                                    "acquire_suite",
                                                                    "allocate_block",
                                                                    "reallocate_block",
-                                                                   "smooth"};
+                                                                   "smooth",
+                                                                   "release_suite",
+                                                                   "font_style_sheet",
+                                                                   "current_tool",
+                                                                   "refresh_windows"};
 
 // The position of `service` in kServiceNames, or -1.
 constexpr int ServiceIndex(std::string_view service) {

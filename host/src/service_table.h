@@ -31,6 +31,10 @@ SPErr BasicAllocateBlock(A_u_long size, void** block);
 SPErr BasicFreeBlock(void* block);
 SPErr BasicReallocateBlock(void* block, A_u_long new_size, void** new_block);
 
+// suite_services.cpp: the basic suite's suite lookup
+SPErr BasicAcquireSuite(const char* name, A_long version, const void** suite);
+SPErr BasicReleaseSuite(const char* name, A_long version);
+
 // interaction_services.cpp
 PF_Err SvcAddParam(PF_ProgPtr ref, PF_ParamIndex index, PF_ParamDef* def);
 PF_Err SvcCheckoutParam(PF_ProgPtr ref, PF_ParamIndex index, A_long what_time, A_long time_step, A_u_long time_scale,

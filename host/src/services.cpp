@@ -3,11 +3,9 @@
 // The services themselves live by concern: memory_services.cpp (handles
 // and blocks), interaction_services.cpp, world_services.cpp,
 // pixel_services.cpp and iterate.cpp, all served through the boundary of
-// service_boundary.h. Here are the basic suite's suite lookup, served the
-// same way, and what cannot fail or throw: the ANSI strings and maths and
-// the suite's other calls.
-#include "service_boundary.h"
-#include "service_ids.h"
+// service_boundary.h; the basic suite's suite lookup and the host suites
+// are in suite_services.cpp. Here is what cannot fail or throw: the ANSI
+// strings and maths and the basic suite's remaining calls.
 #include "service_table.h"
 
 #include <ombrix/host/host.h>
@@ -35,15 +33,6 @@ A_char* SvcStrcpy(A_char* dst, const A_char* src) {
   if (!dst || !src) return dst;
   return std::strcpy(dst, src);
 }
-
-SPErr BasicAcquireSuite(const char*, A_long, const void** suite) {
-  return ServeOnThread(ServiceId("acquire_suite"), [&](CallContext*) -> PF_Err {
-    if (suite) *suite = nullptr;
-    return kSuiteNotFoundError;  // no suites are offered yet
-  });
-}
-
-SPErr BasicReleaseSuite(const char*, A_long) { return kSuiteNotFoundError; }
 
 PF_Boolean BasicIsEqual(const char* a, const char* b) {
   if (!a || !b) return a == b;

@@ -9,6 +9,9 @@ void FillParamDef(const ParamSpec& spec, PF_InData* in_data, PF_ParamDef& def) {
   def.param_type = spec.kind;
   in_data->utils->ansi.strcpy(def.name, spec.name);
   def.flags = spec.flags;
+  def.ui_flags = spec.ui_flags;
+  def.ui_width = spec.ui_width;
+  def.ui_height = spec.ui_height;
   PF_ParamDefUnion& u = def.u;
   switch (spec.kind) {
     case PF_Param_LAYER:

@@ -141,6 +141,9 @@ std::string Row(const json& p) {
   } else if (kind == "layer") {
     what = "layer";
     dflt = p["default"] == "self" ? "the layer itself" : "none";
+  } else if (kind == "no_data" && p.value("custom_control", false)) {
+    what = "control drawn by the effect";
+    range = std::to_string(p["ui_width"].get<int>()) + " x " + std::to_string(p["ui_height"].get<int>()) + " pixels";
   } else {
     what = kind;
   }

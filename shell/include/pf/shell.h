@@ -192,12 +192,14 @@ inline constexpr const char* kAboutHint = "Alt-click <About> to go to web page."
 // ---------------------------------------------------------------------------
 
 // One parameter as an effect declares it. Registration writes the header
-// (kind, name, flags) and exactly the union fields of `kind`; value and
-// default are always the same number.
+// (kind, name, flags, the ui fields) and exactly the union fields of `kind`;
+// value and default are always the same number.
 struct ParamSpec {
   PF_ParamType kind = PF_Param_LAYER;
   const char* name = "";
   PF_ParamFlags flags = 0;
+  PF_ParamUIFlags ui_flags = 0;  // custom control: PF_PUI_CONTROL and its area
+  A_short ui_width = 0, ui_height = 0;
   A_long value = 0;  // slider, fixed slider, angle, checkbox, popup: value and default
   A_long valid_min = 0, valid_max = 0;
   A_long slider_min = 0, slider_max = 0;
@@ -287,6 +289,19 @@ constexpr ParamSpec PopupParam(const char* name, const char* items, A_short item
   p.flags = flags;
   p.value = item;
   p.text = items;
+  return p;
+}
+
+// A control without a value that the effect draws itself in an area of
+// width x height pixels of the effect panel (PF_Param_NO_DATA).
+constexpr ParamSpec CustomControlParam(const char* name, A_short width, A_short height, PF_ParamFlags flags = 0) {
+  ParamSpec p;
+  p.kind = PF_Param_NO_DATA;
+  p.name = name;
+  p.flags = flags;
+  p.ui_flags = PF_PUI_CONTROL;
+  p.ui_width = width;
+  p.ui_height = height;
   return p;
 }
 

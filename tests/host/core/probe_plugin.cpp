@@ -2,6 +2,7 @@
 // is chosen by its parameters, and it records what the host handed it in
 // its sequence data.
 #include <pf/api.h>
+#include <pf/suites.h>
 
 #include <array>
 #include <cstring>
@@ -147,6 +148,17 @@ PF_Err Invert(void*, A_long, A_long, PF_Pixel* src, PF_Pixel* dst) {
 
 PF_Err Nothing(void*, A_long, A_long, PF_Pixel*, PF_Pixel*) { return PF_Err_NONE; }
 
+// Acquires a host suite, makes one call of it and releases it. A failed
+// acquisition must hand out NULL; the first error is the answer.
+template <class Suite, class Call>
+PF_Err WithSuite(PF_InData* in, const char* name, Call call) {
+  const void* suite = &in;
+  if (SPErr err = in->pica_basicP->AcquireSuite(name, 1, &suite)) return suite ? PF_Err_INTERNAL_STRUCT_DAMAGED : err;
+  const PF_Err err = call(*static_cast<const Suite*>(suite));
+  const SPErr released = in->pica_basicP->ReleaseSuite(name, 1);
+  return err ? err : released;
+}
+
 PF_Err CallService(PF_InData* in, PF_ParamDef* params[], PF_LayerDef* output, int which, Record* r) {
   PF_UtilCallbacks* u = in->utils;
   PF_EffectWorld* input = &params[0]->u.ld;
@@ -225,6 +237,21 @@ PF_Err CallService(PF_InData* in, PF_ParamDef* params[], PF_LayerDef* output, in
       PF_CustomUIInfo ui{};
       return in->inter.register_ui(in->effect_ref, &ui);
     }
+    case 23:
+      return WithSuite<PF_AdvAppSuite1>(in, kPFAdvAppSuite, [](const PF_AdvAppSuite1&) { return PF_Err_NONE; });
+    case 24:
+      return WithSuite<PF_AppSuite1>(in, kPFAppSuite, [](const PF_AppSuite1& s) {
+        PF_FontName name;
+        return s.GetFontStyleSheet(PF_FontStyle_SMALL, &name, nullptr, nullptr);
+      });
+    case 25:
+      return WithSuite<PF_HelperSuite1>(in, kPFHelperSuite, [](const PF_HelperSuite1& s) {
+        PF_SuiteTool tool = 0;
+        return s.GetCurrentTool(&tool);
+      });
+    case 26:
+      return WithSuite<PF_AdvAppSuite1>(in, kPFAdvAppSuite,
+                                        [](const PF_AdvAppSuite1& s) { return s.RefreshAllWindows(); });
     default:
       return PF_Err_NONE;
   }

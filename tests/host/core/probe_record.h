@@ -45,7 +45,11 @@ constexpr const char* kServices[] = {"",
                                      "RGBtoHLS",
                                      "HLStoRGB",
                                      "reallocate_block",
-                                     "register_ui"};
+                                     "register_ui",
+                                     "release_suite",
+                                     "font_style_sheet",
+                                     "current_tool",
+                                     "refresh_windows"};
 constexpr int kServiceCount = int(sizeof kServices / sizeof kServices[0]);
 
 struct Record {

@@ -6,6 +6,7 @@
 #include <pf/api.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,6 +39,13 @@ class Effect {
   // A parameter by name, check box label (when the name is blank) or index; -1 if none.
   int FindParam(std::string_view name_or_index) const;
 
+  // The custom UI the plug-in registered (register_ui), if any: the
+  // record as it was handed over.
+  const std::optional<PF_CustomUIInfo>& custom_ui() const { return custom_ui_; }
+  // Whether the plug-in asked for events in windows of this type
+  // (PF_Window_COMP, PF_Window_LAYER or PF_Window_EFFECT).
+  bool WantsEvents(PF_WindowType window) const;
+
   // PF_InData with the services, effect_ref, basic suite, global data and
   // num_params filled and everything else zero (time scale 1).
   PF_InData BaseInData();
@@ -59,8 +67,10 @@ class Effect {
   A_long num_params_ = 0;
   PF_Handle global_data_ = nullptr;
   std::vector<PF_ParamDef> params_;
+  std::optional<PF_CustomUIInfo> custom_ui_;
   friend class Instance;
   friend PF_Err AddParamFor(Effect&, PF_ParamIndex, const PF_ParamDef*);
+  friend PF_Err RegisterUiFor(Effect&, const PF_CustomUIInfo*);
 };
 
 }  // namespace ombrix

@@ -22,7 +22,11 @@ namespace ombrix {
 // "HLStoRGB", "register_ui", "acquire_suite", "smooth" (the smoothing
 // routine of get_callback_addr). A failing new_handle answers NULL and a failing
 // lock_handle NULL; the others answer err. The basic suite's block
-// services are "allocate_block" and "reallocate_block".
+// services are "allocate_block" and "reallocate_block"; besides
+// "acquire_suite" (which then also hands out NULL) it has "release_suite".
+// The calls of the host suites are "font_style_sheet" (the app suite's
+// style sheets), "current_tool" (the helper suite) and "refresh_windows"
+// (the advanced app suite).
 // The count for an armed failure starts at the Arm call: nth_call 1 fails
 // the next call. Arm throws HostError for a name not in ServiceNames().
 // Thread-safe: services may be called from iterate's worker threads.

@@ -12,6 +12,7 @@
 #include <ombrix/host/failures.h>
 #include <ombrix/host/host_error.h>
 #include <ombrix/host/memory.h>
+#include <ombrix/host/suites.h>
 #include <ombrix/host/thread_pool.h>
 
 #include <pf/api.h>
@@ -44,6 +45,8 @@ class Host {
   FailureInjector& failures() { return failures_; }
   // The handles, worlds, blocks and checkouts of this host's plug-ins.
   HostMemory& memory() { return memory_; }
+  // The state behind the host suites (current tool, refreshes, fonts).
+  HostSuites& suites() { return suites_; }
   int threads() const;
   void SetThreads(int threads);  // 0: all cores
   ThreadPool& pool();
@@ -61,6 +64,7 @@ class Host {
   HostOptions options_;
   FailureInjector failures_;
   HostMemory memory_{&failures_};
+  HostSuites suites_;
   std::unique_ptr<ThreadPool> pool_;
 };
 

@@ -73,9 +73,24 @@ class Instance {
   // Any other command with this instance's sequence data.
   CommandResult Command(PF_Cmd cmd, A_long time = 0, void* extra = nullptr);
 
-  // The sequence data's bytes (after SEQUENCE_FLATTEN for effects that flatten).
+  // The sequence data's bytes, as the host saves them. An effect that asks
+  // for flattening (SEQUENCE_DATA_NEEDS_FLATTENING) is sent
+  // SEQUENCE_FLATTEN first, and the bytes are the first flat_sdata_size
+  // bytes of the handle it returns (all of them when it leaves the size 0);
+  // the instance keeps that flat data, and its next commands receive it as
+  // it is. Throws HostError when flattening fails or the size reported
+  // exceeds the handle.
   std::vector<uint8_t> SequenceDataBytes();
   PF_Handle sequence_data() const { return sequence_data_; }
+  // out_data->flat_sdata_size as the last SETUP, RESETUP or FLATTEN left it.
+  A_long flat_sdata_size() const { return flat_size_; }
+
+  // A copy of this instance, as when the user duplicates the effect: the
+  // same parameter tracks, layer bindings and total time, and this
+  // instance's sequence data as SequenceDataBytes saves it (flattened
+  // first), handed to the copy's SEQUENCE_RESETUP (NULL when this instance
+  // holds none). The copy's setup_result() tells how RESETUP went.
+  std::unique_ptr<Instance> Duplicate();
 
   // in_data->total_time (default: one frame).
   void SetTotalTime(A_long ticks) { total_time_ = ticks; }
@@ -88,6 +103,7 @@ class Instance {
   TimeBase time_;
   A_long layer_width_, layer_height_;
   PF_Handle sequence_data_ = nullptr;
+  A_long flat_size_ = 0;
   A_long total_time_ = 0;
   CommandResult setup_result_;
   struct LayerFeed;
@@ -107,6 +123,15 @@ class Instance {
                        PF_ParamDef* param, const void* owner, A_long pad_bytes);
   const PF_EffectWorld* LayerAt(int index, A_long what_time, A_u_long time_scale, bool& full_size);
   friend PF_Err CheckoutParamFor(CallContext&, PF_ParamIndex, A_long, A_long, A_u_long, PF_ParamDef*);
+
+  // Setup: SEQUENCE_SETUP without stored bytes, else SEQUENCE_RESETUP with
+  // them in a new handle (or with none when `null_data`).
+  struct CopyOf {
+    const Instance& from;
+  };
+  Instance(CopyOf source, const std::vector<uint8_t>* stored);
+  void Setup(const std::vector<uint8_t>* stored, bool null_data);
+  bool Flattens() const;
 
   // Commands
   CommandResult Run(PF_Cmd cmd, A_long time, PF_ParamDef** params, PF_LayerDef* output, void* extra,
