@@ -322,12 +322,13 @@ std::vector<uint8_t> ReadRegularFile(const std::string& path, const std::string&
 std::vector<uint8_t> ReadSequenceData(const std::string& path, bool flattened) {
   const std::string what = "cannot read --sequence-data '" + path + "': ";
   if (flattened) {
-    return ReadRegularFile(path, what, kMaxFlatBytes,
-                           "larger than any stored drawing (" + std::to_string(kMaxFlatBytes / (1024 * 1024)) +
-                               " MiB at most)");
+    return ReadRegularFile(
+        path, what, kMaxFlatBytes,
+        "larger than any stored drawing (" + std::to_string(kMaxFlatBytes / (1024 * 1024)) + " MiB at most)");
   }
-  return ReadRegularFile(path, what, kMaxRecordBytes,
-                         "larger than any stored settings (" + std::to_string(kMaxRecordBytes / 1024) + " KiB at most)");
+  return ReadRegularFile(
+      path, what, kMaxRecordBytes,
+      "larger than any stored settings (" + std::to_string(kMaxRecordBytes / 1024) + " KiB at most)");
 }
 
 void WriteSequenceData(const std::string& path, const std::vector<uint8_t>& bytes) {
