@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 
 namespace ombrix::cli {
 namespace {
@@ -216,10 +217,25 @@ std::optional<std::vector<uint8_t>> StoredSequenceData(const RenderOptions& o, c
   return ReadSequenceData(o.sequence_data, effect.global_out_flags() & PF_OutFlag_SEQUENCE_DATA_NEEDS_FLATTENING);
 }
 
+// Stored data that the effect could not take over whole at RESETUP (it said
+// so with an error message: a drawing it could not read, settings it had to
+// reset) is not saved back over the file it was read from, which would
+// replace the user's data with what the effect made in its place.
+void CheckSaveKeepsStoredData(const RenderOptions& o, const Instance& instance) {
+  if (o.sequence_data.empty() || o.save_sequence_data.empty()) return;
+  if (!(instance.setup_result().out_flags & PF_OutFlag_DISPLAY_ERROR_MESSAGE)) return;
+  std::error_code ec;
+  if (!std::filesystem::equivalent(o.sequence_data, o.save_sequence_data, ec)) return;
+  throw HostError("not saving --save-sequence-data over '" + o.save_sequence_data +
+                  "': the effect could not take over the stored data whole; save it to another file");
+}
+
 // The sequence set up, the options dialog answered, the values and keys set
 // and the layers bound.
-void SetUpInstance(Instance& instance, const CommonOptions& common, RenderJob& job, Messages& messages) {
+void SetUpInstance(Instance& instance, const RenderOptions& o, const CommonOptions& common, RenderJob& job,
+                   Messages& messages) {
   messages.Settle(job.effect_name, "sequence setup", instance.setup_result());
+  CheckSaveKeepsStoredData(o, instance);
   if (!job.answers.empty()) {
     const CommandResult dialog = RunOptionsDialog(instance, job.effect_name, job.answers, common.quiet);
     messages.Settle(job.effect_name, "options dialog", dialog);
@@ -325,7 +341,7 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
   PlanFrames(job);
 
   Instance instance(effect, job.tb, job.source.width, job.source.height, StoredSequenceData(o, effect));
-  SetUpInstance(instance, common, job, messages);
+  SetUpInstance(instance, o, common, job, messages);
   const int64_t done = RenderFrames(o, common, job, instance, messages, sink);
   if (!common.quiet) sink.Report(job.first, done);
   if (!o.save_sequence_data.empty()) WriteSequenceData(o.save_sequence_data, instance.SequenceDataBytes());

@@ -37,8 +37,12 @@ class PaintCli : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir_); }
   std::string Path(const std::string& name) const { return (dir_ / name).string(); }
 
-  Result Paint(const std::vector<std::string>& args) {
-    std::string cmd = Quote(OMBRIX_CLI) + " paint";
+  Result Paint(std::vector<std::string> args) {
+    args.insert(args.begin(), "paint");
+    return Ombrix(args);
+  }
+  Result Ombrix(const std::vector<std::string>& args) {
+    std::string cmd = Quote(OMBRIX_CLI);
     for (const auto& a : args) cmd += " " + Quote(a);
     cmd += " >" + Quote(Path("out.txt")) + " 2>" + Quote(Path("err.txt")) + " </dev/null";
     const int raw = std::system(cmd.c_str());
@@ -119,6 +123,63 @@ TEST_F(PaintCli, FailuresLeaveExistingFilesAlone) {
   const Result info = Paint({"info", Path("damaged.paint")});
   EXPECT_EQ(info.status, 2);
   EXPECT_NE(info.err.find("damaged"), std::string::npos) << info.err;
+}
+
+// The effect restores an imported drawing and saves it again unchanged.
+TEST_F(PaintCli, RenderRestoresAndSavesADrawingInEitherByteOrder) {
+  ASSERT_EQ(Paint({"import", Path("strokes.json"), "-o", Path("little.paint")}).status, 0);
+  ASSERT_EQ(Paint({"export", Path("little.paint"), "-o", Path("little.json")}).status, 0);
+  for (const std::string order : {"little", "big"}) {
+    SCOPED_TRACE(order);
+    ASSERT_EQ(Paint({"import", Path("strokes.json"), "-o", Path("d.paint"), "--byte-order", order}).status, 0);
+    const Result r = Ombrix({"render", "paint", "-i", "solid:8x4", "-o", Path("out.png"), "--sequence-data",
+                             Path("d.paint"), "--save-sequence-data", Path("d2.paint")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // Saved in this machine's order: the same bytes as a little-endian import.
+    EXPECT_EQ(Bytes(Path("d2.paint")), Bytes(Path("little.paint")));
+    const Result info = Paint({"info", Path("d2.paint"), "--json"});
+    ASSERT_EQ(info.status, 0) << info.err;
+    EXPECT_EQ(json::parse(info.out)["stroke_count"], 2);
+    ASSERT_EQ(Paint({"export", Path("d2.paint"), "-o", Path("d2.json")}).status, 0);
+    EXPECT_EQ(json::parse(Bytes(Path("d2.json"))), json::parse(Bytes(Path("little.json"))));
+  }
+}
+
+// A drawing the effect cannot read is never replaced by the empty one it
+// starts instead; saving it elsewhere is allowed.
+TEST_F(PaintCli, AnUnreadableDrawingIsNotSavedOverItself) {
+  ASSERT_EQ(Paint({"import", Path("strokes.json"), "-o", Path("a.paint")}).status, 0);
+  const std::string drawing = Bytes(Path("a.paint"));
+  std::ofstream(Path("damaged.paint"), std::ios::binary) << drawing.substr(0, drawing.size() - 8);
+  const std::string damaged = Bytes(Path("damaged.paint"));
+  Result r = Ombrix({"render", "paint", "-i", "solid:8x4", "-o", Path("out.png"), "--sequence-data",
+                     Path("damaged.paint"), "--save-sequence-data", Path("damaged.paint")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("could not be opened"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("not saving"), std::string::npos) << r.err;
+  EXPECT_EQ(Bytes(Path("damaged.paint")), damaged);
+  EXPECT_FALSE(fs::exists(Path("out.png")));
+
+  r = Ombrix({"render", "paint", "-i", "solid:8x4", "-o", Path("out.png"), "--sequence-data", Path("damaged.paint"),
+              "--save-sequence-data", Path("empty.paint")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Bytes(Path("empty.paint")).size(), 216u);
+  // A drawing that reads well may be saved over itself.
+  r = Ombrix({"render", "paint", "-i", "solid:8x4", "-o", Path("out.png"), "--sequence-data", Path("a.paint"),
+              "--save-sequence-data", Path("a.paint")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Bytes(Path("a.paint")), drawing);
+}
+
+TEST_F(PaintCli, DialogAnswersDriveThePreferencesDialog) {
+  const Result r = Ombrix({"render", "paint", "-i", "solid:8x4", "-o", Path("p.png"), "--dialog",
+                           "1015=click,color=#FF8000,1012=4", "--registry", Path("prefs")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("options dialog: OK"), std::string::npos) << r.err;
+  EXPECT_TRUE(fs::exists(Path("p.png")));
+  const Result bad = Ombrix(
+      {"render", "paint", "-i", "solid:8x4", "-o", Path("q.png"), "--dialog", "999=on", "--registry", Path("prefs")});
+  EXPECT_EQ(bad.status, 2) << bad.err;
 }
 
 }  // namespace
