@@ -28,6 +28,12 @@ struct IdTable {
 };
 
 IdTable g_ids;
+
+// The table's memory goes when the module is unloaded (its generations must
+// outlive every block, so it is kept until then).
+struct IdTableRelease {
+  ~IdTableRelease() { std::free(g_ids.slots); }
+} g_ids_release;
 int32_t g_last_error = kMemoryOk;
 int g_fail_countdown = 0;
 
