@@ -120,6 +120,9 @@ std::vector<uint8_t> ReadSequenceData(const std::string& path, bool flattened);
 // reason, `too_large` past `max_bytes`) for anything else.
 std::vector<uint8_t> ReadRegularFile(const std::string& path, const std::string& what, off_t max_bytes,
                                      const std::string& too_large);
+// Replaces the file at `path` with `size` bytes whole, or leaves it as it
+// was; HostError (`what` followed by the reason) when that fails.
+void ReplaceFile(const std::string& path, const std::string& what, const void* data, size_t size);
 void WriteSequenceData(const std::string& path, const std::vector<uint8_t>& bytes);
 
 // Plug-in folder scan shared by the subcommands: the files' registration

@@ -331,11 +331,13 @@ std::vector<uint8_t> ReadSequenceData(const std::string& path, bool flattened) {
       "larger than any stored settings (" + std::to_string(kMaxRecordBytes / 1024) + " KiB at most)");
 }
 
-void WriteSequenceData(const std::string& path, const std::vector<uint8_t>& bytes) {
+void ReplaceFile(const std::string& path, const std::string& what, const void* data, size_t size) {
   platform::FileReplacement file;
-  if (!file.Begin(path) || !file.Append(bytes.data(), bytes.size()) || !file.Commit()) {
-    throw HostError("cannot write --save-sequence-data '" + path + "': " + file.error());
-  }
+  if (!file.Begin(path) || !file.Append(data, size) || !file.Commit()) throw HostError(what + file.error());
+}
+
+void WriteSequenceData(const std::string& path, const std::vector<uint8_t>& bytes) {
+  ReplaceFile(path, "cannot write --save-sequence-data '" + path + "': ", bytes.data(), bytes.size());
 }
 
 CommandResult RunOptionsDialog(Instance& instance, const std::string& effect_name,

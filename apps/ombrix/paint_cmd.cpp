@@ -34,10 +34,7 @@ std::vector<uint8_t> ReadWholeFile(const std::string& path) {
 }
 
 void WriteWholeFile(const std::string& path, const void* data, size_t size) {
-  platform::FileReplacement file;
-  if (!file.Begin(path) || !file.Append(data, size) || !file.Commit()) {
-    throw HostError("cannot write '" + path + "': " + file.error(), PF_Err_NONE);
-  }
+  ReplaceFile(path, "cannot write '" + path + "': ", data, size);
 }
 
 const char* OrderName(paint::ByteOrder order) {
