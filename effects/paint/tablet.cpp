@@ -132,7 +132,9 @@ intptr_t OwnerWindowProc(plat::Window* window, unsigned msg, uintptr_t wparam, i
   return plat::DefWindowProc(window, msg, wparam, lparam);
 }
 
-uint32_t PacketRate(const plat::TabletLogContext& c) { return c.packet_rate != 0 ? c.packet_rate : kDefaultPacketRate; }
+// The packets a second the driver reports, or the default when it reports
+// none (the queue size and the waits are derived from it).
+uint32_t PacketRate(uint32_t reported) { return reported != 0 ? reported : kDefaultPacketRate; }
 
 // Opens the context on the owner window with the largest queue the driver
 // takes (five times the packet rate, or less). False when it cannot.
@@ -148,7 +150,7 @@ bool OpenContext() {
   c.packet_mode = kTabletPacketMode;
   plat::TabletContext* context = TabletOpenContext(g_tablet.owner, &c, 1);
   if (context == nullptr) return false;
-  int size = int(5 * PacketRate(c));
+  int size = int(5 * PacketRate(c.packet_rate));
   while (size >= 1 && !TabletQueueSizeSet(context, size)) --size;
   if (size < 1) {
     TabletCloseContext(context);
@@ -239,10 +241,7 @@ bool ReadLatestPacket(TabletState* t) {
 
 // A third of the time between two packets. A rate of 0 would divide by
 // zero: the default rate stands in for it.
-uint32_t StalePacketPause(uint32_t packet_rate) {
-  if (packet_rate == 0) packet_rate = kDefaultPacketRate;
-  return uint32_t(1000.0 / (3.0 * double(packet_rate)));
-}
+uint32_t StalePacketPause(uint32_t packet_rate) { return uint32_t(1000.0 / (3.0 * double(PacketRate(packet_rate)))); }
 
 bool PenScreenPosition(const PaintGlobals* g, float* x, float* y) {
   TabletState* t = g->tablet;
