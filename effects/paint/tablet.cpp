@@ -259,6 +259,14 @@ bool PenScreenPosition(const PaintGlobals* g, float* x, float* y) {
   return true;
 }
 
+void ClientFromScreen(float screen_x, float screen_y, ScreenToClientFn to_client, void* window, float* x, float* y) {
+  int32_t ix = int32_t(screen_x), iy = int32_t(screen_y);
+  const float fx = screen_x - float(ix), fy = screen_y - float(iy);
+  to_client(window, &ix, &iy);
+  *x = float(ix) + fx;
+  *y = float(iy) + fy;
+}
+
 float PenPressure(const PaintGlobals* g) {
   if (g->tablet == nullptr || !g->tablet_has_pressure) return 1.0f;
   ReadLatestPacket(g->tablet);

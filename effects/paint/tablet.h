@@ -72,6 +72,14 @@ uint32_t StalePacketPause(uint32_t packet_rate);
 // packets). False without a tablet.
 bool PenScreenPosition(const PaintGlobals* globals, float* x, float* y);
 
+// Moves a screen position into a window's client coordinates, in whole
+// pixels (as the system converts points).
+using ScreenToClientFn = void (*)(void* window, int32_t* x, int32_t* y);
+
+// A screen position with its sub-pixel part in a window's client
+// coordinates: the truncated point is converted, the fractions added back.
+void ClientFromScreen(float screen_x, float screen_y, ScreenToClientFn to_client, void* window, float* x, float* y);
+
 // The pen's pressure in 0..1; 1 without a tablet or a pressure axis.
 float PenPressure(const PaintGlobals* globals);
 

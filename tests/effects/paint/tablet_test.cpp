@@ -87,6 +87,9 @@ TEST_F(TabletTest, EveryFailureWhileOpeningLeavesMouseModeQuietly) {
        true, 0},
       {"no open function", [](plat::TabletDriver* d) { d->missing_exports = {Call::kOpen}; }, true, 0},
       {"no info function", [](plat::TabletDriver* d) { d->missing_exports = {Call::kInfo}; }, false, 0},
+      {"class not registered", [](plat::TabletDriver*) { plat::FailWindowCall(plat::WindowCall::kRegisterClass, 1); },
+       false, 0},
+      {"no owner window", [](plat::TabletDriver*) { plat::FailWindowCall(plat::WindowCall::kCreate, 1); }, true, 0},
   };
   for (const auto& c : cases) {
     SetUp();
@@ -201,6 +204,20 @@ TEST_F(TabletTest, ConversionFactorsAndPositions) {
     ASSERT_TRUE(paint::PenScreenPosition(&g, &x, &y));
     EXPECT_EQ(x, c.sx) << c.in_ext_x;
     EXPECT_EQ(y, c.sy) << c.in_ext_x;
+  }
+}
+
+TEST(TabletClientTest, ClientPositionsKeepTheSubPixelPart) {
+  // A window whose client area starts at (100, 50) on the screen.
+  const paint::ScreenToClientFn to_client = [](void*, int32_t* x, int32_t* y) { *x -= 100, *y -= 50; };
+  const struct {
+    float sx, sy, x, y;
+  } cases[] = {{500.5f, 579.25f, 400.5f, 529.25f}, {100, 50, 0, 0}, {-3.75f, 49.5f, -103.75f, -0.5f}};
+  for (const auto& c : cases) {
+    float x = NAN, y = NAN;
+    paint::ClientFromScreen(c.sx, c.sy, to_client, nullptr, &x, &y);
+    EXPECT_EQ(x, c.x) << c.sx;
+    EXPECT_EQ(y, c.y) << c.sy;
   }
 }
 
