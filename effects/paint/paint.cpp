@@ -4,7 +4,8 @@
 // This file is the plug-in's entry: its registration, the parameters, the
 // global data (tablet state and preferences), the life of the drawing in the
 // sequence data and the host suites it asks for. The drawing itself is in
-// drawing.h and flat_drawing.h, the preferences in preferences.h.
+// drawing.h and flat_drawing.h, the preferences in preferences.h, the tablet
+// in tablet.h.
 #include <pf/fixed.h>
 #include <pf/settings.h>
 #include <pf/shell.h>
@@ -14,6 +15,7 @@
 #include "flat_drawing.h"
 #include "globals.h"
 #include "preferences.h"
+#include "tablet.h"
 
 #include <cstdint>
 
@@ -195,7 +197,14 @@ PF_Err StartDrawing(PF_InData* in_data, PF_OutData* out_data) {
 // Global data
 // ---------------------------------------------------------------------------
 
-// A new global-data handle with no tablet and the stored preferences applied.
+// The tablet is closed when the module goes, should the host unload it
+// without GLOBAL_SETDOWN.
+struct TabletRelease {
+  ~TabletRelease() { paint::UnloadTablet(); }
+} g_tablet_release;
+
+// A new global-data handle with the tablet opened (when there is one) and
+// the stored preferences applied.
 PF_Err BuildGlobals(PF_InData* in_data, PF_OutData* out_data) {
   const PF_UtilCallbacks* u = in_data->utils;
   if (out_data->global_data != nullptr) {
@@ -209,6 +218,8 @@ PF_Err BuildGlobals(PF_InData* in_data, PF_OutData* out_data) {
     return Failed(in_data, out_data, PF_Err_MAC_OUT_OF_MEMORY, kMsgNoMemory);
   }
   paint::InitPaintGlobals(globals);
+  paint::DetectTablet();
+  paint::OpenTablet(globals);
   paint::ApplyPreferences(paint::LoadPreferences(), globals);
   u->host_unlock_handle(h);
   out_data->global_data = h;
@@ -223,6 +234,7 @@ PF_Err GlobalSetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params
 PF_Err GlobalSetdown(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef*[], PF_LayerDef*, void*) {
   if (in_data->global_data != nullptr) in_data->utils->host_dispose_handle(in_data->global_data);
   out_data->global_data = nullptr;
+  paint::UnloadTablet();
   return PF_Err_NONE;
 }
 

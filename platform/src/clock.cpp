@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <thread>
 
 namespace ombrix::platform {
 namespace {
@@ -40,6 +41,15 @@ uint32_t GetTickCount() noexcept {
   const int64_t us = NowMicroseconds();
   const int64_t ms = us >= 0 ? us / 1000 : -((-us + 999) / 1000);
   return uint32_t(uint64_t(ms));
+}
+
+void Sleep(uint32_t milliseconds) noexcept {
+  State& s = S();
+  if (s.scripted.load()) {
+    s.scripted_us.fetch_add(int64_t(milliseconds) * 1000);
+    return;
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
 void SetScriptedClock(int64_t microseconds) {

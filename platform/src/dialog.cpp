@@ -11,6 +11,7 @@
 // with SB_ENDSCROLL as a mouse release does.
 #include <ombrix/platform/dialog.h>
 #include <ombrix/platform/headless.h>
+#include <ombrix/platform/tablet.h>
 
 #include "internal.h"
 
@@ -775,6 +776,8 @@ void ResetHeadless() {
   ClearLaunchRecords();
   SetLaunchMode(LaunchMode::kStart);
   UseSystemClock();
+  RemoveTabletDriver();
+  ClearWindowRecords();
 }
 
 }  // namespace ombrix::platform

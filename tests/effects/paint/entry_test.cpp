@@ -4,6 +4,8 @@
 #include <ombrix/host/host.h>
 #include <ombrix/platform/headless.h>
 #include <ombrix/platform/registry.h>
+#include <ombrix/platform/tablet.h>
+#include <ombrix/platform/window.h>
 
 #include <pf/suites.h>
 
@@ -159,6 +161,32 @@ TEST(PaintEntry, GlobalDataHasNoTabletAndTheStoredPreferences) {
   EXPECT_TRUE(g.show_actual_brush_size && g.better_preview && g.show_toolbar && g.swedish_ui);
   EXPECT_EQ(g.onion.frames_back, 2);
   EXPECT_EQ(g.onion.frames_forward, 2);
+}
+
+// With a tablet driver the global data holds the open tablet, its
+// conversion and the tablet preferences; it is closed at GLOBAL_SETDOWN.
+TEST(PaintEntry, GlobalSetupOpensTheTabletAndSetdownClosesIt) {
+  plat::TabletDriver d;
+  d.in_ext_x = 3840, d.in_ext_y = 2160, d.sys_ext_x = 1920, d.sys_ext_y = 1080;
+  d.pressure_min = 0, d.pressure_max = 1023;
+  plat::SetTabletDriver(d);
+  {
+    PaintHost p("tablet");
+    paint::PaintGlobals g;
+    std::memcpy(&g, *p.effect.global_data(), sizeof g);
+    EXPECT_NE(g.tablet, nullptr);
+    EXPECT_TRUE(g.tablet_available && g.tablet_in_use && g.tablet_has_pressure);
+    EXPECT_TRUE(g.mouse_drawing_disabled && g.high_res_coordinates);  // stored defaults, now in force
+    const float want[] = {0.5f, 0.5f, 0, 1080, 1.0f / 1023, 0};
+    const float got[] = {g.x_scale, g.y_scale, g.x_offset, g.y_offset, g.pressure_scale, g.pressure_offset};
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(got[i], want[i]) << i;
+    EXPECT_EQ(plat::TabletDriverRecords().open_contexts, 1);
+  }
+  const plat::TabletDriverRecord r = plat::TabletDriverRecords();
+  EXPECT_EQ(r.open_contexts, 0);
+  EXPECT_EQ(r.frees, r.loads);
+  EXPECT_FALSE(plat::IsWindowClassRegistered("Ombrix1PaintWClass"));
+  plat::RemoveTabletDriver();
 }
 
 TEST(PaintEntry, UnusedCommandsAnswerSuccessAndChangeNothing) {

@@ -217,7 +217,8 @@ OMBRIX_PLATFORM_API std::vector<ColorChooserRecord> ColorChooserRecords();
 OMBRIX_PLATFORM_API void ClearColorChooserRecords();
 
 // Back to a fresh headless state: no scripts, colour answers, records, beeps,
-// keys, registry failures; launch mode kStart; the system clock; the registry and temp folders unchanged.
+// keys, registry failures, tablet driver (tablet.h), window records (window.h);
+// launch mode kStart; the system clock; the registry and temp folders unchanged.
 OMBRIX_PLATFORM_API void ResetHeadless();
 
 }  // namespace ombrix::platform
