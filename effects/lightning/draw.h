@@ -68,53 +68,86 @@ inline Box DiscBox(float cx, float cy, float r, const PF_EffectWorld& out) {
 // pixel's weight in single precision; the walk along the path that places
 // them (intervals, interpolation, amounts) runs in double.
 
+enum DiscKind : int32_t { kCoreDisc = 0, kGlowDisc = 1 };
+
+// One disc as its profile uses it: radius and amount after the small-disc
+// rules, and its box in the output. A disc is stamped one row at a time, so
+// that bands of rows can be stamped apart from each other.
+struct Disc {
+  float cx, cy, r, a;
+  Box box;
+  int32_t kind;
+  // On the first disc of every kDiscGroup: the rows its group touches.
+  A_long group_top, group_bottom;
+};
+
 // A paraboloid: the full amount at the centre, 0 at the rim. Discs under one
-// pixel fade instead of shrinking.
-inline void StampCoreDisc(float cx, float cy, float r, float a, PF_Pixel colour, PF_EffectWorld& out) {
-  if (!(r >= 0.0f) || out.width <= 0 || out.height <= 0) return;
+// pixel fade instead of shrinking. False when nothing is to be stamped.
+inline bool PrepareCoreDisc(float cx, float cy, float r, float a, const PF_EffectWorld& out, Disc* d) {
+  if (!(r >= 0.0f) || out.width <= 0 || out.height <= 0) return false;
   if (r < 1.0f) {
     a = a * r;
     r = 1.0f;
   }
-  const Box b = DiscBox(cx, cy, r, out);
-  const float r2 = r * r;
-  const float k = a / r2;
-  for (A_long y = b.y0; y <= b.y1; ++y) {
-    for (A_long x = b.x0; x <= b.x1; ++x) {
-      const float dx = cx - float(x), dy = cy - float(y);
-      const float d2 = dx * dx + dy * dy;
-      if (!(d2 < r2)) continue;
-      colour.alpha = AlphaByte(k * (r2 - d2));
-      PF_Pixel& p = pf::PixelAt(out, x, y);
-      p = BlendWeighted(colour, p);
-    }
-  }
+  *d = Disc{cx, cy, r, a, DiscBox(cx, cy, r, out), kCoreDisc, 0, 0};
+  return true;
 }
 
 // Falls steeply near the centre: 1 at d = 0, 0.375 at half the radius, 0 at
 // the rim. Small glows keep a radius of one pixel and do not fade.
-inline void StampGlowDisc(float cx, float cy, float r, float a, PF_Pixel colour, PF_EffectWorld& out) {
-  if (out.width <= 0 || out.height <= 0) return;
+inline bool PrepareGlowDisc(float cx, float cy, float r, float a, const PF_EffectWorld& out, Disc* d) {
+  if (out.width <= 0 || out.height <= 0) return false;
   const float g = r > 1.0f ? r : 1.0f;  // also 1 for a radius that is not a number
-  const Box b = DiscBox(cx, cy, g, out);
-  const float g2 = g * g;
-  const float q = g2 / 4.0f;
-  for (A_long y = b.y0; y <= b.y1; ++y) {
-    for (A_long x = b.x0; x <= b.x1; ++x) {
-      const float dx = cx - float(x), dy = cy - float(y);
+  *d = Disc{cx, cy, g, a, DiscBox(cx, cy, g, out), kGlowDisc, 0, 0};
+  return true;
+}
+
+// Row y (inside the disc's box) of a disc mixed into the output.
+inline void StampDiscRow(const Disc& d, PF_Pixel colour, A_long y, PF_EffectWorld& out) {
+  const float r2 = d.r * d.r;
+  const float dy = d.cy - float(y);
+  PF_Pixel* row = &pf::PixelAt(out, 0, y);
+  if (d.kind == kCoreDisc) {
+    const float k = d.a / r2;
+    for (A_long x = d.box.x0; x <= d.box.x1; ++x) {
+      const float dx = d.cx - float(x);
       const float d2 = dx * dx + dy * dy;
-      if (!(d2 < g2)) continue;
-      colour.alpha = AlphaByte((1.0f - 1.25f * d2 / (d2 + q)) * a);
-      PF_Pixel& p = pf::PixelAt(out, x, y);
-      p = BlendWeighted(colour, p);
+      if (!(d2 < r2)) continue;
+      colour.alpha = AlphaByte(k * (r2 - d2));
+      row[x] = BlendWeighted(colour, row[x]);
     }
+    return;
   }
+  const float q = r2 / 4.0f;
+  for (A_long x = d.box.x0; x <= d.box.x1; ++x) {
+    const float dx = d.cx - float(x);
+    const float d2 = dx * dx + dy * dy;
+    if (!(d2 < r2)) continue;
+    colour.alpha = AlphaByte((1.0f - 1.25f * d2 / (d2 + q)) * d.a);
+    row[x] = BlendWeighted(colour, row[x]);
+  }
+}
+
+inline void StampDisc(const Disc& d, PF_Pixel colour, PF_EffectWorld& out) {
+  for (A_long y = d.box.y0; y <= d.box.y1; ++y) StampDiscRow(d, colour, y, out);
+}
+
+inline void StampCoreDisc(float cx, float cy, float r, float a, PF_Pixel colour, PF_EffectWorld& out) {
+  Disc d;
+  if (PrepareCoreDisc(cx, cy, r, a, out, &d)) StampDisc(d, colour, out);
+}
+
+inline void StampGlowDisc(float cx, float cy, float r, float a, PF_Pixel colour, PF_EffectWorld& out) {
+  Disc d;
+  if (PrepareGlowDisc(cx, cy, r, a, out, &d)) StampDisc(d, colour, out);
 }
 
 // The last stored point is never drawn; fewer than 4 drawn points draw nothing.
 inline int32_t DrawnPoints(const BoltPath& path) { return path.points == nullptr ? 0 : path.count - 1; }
 
-inline void DrawBoltCore(const BoltPath& path, const WalkContext& c) {
+// The core's discs along the path, in order: place(cx, cy, radius, amount).
+template <class Place>
+void PlaceCoreDiscs(const BoltPath& path, const WalkContext& c, Place&& place) {
   const int32_t n = DrawnPoints(path);
   if (n < 4) return;
   const PathPoint* p = path.points;
@@ -130,19 +163,20 @@ inline void DrawBoltCore(const BoltPath& path, const WalkContext& c) {
       const double cx = s * (p[i].x + f * (double(p[i - 1].x) - p[i].x));
       const double cy = s * (p[i].y + f * (double(p[i - 1].y) - p[i].y));
       const double r = s * (wi + f * (radius * p[i - 1].strength - wi));
-      StampCoreDisc(float(cx), float(cy), float(r), c.core_amount, c.core_colour, *c.output);
+      place(float(cx), float(cy), float(r), c.core_amount);
     }
     acc = acc + 1.0;
   }
   if (acc - 1.0 > 0.0) {
     const PathPoint& last = p[n - 1];
     const double amount = c.core_amount * (acc - 1.0) / std::fmax(h, 1.0);
-    StampCoreDisc(float(s * last.x), float(s * last.y), float(s * radius * last.strength), float(amount), c.core_colour,
-                  *c.output);
+    place(float(s * last.x), float(s * last.y), float(s * radius * last.strength), float(amount));
   }
 }
 
-inline void DrawBoltGlow(const BoltPath& path, const WalkContext& c) {
+// The glow's discs along the path, in order: place(cx, cy, radius, amount).
+template <class Place>
+void PlaceGlowDiscs(const BoltPath& path, const WalkContext& c, Place&& place) {
   const int32_t n = DrawnPoints(path);
   if (n < 4) return;
   const PathPoint* p = path.points;
@@ -157,15 +191,26 @@ inline void DrawBoltGlow(const BoltPath& path, const WalkContext& c) {
       acc = f;
       const double cx = s * (p[i].x + f * (double(p[i - 1].x) - p[i].x));
       const double cy = s * (p[i].y + f * (double(p[i - 1].y) - p[i].y));
-      StampGlowDisc(float(cx), float(cy), r, float(amount * p[i].strength), c.glow_colour, *c.output);
+      place(float(cx), float(cy), r, float(amount * p[i].strength));
     }
     acc = acc + 1.0;
   }
   if (acc - 1.0 > 0.0) {
     const PathPoint& last = p[n - 1];
     const double a = amount * ((acc - 1.0) / std::fmax(h, 1.0)) * last.strength;
-    StampGlowDisc(float(s * last.x), float(s * last.y), r, float(a), c.glow_colour, *c.output);
+    place(float(s * last.x), float(s * last.y), r, float(a));
   }
+}
+
+// The serial drawing: each disc stamped as soon as it is placed.
+inline void DrawBoltCore(const BoltPath& path, const WalkContext& c) {
+  PlaceCoreDiscs(path, c,
+                 [&](float cx, float cy, float r, float a) { StampCoreDisc(cx, cy, r, a, c.core_colour, *c.output); });
+}
+
+inline void DrawBoltGlow(const BoltPath& path, const WalkContext& c) {
+  PlaceGlowDiscs(path, c,
+                 [&](float cx, float cy, float r, float a) { StampGlowDisc(cx, cy, r, a, c.glow_colour, *c.output); });
 }
 
 }  // namespace lightning
