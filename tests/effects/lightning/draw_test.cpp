@@ -38,6 +38,13 @@ TEST(BlendWeighted, Rules) {
   EXPECT_EQ(BlendWeighted(Px(200, 0, 0, 0), Px(200, 0, 0, 0)).alpha, 244);
 }
 
+TEST(BlendWeighted, DivisionByTheAlphaUnionIsExact) {
+  // Every alpha union and every sum the mix can form (at most 255 x 510).
+  for (int a = 1; a <= 255; ++a)
+    for (int n = 0; n <= 255 * 510; ++n)
+      if (lightning::DivideByAlpha(n, a) != n / a) FAIL() << n << " div " << a;
+}
+
 TEST(StepLength, CompressedAboveFive) {
   EXPECT_EQ(lightning::StepLength(2.0f), 1.0f);
   EXPECT_EQ(lightning::StepLength(10.0f), 5.0f);
