@@ -2,7 +2,7 @@
 // card at 1920x1080, in megapixels per second, on one thread and on all
 // cores (argument: thread count, 0 for all). Peers, when OpenCV is built in:
 // floodFill from the same point with the same tolerance, and remap with the
-// forward lens map computed once.
+// forward lens map and the magnifier's map, each computed once.
 #include <ombrix/host/host.h>
 #include <ombrix/host/image_io.h>
 
@@ -100,20 +100,18 @@ void BM_OpenCV_FloodFill(benchmark::State& state) {
   SetRate(state);
 }
 
-// The forward lens map of Lenswarp at 100 degrees diagonal, bilinear.
-void BM_OpenCV_RemapLens(benchmark::State& state) {
+// remap of the card through a map made once by map(x, y, &sx, &sy), bilinear.
+template <class Map>
+void RemapPeer(benchmark::State& state, Map&& map) {
   cv::setNumThreads(int(state.range(0)));
   const cv::Mat src = CardMat();
   cv::Mat map_x(kHeight, kWidth, CV_32FC1), map_y(kHeight, kWidth, CV_32FC1);
-  const double d = std::sqrt(double(kWidth) * kWidth + double(kHeight) * kHeight);
-  const double f = (d / 2) / std::tan(100 * M_PI / 360), f2 = f * f;
-  const double cx = kWidth / 2.0, cy = kHeight / 2.0;
   for (int y = 0; y < kHeight; ++y)
     for (int x = 0; x < kWidth; ++x) {
-      const double a = x - cx, b = y - cy, r2 = a * a + b * b, r = std::sqrt(r2);
-      const double m = r2 >= f2 ? 1e6 : std::sqrt(r2 * f2 / (f2 - r2)) / (r + 1e-5);
-      map_x.at<float>(y, x) = float(cx + m * a);
-      map_y.at<float>(y, x) = float(cy + m * b);
+      double sx = 0, sy = 0;
+      map(x, y, &sx, &sy);
+      map_x.at<float>(y, x) = float(sx);
+      map_y.at<float>(y, x) = float(sy);
     }
   cv::Mat dst;
   for (auto _ : state) {
@@ -123,8 +121,34 @@ void BM_OpenCV_RemapLens(benchmark::State& state) {
   SetRate(state);
 }
 
+// The forward lens map of Lenswarp at 100 degrees diagonal.
+void BM_OpenCV_RemapLens(benchmark::State& state) {
+  const double d = std::sqrt(double(kWidth) * kWidth + double(kHeight) * kHeight);
+  const double f = (d / 2) / std::tan(100 * M_PI / 360), f2 = f * f;
+  const double cx = kWidth / 2.0, cy = kHeight / 2.0;
+  RemapPeer(state, [&](int x, int y, double* sx, double* sy) {
+    const double a = x - cx, b = y - cy, r2 = a * a + b * b, r = std::sqrt(r2);
+    const double m = r2 >= f2 ? 1e6 : std::sqrt(r2 * f2 / (f2 - r2)) / (r + 1e-5);
+    *sx = cx + m * a;
+    *sy = cy + m * b;
+  });
+}
+
+// Magnify's map as benchmarked above: 150 % inside radius 400 plus half the
+// feather band (20 x 2 + 1.5 pixels) around the centre, the layer elsewhere.
+void BM_OpenCV_RemapMagnify(benchmark::State& state) {
+  const double cx = kWidth / 2.0, cy = kHeight / 2.0, outer = 400 + (20 * 2 + 1.5) / 2;
+  RemapPeer(state, [&](int x, int y, double* sx, double* sy) {
+    const double a = x - cx, b = y - cy;
+    const bool inside = a * a + b * b < outer * outer;
+    *sx = inside ? cx + a / 1.5 : x;
+    *sy = inside ? cy + b / 1.5 : y;
+  });
+}
+
 BENCHMARK(BM_OpenCV_FloodFill) OMBRIX_THREADS;
 BENCHMARK(BM_OpenCV_RemapLens) OMBRIX_THREADS;
+BENCHMARK(BM_OpenCV_RemapMagnify) OMBRIX_THREADS;
 #endif
 
 }  // namespace

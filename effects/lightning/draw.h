@@ -13,19 +13,37 @@
 
 namespace lightning {
 
+// Division by an alpha union A (1..255) as a multiply and shift: with
+// m = ceil(2^32 / A) the error of n x m / 2^32 stays below 1 / A for every
+// n below 2^32 / 255, far above the mixed sums (at most 255 x 510), so the
+// quotient is exactly n div A. The mix divides three times per stamped
+// pixel, which is most of the stamping's time.
+struct AlphaDivisors {
+  uint64_t m[256];
+};
+inline constexpr AlphaDivisors kAlphaDivisors = [] {
+  AlphaDivisors t{};
+  for (uint64_t a = 1; a < 256; ++a) t.m[a] = ((uint64_t(1) << 32) + a - 1) / a;
+  return t;
+}();
+
+inline int DivideByAlpha(int n, int a) { return int((uint64_t(n) * kAlphaDivisors.m[a]) >> 32); }
+
 // Alpha-weighted average of the colours with a screen-like union of the
 // alphas; not premultiplied compositing, so the order of stamps matters.
+// With both alphas in 1..255 the union A stays within 1..255 (A <= 255
+// because (255 - ad)(255 - as) >= 0, A >= ad because ad x as div 255 <= as).
 inline PF_Pixel BlendWeighted(const PF_Pixel& src, const PF_Pixel& dst) {
   const int as = src.alpha, ad = dst.alpha;
   if (as == 0) return dst;
   if (ad == 0) return src;
   const int A = ad + as - (ad * as) / 255;
   auto channel = [&](int d, int s) {
-    const int v = (d * ad + s * as) / A;
+    const int v = DivideByAlpha(d * ad + s * as, A);
     return A_u_char(v > 255 ? 255 : v);
   };
   PF_Pixel out;
-  out.alpha = A_u_char(A > 255 ? 255 : A < 1 ? 0 : A);
+  out.alpha = A_u_char(A);
   out.red = channel(dst.red, src.red);
   out.green = channel(dst.green, src.green);
   out.blue = channel(dst.blue, src.blue);
@@ -68,53 +86,104 @@ inline Box DiscBox(float cx, float cy, float r, const PF_EffectWorld& out) {
 // pixel's weight in single precision; the walk along the path that places
 // them (intervals, interpolation, amounts) runs in double.
 
+enum DiscKind : int32_t { kCoreDisc = 0, kGlowDisc = 1 };
+
+// One disc as its profile uses it: radius and amount after the small-disc
+// rules, and its box in the output. A disc is stamped one row at a time, so
+// that bands of rows can be stamped apart from each other.
+struct Disc {
+  float cx, cy, r, a;
+  Box box;
+  int32_t kind;
+  // On the first disc of every kDiscGroup: the rows its group touches.
+  A_long group_top, group_bottom;
+};
+
 // A paraboloid: the full amount at the centre, 0 at the rim. Discs under one
-// pixel fade instead of shrinking.
-inline void StampCoreDisc(float cx, float cy, float r, float a, PF_Pixel colour, PF_EffectWorld& out) {
-  if (!(r >= 0.0f) || out.width <= 0 || out.height <= 0) return;
+// pixel fade instead of shrinking. False when nothing is to be stamped.
+inline bool PrepareCoreDisc(float cx, float cy, float r, float a, const PF_EffectWorld& out, Disc* d) {
+  if (!(r >= 0.0f) || out.width <= 0 || out.height <= 0) return false;
   if (r < 1.0f) {
     a = a * r;
     r = 1.0f;
   }
-  const Box b = DiscBox(cx, cy, r, out);
-  const float r2 = r * r;
-  const float k = a / r2;
-  for (A_long y = b.y0; y <= b.y1; ++y) {
-    for (A_long x = b.x0; x <= b.x1; ++x) {
-      const float dx = cx - float(x), dy = cy - float(y);
-      const float d2 = dx * dx + dy * dy;
-      if (!(d2 < r2)) continue;
-      colour.alpha = AlphaByte(k * (r2 - d2));
-      PF_Pixel& p = pf::PixelAt(out, x, y);
-      p = BlendWeighted(colour, p);
-    }
-  }
+  *d = Disc{cx, cy, r, a, DiscBox(cx, cy, r, out), kCoreDisc, 0, 0};
+  return true;
 }
 
 // Falls steeply near the centre: 1 at d = 0, 0.375 at half the radius, 0 at
 // the rim. Small glows keep a radius of one pixel and do not fade.
-inline void StampGlowDisc(float cx, float cy, float r, float a, PF_Pixel colour, PF_EffectWorld& out) {
-  if (out.width <= 0 || out.height <= 0) return;
+inline bool PrepareGlowDisc(float cx, float cy, float r, float a, const PF_EffectWorld& out, Disc* d) {
+  if (out.width <= 0 || out.height <= 0) return false;
   const float g = r > 1.0f ? r : 1.0f;  // also 1 for a radius that is not a number
-  const Box b = DiscBox(cx, cy, g, out);
-  const float g2 = g * g;
-  const float q = g2 / 4.0f;
-  for (A_long y = b.y0; y <= b.y1; ++y) {
-    for (A_long x = b.x0; x <= b.x1; ++x) {
-      const float dx = cx - float(x), dy = cy - float(y);
+  *d = Disc{cx, cy, g, a, DiscBox(cx, cy, g, out), kGlowDisc, 0, 0};
+  return true;
+}
+
+// The columns of a row that can hold pixels of the disc: its chord at the
+// row, widened by a pixel on each side, within the box. Pixels outside the
+// widened chord lie more than a pixel's width past the rim, where the float
+// test d^2 < r^2 cannot pass either, so skipping them changes no byte; the
+// test still decides every pixel inside. A centre that is not a number
+// keeps the box.
+inline void ChordColumns(const Disc& d, float r2, float dy, A_long* x0, A_long* x1) {
+  *x0 = d.box.x0;
+  *x1 = d.box.x1;
+  const double rest = double(r2) - double(dy) * double(dy);
+  const double half = std::sqrt(rest > 0.0 ? rest : 0.0) + 1.0;
+  const double lo = std::floor(double(d.cx) - half), hi = std::ceil(double(d.cx) + half);
+  if (lo > double(*x0)) *x0 = lo > double(*x1) ? *x1 + 1 : A_long(lo);
+  if (hi < double(*x1)) *x1 = hi < double(*x0) ? *x0 - 1 : A_long(hi);
+}
+
+// Row y (inside the disc's box) of a disc mixed into the output.
+inline void StampDiscRow(const Disc& d, PF_Pixel colour, A_long y, PF_EffectWorld& out) {
+  const float r2 = d.r * d.r;
+  const float dy = d.cy - float(y);
+  PF_Pixel* row = &pf::PixelAt(out, 0, y);
+  A_long x0, x1;
+  ChordColumns(d, r2, dy, &x0, &x1);
+  if (d.kind == kCoreDisc) {
+    const float k = d.a / r2;
+    for (A_long x = x0; x <= x1; ++x) {
+      const float dx = d.cx - float(x);
       const float d2 = dx * dx + dy * dy;
-      if (!(d2 < g2)) continue;
-      colour.alpha = AlphaByte((1.0f - 1.25f * d2 / (d2 + q)) * a);
-      PF_Pixel& p = pf::PixelAt(out, x, y);
-      p = BlendWeighted(colour, p);
+      if (!(d2 < r2)) continue;
+      colour.alpha = AlphaByte(k * (r2 - d2));
+      row[x] = BlendWeighted(colour, row[x]);
     }
+    return;
   }
+  const float q = r2 / 4.0f;
+  for (A_long x = x0; x <= x1; ++x) {
+    const float dx = d.cx - float(x);
+    const float d2 = dx * dx + dy * dy;
+    if (!(d2 < r2)) continue;
+    colour.alpha = AlphaByte((1.0f - 1.25f * d2 / (d2 + q)) * d.a);
+    row[x] = BlendWeighted(colour, row[x]);
+  }
+}
+
+inline void StampDisc(const Disc& d, PF_Pixel colour, PF_EffectWorld& out) {
+  for (A_long y = d.box.y0; y <= d.box.y1; ++y) StampDiscRow(d, colour, y, out);
+}
+
+inline void StampCoreDisc(float cx, float cy, float r, float a, PF_Pixel colour, PF_EffectWorld& out) {
+  Disc d;
+  if (PrepareCoreDisc(cx, cy, r, a, out, &d)) StampDisc(d, colour, out);
+}
+
+inline void StampGlowDisc(float cx, float cy, float r, float a, PF_Pixel colour, PF_EffectWorld& out) {
+  Disc d;
+  if (PrepareGlowDisc(cx, cy, r, a, out, &d)) StampDisc(d, colour, out);
 }
 
 // The last stored point is never drawn; fewer than 4 drawn points draw nothing.
 inline int32_t DrawnPoints(const BoltPath& path) { return path.points == nullptr ? 0 : path.count - 1; }
 
-inline void DrawBoltCore(const BoltPath& path, const WalkContext& c) {
+// The core's discs along the path, in order: place(cx, cy, radius, amount).
+template <class Place>
+void PlaceCoreDiscs(const BoltPath& path, const WalkContext& c, Place&& place) {
   const int32_t n = DrawnPoints(path);
   if (n < 4) return;
   const PathPoint* p = path.points;
@@ -130,19 +199,20 @@ inline void DrawBoltCore(const BoltPath& path, const WalkContext& c) {
       const double cx = s * (p[i].x + f * (double(p[i - 1].x) - p[i].x));
       const double cy = s * (p[i].y + f * (double(p[i - 1].y) - p[i].y));
       const double r = s * (wi + f * (radius * p[i - 1].strength - wi));
-      StampCoreDisc(float(cx), float(cy), float(r), c.core_amount, c.core_colour, *c.output);
+      place(float(cx), float(cy), float(r), c.core_amount);
     }
     acc = acc + 1.0;
   }
   if (acc - 1.0 > 0.0) {
     const PathPoint& last = p[n - 1];
     const double amount = c.core_amount * (acc - 1.0) / std::fmax(h, 1.0);
-    StampCoreDisc(float(s * last.x), float(s * last.y), float(s * radius * last.strength), float(amount), c.core_colour,
-                  *c.output);
+    place(float(s * last.x), float(s * last.y), float(s * radius * last.strength), float(amount));
   }
 }
 
-inline void DrawBoltGlow(const BoltPath& path, const WalkContext& c) {
+// The glow's discs along the path, in order: place(cx, cy, radius, amount).
+template <class Place>
+void PlaceGlowDiscs(const BoltPath& path, const WalkContext& c, Place&& place) {
   const int32_t n = DrawnPoints(path);
   if (n < 4) return;
   const PathPoint* p = path.points;
@@ -157,15 +227,26 @@ inline void DrawBoltGlow(const BoltPath& path, const WalkContext& c) {
       acc = f;
       const double cx = s * (p[i].x + f * (double(p[i - 1].x) - p[i].x));
       const double cy = s * (p[i].y + f * (double(p[i - 1].y) - p[i].y));
-      StampGlowDisc(float(cx), float(cy), r, float(amount * p[i].strength), c.glow_colour, *c.output);
+      place(float(cx), float(cy), r, float(amount * p[i].strength));
     }
     acc = acc + 1.0;
   }
   if (acc - 1.0 > 0.0) {
     const PathPoint& last = p[n - 1];
     const double a = amount * ((acc - 1.0) / std::fmax(h, 1.0)) * last.strength;
-    StampGlowDisc(float(s * last.x), float(s * last.y), r, float(a), c.glow_colour, *c.output);
+    place(float(s * last.x), float(s * last.y), r, float(a));
   }
+}
+
+// The serial drawing: each disc stamped as soon as it is placed.
+inline void DrawBoltCore(const BoltPath& path, const WalkContext& c) {
+  PlaceCoreDiscs(path, c,
+                 [&](float cx, float cy, float r, float a) { StampCoreDisc(cx, cy, r, a, c.core_colour, *c.output); });
+}
+
+inline void DrawBoltGlow(const BoltPath& path, const WalkContext& c) {
+  PlaceGlowDiscs(path, c,
+                 [&](float cx, float cy, float r, float a) { StampGlowDisc(cx, cy, r, a, c.glow_colour, *c.output); });
 }
 
 }  // namespace lightning

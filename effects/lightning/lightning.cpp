@@ -7,8 +7,8 @@
 #include <pf/settings.h>
 #include <pf/shell.h>
 
+#include "batch.h"
 #include "bolt.h"
-#include "draw.h"
 
 OMBRIX_PLUGIN("OB Lightning", "obx Lightning", 11, 0, 0x21);
 OMBRIX_OPTIONS(kLightning);
@@ -196,11 +196,14 @@ PF_Err Render(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], P
   main.target_y = c.target_y;
   lightning::AppendRecord(&queue, main);
 
+  // The walks run in queue order and keep their discs; the discs are stamped
+  // in bands of rows on the host's threads once the batch is full or the
+  // walks are done (the walks read the input only, never the output).
+  lightning::DiscBatch batch = lightning::MakeDiscBatch(in_data, c);
   for (int32_t i = 0; i < queue.count; ++i) {
     lightning::BoltPath path;
     if (lightning::WalkBolt(queue.records[i], c, &queue, &path)) {
-      lightning::DrawBoltCore(path, c);
-      lightning::DrawBoltGlow(path, c);
+      lightning::BatchBolt(path, c, &batch);
       lightning::FreePath(u, &path);
     }
     if (i + 1 < queue.count) {
@@ -208,6 +211,11 @@ PF_Err Render(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], P
       if (err != PF_Err_NONE) break;
     }
   }
+  if (err != PF_Err_NONE)
+    lightning::StampBatchSerially(&batch);  // iterate would refuse to run after an abort
+  else
+    err = lightning::FlushDiscBatch(&batch);
+  lightning::FreeDiscBatch(&batch);
   lightning::FreeQueue(u, &queue);
   return err;
 }

@@ -331,6 +331,60 @@ TEST(LightningRender, AbortStopsBetweenBolts) {
   EXPECT_EQ(ombrix::LiveHandleCount(), 1u) << "queue and paths are released";
 }
 
+TEST(LightningRender, BandedStampingMatchesStampingOneByOne) {
+  // The discs are stamped in bands of rows through iterate. When the batch's
+  // block cannot be had (the third handle, after the queue and the main
+  // bolt's path) each disc is stamped as it is placed instead: the bytes
+  // must not differ, whatever the threads, size and row padding.
+  struct Case {
+    A_long w, h, pad;
+    A_long forking, core_radius, glow_radius, add_original;
+    bool several_passes;  // more discs than one batch holds
+  };
+  const Case cases[] = {
+      {kW, kH, kPad, 0x4000, Fix(2), Fix(50), 0, false},
+      {333, 207, 12, Fix(1), Fix(1), Fix(1), 1, true},
+      {97, 301, 0, Fix(1), Fix(6.5), Fix(120), 1, false},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(testing::Message() << k.w << "x" << k.h << " pad " << k.pad);
+    Fixture f;
+    Instance inst(f.effect, TimeBase{}, k.w, k.h, RecordBytes({1, 8, 64, 100, 0, 1, 0, 0x3F333333u, 0x3E800000u}));
+    inst.SetValue(kForking, Scalar(k.forking));
+    inst.SetValue(kCoreRadius, Scalar(k.core_radius));
+    inst.SetValue(kGlowRadius, Scalar(k.glow_radius));
+    inst.SetValue(kAddOriginal, Scalar(k.add_original));
+    World in = Layer(k.w, k.h), one_by_one(k.w, k.h, k.pad);
+    f.host.failures().Clear();
+    f.host.failures().Arm("new_handle", 3, PF_Err_OUT_OF_MEMORY);
+    ASSERT_EQ(inst.RenderFrame(0, in.pf(), one_by_one).err, PF_Err_NONE);
+    ASSERT_EQ(f.host.failures().Calls("iterate"), 0) << "stamped without a batch";
+    ASSERT_GT(Lit(one_by_one), 0);
+    for (int threads : {1, 2, 3}) {
+      f.host.SetThreads(threads);
+      f.host.failures().Clear();
+      World out(k.w, k.h, k.pad);
+      ASSERT_EQ(inst.RenderFrame(0, in.pf(), out).err, PF_Err_NONE);
+      const int passes = f.host.failures().Calls("iterate");
+      EXPECT_GE(passes, 1);
+      if (k.several_passes) {
+        EXPECT_GT(passes, 1);
+      }
+      EXPECT_TRUE(ombrix::SamePixels(one_by_one.pf(), out.pf())) << threads << " threads";
+    }
+  }
+}
+
+TEST(LightningRender, FailingStampingPassIsReturned) {
+  Fixture f;
+  Instance inst(f.effect, TimeBase{}, kW, kH);
+  World in = Layer(), out(kW, kH, kPad);
+  f.host.failures().Arm("iterate", 1, 2345);
+  EXPECT_EQ(inst.RenderFrame(0, in.pf(), out).err, 2345);
+  f.host.failures().Clear();
+  EXPECT_EQ(ombrix::LiveHandleCount(), 1u) << "queue, paths and batch are released";
+}
+
 // Alpha-weighted centre of the lit pixels, in full-resolution pixels.
 struct Centroid {
   double x = 0, y = 0, mass = 0;
