@@ -1,16 +1,50 @@
 // `ombrix demo`: every effect on one image, with its defaults and with each
 // selectable item of its first popup.
 #include "effect_run.h"
+#include "paint_cmd.h"
 #include "streams.h"
 
 #include <ombrix/host/image_io.h>
 
+#include <bit>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 
 namespace ombrix::cli {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// What an effect's demo images start from beyond its parameters' defaults,
+// and a further popup whose chosen items get images of their own
+// (<name>-<more_prefix>-<item>.png).
+struct DemoScene {
+  std::optional<std::vector<uint8_t>> sequence_data;
+  double seconds = 0;
+  std::string more_param;
+  std::string more_prefix;
+  std::vector<A_long> more_items;
+};
+
+// Paint draws the drawing kept with the examples, at 1.5 s, where every
+// "Draw Strokes..." mode has strokes to show (one painted on that frame, one
+// a frame before and one after for the onion skin), and is also put over,
+// under and used as a matte of the layer.
+DemoScene SceneFor(const PluginFile& file) {
+  DemoScene scene;
+  if (file.pipl.match_name != "obx Basic Paint") return scene;
+  scene.sequence_data =
+      StoredDrawingFromStrokes(kDemoDrawing, "demo-drawing.json", std::endian::native == std::endian::little);
+  scene.seconds = 1.5;
+  scene.more_param = "Composite Paint...";
+  scene.more_prefix = "composite";
+  scene.more_items = {4, 5, 10, 11};
+  return scene;
+}
+
+}  // namespace
 
 int RunDemo(const CommonOptions& common, const DemoOptions& o) {
   CatchInterrupts();
@@ -41,8 +75,10 @@ int RunDemo(const CommonOptions& common, const DemoOptions& o) {
       Messages messages;
       messages.Listen(host);
       Effect effect(host, file);
+      const DemoScene scene = SceneFor(file);
+      const TimeBase time = TimeBase::ForRate(FrameRate{});
       auto render = [&](const std::string& file_name, int popup, A_long item) {
-        Instance instance(effect, TimeBase::ForRate(FrameRate{}), input.width(), input.height());
+        Instance instance(effect, time, input.width(), input.height(), scene.sequence_data);
         messages.Settle(file.pipl.display_name, "sequence setup", instance.setup_result());
         if (popup > 0) {
           ParamValue v;
@@ -51,7 +87,8 @@ int RunDemo(const CommonOptions& common, const DemoOptions& o) {
         }
         World in = input;
         World out(input.width(), input.height());
-        messages.Settle(file.pipl.display_name, "render", instance.RenderFrame(0, in.pf(), out.pf()));
+        messages.Settle(file.pipl.display_name, "render",
+                        instance.RenderFrame(time.SecondsToTicks(scene.seconds), in.pf(), out.pf()));
         const fs::path path = fs::path(o.out_dir) / file_name;
         WriteImage(path, out.pf(), write);
         if (!common.quiet) std::cout << "ombrix: wrote " << path.string() << std::endl;
@@ -67,6 +104,11 @@ int RunDemo(const CommonOptions& common, const DemoOptions& o) {
           render(file.short_name + "-" + std::to_string(item) + ".png", int(i), item);
         }
         break;
+      }
+      for (size_t i = 1; i < effect.params().size() && !scene.more_param.empty(); ++i) {
+        if (effect.params()[i].name != scene.more_param) continue;
+        for (const A_long item : scene.more_items)
+          render(file.short_name + "-" + scene.more_prefix + "-" + std::to_string(item) + ".png", int(i), item);
       }
     };
     const ChildOutcome outcome = RunInChild(work);

@@ -305,9 +305,18 @@ int RunImportCommand(const PaintCommands& p) {
   const std::string problem = platform::ReplaceProblem(p.output);
   if (!problem.empty()) throw UsageError("cannot write '" + p.output + "': " + problem);
   const std::vector<uint8_t> text = ReadWholeFile(p.input);
-  paint::DrawingRef ref{ImportDrawing(std::string(text.begin(), text.end()), p.input), nullptr};
+  const bool little = p.byte_order == "little";
+  const std::vector<uint8_t> drawing = StoredDrawingFromStrokes(std::string(text.begin(), text.end()), p.input, little);
+  WriteWholeFile(p.output, drawing.data(), drawing.size());
+  return kExitOk;
+}
+
+}  // namespace
+
+std::vector<uint8_t> StoredDrawingFromStrokes(const std::string& text, const std::string& name, bool little_endian) {
+  paint::DrawingRef ref{ImportDrawing(text, name), nullptr};
   const PF_UtilCallbacks* utils = paint::LocalHandleServices();
-  const bool native = (p.byte_order == "little") == (std::endian::native == std::endian::little);
+  const bool native = little_endian == (std::endian::native == std::endian::little);
   const paint::DrawingStatus status =
       paint::Flatten(utils, ref, native ? paint::ByteOrder::kNative : paint::ByteOrder::kReversed);
   struct Freer {
@@ -315,11 +324,9 @@ int RunImportCommand(const PaintCommands& p) {
     ~Freer() { paint::DisposeDrawing(paint::LocalHandleServices(), ref); }
   } freer{ref};
   if (status.err != PF_Err_NONE) throw HostError(status.message ? status.message : "cannot flatten", status.err);
-  WriteWholeFile(p.output, utils->host_lock_handle(ref.flat), utils->host_get_handle_size(ref.flat));
-  return kExitOk;
+  const auto* bytes = static_cast<const uint8_t*>(utils->host_lock_handle(ref.flat));
+  return std::vector<uint8_t>(bytes, bytes + utils->host_get_handle_size(ref.flat));
 }
-
-}  // namespace
 
 void AddPaintCommands(CLI::App& app, PaintCommands& p) {
   p.paint = app.add_subcommand("paint", "Paint's stored drawings: describe, import from JSON strokes, export");

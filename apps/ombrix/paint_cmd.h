@@ -4,7 +4,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace ombrix::cli {
 
@@ -23,5 +25,13 @@ struct PaintCommands {
 void AddPaintCommands(CLI::App& app, PaintCommands& paint);
 // Runs the paint subcommand that was given. Throws UsageError for bad input.
 int RunPaint(const PaintCommands& paint);
+
+// The stored drawing (flat sequence data) built from the text of a JSON
+// strokes file, in little- or big-endian order; `name` names the file in
+// messages. Throws UsageError for text that is not such a file.
+std::vector<uint8_t> StoredDrawingFromStrokes(const std::string& text, const std::string& name, bool little_endian);
+
+// The strokes file the demo paints with (examples/paint/demo-drawing.json).
+extern const char kDemoDrawing[];
 
 }  // namespace ombrix::cli

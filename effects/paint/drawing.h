@@ -125,7 +125,8 @@ void SetStylusControls(BrushSettings& brush, int32_t bits);                    /
 // Every field of `brush` brought into its range (values outside any range,
 // not-a-number included, go to the nearest bound).
 BrushSettings ClampedBrush(const BrushSettings& brush);
-inline int32_t BrushShape(const BrushSettings& brush) { return brush.type & 7; }
+inline int32_t BrushShapeOfType(int32_t type) { return type & 7; }
+inline int32_t BrushShape(const BrushSettings& brush) { return BrushShapeOfType(brush.type); }
 inline bool IsEraser(const BrushSettings& brush) { return brush.type > kEraserOffset; }
 
 // The header of a drawing; null when the block is not a drawing (not 216 bytes).

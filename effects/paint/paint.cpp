@@ -14,6 +14,7 @@
 #include "drawing.h"
 #include "flat_drawing.h"
 #include "globals.h"
+#include "playback.h"
 #include "preferences.h"
 #include "tablet.h"
 
@@ -307,14 +308,31 @@ PF_Err SequenceSetdown(PF_InData* in_data, PF_OutData*, PF_ParamDef*[], PF_Layer
 // Render and events
 // ---------------------------------------------------------------------------
 
-// The drawing is made unflat (the host may hand over the flat data it
-// saved) before anything reads it. Brushes and playback are not part of the
-// effect yet: until they are, the layer is passed through unchanged.
-PF_Err Render(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], PF_LayerDef* output, void*) {
-  if (g_current.flat != nullptr) {
-    if (const PF_Err err = Report(in_data, out_data, paint::Unflatten(in_data->utils, g_current))) return err;
+// The onion-skin settings of the global data; the stored defaults when the
+// host passes none.
+paint::OnionPrefs OnionOf(PF_InData* in_data) {
+  paint::OnionPrefs onion = paint::kDefaultPreferences.onion;
+  PF_Handle h = in_data->global_data;
+  if (h == nullptr) return onion;
+  if (const auto* globals = static_cast<const paint::PaintGlobals*>(in_data->utils->host_lock_handle(h))) {
+    onion = globals->onion;
+    in_data->utils->host_unlock_handle(h);
   }
-  return in_data->utils->copy(in_data->effect_ref, &params[kParamInput]->u.ld, output, nullptr, nullptr);
+  return onion;
+}
+
+// The drawing played back at the current time. It is made unflat first
+// (the host may hand over the flat data it saved); a drawing that cannot be
+// is not painted, and a missing one is started empty.
+PF_Err Render(PF_InData* in_data, PF_OutData*, PF_ParamDef* params[], PF_LayerDef* output, void*) {
+  if (g_current.flat != nullptr) paint::Unflatten(in_data->utils, g_current);
+  if (g_current.unflat == nullptr && g_current.flat == nullptr) g_current.unflat = paint::NewDrawing();
+  paint::PlaybackSettings s;
+  s.draw_mode = params[kParamDrawMode]->u.pd.value;
+  s.speed = double(params[kParamSpeed]->u.fd.value) / 65536.0;
+  s.speed_affects_insert = params[kParamSpeedInsert]->u.bd.value != 0;
+  s.composite = params[kParamComposite]->u.pd.value;
+  return paint::RenderDrawing(in_data, g_current.unflat, OnionOf(in_data), s, params[kParamInput]->u.ld, *output);
 }
 
 // Painting in the host's windows is not part of the effect yet: events are

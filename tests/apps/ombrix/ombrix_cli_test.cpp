@@ -744,6 +744,12 @@ TEST_F(OmbrixCli, DemoRendersEveryEffect) {
         EXPECT_FALSE(fs::exists(Path(std::string("demo/mistform-") + heading + ".png"))) << heading;
       }
     }
+    if (e.path().stem() == "paint") {
+      // Paint draws its example drawing: every mode, and further composites.
+      EXPECT_NE(ReadPng(Path("demo/paint.png")), card);
+      for (const char* name : {"paint-6.png", "paint-composite-4.png", "paint-composite-11.png"})
+        EXPECT_TRUE(fs::exists(Path(std::string("demo/") + name))) << name;
+    }
   }
 }
 

@@ -246,13 +246,19 @@ TEST(PaintEntry, StoredDrawingsComeBackInEitherByteOrderAndRenderFromFlatData) {
     EXPECT_EQ(inst.SequenceDataBytes(), native);
 
     // The host now holds the flat data; a render rebuilds the drawing and
-    // passes the layer through.
+    // paints its white strokes over the layer.
     World in = Layer(), out(kW, kH, 4);
     ASSERT_EQ(inst.RenderFrame(0, in.pf(), out.pf()).err, PF_Err_NONE);
-    EXPECT_TRUE(SameWorld(in, out));
+    EXPECT_FALSE(SameWorld(in, out));
+    EXPECT_TRUE(effect_test::Same(out.At(1, 2), PF_Pixel{255, 255, 255, 255}));
     EXPECT_EQ(ombrix::HandleSize(inst.sequence_data()), 8u);
-    EXPECT_EQ(inst.SequenceDataBytes(), native);
-    EXPECT_EQ(inst.Duplicate()->SequenceDataBytes(), native);
+    // The render notes its mode (word 13) and each stroke's points drawn (word 11).
+    Bytes rendered = native;
+    const uint32_t mode = 1, drawn = 3;
+    std::memcpy(rendered.data() + 4 * 13, &mode, 4);
+    for (uint32_t s = 0; s < 2; ++s) std::memcpy(rendered.data() + Word(native, 8) + 68 * s + 4 * 11, &drawn, 4);
+    EXPECT_EQ(inst.SequenceDataBytes(), rendered);
+    EXPECT_EQ(inst.Duplicate()->SequenceDataBytes(), rendered);
   }
   EXPECT_EQ(ombrix::LiveHandleCount(), handles);
 }
