@@ -177,7 +177,7 @@ static void* RunJob(void* arg) {
 static void Threads(const char* path) {
   Adapter a;
   if (!Load(&a, path)) return;
-  const unsigned w = 45, h = 31;
+  const unsigned w = 160, h = 90;
   const size_t n = (size_t)w * h;
   uint32_t* in = malloc(n * 4);
   uint32_t* out[4];
@@ -197,11 +197,12 @@ static void Threads(const char* path) {
       Fail(path, "f0r_construct failed");
       return;
     }
-    /* Instances 0 and 2 at the low corner, 1 and 3 at the high one. */
-    SetCorner(&a, inst[i], number, i % 2);
+    /* Instances 0 and 2 at one value, 1 and 3 at another. */
+    double v = i % 2 ? 0.5 : 0.501;
+    a.set_param_value(inst[i], &v, number);
   }
   Job jobs[4];
-  for (int i = 0; i < 4; ++i) jobs[i] = (Job){&a, inst[i], in, out[i], 3};
+  for (int i = 0; i < 4; ++i) jobs[i] = (Job){&a, inst[i], in, out[i], 12};
   RunJob(&jobs[0]);
   RunJob(&jobs[1]);
   pthread_t t2, t3;
@@ -237,15 +238,14 @@ static const char* TypeName(int type) {
 }
 
 static void Tables(int count, char** paths, char** text, size_t* len) {
-  static const char* const kinds[] = {"filter", "source", "mixer"};
   char line[1024];
   for (int k = 0; k < count; ++k) {
     Adapter a;
     if (!Load(&a, paths[k])) continue;
     const char* base = strrchr(paths[k], '/');
     f0r_instance_t inst = a.construct(16, 16);
-    snprintf(line, sizeof line, "\n### %s: %s (%s)\n\n| # | Name | Type | Default | Meaning |\n|---|---|---|---|---|\n",
-             base ? base + 1 : paths[k], a.info.name, kinds[a.info.plugin_type % 3]);
+    snprintf(line, sizeof line, "\n### %s: %s\n\n| # | Name | Type | Default | Meaning |\n|---|---|---|---|---|\n",
+             base ? base + 1 : paths[k], a.info.name);
     Append(text, len, line);
     for (int i = 0; i < a.info.num_params; ++i) {
       f0r_param_info_t p;
