@@ -192,17 +192,16 @@ bool Ready(Module& m, Adapted& a) {
 
 // The alignment ffmpeg gives the rows of the frames it hands to frei0r
 // plug-ins, or 0 outside ffmpeg. frei0r promises rows of width x 4 bytes,
-// but ffmpeg's frei0r filter passes frames from its buffer pools, whose rows
-// are padded to the CPU's largest vector alignment, and its frei0r source
-// frames padded to 16 bytes; a width that is not a multiple of 16 pixels
-// would otherwise be read and written skewed. The process is ffmpeg's when
-// libavfilter is loaded and neither MLT nor GStreamer is.
+// but ffmpeg's frei0r filter and source pass frames from its buffer pools,
+// whose rows are padded to the CPU's largest vector alignment; a width that
+// is not a multiple of that would otherwise be read and written skewed. The
+// process is ffmpeg's when libavfilter is loaded and neither MLT nor
+// GStreamer is.
 size_t FfmpegRowAlignment() {
   static const size_t alignment = [] {
     if (!dlsym(RTLD_DEFAULT, "avfilter_get_by_name") || dlsym(RTLD_DEFAULT, "mlt_factory_init") ||
         dlsym(RTLD_DEFAULT, "gst_init"))
       return size_t(0);
-    if (kAdapterKind == AdapterKind::kSource) return size_t(16);
     auto* max_align = reinterpret_cast<size_t (*)()>(dlsym(RTLD_DEFAULT, "av_cpu_max_align"));
     return max_align ? max_align() : size_t(32);
   }();
@@ -266,9 +265,14 @@ double FrameSeconds(Module& m, Adapted& a, double time) {
 
 void Render(Module& m, Adapted& a, double time, const uint32_t* in1, const uint32_t* in2, uint32_t* out) {
   const size_t stride = RowBytes(m, a);
-  if (kAdapterKind == AdapterKind::kSource || !in1)
+  if (kAdapterKind == AdapterKind::kSource || !in1) {
     a.input = World(a.width, a.height);  // a cleared frame
-  else
+    if (m.entry && m.entry->opaque_source) {
+      for (A_long y = 0; y < a.height; ++y) {
+        for (A_long x = 0; x < a.width; ++x) a.input.At(x, y).alpha = 255;
+      }
+    }
+  } else
     FromRgba(in1, stride, a.input);
   if (a.second && in2) FromRgba(in2, stride, *a.second);
   try {

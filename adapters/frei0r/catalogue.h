@@ -22,7 +22,11 @@ struct SettingField {
 
 struct EffectEntry {
   const char* short_name;
-  bool drawing;                // takes a stored drawing file as its sequence data
+  bool drawing;  // takes a stored drawing file as its sequence data
+  // As a source, renders on opaque black rather than a transparent frame:
+  // the effect keeps its layer's alpha, so on a cleared frame it would make
+  // nothing visible.
+  bool opaque_source;
   const SettingField* fields;  // the settings record's fields, or null
   int field_count;
 };

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -67,7 +68,7 @@ TEST_F(VideoHosts, FfmpegSourceAndFilterEqualOmbrix) {
   for (const auto& [size, filter] : {Size{"64x48", true}, Size{"100x60", true}, Size{"101x61", false}}) {
     SCOPED_TRACE(size);
     const std::string source_out = Path("src.rgba"), filter_out = Path("filter.rgba"), input = Path("in.rgba");
-    // Mistform as a source: Linear type, Contrast 200, Scale 100, Complexity 5.75,
+    // Mistform as a source (on opaque black): Linear type, Contrast 200, Scale 100, Complexity 5.75,
     // Evolution 0.1 turn + 0.5 turn per second; times in milliseconds.
     const std::string mist = "ms|25|2|0.02|0.008016032064128256|0.5/0.5|0.25|0.1|0|0.5";
     ASSERT_EQ(Shell(env_ + Quote(ffmpeg) + " -v error -y -f lavfi -i " +
@@ -93,16 +94,58 @@ TEST_F(VideoHosts, FfmpegSourceAndFilterEqualOmbrix) {
           << "the filtered frames differ from ombrix render";
     }
     const std::string src = Bytes(source_out);
+    EXPECT_NE(src.find_first_not_of('\0'), std::string::npos) << "the source made an empty frame";
     const size_t frame_bytes = src.size() / kFrames;
     ASSERT_EQ(src.size(), frame_bytes * kFrames);
     ASSERT_GT(frame_bytes, 0u);
     for (int n = 0; n < kFrames; ++n) {
       const std::string expected =
-          Ombrix(std::string("mistform -i solid:") + size + ":#00000000 --fps 25 --frame " + std::to_string(n) +
+          Ombrix(std::string("mistform -i solid:") + size + ":#000000 --fps 25 --frame " + std::to_string(n) +
                  " -p 'Fractal Type...=2' -p Contrast=200 -p Scale=100 -p Complexity=5.75 -p Evolution=fixed:" +
                  std::to_string(EvolutionFixed(0.1, 0.5, n, kFps)));
       EXPECT_TRUE(src.substr(n * frame_bytes, frame_bytes) == expected) << "source frame " << n;
     }
+  }
+}
+
+// Colours, points, popups by number, check boxes and settings record fields,
+// through ffmpeg's source, against ombrix render with the same values.
+TEST_F(VideoHosts, FfmpegValuesOfEveryKindEqualOmbrix) {
+  OMBRIX_NEED_TOOL(ffmpeg, "ffmpeg");
+  // Mistform's record: version 2, seed 5, repeat on, 3 revolutions, then the defaults.
+  const uint32_t words[7] = {2, 5, 1, 3, 0, 8, 8};
+  const std::string record = Path("record.bin");
+  {
+    std::ofstream out(record, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(words), sizeof words);
+  }
+  struct Case {
+    const char* size;
+    std::string adapter_params, ombrix_args;
+  };
+  const std::vector<Case> cases = {
+      // Width and Height 1 + v x 3999 = 20, Border v x 2000 = 2; colour bytes round(v x 255).
+      {"90x50",
+       "grid_src:filter_params=ms|25|0.1/0.2|2|0.5/0.5|0.00475118779694924|0.00475118779694924|0.001|0|0|y|0.2/0.4/0.6",
+       "grid -p Anchor=9,10 -p 'Gridsize From...=2' -p Corner=45,25 -p Width=20 -p Height=20 -p Border=2 "
+       "-p 'Use Solid Color=on' -p 'Solid Color=51,102,153'"},
+      // Evolution 0.3 turn; seed, repeat and revolutions as the record above.
+      {"40x30",
+       "mistform_src:filter_params=ms|25|2|0.01|0.008016032064128256|0.5/0.5|0.263157894736842|0.3|0|0|Clip|n|5|y|3",
+       "mistform -p Evolution=108 --sequence-data " + Quote(record)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.adapter_params);
+    const std::string out = Path("frame.rgba");
+    ASSERT_EQ(
+        Shell(env_ + Quote(ffmpeg) + " -v error -y -f lavfi -i " +
+              Quote(std::string("frei0r_src=size=") + c.size + ":framerate=25:filter_name=obx_" + c.adapter_params) +
+              " -frames:v 1 -f rawvideo -pix_fmt rgba " + Quote(out)),
+        0);
+    const std::string effect = c.ombrix_args.substr(0, c.ombrix_args.find(' '));
+    EXPECT_TRUE(Bytes(out) == Ombrix(effect + " -i solid:" + c.size + (effect == "grid" ? ":#00000000" : ":#000000") +
+                                     " --fps 25 --frame 0" + c.ombrix_args.substr(effect.size())))
+        << "ffmpeg's frame differs from ombrix render";
   }
 }
 
