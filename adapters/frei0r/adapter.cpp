@@ -62,8 +62,9 @@ Module& TheModule() {
 std::string Prefix() { return std::string("obx_") + kAdapterEffect + ": "; }
 
 // The plug-in file: $OMBRIX_PLUGIN_PATH, then beside the adapter, then the
-// installed plug-in folder (lib/ombrix/plugins beside lib/frei0r-1), then
-// the build tree's (plugins beside frei0r-1).
+// installed plug-in folder (lib/ombrix/plugins, or the multiarch library
+// folder's, seen from lib/frei0r-1), then the build tree's (plugins beside
+// frei0r-1).
 fs::path FindPluginFile() {
   const std::string file = std::string(kAdapterEffect) + ".aex";
   std::vector<fs::path> folders;
@@ -72,7 +73,7 @@ fs::path FindPluginFile() {
   if (dladdr(reinterpret_cast<void*>(&FindPluginFile), &info) && info.dli_fname) {
     const fs::path here = fs::absolute(info.dli_fname).parent_path();
     folders.push_back(here);
-    folders.push_back(here / ".." / "ombrix" / "plugins");
+    folders.push_back(here / OMBRIX_FREI0R_INSTALLED_PLUGINS);
     folders.push_back(here / ".." / "plugins");
   }
   std::error_code ec;
