@@ -31,11 +31,19 @@ LayerSource LayerSource::Image(ImageSource source, std::optional<FrameRate> rate
   return s;
 }
 
+LayerSource LayerSource::Still(std::shared_ptr<const World> world) {
+  LayerSource s;
+  s.kind = Kind::kStill;
+  s.still = std::move(world);
+  return s;
+}
+
 void Instance::BindLayer(int index, LayerSource source) {
   if (index < 0 || size_t(index) >= effect_.params_.size() ||
       effect_.params_[size_t(index)].param_type != PF_Param_LAYER)
     throw HostError("parameter " + std::to_string(index) + " is not a layer");
   if (source.kind == LayerSource::Kind::kImage && !source.image) throw HostError("a layer image needs a source");
+  if (source.kind == LayerSource::Kind::kStill && !source.still) throw HostError("a still layer needs an image");
   if (source.rate && (source.rate->num <= 0 || source.rate->den <= 0))
     throw HostError("a layer's frame rate must be positive");
   if (index == 0 && source.kind == LayerSource::Kind::kNone) throw HostError("the effect's own layer cannot be none");
@@ -61,6 +69,10 @@ const PF_EffectWorld* Instance::LayerAt(int index, A_long what_time, A_u_long ti
     if (!current_input_) throw HostError("the effect's own layer is only known during a render");
     full_size = current_input_full_;
     return current_input_;
+  }
+  if (source.kind == LayerSource::Kind::kStill) {
+    full_size = true;
+    return &source.still->pf();
   }
   LayerFeed& feed = *layers_[size_t(index)];
   const ImageSource& image = *feed.source.image;
