@@ -45,15 +45,21 @@ void ShowValue(plat::DialogWindow* d, double value) {
   plat::SetDialogItemText(d, kIdSetValue, shown.c_str());
 }
 
+// Keeps the state in the dialog and shows label and value; a dialog that
+// cannot keep it closes as by Cancel.
+void Open(plat::DialogWindow* d, intptr_t state) {
+  if (plat::SetWindowUserData(d, state)) {
+    plat::SetDialogItemText(d, kIdSetLabel, State(d)->label);
+    ShowValue(d, State(d)->value);
+  } else {
+    plat::EndDialog(d, plat::kIdCancel);
+  }
+}
+
 intptr_t SetDialogProc(plat::DialogWindow* d, unsigned msg, uintptr_t wparam, intptr_t lparam) {
   switch (msg) {
     case plat::kWmInitDialog:
-      if (!plat::SetWindowUserData(d, lparam)) {
-        plat::EndDialog(d, plat::kIdCancel);
-        return 1;
-      }
-      plat::SetDialogItemText(d, kIdSetLabel, State(d)->label);
-      ShowValue(d, State(d)->value);
+      Open(d, lparam);
       return 1;
     case plat::kWmCommand:
       if (plat::HighWord(wparam) != plat::kBnClicked) return 0;
