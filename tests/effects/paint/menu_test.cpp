@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/scratch_dir.h"
 #include "menu.h"
 #include "resources.h"
 #include "set_dialog.h"
@@ -449,6 +450,24 @@ TEST_F(MenuTest, OpacityAndColourComeFromTheirBoxes) {
   EXPECT_EQ(H().brush.green, 128.0f / 255.0f);
   EXPECT_EQ(H().brush.blue, 0.0f);
   EXPECT_EQ(plat::ColorChooserRecords().back().initial, plat::MakeColorRef(255, 128, 0));
+}
+
+TEST_F(MenuTest, EditPreferencesRunsThePreferencesDialogOnTheGlobalData) {
+  ScratchDir dir;
+  plat::SetRegistryDirectory(dir.path.string());
+  plat::DialogScript script;
+  std::string error;
+  ASSERT_TRUE(plat::ParseDialogScript("check 1011=0; ok", &script, &error)) << error;
+  plat::PushDialogScript(script);
+  Add({0.0f});
+  Run(kCmdEditPreferences);
+  plat::SetRegistryDirectory("");
+  ASSERT_EQ(plat::DialogRecords().size(), 1u);
+  EXPECT_EQ(plat::DialogRecords()[0].title, "Paint Preferences");
+  // What the store then holds applies: the defaults, Swedish UI turned off.
+  EXPECT_TRUE(globals_.show_toolbar);
+  EXPECT_FALSE(globals_.swedish_ui);
+  EXPECT_EQ(H().undo.available, 0);
 }
 
 }  // namespace
