@@ -17,17 +17,21 @@
 
 #include "flat_drawing.h"
 #include "local_handles.h"
+#include "paint_files.h"
 
 namespace ombrix::cli {
-namespace {
 
 using nlohmann::json;
 using paint::MemoryBlock;
+
+namespace {
 
 constexpr const char kFormat[] = "ombrix-paint-strokes";
 constexpr int kFormatVersion = 1;
 // Flat drawings address their parts with signed 32-bit offsets.
 constexpr off_t kMaxFileBytes = 0x7FFFFFFF;
+
+}  // namespace
 
 std::vector<uint8_t> ReadWholeFile(const std::string& path) {
   return ReadRegularFile(path, "cannot read '" + path + "': ", kMaxFileBytes, "larger than 2 GiB");
@@ -36,18 +40,6 @@ std::vector<uint8_t> ReadWholeFile(const std::string& path) {
 void WriteWholeFile(const std::string& path, const void* data, size_t size) {
   ReplaceFile(path, "cannot write '" + path + "': ", data, size);
 }
-
-const char* OrderName(paint::ByteOrder order) {
-  const bool little = (order == paint::ByteOrder::kNative) == (std::endian::native == std::endian::little);
-  return little ? "little-endian" : "big-endian";
-}
-
-// A drawing read from a file, freed on every way out.
-struct LoadedDrawing {
-  paint::StoredFacts facts;
-  paint::DrawingRef ref;
-  ~LoadedDrawing() { paint::DisposeDrawing(paint::LocalHandleServices(), ref); }
-};
 
 void Load(const std::string& path, LoadedDrawing& out) {
   const std::vector<uint8_t> bytes = ReadWholeFile(path);
@@ -63,6 +55,13 @@ void Load(const std::string& path, LoadedDrawing& out) {
                      (status.message ? status.message : "unknown fault"));
   }
   if (status.message) std::cerr << "ombrix: '" << path << "': " << status.message << "\n";
+}
+
+namespace {
+
+const char* OrderName(paint::ByteOrder order) {
+  const bool little = (order == paint::ByteOrder::kNative) == (std::endian::native == std::endian::little);
+  return little ? "little-endian" : "big-endian";
 }
 
 // The float as JSON writes it: its shortest decimal form when that reads back the same.
@@ -87,6 +86,8 @@ json BrushJson(const paint::BrushSettings& b) {
 // ---------------------------------------------------------------------------
 // Reading the strokes file
 // ---------------------------------------------------------------------------
+
+}  // namespace
 
 // The value of `key` in `object`, or null when absent.
 const json* Member(const json& object, const char* key) {
@@ -113,8 +114,7 @@ int32_t IntOf(const json& value, const std::string& where) {
   return int32_t(value.get<int64_t>());
 }
 
-// A brush object: fields not given keep the values of `brush`; values are
-// brought into their ranges as the brush control does.
+// Values are brought into their ranges as the brush control does.
 paint::BrushSettings BrushOf(const json& value, paint::BrushSettings brush, const std::string& where) {
   if (!value.is_object()) throw UsageError(where + ": expected an object");
   if (const json* c = Member(value, "color")) {
@@ -173,6 +173,8 @@ void ImportStroke(const json& s, MemoryBlock* drawing, const std::string& where)
     throw std::bad_alloc();
   }
 }
+
+namespace {
 
 // A new drawing built from the strokes file's text.
 paint::MemoryBlock* ImportDrawing(const std::string& text, const std::string& path) {
@@ -261,7 +263,20 @@ int RunInfoCommand(const PaintCommands& p) {
   out["stroke_count"] = paint::StrokeCount(d);
   out["point_count"] = TotalPoints(d);
   out["last_stroke_id"] = paint::HeaderOf(d)->last_stroke_id;
-  for (size_t i = 0; i < out["strokes"].size(); ++i) out["strokes"][i]["index"] = i;
+  const paint::DrawingHeader& h = *paint::HeaderOf(d);
+  int selected = 0;
+  for (size_t i = 0; i < out["strokes"].size(); ++i) {
+    out["strokes"][i]["index"] = i;
+    // Flags count only while there is a selection: without one the next render clears them.
+    const bool on = h.selection_state != 0 && paint::StrokeAt(d, int32_t(i))->selected != 0;
+    out["strokes"][i]["selected"] = on;
+    selected += on;
+  }
+  const char* kFields[] = {"color", "opacity", "radius", "type", "feather", "stylus"};
+  json agree;
+  for (int f = 0; f < 6; ++f) agree[kFields[f]] = h.selection_mask[f] != 0;
+  out["selection"] = {
+      {"state", h.selection_state}, {"selected", selected}, {"brush", BrushJson(h.selection)}, {"agree", agree}};
   if (p.json) {
     std::cout << out.dump(2) << "\n";
     return kExitOk;
@@ -271,10 +286,16 @@ int RunInfoCommand(const PaintCommands& p) {
             << "brush: " << out["brush"].dump() << "\n"
             << "color clone " << (out["color_clone"] ? "on" : "off") << ", " << (out["smooth"] ? "smooth" : "sharp")
             << " strokes, timing " << out["timing"] << ", last stroke id " << out["last_stroke_id"] << "\n";
+  if (selected > 0) {
+    std::cout << "selection: " << selected << " of " << out["stroke_count"] << " strokes, brush "
+              << out["selection"]["brush"].dump() << "\n";
+  } else {
+    std::cout << "selection: none\n";
+  }
   for (const json& s : out["strokes"]) {
     std::cout << "stroke " << s["index"] << ": id " << s["id"] << ", time " << s["time"] << " s, duration "
               << s["duration"] << " s, type " << s["brush"]["type"] << ", radius " << s["brush"]["radius"] << ", "
-              << s["points"] << " points\n";
+              << s["points"] << " points" << (s["selected"] ? ", selected" : "") << "\n";
   }
   return kExitOk;
 }
@@ -329,7 +350,7 @@ std::vector<uint8_t> StoredDrawingFromStrokes(const std::string& text, const std
 }
 
 void AddPaintCommands(CLI::App& app, PaintCommands& p) {
-  p.paint = app.add_subcommand("paint", "Paint's stored drawings: describe, import from JSON strokes, export");
+  p.paint = app.add_subcommand("paint", "Paint's stored drawings: describe, import from JSON strokes, export, edit");
   p.paint->require_subcommand(1);
   p.info = p.paint->add_subcommand("info", "Version, byte order, brushes and strokes of a drawing");
   p.info->add_option("DRAWING", p.input, "A drawing file (Paint's stored sequence data)")->required();
@@ -341,11 +362,17 @@ void AddPaintCommands(CLI::App& app, PaintCommands& p) {
   p.export_ = p.paint->add_subcommand("export", "Write a drawing's strokes as a JSON strokes file");
   p.export_->add_option("DRAWING", p.input, "A drawing file")->required();
   p.export_->add_option("-o,--output", p.output, "The JSON file to write")->required();
+  p.apply = p.paint->add_subcommand("apply", "Edit a drawing with the popup menu's commands, from a JSON script");
+  p.apply->add_option("DRAWING", p.input, "A drawing file")->required();
+  p.apply->add_option("SCRIPT", p.script, "The JSON script of steps (docs/paint.md)")->required();
+  p.apply->add_option("-o,--output", p.output, "The drawing file to write (may be DRAWING)")->required();
+  p.apply->add_option("--registry", p.registry, "Where the preferences are kept (\"Edit Preferences...\")");
 }
 
 int RunPaint(const PaintCommands& p) {
   if (*p.info) return RunInfoCommand(p);
   if (*p.import) return RunImportCommand(p);
+  if (*p.apply) return RunApplyCommand(p);
   return RunExportCommand(p);
 }
 

@@ -1,5 +1,6 @@
 // `ombrix paint`: Paint's stored drawings (the sequence data the effect
-// keeps) read, built from and written as JSON strokes.
+// keeps) read, built from and written as JSON strokes, and edited with the
+// popup menu's commands.
 #pragma once
 
 #include <CLI/CLI.hpp>
@@ -15,16 +16,21 @@ struct PaintCommands {
   CLI::App* info = nullptr;
   CLI::App* import = nullptr;
   CLI::App* export_ = nullptr;
-  std::string input;   // DRAWING (info, export) or the strokes file (import)
-  std::string output;  // -o
-  bool json = false;   // info --json
+  CLI::App* apply = nullptr;
+  std::string input;     // DRAWING (info, export, apply) or the strokes file (import)
+  std::string script;    // apply: the script of edits
+  std::string registry;  // apply --registry DIR: where the preferences are kept
+  std::string output;    // -o
+  bool json = false;     // info --json
   std::string byte_order = "little";
 };
 
-// Adds `paint info|import|export` to the command line.
+// Adds `paint info|import|export|apply` to the command line.
 void AddPaintCommands(CLI::App& app, PaintCommands& paint);
 // Runs the paint subcommand that was given. Throws UsageError for bad input.
 int RunPaint(const PaintCommands& paint);
+// `paint apply`: the script's steps run through the popup menu's commands (paint_apply.cpp).
+int RunApplyCommand(const PaintCommands& paint);
 
 // The stored drawing (flat sequence data) built from the text of a JSON
 // strokes file, in little- or big-endian order; `name` names the file in

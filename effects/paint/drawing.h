@@ -194,6 +194,9 @@ bool AddFinishedStroke(MemoryBlock* drawing, MemoryBlock* stroke);
 // Deletes stroke `index`: its record (with its points) goes into the undo
 // store, the last stroke takes its slot. False for an invalid index.
 bool DeleteStroke(MemoryBlock* drawing, int32_t index);
+// Saves a stroke's record, without its points, into the undo store before
+// its settings change, so that Undo can give them back.
+void SaveStrokeSettings(DrawingHeader& h, const StrokeRecord& stroke);
 
 // The stroke clock: seconds since BeginStroke, from the high-resolution
 // counter (or the millisecond tick count where there is none).

@@ -176,6 +176,12 @@ bool EndStrokeAfter(MemoryBlock* drawing, MemoryBlock* stroke, float duration) {
 
 bool AddFinishedStroke(MemoryBlock* drawing, MemoryBlock* stroke) { return FileStroke(drawing, stroke); }
 
+void SaveStrokeSettings(DrawingHeader& h, const StrokeRecord& stroke) {
+  StrokeRecord settings = stroke;
+  settings.points = 0;
+  SaveDeletedStroke(h, settings);
+}
+
 bool DeleteStroke(MemoryBlock* drawing, int32_t index) {
   const int32_t count = StrokeCount(drawing);
   if (index < 0 || index >= count) return false;

@@ -589,6 +589,16 @@ bool ChooserContext(DialogWindow* owner, std::string* owner_title, bool* in_dial
   return false;
 }
 
+bool OwnerTitle(DialogWindow* owner, std::string* title) noexcept try {
+  State& s = S();
+  Lock lock(s.mu);
+  if (owner && !Live(s, owner)) return false;
+  *title = owner ? (owner->type == DialogWindow::kControl ? owner->owner : owner)->title : std::string();
+  return true;
+} catch (...) {
+  return false;
+}
+
 }  // namespace detail
 
 // ---------------------------------------------------------------------------
@@ -770,6 +780,12 @@ void ResetHeadless() {
   }
   ClearColorAnswers();
   ClearColorChooserRecords();
+  ClearMenuAnswers();
+  ClearMenuRecords();
+  ClearMessageBoxAnswers();
+  ClearMessageBoxRecords();
+  ClearResourceFailures();
+  ClearInfoPaletteRecords();
   ResetBeeps();
   ReleaseAllKeys();
   ClearRegistryFailures();

@@ -5,6 +5,8 @@
 #include <ombrix/platform/types.h>
 
 #include <cstdint>
+#include <deque>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,5 +37,54 @@ int MakeDirectories(const std::string& path, unsigned mode) noexcept;
 // of the innermost open dialog's script (empty when it has none left).
 bool ChooserContext(DialogWindow* owner, std::string* owner_title, bool* in_dialog,
                     std::optional<ColorAnswer>* answer) noexcept;
+
+// The title an owned window shows for `owner`: its own, or its dialog's
+// for a control; empty without an owner. False when `owner` is neither null
+// nor a live window.
+bool OwnerTitle(DialogWindow* owner, std::string* title) noexcept;
+
+// The scripted answers of one kind of modal window (a popup menu, a message
+// box) and the records of what each showed, for any thread.
+template <class Answer, class Record>
+class ScriptedAnswers {
+ public:
+  void Push(Answer answer) {
+    std::lock_guard<std::mutex> lock(mu_);
+    answers_.push_back(std::move(answer));
+  }
+  // The next answer, if one is left.
+  std::optional<Answer> Take() {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (answers_.empty()) return std::nullopt;
+    Answer answer = std::move(answers_.front());
+    answers_.pop_front();
+    return answer;
+  }
+  void ClearAnswers() {
+    std::lock_guard<std::mutex> lock(mu_);
+    answers_.clear();
+  }
+  size_t Pending() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return answers_.size();
+  }
+  void Add(Record record) {
+    std::lock_guard<std::mutex> lock(mu_);
+    records_.push_back(std::move(record));
+  }
+  std::vector<Record> Records() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return records_;
+  }
+  void ClearRecords() {
+    std::lock_guard<std::mutex> lock(mu_);
+    records_.clear();
+  }
+
+ private:
+  std::mutex mu_;
+  std::deque<Answer> answers_;
+  std::vector<Record> records_;
+};
 
 }  // namespace ombrix::platform::detail

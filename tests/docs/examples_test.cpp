@@ -168,6 +168,12 @@ void WriteStrokes(const fs::path& path) {
     {"time": 1, "brush": {"radius": 12, "type": 9}, "points": [[0, 0.1, 0.1], [0.2, 0.9, 0.9]]}]})";
 }
 
+// A script for `ombrix paint apply` (docs/paint.md) that suits the strokes above.
+void WriteEdits(const fs::path& path) {
+  std::ofstream(path) << R"({"time": 1, "steps": [{"menu": 40016}, {"menu": 40022}, {"menu": 40009},
+    {"menu": 40019}, {"menu": 40043, "value": 50}, {"menu": 40042, "color": "#FF8000"}]})";
+}
+
 // Makes what the command reads and the folders it writes into.
 void MakeFixtures(const std::vector<std::string>& words, const fs::path& dir) {
   int first = 0, last = 2;
@@ -194,6 +200,10 @@ void MakeFixtures(const std::vector<std::string>& words, const fs::path& dir) {
     if (option == "-i" || option == "--input") make_input(value);
     if (option == "import" && i > 0 && words[i - 1] == "paint" && !fs::exists(dir / value)) {
       WriteStrokes(dir / value);
+    }
+    if (option == "apply" && i > 0 && words[i - 1] == "paint" && i + 2 < words.size() &&
+        !fs::exists(dir / words[i + 2])) {
+      WriteEdits(dir / words[i + 2]);
     }
     if (option == "--layer" && value.find('=') != std::string::npos) make_input(value.substr(value.find('=') + 1));
     if (option == "-o" || option == "--output" || option == "--save-sequence-data") {

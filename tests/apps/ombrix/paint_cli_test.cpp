@@ -247,4 +247,78 @@ TEST_F(PaintCli, DialogAnswersDriveThePreferencesDialog) {
   EXPECT_EQ(bad.status, 2) << bad.err;
 }
 
+// `paint apply`: scripted menu choices on a drawing of nine strokes painted
+// at 0, 0.5, ..., 4 s.
+class PaintApply : public PaintCli {
+ protected:
+  void SetUp() override {
+    PaintCli::SetUp();
+    json strokes = json::array();
+    for (int i = 0; i < 9; ++i) strokes.push_back({{"time", 0.5 * i}, {"points", {{0, 0.1, 0.1}, {0.1, 0.2, 0.2}}}});
+    std::ofstream(Path("nine.json")) << json{{"strokes", strokes}}.dump();
+    ASSERT_EQ(Paint({"import", Path("nine.json"), "-o", Path("nine.paint")}).status, 0);
+  }
+  Result Apply(const json& script, const std::string& out = "out.paint") {
+    std::ofstream(Path("script.json")) << script.dump();
+    return Paint({"apply", Path("nine.paint"), Path("script.json"), "-o", Path(out), "--registry", Path("reg")});
+  }
+  json Info(const std::string& drawing) {
+    const Result r = Paint({"info", Path(drawing), "--json"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    return json::parse(r.out);
+  }
+};
+
+TEST_F(PaintApply, StepsRunThroughTheMenuWithTheirAnswers) {
+  const json script = json::parse(R"({"time": 0, "width": 640, "height": 360, "steps": [
+      {"menu": 40016}, {"menu": 40024, "confirm": true}, {"menu": 40009},
+      {"time": 1.01}, {"menu": 40019}, {"menu": 40022},
+      {"menu": 40043, "value": 50}, {"menu": 40042, "color": "#FF8000"}, {"menu": 40042, "cancel": true},
+      {"menu": 40010}]})");
+  const Result r = Apply(script);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("8 strokes, 0 selected, tool Select"), std::string::npos) << r.out;
+  const json info = Info("out.paint");
+  // All nine deleted and brought back by Undo; then the one painted at 1.0 s,
+  // within 0.02 s of 1.01, deleted.
+  ASSERT_EQ(info["stroke_count"], 8);
+  for (const json& s : info["strokes"]) EXPECT_NE(s["time"], 1.0);
+  EXPECT_EQ(info["brush"]["opacity"], 0.5);
+  EXPECT_EQ(info["brush"]["color"][0], 1.0);
+  EXPECT_EQ(float(info["brush"]["color"][1].get<double>()), 128.0f / 255.0f);
+  EXPECT_EQ(info["brush"]["color"][2], 0.0);
+  EXPECT_EQ(info["selection"]["selected"], 0);
+
+  ASSERT_EQ(Apply(json::parse(R"({"steps": [{"menu": 40018}]})")).status, 0);
+  const json last = Info("out.paint");
+  EXPECT_EQ(last["selection"]["selected"], 1);
+  for (const json& s : last["strokes"]) EXPECT_EQ(s["selected"], s["id"] == 10) << s;
+}
+
+TEST_F(PaintApply, RefusedStepsWriteNothing) {
+  const struct {
+    const char* script;
+    const char* says;
+  } cases[] = {
+      // The Brush commands end what Undo could take back, so the last step finds "Undo" disabled.
+      {R"({"time": 1.5, "width": 640, "height": 360, "steps": [{"menu": 40016}, {"menu": 40024, "confirm": true},
+          {"menu": 40043, "value": 50}, {"menu": 40042, "color": "#FF8000"}, {"menu": 40042, "cancel": true},
+          {"time": 2.0}, {"menu": 40009}]})",
+       R"(steps[6]: the menu item "Undo" (40009) is disabled)"},
+      {R"({"steps": [{"menu": 40017}]})", R"(steps[0]: the menu item "Select > None" (40017) is disabled)"},
+      // With no stroke left the Select tool has given way to Paint and cannot be chosen.
+      {R"({"steps": [{"menu": 40010}, {"menu": 40016}, {"menu": 40022}, {"menu": 40010}]})",
+       R"(steps[3]: the menu item "Select" (40010) is disabled)"},
+      {R"({"steps": [{"menu": 40014}]})", "steps[0]: 40014 is not an item of the popup menu"},
+      {R"({"steps": [{"menu": 40016, "value": "x"}]})", "steps[0].value: expected a number"},
+      {R"({"steps": [{"color": "#000000"}]})", "steps[0]: expected"},
+  };
+  for (const auto& c : cases) {
+    const Result r = Apply(json::parse(c.script));
+    EXPECT_EQ(r.status, 2) << c.script;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(Path("out.paint"))) << c.script;
+  }
+}
+
 }  // namespace

@@ -216,9 +216,103 @@ struct ColorChooserRecord {
 OMBRIX_PLATFORM_API std::vector<ColorChooserRecord> ColorChooserRecords();
 OMBRIX_PLATFORM_API void ClearColorChooserRecords();
 
-// Back to a fresh headless state: no scripts, colour answers, records, beeps,
-// keys, registry failures, tablet driver (tablet.h), window records (window.h);
-// launch mode kStart; the system clock; the registry and temp folders unchanged.
+// ---------------------------------------------------------------------------
+// Menus
+// ---------------------------------------------------------------------------
+// How the user leaves the next popup menu: by choosing the item with this
+// id, or (0) by dismissing it. A popup with no answer left is dismissed.
+OMBRIX_PLATFORM_API void PushMenuAnswer(int id);
+OMBRIX_PLATFORM_API void ClearMenuAnswers();
+OMBRIX_PLATFORM_API size_t PendingMenuAnswers();
+
+enum class MenuOutcome {
+  kChosen,      // the answer was an item that could be chosen
+  kDismissed,   // the answer was 0
+  kUnanswered,  // no answer was left: dismissed
+  kDisabled,    // the answer named an item that is disabled, or inside a disabled submenu: dismissed
+  kNoSuchItem,  // the answer named no command item of the menu: dismissed
+  kNotShown,    // the menu or its owner did not exist
+};
+
+struct MenuItemRecord {
+  int id = 0;        // 0 for popups and separators
+  std::string path;  // the names from the menu shown down to the item: "Edit > Paste > Radius"
+  int depth = 0;     // 0 for the items of the menu shown
+  bool popup = false;
+  bool separator = false;
+  bool checked = false;
+  bool enabled = true;    // the item's own state
+  bool reachable = true;  // enabled, and so is every submenu above it
+};
+
+struct MenuRecord {
+  std::string owner;  // the owner's title (a control: its dialog's)
+  int x = 0, y = 0;
+  uint32_t flags = 0;
+  std::vector<MenuItemRecord> items;  // as shown: each popup item followed by its submenu
+  MenuOutcome outcome = MenuOutcome::kUnanswered;
+  int answer = 0;     // the scripted answer
+  int chosen = 0;     // what TrackPopupMenu answered
+  std::string item;   // the path of the item the answer named, when there is one
+  std::string error;  // kNotShown: why
+};
+OMBRIX_PLATFORM_API std::vector<MenuRecord> MenuRecords();
+OMBRIX_PLATFORM_API void ClearMenuRecords();
+
+// ---------------------------------------------------------------------------
+// Message boxes
+// ---------------------------------------------------------------------------
+// The button (kIdOk, kIdCancel, kIdYes, kIdNo) that closes the next message
+// box. A box with no answer left, or answered with a button it does not
+// have, is closed as by Escape: Cancel, No, or OK for a box with only OK.
+OMBRIX_PLATFORM_API void PushMessageBoxAnswer(int button);
+OMBRIX_PLATFORM_API void ClearMessageBoxAnswers();
+OMBRIX_PLATFORM_API size_t PendingMessageBoxAnswers();
+
+enum class MessageBoxOutcome {
+  kAnswered,    // closed by the scripted button
+  kUnanswered,  // no answer was left: closed as by Escape
+  kRefused,     // the answer is not one of its buttons: closed as by Escape
+  kNotShown,    // see MessageBox
+};
+
+struct MessageBoxRecord {
+  std::string owner;  // the owner's title; empty without one
+  std::string text;
+  std::string caption;
+  uint32_t type = 0;
+  MessageBoxOutcome outcome = MessageBoxOutcome::kUnanswered;
+  int answer = 0;  // the scripted answer
+  int result = 0;  // what MessageBox answered
+  std::string error;
+};
+OMBRIX_PLATFORM_API std::vector<MessageBoxRecord> MessageBoxRecords();
+OMBRIX_PLATFORM_API void ClearMessageBoxRecords();
+
+// ---------------------------------------------------------------------------
+// Module resources
+// ---------------------------------------------------------------------------
+enum class ResourceKind { kString, kIcon };
+// Every load of resource `id` of that kind fails, in any module, until the
+// failures are cleared.
+OMBRIX_PLATFORM_API void FailResourceLoad(ResourceKind kind, int id);
+OMBRIX_PLATFORM_API void ClearResourceFailures();
+
+// ---------------------------------------------------------------------------
+// Info palette
+// ---------------------------------------------------------------------------
+struct InfoPaletteRecord {
+  bool is_color = false;
+  std::string line1, line2;              // text shown
+  uint8_t red = 0, green = 0, blue = 0;  // colour shown
+};
+OMBRIX_PLATFORM_API std::vector<InfoPaletteRecord> InfoPaletteRecords();
+OMBRIX_PLATFORM_API void ClearInfoPaletteRecords();
+
+// Back to a fresh headless state: no scripts, colour, menu and message-box
+// answers, records, beeps, keys, registry and resource failures, tablet
+// driver (tablet.h), window records (window.h); launch mode kStart; the
+// system clock; the registry and temp folders unchanged.
 OMBRIX_PLATFORM_API void ResetHeadless();
 
 }  // namespace ombrix::platform
