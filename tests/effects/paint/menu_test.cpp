@@ -64,7 +64,9 @@ class MenuTest : public ::testing::Test {
     for (int32_t i = 0; i < StrokeCount(drawing_); ++i) {
       if (StrokeAt(drawing_, i)->selected) ids.insert(StrokeAt(drawing_, i)->id);
     }
-    if (!ids.empty()) EXPECT_NE(H().selection_state, 0);
+    if (!ids.empty()) {
+      EXPECT_NE(H().selection_state, 0);
+    }
     return ids;
   }
   std::set<int32_t> Ids() {
