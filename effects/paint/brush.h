@@ -1,8 +1,8 @@
 // Brushes: one stroke of the drawing turned into pixels.
 //
 // The stroke's dabs are laid into a transparent scratch world the size of
-// the layer, recording which pixels of each row were written; the written
-// spans are then composited into the output (paint) or taken out of its
+// the layer, recording which pixels of each row were touched; those
+// dirty spans are then composited into the output (paint) or taken out of its
 // alpha (erasers) and cleared, so the scratch world serves stroke after
 // stroke without ever being cleared whole.
 #pragma once
