@@ -379,6 +379,8 @@ bool PrepareEvent(PF_InData* in_data, PF_EventExtra* event, paint::PaintEvent* e
   e->event = event;
   e->drawing = g_current.unflat;
   e->view = static_cast<ombrix::platform::View*>(event->contextH->reserved_drawref);
+  e->small_font = g_fonts.small.name;
+  e->medium_font = g_fonts.medium.name;
   void* parent = nullptr;
   if (in_data->utils->get_platform_data(in_data->effect_ref, PF_PlatData_MAIN_WND, &parent) == PF_Err_NONE)
     e->parent = static_cast<ombrix::platform::DialogWindow*>(parent);
@@ -388,10 +390,11 @@ bool PrepareEvent(PF_InData* in_data, PF_EventExtra* event, paint::PaintEvent* e
 PF_Err Click(PF_InData* in_data, PF_OutData* out_data, PF_EventExtra* event, paint::PaintEvent& e) {
   if (event->contextH->w_type == PF_Window_EFFECT) {
     if (event->effect_win.index != kParamBrush) return PF_Err_NONE;
-    // The "Brush Settings" control is not interactive yet: the click is
-    // taken and nothing changes.
+    const paint::ClickOutcome outcome = paint::BrushControlClick(e);
+    if (outcome.changed) out_data->out_flags |= PF_OutFlag_REFRESH_UI;
     event->evt_out_flags |= PF_EO_HANDLED_EVENT;
-    return PF_Err_NONE;
+    event->u.do_click.send_drag = 0;
+    return outcome.err;
   }
   if (event->contextH->w_type != PF_Window_COMP) return PF_Err_NONE;
   paint::ClickOutcome outcome;
@@ -435,6 +438,7 @@ PF_Err Event(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef*[], PF_LayerD
     paint::DrawOverlay(e);
     event->evt_out_flags |= PF_EO_HANDLED_EVENT;
   } else if (type == PF_Event_DRAW && window == PF_Window_EFFECT && event->effect_win.index == kParamBrush) {
+    paint::DrawBrushControl(e);
     event->evt_out_flags |= PF_EO_HANDLED_EVENT;
   } else if (type == PF_Event_IDLE && window == PF_Window_COMP) {
     paint::IdleOutline(e);

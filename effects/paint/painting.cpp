@@ -105,17 +105,6 @@ int64_t NowMicroseconds() {
   return int64_t(plat::GetTickCount()) * 1000;
 }
 
-std::string StringOf(int id) {
-  char text[64] = {};
-  plat::LoadStringResource(PaintResources(), id, text, int(sizeof text));
-  return text;
-}
-
-plat::ColorRef ColorOf(const BrushSettings& b) {
-  const auto byte = [](float v) { return uint8_t(v <= 0 ? 0 : v >= 1 ? 255 : int(v * 255.0f + 0.5f)); };
-  return plat::MakeColorRef(byte(b.red), byte(b.green), byte(b.blue));
-}
-
 // ---------------------------------------------------------------------------
 // State shown by the overlay
 // ---------------------------------------------------------------------------
@@ -156,7 +145,8 @@ void PreviewSegment(const PaintEvent& e, const BrushSettings& b, double scale, V
   if (n < 1) n = 1;
   for (int i = 1; i <= n; ++i) {
     const double t = double(i) / n;
-    plat::ViewFillDisc(e.view, p0.x + (p1.x - p0.x) * t, p0.y + (p1.y - p0.y) * t, r0 + (r1 - r0) * t, ColorOf(b));
+    plat::ViewFillDisc(e.view, p0.x + (p1.x - p0.x) * t, p0.y + (p1.y - p0.y) * t, r0 + (r1 - r0) * t,
+                       BrushColorRef(b));
   }
 }
 
@@ -465,6 +455,17 @@ bool TakeRightClick() {
 // Pieces
 // ---------------------------------------------------------------------------
 
+std::string PaintString(int id) {
+  char text[64] = {};
+  plat::LoadStringResource(PaintResources(), id, text, int(sizeof text));
+  return text;
+}
+
+plat::ColorRef BrushColorRef(const BrushSettings& b) {
+  const auto byte = [](float v) { return uint8_t(v <= 0 ? 0 : v >= 1 ? 255 : int(v * 255.0f + 0.5f)); };
+  return plat::MakeColorRef(byte(b.red), byte(b.green), byte(b.blue));
+}
+
 void SampleScreenColor(int x, int y, float rgb[3]) {
   const Rgb16 m = Weighted16(x, y);
   rgb[0] = float(m.r / 65535.0);
@@ -562,20 +563,20 @@ void DrawOverlay(const PaintEvent& e) {
   const ViewPoint origin = ToView(e, 0, 0);
   const int ox = int(origin.x), oy = int(origin.y);
   std::string status = std::to_string(StrokeCount(e.drawing)) + " Strokes";
-  if (g_multi_stroke) status += " QP - " + StringOf(1 + PaintTiming(*HeaderOf(e.drawing)));
-  plat::ViewText(e.view, ox + 2, oy + 1, status.c_str(), nullptr, 0xFFFFFF);
+  if (g_multi_stroke) status += " QP - " + PaintString(kStrTimingBase + PaintTiming(*HeaderOf(e.drawing)));
+  plat::ViewText(e.view, ox + 2, oy + 1, status.c_str(), e.medium_font, 0xFFFFFF);
   if (e.globals != nullptr && e.globals->show_toolbar) {
     for (int i = 0; i < 4; ++i) {
       const int left = ox + kToolbarLeft + i * kButtonWidth, top = oy + kToolbarTop;
       const bool current = e.globals->tool == kToolbarTools[i];
       plat::ViewFillRect(e.view, left, top, left + kButtonWidth - 1, top + kButtonHeight,
                          current ? 0x404040 : 0xA0A0A0);
-      plat::ViewText(e.view, left + 2, top + 4, StringOf(6 + kToolbarTools[i]).substr(0, 2).c_str(), nullptr,
-                     current ? 0xFFFFFF : 0);
+      plat::ViewText(e.view, left + 2, top + 4, PaintString(kStrToolBase + kToolbarTools[i]).substr(0, 2).c_str(),
+                     e.small_font, current ? 0xFFFFFF : 0);
     }
     const int swatch = ox + kToolbarLeft + 4 * kButtonWidth + 4;
     plat::ViewFillRect(e.view, swatch, oy + kToolbarTop, swatch + kButtonHeight, oy + kToolbarTop + kButtonHeight,
-                       ColorOf(HeaderOf(e.drawing)->brush));
+                       BrushColorRef(HeaderOf(e.drawing)->brush));
   }
   const int32_t count = StrokeCount(e.drawing);
   for (int32_t i = 0; i < count; ++i) {

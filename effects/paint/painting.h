@@ -9,9 +9,12 @@
 
 #include <ombrix/platform/view.h>
 
+#include <ombrix/platform/dialog.h>
+
 #include <pf/api.h>
 
 #include <cstdint>
+#include <string>
 
 #include "drawing.h"
 #include "globals.h"
@@ -26,6 +29,8 @@ struct PaintEvent {
   PaintGlobals* globals = nullptr;  // may be null: no tablet, the Paint tool
   ombrix::platform::View* view = nullptr;
   ombrix::platform::DialogWindow* parent = nullptr;  // owner of menus and dialogs
+  const char* small_font = nullptr;                  // the host's fonts (may be empty names)
+  const char* medium_font = nullptr;
 };
 
 struct ClickOutcome {
@@ -57,7 +62,19 @@ void DrawOverlay(const PaintEvent& e);
 // The outline that follows the pointer while idle.
 void IdleOutline(const PaintEvent& e);
 
-// Pieces shared with the tests.
+// The "Brush Settings" control (260 x 74 control pixels): drawing it, and a
+// click in it (the press at the event's point, in control pixels).
+void DrawBrushControl(const PaintEvent& e);
+ClickOutcome BrushControlClick(const PaintEvent& e);
+// The item (2..23) whose rectangle, grown by `margin`, holds control point
+// (x, y); 0 for none.
+int BrushControlItemAt(int x, int y, int margin);
+
+// Pieces shared with the tests and the control.
+// String `id` of the string table (empty when it cannot be loaded).
+std::string PaintString(int id);
+// The brush colour in 8-bit channels.
+ombrix::platform::ColorRef BrushColorRef(const BrushSettings& brush);
 // The colour under screen point (x, y): the pixel counted twice plus its
 // 3 x 3 neighbourhood, per channel summed in 16 bits and divided by 10,
 // as 0..1.

@@ -30,7 +30,7 @@ plat::PointerEvent At(plat::PointerEvent::Kind kind, int x, int y) {
 // A left click at `at` in a view of the layer at zoom 1, with the pointer
 // script `then` to follow.
 class Tools : public ::testing::Test {
- protected:
+ public:
   void SetUp() override {
     plat::ResetHeadless();
     paint::AddMouseHookUser();
@@ -154,6 +154,73 @@ TEST_F(Tools, RadiusDragSetsRadiusAndFeather) {
   // The circles are gone afterwards.
   const std::vector<uint32_t> blank(size_t(kW * kH), 0);
   EXPECT_EQ(plat::ViewPixels(view), blank);
+}
+
+// A press on the "Brush Settings" control at `at`, the pointer then
+// following `then` (control pixels).
+paint::ClickOutcome ControlClick(Tools& t, PF_Point at, const std::vector<plat::PointerEvent>& then) {
+  plat::DeliverPointerEvent(At(plat::PointerEvent::kDown, at.h, at.v));
+  plat::PushPointerEvents(then);
+  t.context.w_type = PF_Window_EFFECT;
+  t.extra.u.do_click.screen_point = at;
+  return paint::BrushControlClick(paint::PaintEvent{&t.in, &t.extra, t.drawing, &t.globals, t.view, nullptr});
+}
+
+TEST_F(Tools, ControlHandlesDragValues) {
+  struct Case {
+    const char* what;
+    PF_Point press;  // on the radius (13) or opacity (14) handle
+    int dx, dy;
+    bool alt, shift, escape;
+    float radius, opacity;  // after the drag, from radius 10 and opacity 0.5
+  };
+  const Case cases[] = {
+      {"radius right", {97, 7}, 20, 0, false, false, false, 25.0f, 0.5f},      // 10 + 150 * 20 * 0.005
+      {"radius with Alt", {97, 7}, 20, 0, true, false, false, 11.5f, 0.5f},    // a tenth of the change
+      {"radius with Shift", {97, 7}, 20, 0, false, true, false, 20.0f, 0.5f},  // 25 down to a multiple of 10
+      {"radius escaped", {97, 7}, 20, 0, false, false, true, 10.0f, 0.5f},
+      {"too far off", {97, 7}, 20, 150, false, false, false, 10.0f, 0.5f},
+      {"opacity left, off the line", {97, 39}, -10, 50, false, false, false, 10.0f, 0.45f},  // 50 - 100 * 10 * 0.005
+      {"opacity clamped", {97, 39}, 200, 0, false, false, false, 10.0f, 1.0f},
+  };
+  for (const Case& c : cases) {
+    paint::BrushSettings& b = paint::HeaderOf(drawing)->brush;
+    b.radius = 10.0f;
+    b.opacity = 0.5f;
+    plat::PointerEvent move = At(plat::PointerEvent::kMove, c.press.h + c.dx, c.press.v + c.dy);
+    move.alt = c.alt;
+    move.shift = c.shift;
+    move.escape = c.escape;
+    plat::PointerEvent up = move;
+    up.kind = plat::PointerEvent::kUp;
+    ControlClick(*this, c.press, {move, up});
+    EXPECT_FLOAT_EQ(b.radius, c.radius) << c.what;
+    EXPECT_FLOAT_EQ(b.opacity, c.opacity) << c.what;
+  }
+}
+
+TEST_F(Tools, ControlItemsActWhenPressAndReleaseMeet) {
+  struct Case {
+    PF_Point press, release;
+    int32_t type_before, type_after;
+    int32_t stylus_after;
+  };
+  const Case cases[] = {
+      {{190, 7}, {191, 8}, paint::kBrushSquare, paint::kBrushSolid, 0},  // type: 4 -> 1
+      {{190, 7}, {190, 7}, 12, 9, 0},                                    // eraser types cycle among themselves
+      {{190, 7}, {60, 60}, paint::kBrushSolid, paint::kBrushSolid, 0},   // released elsewhere
+      {{60, 58}, {101, 58}, paint::kBrushAir, paint::kBrushAir, paint::kPressureRadius},  // pressure -> radius
+  };
+  for (const Case& c : cases) {
+    paint::BrushSettings& b = paint::HeaderOf(drawing)->brush;
+    b.type = c.type_before;
+    b.stylus = 0;
+    ControlClick(*this, c.press, {At(plat::PointerEvent::kUp, c.release.h, c.release.v)});
+    EXPECT_EQ(b.type, c.type_after) << c.press.h << "->" << c.release.h;
+    EXPECT_EQ(b.stylus, c.stylus_after) << c.press.h << "->" << c.release.h;
+  }
+  EXPECT_EQ(paint::BrushControlItemAt(0, 70, 3), 0);
+  EXPECT_EQ(paint::BrushControlItemAt(1, 58, 3), 21);  // the "Stylus:" label, within 3 pixels
 }
 
 TEST(SelectionPath, SegmentsCrossOnlyProperly) {

@@ -40,7 +40,7 @@ struct EventAnswer {
 };
 
 struct PointerPress {
-  PF_Point where{0, 0};  // view pixels
+  PF_Point where{0, 0};  // view pixels (in the effect window: control pixels)
   bool right = false;
   A_long modifiers = 0;  // PF_Mod_* bits
 };
