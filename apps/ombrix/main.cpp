@@ -258,7 +258,10 @@ int main(int argc, char** argv) {
     if (*about_cmd) return RunAbout(common, about);
     if (*render_cmd) return RunRender(common, render);
     if (*demo_cmd) return RunDemo(common, demo);
-    if (*paint.paint) return RunPaint(paint);
+    if (*paint.paint) {
+      paint.plugins = common.plugins;
+      return RunPaint(paint);
+    }
   } catch (const UsageError& e) {
     return Fail(kExitBadInput, e.what());
   } catch (const ombrix::HostError& e) {

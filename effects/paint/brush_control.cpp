@@ -215,6 +215,14 @@ bool ClickItem(const PaintEvent& e, DrawingHeader& h, int item) {
 
 }  // namespace
 
+bool BrushControlItemCentre(int item, int* x, int* y) {
+  const ItemRect* r = RectOf(item);
+  if (r == nullptr) return false;
+  *x = (r->left + r->right) / 2;
+  *y = (r->top + r->bottom) / 2;
+  return true;
+}
+
 int BrushControlItemAt(int x, int y, int margin) {
   for (const ItemRect& r : kItems)
     if (x >= r.left - margin && x <= r.right + margin && y >= r.top - margin && y <= r.bottom + margin) return r.item;

@@ -66,6 +66,8 @@ void IdleOutline(const PaintEvent& e);
 // click in it (the press at the event's point, in control pixels).
 void DrawBrushControl(const PaintEvent& e);
 ClickOutcome BrushControlClick(const PaintEvent& e);
+// The centre of item `item`'s rectangle; false for no such item.
+bool BrushControlItemCentre(int item, int* x, int* y);
 // The item (2..23) whose rectangle, grown by `margin`, holds control point
 // (x, y); 0 for none.
 int BrushControlItemAt(int x, int y, int margin);

@@ -1,6 +1,6 @@
 // Painting through the host's composition view: the routing of events, the
-// mouse hook, right clicks, strokes and Shift sequences, selection paths,
-// the host's tool, and the overlay.
+// mouse hook (or the host's "gIsSwapped" byte), right clicks, strokes and
+// Shift sequences, selection paths, the host's tool, and the overlay.
 #include <ombrix/host/custom_ui.h>
 #include <ombrix/host/host.h>
 #include <ombrix/platform/headless.h>
@@ -33,6 +33,14 @@ using ombrix::World;
 namespace plat = ombrix::platform;
 
 constexpr A_long kW = 40, kH = 30;
+
+// A program that exports "gIsSwapped" tells Paint the button through it,
+// and Paint installs no hook.
+#if OMBRIX_TEST_HOST_EXPORTS
+constexpr size_t kHooked = 0;
+#else
+constexpr size_t kHooked = 1;
+#endif
 
 struct Stroke {
   paint::StrokeRecord record;
@@ -94,9 +102,9 @@ TEST_F(PaintEvents, HookIsInstalledOnceForItsWindows) {
     CustomUi ui(inst, {}, kW, kH);
     ui.NewContext(PF_Window_COMP);
     ui.NewContext(PF_Window_EFFECT);
-    EXPECT_EQ(plat::InstalledHookCount(), 1u);
+    EXPECT_EQ(plat::InstalledHookCount(), kHooked);
     ui.CloseContext(PF_Window_COMP);
-    EXPECT_EQ(plat::InstalledHookCount(), 1u);
+    EXPECT_EQ(plat::InstalledHookCount(), kHooked);
   }
   EXPECT_EQ(plat::InstalledHookCount(), 0u);
 }
@@ -155,23 +163,44 @@ TEST_F(PaintEvents, RightClickOpensTheMenuWhateverTheTool) {
   EXPECT_TRUE(Strokes(inst).empty());
 }
 
-TEST_F(PaintEvents, ShiftStrokesToNextFrameLandOnSuccessiveFrames) {
-  Instance inst(effect, TimeBase{}, kW, kH);
-  CustomUi ui(inst, {}, kW, kH);
-  ui.NewContext(PF_Window_COMP);
-  plat::PushMenuAnswer(paint::kCmdToNextFrame);
-  ui.Click(PF_Window_COMP, {{1, 1}, true, 0}, 0);
+plat::PointerEvent Timed(plat::PointerEvent e, double seconds) {
+  e.time_us = int64_t(seconds * 1e6 + 0.5);
+  return e;
+}
 
-  plat::PushPointerEvents({At(kMove, 10, 5, true), At(kUp, 10, 5, true),                            // stroke 1
-                           At(kDown, 5, 10, true), At(kMove, 10, 10, true), At(kUp, 10, 10, true),  // stroke 2
-                           At(kDown, 5, 15, true), At(kMove, 10, 15, true), At(kUp, 10, 15)});      // stroke 3
-  const A_long start = 7 * 100;  // frame 7 at 24 frames a second (time scale 2400)
-  ui.Click(PF_Window_COMP, {{5, 5}, false, PF_Mod_SHIFT_KEY}, start);
-  const std::vector<Stroke> s = Strokes(inst);
-  ASSERT_EQ(s.size(), 3u);
-  for (int i = 0; i < 3; ++i) {
-    EXPECT_NEAR(s[size_t(i)].record.paint_time, (7.0 + i) / 24.0, 1e-6) << i;
-    EXPECT_FLOAT_EQ(s[size_t(i)].points[0].y * kH, float(5 * (i + 1))) << i;
+TEST_F(PaintEvents, ShiftSequencesFileStrokesByThePaintTimingMode) {
+  // Stroke 1 is pressed at 1.0 s and released at 1.2 s; stroke 2 pressed at
+  // 1.5 s, released at 1.8 s; stroke 3 pressed at 2.0 s.
+  struct Case {
+    int command;
+    double offsets[3];  // seconds after frame 7
+  };
+  const Case cases[] = {
+      {paint::kCmdToCurrentFrame, {0, 0, 0}},
+      {paint::kCmdToNextFrame, {0, 1.0 / 24, 2.0 / 24}},
+      {paint::kCmdInRealtime, {0, 0.5, 1.0}},    // from press to press
+      {paint::kCmdContinuously, {0, 0.2, 0.5}},  // the strokes' drawing times
+  };
+  for (const Case& c : cases) {
+    Instance inst(effect, TimeBase{}, kW, kH);
+    CustomUi ui(inst, {}, kW, kH);
+    ui.NewContext(PF_Window_COMP);
+    plat::PushMenuAnswer(c.command);
+    ui.Click(PF_Window_COMP, {{1, 1}, true, 0}, 0);
+
+    plat::SetScriptedClock(1'000'000);
+    plat::PushPointerEvents({Timed(At(kMove, 10, 5, true), 1.1), Timed(At(kUp, 10, 5, true), 1.2),
+                             Timed(At(kDown, 5, 10, true), 1.5), Timed(At(kMove, 10, 10, true), 1.6),
+                             Timed(At(kUp, 10, 10, true), 1.8), Timed(At(kDown, 5, 15, true), 2.0),
+                             Timed(At(kMove, 10, 15, true), 2.1), Timed(At(kUp, 10, 15), 2.2)});
+    const A_long frame7 = 7 * 100;  // at 24 frames a second (time scale 2400)
+    ui.Click(PF_Window_COMP, {{5, 5}, false, PF_Mod_SHIFT_KEY}, frame7);
+    const std::vector<Stroke> s = Strokes(inst);
+    ASSERT_EQ(s.size(), 3u) << c.command;
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_NEAR(s[size_t(i)].record.paint_time, 7.0 / 24 + c.offsets[i], 1e-5) << c.command << " " << i;
+      EXPECT_FLOAT_EQ(s[size_t(i)].points[0].y * kH, float(5 * (i + 1))) << i;
+    }
   }
 }
 
