@@ -246,11 +246,18 @@ ClickOutcome SelectionGesture(const PaintEvent& e) {
   const A_long mods = e.event->u.do_click.modifiers;
   const int32_t state = (mods & PF_Mod_CMD_CTRL_KEY) ? 2 : (mods & PF_Mod_SHIFT_KEY) ? 1 : 0;
   h->selection_state = state;
-  std::vector<float> path;
+  // The path in layer pixels, x and y by turns. Memory that runs out ends
+  // the path where it is, with a beep.
+  MemoryBlock* path = NewMemoryBlock(0);
+  bool beeped = path == nullptr;
+  if (beeped) plat::MessageBeep(plat::kBeepDefault);
   const auto add = [&](ViewPoint v) {
     const ViewPoint l = ToLayer(e, v);
-    path.push_back(l.x);
-    path.push_back(l.y);
+    const float xy[2] = {l.x, l.y};
+    if (path != nullptr && AppendMemoryBytes(path, xy, sizeof xy) != kMemoryOk && !beeped) {
+      plat::MessageBeep(plat::kBeepDefault);
+      beeped = true;
+    }
     char line2[96];
     std::snprintf(line2, sizeof line2, "                   %4.1f     %4.1f", double(l.x), double(l.y));
     InfoText(e, "Selecting     X        Y", line2);
@@ -264,8 +271,10 @@ ClickOutcome SelectionGesture(const PaintEvent& e) {
     add(now);
     last = now;
   }
-  const bool changed = SelectAlongPath(e.drawing, path.data(), int32_t(path.size() / 2), state, float(e.in_data->width),
-                                       float(e.in_data->height));
+  const int32_t points = path != nullptr ? int32_t(path->size / (2 * sizeof(float))) : 0;
+  const bool changed = SelectAlongPath(e.drawing, path != nullptr ? static_cast<const float*>(path->data) : nullptr,
+                                       points, state, float(e.in_data->width), float(e.in_data->height));
+  DisposeMemoryBlock(path);
   if (changed) HeaderOf(e.drawing)->selection_state = 1;
   RecomputeSelection(e.drawing);
   o.changed = changed;
@@ -418,6 +427,124 @@ ClickOutcome ToolbarClick(const PaintEvent& e, int button) {
   return o;
 }
 
+// ---------------------------------------------------------------------------
+// Path index
+// ---------------------------------------------------------------------------
+
+// The segments of a selection path sorted into a grid of cells over the
+// path's bounds, so that a stroke segment is tested only against the path
+// segments near it. Without memory for the grid every segment is tested.
+struct PathIndex {
+  double x0 = 0, y0 = 0, x1 = -1, y1 = -1;  // the path's bounds (empty when x1 < x0)
+  int32_t nx = 0, ny = 0;
+  double cell_w = 1, cell_h = 1;
+  MemoryBlock* cells = nullptr;     // nx * ny + 1 starts into `segments`
+  MemoryBlock* segments = nullptr;  // path segment numbers, cell by cell
+};
+
+constexpr int32_t kGridSide = 64;
+// A path of long segments criss-crossing its bounds fills most cells: past
+// this many entries the grid would cost more than it saves.
+constexpr int64_t kMaxGridEntries = 1 << 22;
+
+struct Span {
+  int32_t lo, hi;
+};
+
+Span CellSpan(double a, double b, double origin, double size, int32_t n) {
+  const auto cell = [&](double v) {
+    const double c = std::floor((v - origin) / size);
+    return int32_t(std::clamp(c, 0.0, double(n - 1)));
+  };
+  return {cell(std::min(a, b)), cell(std::max(a, b))};
+}
+
+void BuildPathIndex(const float* xy, int32_t points, PathIndex* index) {
+  for (int32_t j = 0; j < points; ++j) {
+    const double x = xy[2 * j], y = xy[2 * j + 1];
+    if (!std::isfinite(x) || !std::isfinite(y)) return;  // no grid: every segment is tested
+    if (j == 0) {
+      index->x0 = index->x1 = x;
+      index->y0 = index->y1 = y;
+    }
+    index->x0 = std::min(index->x0, x), index->x1 = std::max(index->x1, x);
+    index->y0 = std::min(index->y0, y), index->y1 = std::max(index->y1, y);
+  }
+  if (points < 2) return;
+  const int32_t side = points > 256 ? kGridSide : 1;
+  index->nx = index->ny = side;
+  index->cell_w = std::max((index->x1 - index->x0) / side, 1e-9);
+  index->cell_h = std::max((index->y1 - index->y0) / side, 1e-9);
+  const uint32_t ncells = uint32_t(side * side);
+  index->cells = NewMemoryBlock((ncells + 1) * uint32_t(sizeof(int32_t)));
+  if (index->cells == nullptr) return;
+  auto* start = static_cast<int32_t*>(index->cells->data);
+  // Counted first, then placed: each segment goes into every cell its bounds touch.
+  for (int pass = 0; pass < 2; ++pass) {
+    int32_t* at = pass == 0 ? nullptr : static_cast<int32_t*>(index->segments->data);
+    int64_t entries = 0;
+    for (int32_t j = 0; j + 1 < points; ++j) {
+      const Span sx = CellSpan(xy[2 * j], xy[2 * j + 2], index->x0, index->cell_w, side);
+      const Span sy = CellSpan(xy[2 * j + 1], xy[2 * j + 3], index->y0, index->cell_h, side);
+      entries += int64_t(sx.hi - sx.lo + 1) * (sy.hi - sy.lo + 1);
+      if (entries > kMaxGridEntries) {
+        DisposeMemoryBlock(index->cells);
+        index->cells = nullptr;
+        return;
+      }
+      for (int32_t cy = sy.lo; cy <= sy.hi; ++cy)
+        for (int32_t cx = sx.lo; cx <= sx.hi; ++cx) {
+          int32_t& slot = start[cy * side + cx + (pass == 0 ? 1 : 0)];
+          if (pass == 0)
+            ++slot;
+          else
+            at[slot++] = j;
+        }
+    }
+    if (pass == 0) {
+      for (uint32_t c = 0; c < ncells; ++c) start[c + 1] += start[c];
+      index->segments = NewMemoryBlock(uint32_t(start[ncells]) * uint32_t(sizeof(int32_t)));
+      if (index->segments == nullptr) {
+        DisposeMemoryBlock(index->cells);
+        index->cells = nullptr;
+        return;
+      }
+    }
+  }
+  // Placing moved each start to the next cell's: shift them back.
+  for (uint32_t c = ncells; c > 0; --c) start[c] = start[c - 1];
+  start[0] = 0;
+}
+
+bool CrossesSegment(const float* xy, int32_t j, double ax, double ay, double bx, double by) {
+  return SegmentsCross(ax, ay, bx, by, xy[2 * j], xy[2 * j + 1], xy[2 * j + 2], xy[2 * j + 3]);
+}
+
+// Whether segment a-b crosses any segment of the path.
+bool CrossesPath(const PathIndex& index, const float* xy, int32_t points, double ax, double ay, double bx, double by) {
+  if (!std::isfinite(ax) || !std::isfinite(ay) || !std::isfinite(bx) || !std::isfinite(by)) return false;
+  if (index.cells == nullptr) {
+    for (int32_t j = 0; j + 1 < points; ++j)
+      if (CrossesSegment(xy, j, ax, ay, bx, by)) return true;
+    return false;
+  }
+  // Crossings lie within both bounds.
+  if (std::max(ax, bx) < index.x0 || std::min(ax, bx) > index.x1 || std::max(ay, by) < index.y0 ||
+      std::min(ay, by) > index.y1)
+    return false;
+  const auto* start = static_cast<const int32_t*>(index.cells->data);
+  const auto* seg = static_cast<const int32_t*>(index.segments->data);
+  const Span sx = CellSpan(ax, bx, index.x0, index.cell_w, index.nx);
+  const Span sy = CellSpan(ay, by, index.y0, index.cell_h, index.ny);
+  for (int32_t cy = sy.lo; cy <= sy.hi; ++cy)
+    for (int32_t cx = sx.lo; cx <= sx.hi; ++cx) {
+      const int32_t c = cy * index.nx + cx;
+      for (int32_t n = start[c]; n < start[c + 1]; ++n)
+        if (CrossesSegment(xy, seg[n], ax, ay, bx, by)) return true;
+    }
+  return false;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -492,21 +619,26 @@ bool SelectAlongPath(MemoryBlock* drawing, const float* xy, int32_t points, int3
       changed = true;
     }
   }
+  PathIndex index;
+  BuildPathIndex(xy, points, &index);
   for (int32_t i = 0; i < count; ++i) {
     StrokeRecord* s = StrokeAt(drawing, i);
     if (state == 2 && !s->selected) continue;
     const StrokePoint* p = StrokePoints(*s);
     const int32_t drawn = std::min(s->points_drawn, s->point_count);
     bool hit = false;
-    for (int32_t k = 0; p != nullptr && k + 1 < drawn && !hit; ++k)
-      for (int32_t j = 0; j + 1 < points && !hit; ++j)
-        hit = SegmentsCross(double(p[k].x) * width, double(p[k].y) * height, double(p[k + 1].x) * width,
-                            double(p[k + 1].y) * height, xy[2 * j], xy[2 * j + 1], xy[2 * j + 2], xy[2 * j + 3]);
+    for (int32_t k = 0; p != nullptr && k + 1 < drawn && !hit; ++k) {
+      const double ax = double(p[k].x) * width, ay = double(p[k].y) * height;
+      const double bx = double(p[k + 1].x) * width, by = double(p[k + 1].y) * height;
+      hit = CrossesPath(index, xy, points, ax, ay, bx, by);
+    }
     if (hit) {
       s->selected = s->selected ? 0 : 1;
       changed = true;
     }
   }
+  DisposeMemoryBlock(index.cells);
+  DisposeMemoryBlock(index.segments);
   return changed;
 }
 

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -238,6 +239,61 @@ TEST(SelectionPath, SegmentsCrossOnlyProperly) {
   for (const Case& c : cases)
     EXPECT_EQ(paint::SegmentsCross(c.p[0], c.p[1], c.p[2], c.p[3], c.q[0], c.q[1], c.q[2], c.q[3]), c.cross)
         << c.q[0] << "," << c.q[1];
+}
+
+// Long paths are tested through a grid of the path's segments: the strokes
+// toggled are those a plain test of every pair of segments finds.
+TEST(SelectionPath, LongPathsSelectWhatEveryPairOfSegmentsSays) {
+  uint32_t seed = 7;
+  auto unit = [&] {
+    seed = seed * 1103515245u + 12345u;
+    return double((seed >> 8) & 0xFFFF) / 65536.0;
+  };
+  struct Case {
+    int strokes, stroke_points, path_points;
+    double step;  // path step in pixels
+  };
+  const Case cases[] = {{60, 12, 400, 6.0}, {60, 12, 300, 150.0}, {40, 30, 2000, 2.0}};
+  for (const Case& c : cases) {
+    paint::MemoryBlock* drawing = paint::NewDrawing();
+    for (int i = 0; i < c.strokes; ++i) {
+      paint::MemoryBlock* stroke = paint::BeginStroke(0.0f, paint::DefaultBrush());
+      double x = unit() * kW, y = unit() * kH;
+      for (int k = 0; k < c.stroke_points; ++k, x += unit() * 4 - 2, y += unit() * 4 - 2)
+        paint::AppendStrokePoint(stroke, {0.0f, float(x / kW), float(y / kH), 1.0f});
+      paint::EndStrokeAfter(drawing, stroke, 1.0f);
+      paint::StrokeRecord* r = paint::StrokeAt(drawing, i);
+      r->points_drawn = i % 5 == 0 ? c.stroke_points / 2 : c.stroke_points;
+    }
+    std::vector<float> path;
+    double x = kW / 2.0, y = kH / 2.0;
+    for (int j = 0; j < c.path_points; ++j) {
+      path.push_back(float(x));
+      path.push_back(float(y));
+      x = std::clamp(x + (unit() - 0.5) * c.step, -5.0, kW + 5.0);
+      y = std::clamp(y + (unit() - 0.5) * c.step, -5.0, kH + 5.0);
+    }
+    std::vector<int> want;
+    for (int i = 0; i < c.strokes; ++i) {
+      const paint::StrokeRecord* r = paint::StrokeAt(drawing, i);
+      const paint::StrokePoint* p = paint::StrokePoints(*r);
+      bool hit = false;
+      for (int k = 0; k + 1 < r->points_drawn; ++k)
+        for (int j = 0; j + 1 < c.path_points; ++j)
+          hit = hit || paint::SegmentsCross(double(p[k].x) * kW, double(p[k].y) * kH, double(p[k + 1].x) * kW,
+                                            double(p[k + 1].y) * kH, path[2 * j], path[2 * j + 1], path[2 * j + 2],
+                                            path[2 * j + 3]);
+      want.push_back(hit);
+    }
+    paint::SelectAlongPath(drawing, path.data(), c.path_points, 1, kW, kH);
+    int hits = 0;
+    for (int i = 0; i < c.strokes; ++i) {
+      EXPECT_EQ(paint::StrokeAt(drawing, i)->selected, want[size_t(i)]) << c.path_points << " stroke " << i;
+      hits += want[size_t(i)];
+    }
+    EXPECT_GT(hits, 0) << c.path_points;  // the case tests something
+    paint::DisposeDrawing(drawing);
+  }
 }
 
 }  // namespace
