@@ -128,7 +128,7 @@ int main(int argc, char** argv) {
       "                [--frame N | --time SECONDS] [--frames FIRST-LAST] [--fps RATE] [options]\n"
       "  ombrix demo [OUTDIR] [-i SOURCE]\n"
       "  ombrix paint info DRAWING [--json] | import STROKES.json -o DRAWING | export DRAWING -o STROKES.json\n"
-      "  ombrix paint apply DRAWING SCRIPT.json -o DRAWING [--registry DIR]\n"
+      "  ombrix paint apply DRAWING SCRIPT.json -o DRAWING [--registry DIR] [--view-log FILE]\n"
       "\n"
       "Every subcommand also takes --plugins DIR and -q/--quiet; `ombrix SUBCOMMAND --help` lists its options.\n"
       "SOURCE: a file, a sequence (name.####.png, name.%04d.png), solid:WxH[:COLOUR], testcard[:WxH],\n"
