@@ -12,6 +12,7 @@
 #include <dlfcn.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 namespace ombrix {
@@ -20,7 +21,12 @@ namespace {
 
 constexpr uint32_t kPanelGrey = 0xC0C0C0;
 
-A_long ToFixed(double v) { return A_long(std::floor(v * 65536.0 + 0.5)); }
+// Rounded to the nearest 16.16 unit, held within the type's range.
+A_long ToFixed(double v) {
+  const double f = std::floor(v * 65536.0 + 0.5);
+  if (!(f > double(INT32_MIN))) return INT32_MIN;
+  return f < double(INT32_MAX) ? A_long(f) : INT32_MAX;
+}
 double FromFixed(A_long v) { return double(v) / 65536.0; }
 
 platform::PointerEvent PressEvent(const PointerPress& press) {

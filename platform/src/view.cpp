@@ -1,6 +1,7 @@
 // Views, headless: bitmaps drawn on in memory, with a log of the calls.
 #include <ombrix/platform/view.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <mutex>
@@ -66,9 +67,12 @@ std::string Num(double v) {
 
 bool ViewFillDisc(View* view, double cx, double cy, double r, ColorRef color) noexcept {
   const std::string line = "disc " + Num(cx) + " " + Num(cy) + " " + Num(r) + " " + Hex(color);
+  if (!std::isfinite(cx) || !std::isfinite(cy) || !std::isfinite(r)) return false;
   return Drawing(view, line, [&](View* v) {
-    const int y0 = int(std::floor(cy - r)), y1 = int(std::ceil(cy + r));
-    const int x0 = int(std::floor(cx - r)), x1 = int(std::ceil(cx + r));
+    // Only the pixels of the view are visited.
+    const auto clip = [](double a, int n) { return int(std::clamp(a, -1.0, double(n))); };
+    const int y0 = clip(std::floor(cy - r), v->height), y1 = clip(std::ceil(cy + r), v->height);
+    const int x0 = clip(std::floor(cx - r), v->width), x1 = clip(std::ceil(cx + r), v->width);
     for (int y = y0; y <= y1; ++y)
       for (int x = x0; x <= x1; ++x) {
         const double dx = x + 0.5 - cx, dy = y + 0.5 - cy;
@@ -80,6 +84,10 @@ bool ViewFillDisc(View* view, double cx, double cy, double r, ColorRef color) no
 bool ViewLine(View* view, int x0, int y0, int x1, int y1, ColorRef color) noexcept {
   const std::string line = "line " + std::to_string(x0) + " " + std::to_string(y0) + " " + std::to_string(x1) + " " +
                            std::to_string(y1) + " " + Hex(color);
+  // Lines reaching far beyond any view are refused rather than walked.
+  constexpr int kFar = 1 << 20;
+  for (int c : {x0, y0, x1, y1})
+    if (c < -kFar || c > kFar) return false;
   return Drawing(view, line, [&](View* v) {
     // Bresenham, both ends included.
     int dx = std::abs(x1 - x0), dy = -std::abs(y1 - y0);
@@ -108,11 +116,14 @@ bool ViewInvertCircle(View* view, int cx, int cy, int r) noexcept {
   return Drawing(view, line, [&](View* v) {
     // Each outline pixel once: the points at distance r rounded, collected
     // first so that no pixel is inverted twice.
-    std::set<std::pair<int, int>> ring;
-    const int steps = std::max(8, 8 * r);
-    for (int i = 0; i < steps; ++i) {
-      const double a = 2.0 * M_PI * i / steps;
-      ring.insert({cx + int(std::lround(r * std::cos(a))), cy + int(std::lround(r * std::sin(a)))});
+    // Circles larger than any view are drawn at this radius at most.
+    const int64_t radius = std::clamp(r, 0, 1 << 16);
+    std::set<std::pair<int64_t, int64_t>> ring;
+    const int64_t steps = 8 * std::max<int64_t>(radius, 1);
+    for (int64_t i = 0; i < steps; ++i) {
+      const double a = 2.0 * M_PI * double(i) / double(steps);
+      ring.insert({int64_t(cx) + std::llround(double(radius) * std::cos(a)),
+                   int64_t(cy) + std::llround(double(radius) * std::sin(a))});
     }
     for (const auto& [x, y] : ring)
       if (x >= 0 && y >= 0 && x < v->width && y < v->height) {

@@ -6,6 +6,7 @@
 #include <ombrix/platform/pointer.h>
 #include <ombrix/platform/view.h>
 
+#include <cmath>
 #include <thread>
 
 namespace ombrix::platform {
@@ -144,6 +145,14 @@ TEST_F(PointerTest, ViewDrawsAndTheScreenReadsItBack) {
   EXPECT_EQ(GetScreenPixel(11, 0), MakeColorRef(4, 5, 6));
   EXPECT_EQ(ViewLog(v).size(), 5u);
   EXPECT_EQ(ViewLog(v)[0], "disc 5 5 2 #ff0000");
+
+  // Far-reaching shapes touch only the view; NaN and far lines are refused.
+  const std::vector<uint32_t> before = ViewPixels(v);
+  EXPECT_TRUE(ViewFillDisc(v, 1e7, 1e7, 1e6, 0));
+  EXPECT_TRUE(ViewInvertCircle(v, 0, 0, 2000000000));
+  EXPECT_FALSE(ViewFillDisc(v, std::nan(""), 1, 1, 0));
+  EXPECT_FALSE(ViewLine(v, 0, 0, 2000000000, 0, 0));
+  EXPECT_EQ(ViewPixels(v), before);
 
   DestroyView(v);
   EXPECT_FALSE(ViewFillDisc(v, 1, 1, 1, 0));

@@ -57,6 +57,13 @@ TEST_F(UiEvents, CallbacksConvertBetweenViewAndLayer) {
                              std::to_string(c.at.v << 16);
     EXPECT_EQ(a.result.message, want) << c.view.zoom;
   }
+  // A layer point beyond the 16.16 range is held at its largest value, and
+  // comes back as that value's view point: 32768 - 1/65536 layer pixels
+  // at 1/64 are view pixel 512 less a 64th of a unit, rounded to 512.
+  CustomUi far(inst, {1.0 / 64, 0, 0}, 64, 64);
+  far.NewContext(PF_Window_COMP);
+  EXPECT_EQ(far.Idle(PF_Window_COMP, {30000, 0}, 0, 0).result.message,
+            "layer 2147483647 0 view " + std::to_string(512 << 16) + " 0");
 }
 
 TEST_F(UiEvents, DragsContinueWhileAskedForAndEndWithTheScript) {
