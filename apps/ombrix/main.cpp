@@ -128,7 +128,7 @@ int main(int argc, char** argv) {
       "                [--frame N | --time SECONDS] [--frames FIRST-LAST] [--fps RATE] [options]\n"
       "  ombrix demo [OUTDIR] [-i SOURCE]\n"
       "  ombrix paint info DRAWING [--json] | import STROKES.json -o DRAWING | export DRAWING -o STROKES.json\n"
-      "  ombrix paint apply DRAWING SCRIPT.json -o DRAWING [--registry DIR]\n"
+      "  ombrix paint apply DRAWING SCRIPT.json -o DRAWING [--registry DIR] [--view-log FILE]\n"
       "\n"
       "Every subcommand also takes --plugins DIR and -q/--quiet; `ombrix SUBCOMMAND --help` lists its options.\n"
       "SOURCE: a file, a sequence (name.####.png, name.%04d.png), solid:WxH[:COLOUR], testcard[:WxH],\n"
@@ -258,7 +258,10 @@ int main(int argc, char** argv) {
     if (*about_cmd) return RunAbout(common, about);
     if (*render_cmd) return RunRender(common, render);
     if (*demo_cmd) return RunDemo(common, demo);
-    if (*paint.paint) return RunPaint(paint);
+    if (*paint.paint) {
+      paint.plugins = common.plugins;
+      return RunPaint(paint);
+    }
   } catch (const UsageError& e) {
     return Fail(kExitBadInput, e.what());
   } catch (const ombrix::HostError& e) {

@@ -18,6 +18,7 @@
 #include "menu.h"
 #include "paint_cmd.h"
 #include "paint_files.h"
+#include "paint_gestures.h"
 #include "set_dialog.h"
 
 namespace ombrix::cli {
@@ -28,7 +29,8 @@ namespace plat = ombrix::platform;
 
 // One step of the script, checked before any step runs.
 struct Step {
-  enum class Kind { kMenu, kTime, kStroke } kind = Kind::kMenu;
+  enum class Kind { kMenu, kTime, kStroke, kGesture } kind = Kind::kMenu;
+  Gesture gesture;
   int menu = 0;
   double time = 0.0;
   const json* stroke = nullptr;
@@ -43,6 +45,7 @@ struct Script {
   json doc;
   double time = 0.0;
   int width = 640, height = 360;
+  GestureView view;
   std::vector<Step> steps;
 };
 
@@ -93,6 +96,12 @@ Step ReadMenuStep(const json& s, const std::string& where) {
 
 Step ReadStep(const json& s, const std::string& where) {
   if (!s.is_object()) throw UsageError(where + ": expected an object");
+  if (IsGesture(s)) {
+    Step step;
+    step.kind = Step::Kind::kGesture;
+    step.gesture = ReadGesture(s, where);
+    return step;
+  }
   if (s.contains("menu")) return ReadMenuStep(s, where);
   Step step;
   if (s.contains("time") && s.size() == 1) {
@@ -118,9 +127,11 @@ void ReadScript(const std::string& path, Script& script) {
     const json& doc = script.doc;
     if (!doc.is_object()) throw UsageError("expected an object");
     for (const auto& [key, value] : doc.items()) {
-      if (key != "time" && key != "width" && key != "height" && key != "steps")
-        throw UsageError(key + ": unknown key (expected time, width, height or steps)");
+      if (key == "tablet") throw UsageError("tablet: pen input is not replayed yet");
+      if (key != "time" && key != "width" && key != "height" && key != "steps" && key != "view")
+        throw UsageError(key + ": unknown key (expected time, width, height, view or steps)");
     }
+    if (const json* v = Member(doc, "view")) script.view = ReadGestureView(*v, "view");
     if (const json* t = Member(doc, "time")) script.time = TimeOf(*t, "time");
     script.width = SizeOf(Member(doc, "width"), script.width, "width");
     script.height = SizeOf(Member(doc, "height"), script.height, "height");
@@ -132,20 +143,26 @@ void ReadScript(const std::string& path, Script& script) {
   }
 }
 
+}  // namespace
+
+void QueueSetDialogValue(double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.6f", value);
+  plat::DialogScript set;
+  set.steps.push_back({plat::DialogStepKind::kSet, paint::kIdSetValue, text, 0, 0});
+  set.steps.push_back({plat::DialogStepKind::kClick, plat::kIdOk, "", 0, 0});
+  plat::PushDialogScript(set);
+}
+
+namespace {
+
 // The answers a step gives to whatever its command opens.
 void QueueAnswers(const Step& step) {
   plat::ClearMessageBoxAnswers();
   plat::ClearDialogScripts();
   plat::ClearColorAnswers();
   if (step.confirm) plat::PushMessageBoxAnswer(*step.confirm ? plat::kIdOk : plat::kIdCancel);
-  if (step.value) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.6f", *step.value);
-    plat::DialogScript set;
-    set.steps.push_back({plat::DialogStepKind::kSet, paint::kIdSetValue, text, 0, 0});
-    set.steps.push_back({plat::DialogStepKind::kClick, plat::kIdOk, "", 0, 0});
-    plat::PushDialogScript(set);
-  }
+  if (step.value) QueueSetDialogValue(*step.value);
   if (step.dialog) plat::PushDialogScript(*step.dialog);
   if (step.color) plat::PushColorAnswer(*step.color);
   if (step.cancel) {
@@ -249,9 +266,22 @@ int RunApplyCommand(const PaintCommands& p) {
   ctx.globals = &globals;
   ctx.current_time = script.time;
   ctx.parent = plat::MainWindow();
+  std::vector<std::string> view_log;
+  GestureSession session{p.plugins, p.registry, script.width, script.height, script.view, 0.0, &view_log};
   for (size_t i = 0; i < script.steps.size(); ++i) {
     const Step& step = script.steps[i];
     const std::string where = "'" + p.script + "': " + StepName(i);
+    if (step.kind == Step::Kind::kGesture) {
+      // A run of gestures goes through the effect in one session.
+      std::vector<Gesture> run;
+      for (; i < script.steps.size() && script.steps[i].kind == Step::Kind::kGesture; ++i)
+        run.push_back(script.steps[i].gesture);
+      --i;
+      session.time = ctx.current_time;
+      RunGestures(session, run, loaded.ref, globals, where);
+      ctx.drawing = loaded.ref.unflat;
+      continue;
+    }
     switch (step.kind) {
       case Step::Kind::kTime:
         ctx.current_time = step.time;
@@ -261,6 +291,8 @@ int RunApplyCommand(const PaintCommands& p) {
         break;
       case Step::Kind::kMenu:
         RunMenuStep(ctx, step, where);
+        break;
+      case Step::Kind::kGesture:
         break;
     }
   }
@@ -274,6 +306,11 @@ int RunApplyCommand(const PaintCommands& p) {
   const PF_UtilCallbacks* utils = paint::LocalHandleServices();
   const paint::DrawingStatus status = paint::Flatten(utils, loaded.ref, loaded.facts.order);
   if (status.err != PF_Err_NONE) throw HostError(status.message ? status.message : "cannot flatten", status.err);
+  if (!p.view_log.empty()) {
+    std::string text;
+    for (const std::string& line : view_log) text += line + "\n";
+    WriteWholeFile(p.view_log, text.data(), text.size());
+  }
   WriteWholeFile(p.output, utils->host_lock_handle(loaded.ref.flat), utils->host_get_handle_size(loaded.ref.flat));
 
   std::cout << p.output << ": " << script.steps.size() << " steps, " << strokes << " strokes, " << selected

@@ -367,6 +367,7 @@ void AddPaintCommands(CLI::App& app, PaintCommands& p) {
   p.apply->add_option("SCRIPT", p.script, "The JSON script of steps (docs/paint.md)")->required();
   p.apply->add_option("-o,--output", p.output, "The drawing file to write (may be DRAWING)")->required();
   p.apply->add_option("--registry", p.registry, "Where the preferences are kept (\"Edit Preferences...\")");
+  p.apply->add_option("--view-log", p.view_log, "Write what the effect drew on its views while replaying gestures");
 }
 
 int RunPaint(const PaintCommands& p) {

@@ -21,6 +21,8 @@ struct PaintCommands {
   std::string script;    // apply: the script of edits
   std::string registry;  // apply --registry DIR: where the preferences are kept
   std::string output;    // -o
+  std::string view_log;  // apply --view-log FILE: what the effect drew on the views
+  std::string plugins;   // the plug-in folder (--plugins; empty: the default)
   bool json = false;     // info --json
   std::string byte_order = "little";
 };

@@ -14,6 +14,7 @@
 #include "drawing.h"
 #include "flat_drawing.h"
 #include "globals.h"
+#include "painting.h"
 #include "playback.h"
 #include "preferences.h"
 #include "tablet.h"
@@ -335,9 +336,116 @@ PF_Err Render(PF_InData* in_data, PF_OutData*, PF_ParamDef* params[], PF_LayerDe
   return paint::RenderDrawing(in_data, g_current.unflat, OnionOf(in_data), s, params[kParamInput]->u.ld, *output);
 }
 
-// Painting in the host's windows is not part of the effect yet: events are
-// answered without being handled.
-PF_Err Event(PF_InData*, PF_OutData*, PF_ParamDef*[], PF_LayerDef*, void*) { return PF_Err_NONE; }
+// The host's current tool, asked through the helper suite, which is
+// acquired on the first click in the composition window and kept. When it
+// cannot be acquired the question is never asked again: every tool paints.
+enum class HelperSuite { kUnknown, kHeld, kMissing };
+HelperSuite g_helper_state = HelperSuite::kUnknown;
+const PF_HelperSuite1* g_helper = nullptr;
+
+bool HostToolPaints(PF_InData* in_data, PF_OutData* out_data) {
+  if (g_helper_state == HelperSuite::kUnknown) {
+    const void* suite = nullptr;
+    AcquireSuite(in_data, out_data, kPFHelperSuite, kPFHelperSuiteVersion1, &suite);
+    g_helper = static_cast<const PF_HelperSuite1*>(suite);
+    g_helper_state = g_helper != nullptr ? HelperSuite::kHeld : HelperSuite::kMissing;
+  }
+  if (g_helper == nullptr) return true;
+  PF_SuiteTool tool = PF_SuiteTool_ARROW;
+  if (g_helper->GetCurrentTool(&tool) != PF_Err_NONE) return true;
+  return tool == PF_SuiteTool_ARROW;
+}
+
+// After every click in the composition window: all windows are refreshed,
+// and the host renders again when the drawing changed.
+void FinishClick(PF_InData* in_data, PF_OutData* out_data, PF_EventExtra* event, bool changed) {
+  const void* suite = nullptr;
+  if (AcquireSuite(in_data, out_data, kPFAdvAppSuite, kPFAdvAppSuiteVersion1, &suite) == PF_Err_NONE) {
+    static_cast<const PF_AdvAppSuite1*>(suite)->RefreshAllWindows();
+    in_data->pica_basicP->ReleaseSuite(kPFAdvAppSuite, kPFAdvAppSuiteVersion1);
+  }
+  out_data->out_flags |= changed ? PF_OutFlag_FORCE_RERENDER : PF_OutFlag_REFRESH_UI;
+  event->evt_out_flags |= PF_EO_HANDLED_EVENT;
+  event->u.do_click.send_drag = 0;
+}
+
+// What an event works on: the unflat drawing and the view. False when
+// either cannot be had.
+bool PrepareEvent(PF_InData* in_data, PF_EventExtra* event, paint::PaintEvent* e) {
+  if (g_current.flat != nullptr) paint::Unflatten(in_data->utils, g_current);
+  if (g_current.unflat == nullptr || event->contextH == nullptr || event->contextH->reserved_drawref == nullptr)
+    return false;
+  e->in_data = in_data;
+  e->event = event;
+  e->drawing = g_current.unflat;
+  e->view = static_cast<ombrix::platform::View*>(event->contextH->reserved_drawref);
+  e->small_font = g_fonts.small.name;
+  e->medium_font = g_fonts.medium.name;
+  void* parent = nullptr;
+  if (in_data->utils->get_platform_data(in_data->effect_ref, PF_PlatData_MAIN_WND, &parent) == PF_Err_NONE)
+    e->parent = static_cast<ombrix::platform::DialogWindow*>(parent);
+  return true;
+}
+
+PF_Err Click(PF_InData* in_data, PF_OutData* out_data, PF_EventExtra* event, paint::PaintEvent& e) {
+  if (event->contextH->w_type == PF_Window_EFFECT) {
+    if (event->effect_win.index != kParamBrush) return PF_Err_NONE;
+    const paint::ClickOutcome outcome = paint::BrushControlClick(e);
+    if (outcome.changed) out_data->out_flags |= PF_OutFlag_REFRESH_UI;
+    event->evt_out_flags |= PF_EO_HANDLED_EVENT;
+    event->u.do_click.send_drag = 0;
+    return outcome.err;
+  }
+  if (event->contextH->w_type != PF_Window_COMP) return PF_Err_NONE;
+  paint::ClickOutcome outcome;
+  if (HostToolPaints(in_data, out_data)) outcome = paint::CompositionClick(e);
+  FinishClick(in_data, out_data, event, outcome.changed);
+  return outcome.err;
+}
+
+// Custom UI events. A DO_CLICK that continues a drag is a drag: the click
+// handlers follow the pointer themselves, so drags do nothing.
+PF_Err Event(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef*[], PF_LayerDef*, void* extra) {
+  auto* event = static_cast<PF_EventExtra*>(extra);
+  if (event == nullptr || event->contextH == nullptr) return PF_Err_NONE;
+  const PF_WindowType window = event->contextH->w_type;
+  const bool hooked_window = window == PF_Window_COMP || window == PF_Window_EFFECT;
+  PF_EventType type = event->e_type;
+  if (type == PF_Event_DO_CLICK && event->u.do_click.send_drag) type = PF_Event_DRAG;
+  switch (type) {
+    case PF_Event_NEW_CONTEXT:
+      if (hooked_window) paint::AddMouseHookUser();
+      return PF_Err_NONE;
+    case PF_Event_CLOSE_CONTEXT:
+      if (hooked_window) paint::RemoveMouseHookUser();
+      return PF_Err_NONE;
+    case PF_Event_DO_CLICK:
+    case PF_Event_DRAW:
+    case PF_Event_IDLE:
+      break;
+    default:
+      return PF_Err_NONE;
+  }
+  if (type == PF_Event_DRAW && window == PF_Window_COMP && (event->evt_in_flags & PF_EI_DONT_DRAW)) return PF_Err_NONE;
+  paint::PaintEvent e;
+  if (!PrepareEvent(in_data, event, &e)) return PF_Err_INTERNAL_STRUCT_DAMAGED;
+  PF_Handle gh = in_data->global_data;
+  e.globals = gh != nullptr ? static_cast<paint::PaintGlobals*>(in_data->utils->host_lock_handle(gh)) : nullptr;
+  PF_Err err = PF_Err_NONE;
+  if (type == PF_Event_DO_CLICK) {
+    err = Click(in_data, out_data, event, e);
+  } else if (type == PF_Event_DRAW && window == PF_Window_COMP) {
+    paint::DrawOverlay(e);
+    event->evt_out_flags |= PF_EO_HANDLED_EVENT;
+  } else if (type == PF_Event_DRAW && window == PF_Window_EFFECT && event->effect_win.index == kParamBrush) {
+    paint::DrawBrushControl(e);
+    event->evt_out_flags |= PF_EO_HANDLED_EVENT;
+  } else if (type == PF_Event_IDLE && window == PF_Window_COMP) {
+    paint::IdleOutline(e);
+  }
+  if (e.globals != nullptr) in_data->utils->host_unlock_handle(gh);
+  return err;
+}
 
 constexpr pf::Commands kCommands{
     .about = pf::AboutMacKey,

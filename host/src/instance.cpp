@@ -115,6 +115,11 @@ CommandResult Instance::Command(PF_Cmd cmd, A_long time, void* extra) {
   return Run(cmd, time, ptrs.data(), nullptr, extra, {});
 }
 
+CommandResult Instance::SendEvent(PF_EventExtra& event, A_long time) {
+  std::unique_lock alone(event_lock_);
+  return Command(PF_Cmd_EVENT, time, &event);
+}
+
 std::vector<uint8_t> Instance::SequenceDataBytes() {
   const bool flattens = Flattens();
   if (flattens) {

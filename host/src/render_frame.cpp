@@ -48,6 +48,7 @@ CommandResult Instance::RenderFrame(A_long time, PF_EffectWorld& input, World& o
 
 CommandResult Instance::RenderFrame(A_long time, PF_EffectWorld& input, PF_EffectWorld& output,
                                     const RenderSettings& settings) {
+  std::shared_lock no_event(event_lock_);
   const bool full = CheckFrameBuffers(input, output, settings);
 
   // The plug-in's input: the box reduction of the full layer when downsampling.

@@ -11,6 +11,7 @@
 // with SB_ENDSCROLL as a mouse release does.
 #include <ombrix/platform/dialog.h>
 #include <ombrix/platform/headless.h>
+#include <ombrix/platform/pointer.h>
 #include <ombrix/platform/tablet.h>
 
 #include "internal.h"
@@ -794,6 +795,8 @@ void ResetHeadless() {
   UseSystemClock();
   RemoveTabletDriver();
   ClearWindowRecords();
+  ClearPointer();
+  ClearCursorLog();
 }
 
 }  // namespace ombrix::platform

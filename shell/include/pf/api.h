@@ -461,8 +461,11 @@ typedef struct {
   A_long num_clicks;
   A_long modifiers;  // PF_Mod_* bits
   A_long continue_refcon[4];
-  PF_Boolean send_drag;  // the host's continue-drag request
-  PF_Boolean last_time;  // set on the final event of a drag
+  // In: set when the click continues a drag the effect asked for (the
+  // pointer moved or was released); out: the effect asks for the drag's
+  // further events.
+  PF_Boolean send_drag;
+  PF_Boolean last_time;  // set on the final event of a drag (the release)
   A_short reserved;
 } PF_DoClickEventInfo;
 

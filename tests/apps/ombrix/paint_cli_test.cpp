@@ -321,4 +321,55 @@ TEST_F(PaintApply, RefusedStepsWriteNothing) {
   }
 }
 
+TEST_F(PaintApply, GesturesReplayThroughTheEffectAndTheDrawingRenders) {
+  const json script = json::parse(R"({"width": 64, "height": 48, "view": {"zoom": 2, "origin": [4, 0]}, "steps": [
+      {"tool": 2},
+      {"down": [24, 20], "t": 0}, {"move": [44, 20], "t": 0.1}, {"move": [64.5, 24], "t": 0.2}, {"up": [64, 24], "t": 0.3},
+      {"down": [10, 10], "button": "right", "menu": 40016},
+      {"control": 7}, {"control": 4, "value": 12.5}]})");
+  std::ofstream(Path("script.json")) << script.dump();
+  const Result r = Paint({"apply", Path("nine.paint"), Path("script.json"), "-o", Path("out.paint"), "--registry",
+                          Path("reg"), "--view-log", Path("view.log")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("10 strokes, 10 selected, tool Paint"), std::string::npos) << r.out;
+  const json info = Info("out.paint");
+  EXPECT_EQ(info["brush"]["radius"], 12.5);
+  // Item 7 toggles pressure -> radius.
+  EXPECT_NE(info["brush"]["pressure_radius"], Info("nine.paint")["brush"]["pressure_radius"]);
+  ASSERT_EQ(Paint({"export", Path("out.paint"), "-o", Path("out.json")}).status, 0);
+  const json strokes = json::parse(Bytes(Path("out.json")))["strokes"];
+  ASSERT_EQ(strokes.size(), 10u);
+  // View x = 4 + 2 layer x, y = 2 layer y: the layer points (10, 10), (20, 10), (30, 12).
+  const json& points = strokes[9]["points"];
+  ASSERT_EQ(points.size(), 3u) << points;
+  const double want[3][2] = {{10, 10}, {20, 10}, {30, 12}};
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_FLOAT_EQ(float(points[i][1].get<double>()), float(want[i][0] / 64)) << i;
+    EXPECT_FLOAT_EQ(float(points[i][2].get<double>()), float(want[i][1] / 48)) << i;
+  }
+  EXPECT_NE(Bytes(Path("view.log")).find("view disc"), std::string::npos);
+  const Result render =
+      Ombrix({"render", "paint", "-i", "solid:64x48", "-o", Path("out.png"), "--sequence-data", Path("out.paint")});
+  EXPECT_EQ(render.status, 0) << render.err;
+}
+
+TEST_F(PaintApply, MalformedGesturesAreRefused) {
+  const struct {
+    const char* script;
+    const char* says;
+  } cases[] = {
+      {R"({"steps": [{"tool": 5}]})", "steps[0].tool: expected 1..4"},
+      {R"({"steps": [{"down": [1]}]})", "steps[0].down: expected [x, y]"},
+      {R"({"steps": [{"down": [1, 1], "button": "middle"}]})", "steps[0].button: expected"},
+      {R"({"steps": [{"control": 12}]})", "steps[0].control: no such item"},
+      {R"({"view": {"zoom": 0}, "steps": []})", "view.zoom: expected"},
+  };
+  for (const auto& c : cases) {
+    const Result r = Apply(json::parse(c.script));
+    EXPECT_EQ(r.status, 2) << c.script;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(Path("out.paint"))) << c.script;
+  }
+}
+
 }  // namespace

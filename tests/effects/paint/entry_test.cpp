@@ -5,6 +5,7 @@
 #include <ombrix/platform/headless.h>
 #include <ombrix/platform/registry.h>
 #include <ombrix/platform/tablet.h>
+#include <ombrix/platform/view.h>
 #include <ombrix/platform/window.h>
 
 #include <pf/suites.h>
@@ -216,11 +217,17 @@ TEST(PaintEntry, AboutEventAndSetupAnswer) {
   Instance inst(p.effect, TimeBase{}, kW, kH);
   EXPECT_EQ(inst.setup_result().err, PF_Err_NONE);
   EXPECT_EQ(inst.flat_sdata_size(), 216);
+  // A click in a composition window with nothing recorded by the mouse
+  // hook opens the popup menu, which no answer closes.
   PF_EventExtra event{};
   PF_Context context{};
+  plat::View* view = plat::CreateView(kW, kH);
+  context.w_type = PF_Window_COMP;
+  context.reserved_drawref = view;
   event.contextH = &context;
   event.e_type = PF_Event_DO_CLICK;
   EXPECT_EQ(inst.Command(PF_Cmd_EVENT, 0, &event).err, PF_Err_NONE);
+  plat::DestroyView(view);
   // A new drawing is saved as its bare header: version 264, flat, no strokes.
   const Bytes saved = inst.SequenceDataBytes();
   ASSERT_EQ(saved.size(), 216u);

@@ -7,6 +7,7 @@
 #include <pf/suites.h>
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <memory>
@@ -185,6 +186,35 @@ void DrawControl(PF_InData* in, PF_OutData* out) {
   in->utils->ansi.sprintf(out->return_msg, "%s|%d|%s|%d", small.name, int(small_err), medium.name, int(medium_err));
 }
 
+// A drag, asked for when the click is made with Shift: continuing clicks
+// are counted, and the release reports how many came.
+int g_drags = 0;
+void Drag(PF_InData* in, PF_OutData* out, PF_EventExtra* event) {
+  PF_DoClickEventInfo& click = event->u.do_click;
+  if (!click.send_drag) {
+    g_drags = 0;
+    click.send_drag = (click.modifiers & PF_Mod_SHIFT_KEY) ? 1 : 0;
+    return;
+  }
+  ++g_drags;
+  if (click.last_time) in->utils->ansi.sprintf(out->return_msg, "drags %d", g_drags);
+}
+
+// Idle in the composition window: the point in layer pixels and back, as
+// "layer X Y view X Y" in 16.16. With Caps Lock the event takes a while and
+// logs its end ('e').
+void Idle(PF_InData* in, PF_OutData* out, PF_EventExtra* event, Flat* f, char form) {
+  PF_FixedPoint p{event->u.idle.screen_point.h << 16, event->u.idle.screen_point.v << 16};
+  event->cbs.comp_to_layer(event->cbs.refcon, event->contextH, in->current_time, in->time_scale, &p);
+  PF_FixedPoint back = p;
+  event->cbs.layer_to_comp(event->cbs.refcon, event->contextH, in->current_time, in->time_scale, &back);
+  in->utils->ansi.sprintf(out->return_msg, "layer %d %d view %d %d", int(p.h), int(p.v), int(back.h), int(back.v));
+  if (event->u.idle.modifiers & PF_Mod_CAPS_LOCK_KEY) {
+    usleep(200000);
+    Log(f, 'e', form);
+  }
+}
+
 PF_Err Event(PF_InData* in, PF_OutData* out, PF_ParamDef* params[], PF_LayerDef*, void* extra) {
   auto* event = static_cast<PF_EventExtra*>(extra);
   if (!event || !event->contextH) return PF_Err_BAD_CALLBACK_PARAM;
@@ -193,7 +223,11 @@ PF_Err Event(PF_InData* in, PF_OutData* out, PF_ParamDef* params[], PF_LayerDef*
   Log(f, 'E', form);
   const PF_WindowType window = event->contextH->w_type;
   if (event->e_type == PF_Event_DO_CLICK && window == PF_Window_COMP) {
-    Click(in, out, params, f);
+    if (!event->u.do_click.send_drag) Click(in, out, params, f);
+    Drag(in, out, event);
+  } else if (event->e_type == PF_Event_IDLE && window == PF_Window_COMP) {
+    Idle(in, out, event, f, form);
+    return PF_Err_NONE;
   } else if (event->e_type == PF_Event_DRAW && window == PF_Window_EFFECT) {
     DrawControl(in, out);
   } else {

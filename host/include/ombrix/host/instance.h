@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <shared_mutex>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,9 @@ class Instance {
 
   // Any other command with this instance's sequence data.
   CommandResult Command(PF_Cmd cmd, A_long time = 0, void* extra = nullptr);
+  // EVENT with `event`. No render of this instance starts while it runs:
+  // renders on other threads wait for it, and it waits for them.
+  CommandResult SendEvent(PF_EventExtra& event, A_long time);
 
   // The sequence data's bytes, as the host saves them. An effect that asks
   // for flattening (SEQUENCE_DATA_NEEDS_FLATTENING) is sent
@@ -111,6 +115,7 @@ class Instance {
   const PF_EffectWorld* current_input_ = nullptr;   // during RenderFrame
   bool current_input_full_ = false;                 // at the layer's full size (else the buffer's)
   std::string service_error_;                       // why a service failed during the last command
+  std::shared_mutex event_lock_;                    // renders share it, an EVENT holds it alone
   struct Track {
     ParamValue value;
     std::vector<Keyframe> keys;

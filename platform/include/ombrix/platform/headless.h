@@ -311,8 +311,9 @@ OMBRIX_PLATFORM_API void ClearInfoPaletteRecords();
 
 // Back to a fresh headless state: no scripts, colour, menu and message-box
 // answers, records, beeps, keys, registry and resource failures, tablet
-// driver (tablet.h), window records (window.h); launch mode kStart; the
-// system clock; the registry and temp folders unchanged.
+// driver (tablet.h), window records (window.h), pointer script and cursor log
+// (pointer.h); launch mode kStart; the system clock; the registry and temp
+// folders unchanged.
 OMBRIX_PLATFORM_API void ResetHeadless();
 
 }  // namespace ombrix::platform
