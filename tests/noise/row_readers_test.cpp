@@ -1,6 +1,7 @@
 // The bicubic row reader against NoiseCubic, bit for bit, over walks that
-// stay in a cell, cross cells both ways, jump, change y mid-row, and reach
-// the ends of the 32-bit lattice range and non-finite coordinates.
+// stay in a cell, cross cells both ways, stride past its window, change y
+// mid-row, and reach the ends of the 32-bit lattice range and non-finite
+// coordinates.
 #include <noise/fractal.h>
 #include <noise/row_readers.h>
 
@@ -33,6 +34,8 @@ const Walk kWalks[] = {
     {"coarse steps", -55.5, 0.77, 300, {-3.25}},
     {"backwards across cells", 40.0, -0.31, 300, {0.5}},
     {"on whole cells", -8.0, 1.0, 17, {2.0}},
+    {"strides beyond the window", 0.5, 97.3, 30, {1.5}},
+    {"strides back beyond the window", 5000.25, -61.7, 40, {7.75}},
     {"y on a whole cell, then just below", 1.5, 0.25, 40, {3.0, std::nextafter(3.0, 0.0)}},
     {"alternating rows", 100.1, 0.05, 200, {12.4, 12.6, -12.4}},
     {"signed zeros", -0.5, 0.25, 9, {0.0, -0.0}},

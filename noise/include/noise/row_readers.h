@@ -3,10 +3,9 @@
 // same operations in the same order, but skip the work a row repeats:
 // `CubicRow` holds what depends on the y coordinate alone (its cell, the
 // four lattice rows and the B-spline weights of its fraction), so an octave
-// whose y does not change along the row prepares it once; and it keeps the
-// lattice values of the cell read last, which neighbouring pixels of the
-// coarse octaves share for dozens of pixels (a step to the next cell loads
-// one new column). The four row blends run as one four-lane vector (GCC
+// whose y does not change along the row prepares it once; and it keeps a
+// window of the lattice values along those rows, which the pixels of the row
+// read in turn. The four row blends run as one four-lane vector (GCC
 // vector extensions: each lane does the scalar operations, no contraction).
 // A reader belongs to one walk along one row: never shared between threads.
 #pragma once
@@ -32,17 +31,21 @@ inline SplineWeights SplineWeightsAt(double t) {
   return {u * u * u, 3.0 * t3 - 6.0 * t2 + 4.0, -3.0 * t3 + 3.0 * t2 + 3.0 * t + 1.0, t3};
 }
 
-// The part of a bicubic read fixed by its y coordinate, and the last cell read.
-// Start a row with `prepared` false (or call PrepareCubicRow).
+// Lattice cells of a row reader's window.
+inline constexpr int32_t kWindowCells = 64;
+
+// The part of a bicubic read fixed by its y coordinate, and a window of the
+// lattice along those rows. Start a row with `prepared` false (or call
+// PrepareCubicRow).
 struct CubicRow {
   bool prepared;
   uint64_t y_bits;  // the y prepared for, bit for bit
   int32_t y[4];     // lattice rows y0 - 1 .. y0 + 2
   SplineWeights w;  // of the y fraction
-  // The cell of the last read and its 16 values, as four columns of four rows.
+  // Cells lo .. lo + kWindowCells - 1, each as the four rows' values.
   bool filled;
-  int32_t x0;
-  RowLanes column[4];
+  int32_t lo;
+  RowLanes column[kWindowCells];
 };
 
 inline uint64_t DoubleBits(double v) { return __builtin_bit_cast(uint64_t, v); }
@@ -58,36 +61,38 @@ inline void PrepareCubicRow(CubicRow& r, double y) {
   r.filled = false;
 }
 
-// The lattice values at column x of the row's four lattice rows.
-inline void LoadColumn(const NoiseLattice& lattice, CubicRow& r, int i, int32_t x) {
-  r.column[i] = RowLanes{LatticeValue(lattice, x, r.y[0]), LatticeValue(lattice, x, r.y[1]),
-                         LatticeValue(lattice, x, r.y[2]), LatticeValue(lattice, x, r.y[3])};
+// Fills the window with the cells from lo on.
+inline void FillWindow(const NoiseLattice& lattice, CubicRow& r, int32_t lo) {
+  for (int32_t i = 0; i < kWindowCells; ++i) {
+    const int32_t x = detail::Offset(lo, i);
+    r.column[i] = RowLanes{LatticeValue(lattice, x, r.y[0]), LatticeValue(lattice, x, r.y[1]),
+                           LatticeValue(lattice, x, r.y[2]), LatticeValue(lattice, x, r.y[3])};
+  }
+  r.lo = lo;
+  r.filled = true;
 }
 
 // NoiseCubic(lattice, x, y). A y other than the one prepared (bit for bit)
 // prepares the row again, so any sequence of points reads right; the saving
-// comes when y stays.
+// comes when y stays. A cell outside the window moves it on in the direction
+// of the walk, so a monotonic walk along the row refills it rarely and the
+// cell changes of the fine octaves cost no branch.
 [[gnu::always_inline]] inline double CubicRead(const NoiseLattice& lattice, CubicRow& r, double x, double y) {
   if (!r.prepared || DoubleBits(y) != r.y_bits) PrepareCubicRow(r, y);
   int32_t x0;
   double fx;
   detail::FloorCell(x, x0, fx);
-  if (!r.filled || x0 != r.x0) {
-    if (r.filled && x0 == detail::Offset(r.x0, 1)) {
-      // One cell on, as a walk along the row mostly goes: three columns stay.
-      r.column[0] = r.column[1];
-      r.column[1] = r.column[2];
-      r.column[2] = r.column[3];
-      LoadColumn(lattice, r, 3, detail::Offset(x0, 2));
-    } else {
-      for (int i = 0; i < 4; ++i) LoadColumn(lattice, r, i, detail::Offset(x0, i - 1));
-    }
-    r.x0 = x0;
-    r.filled = true;
+  // Position of column x0 - 1 in the window (wrapping like the lattice coordinates).
+  uint32_t at = uint32_t(x0) - 1u - uint32_t(r.lo);
+  if (!r.filled || at > uint32_t(kWindowCells - 4)) {
+    const bool backward = r.filled && int32_t(at) < 0;
+    FillWindow(lattice, r, backward ? detail::Offset(x0, 3 - kWindowCells) : detail::Offset(x0, -1));
+    at = uint32_t(x0) - 1u - uint32_t(r.lo);
   }
+  const RowLanes* c = r.column + at;
   // Each lane is one row's BSplineBlend along x: ((w0 p0 + w1 p1) + w2 p2) + w3 p3, times 0.2.
   const SplineWeights wx = SplineWeightsAt(fx);
-  const RowLanes rows = 0.2 * (wx.w0 * r.column[0] + wx.w1 * r.column[1] + wx.w2 * r.column[2] + wx.w3 * r.column[3]);
+  const RowLanes rows = 0.2 * (wx.w0 * c[0] + wx.w1 * c[1] + wx.w2 * c[2] + wx.w3 * c[3]);
   const SplineWeights& wy = r.w;
   return 0.2 * (wy.w0 * rows[0] + wy.w1 * rows[1] + wy.w2 * rows[2] + wy.w3 * rows[3]);
 }
