@@ -12,6 +12,7 @@
 #pragma once
 
 #include <noise/fractal.h>
+#include <noise/row_readers.h>
 #include <pf/api.h>
 #include <pf/fixed.h>
 #include <pf/smoothstep.h>
@@ -45,6 +46,7 @@ enum FractalType : int32_t {
 
 struct Block;
 using Formula = double (*)(const Block& b, double dx, double dy);
+using RowShader = void (*)(const Block& b, A_long y, A_long width, const PF_Pixel* in, PF_Pixel* out);
 using PowFunc = PF_FpLong (*)(PF_FpLong, PF_FpLong);
 
 // The frame's constant block, handed to every pixel as the iterate refcon.
@@ -62,6 +64,21 @@ struct Block {
 
 using noise::kOctaveScale;
 using noise::kOctaveWeight;
+
+// ---------------------------------------------------------------------------
+// Lattice reads
+// ---------------------------------------------------------------------------
+
+// The formulas whose octaves keep their y coordinate along a row read the
+// lattice through one of the noise core's reader records (row_readers.h).
+// Each read names its site: 0 for a read before the octaves, k + 1 for
+// octave k, then the fractional octave.
+using noise::PointReads;
+
+// Whole octaves a row walk keeps readers for; a frame with more takes the
+// per-pixel formulas.
+inline constexpr int32_t kRowOctaves = 24;
+using RowReads = noise::RowReads<kRowOctaves + 2>;
 
 // ---------------------------------------------------------------------------
 // Render setup
@@ -132,34 +149,34 @@ inline double SharpShape(double l) { return 2.0 - 2.0 / (std::fabs(l) + 1.0); }
 // ---------------------------------------------------------------------------
 
 // "Linear": faded bilinear reads on coordinates turned by 45 degrees.
-inline double BasicLinear(const Block& b, double dx, double dy) {
-  const noise::NoiseLattice& L = *b.lattice;
+template <class Reads>
+double BasicLinearWith(const Block& b, double dx, double dy, Reads& r) {
   double u = dx - dy + noise::kNoiseOriginX;
   double v = dx + dy + noise::kNoiseOriginY;
   double sum = 0.0, w = 1.0;
   for (int32_t k = 0; k < b.octaves; ++k) {
     u = u * kOctaveScale;
     v = v * kOctaveScale;
-    sum = sum + w * noise::NoiseFaded(L, u, v);
+    sum = sum + w * r.Faded(k + 1, u, v);
     w = w * kOctaveWeight;
   }
-  if (b.fraction > 0.0) sum = sum + b.fraction * w * noise::NoiseFaded(L, u * kOctaveScale, v * kOctaveScale);
+  if (b.fraction > 0.0) sum = sum + b.fraction * w * r.Faded(b.octaves + 1, u * kOctaveScale, v * kOctaveScale);
   return sum * b.amplitude + 127.5;
 }
 
 // "Smooth": bicubic reads on plain coordinates.
-inline double BasicSmooth(const Block& b, double dx, double dy) {
-  const noise::NoiseLattice& L = *b.lattice;
+template <class Reads>
+double BasicSmoothWith(const Block& b, double dx, double dy, Reads& r) {
   double u = dx + noise::kNoiseOriginX;
   double v = dy + noise::kNoiseOriginY;
   double sum = 0.0, w = 1.0;
   for (int32_t k = 0; k < b.octaves; ++k) {
     u = u * kOctaveScale;
     v = v * kOctaveScale;
-    sum = sum + w * noise::NoiseCubic(L, u, v);
+    sum = sum + w * r.Cubic(k + 1, u, v);
     w = w * kOctaveWeight;
   }
-  if (b.fraction > 0.0) sum = sum + b.fraction * w * noise::NoiseCubic(L, u * kOctaveScale, v * kOctaveScale);
+  if (b.fraction > 0.0) sum = sum + b.fraction * w * r.Cubic(b.octaves + 1, u * kOctaveScale, v * kOctaveScale);
   return sum * b.amplitude + 127.5;
 }
 
@@ -170,25 +187,34 @@ inline double BasicSmooth(const Block& b, double dx, double dy) {
 inline double SoftShape(double l) { return l * l; }
 inline double StandardShape(double l) { return pf::SmoothStep(std::fabs(l)); }
 
-inline double Turbulent(const Block& b, double dx, double dy, double (*shape)(double)) {
-  const noise::NoiseLattice& L = *b.lattice;
+template <double (*Shape)(double), class Reads>
+double TurbulentWith(const Block& b, double dx, double dy, Reads& r) {
   double u = dx + noise::kNoiseOriginX;
   double v = dy + noise::kNoiseOriginY;
   double g = 1.0, w = 1.0;
   for (int32_t k = 0; k < b.octaves; ++k) {
     u = u * kOctaveScale;
     v = v * kOctaveScale;
-    g = g * (1.0 - w * shape(noise::NoiseCubic(L, u, v)));
+    g = g * (1.0 - w * Shape(r.Cubic(k + 1, u, v)));
     w = w * kOctaveWeight;
   }
   if (b.fraction > 0.0)
-    g = g * (1.0 - b.fraction * w * shape(noise::NoiseCubic(L, u * kOctaveScale, v * kOctaveScale)));
+    g = g * (1.0 - b.fraction * w * Shape(r.Cubic(b.octaves + 1, u * kOctaveScale, v * kOctaveScale)));
   return (1.0 - g) * b.amplitude;
 }
 
-inline double Soft(const Block& b, double dx, double dy) { return Turbulent(b, dx, dy, SoftShape); }
-inline double Standard(const Block& b, double dx, double dy) { return Turbulent(b, dx, dy, StandardShape); }
-inline double Sharp(const Block& b, double dx, double dy) { return Turbulent(b, dx, dy, SharpShape); }
+template <class Reads>
+double SoftWith(const Block& b, double dx, double dy, Reads& r) {
+  return TurbulentWith<SoftShape>(b, dx, dy, r);
+}
+template <class Reads>
+double StandardWith(const Block& b, double dx, double dy, Reads& r) {
+  return TurbulentWith<StandardShape>(b, dx, dy, r);
+}
+template <class Reads>
+double SharpWith(const Block& b, double dx, double dy, Reads& r) {
+  return TurbulentWith<SharpShape>(b, dx, dy, r);
+}
 
 // ---------------------------------------------------------------------------
 // Dynamic: each octave displaced by the previous octave's gradient
@@ -274,20 +300,20 @@ inline double SmoothTwist(const Block& b, double dx, double dy) { return Dynamic
 // ---------------------------------------------------------------------------
 
 // "Max": the strongest weighted octave, with slow scale (1.1) and weight (0.9) steps.
-inline double Max(const Block& b, double dx, double dy) {
-  const noise::NoiseLattice& L = *b.lattice;
+template <class Reads>
+double MaxWith(const Block& b, double dx, double dy, Reads& r) {
   double u = dx + noise::kNoiseOriginX;
   double v = dy + noise::kNoiseOriginY;
   double g = 0.0, w = 1.0;
   for (int32_t k = 0; k < b.octaves; ++k) {
     u = u * 1.1;
     v = v * 1.1;
-    const double c = w * std::fabs(noise::NoiseCubic(L, u, v));
+    const double c = w * std::fabs(r.Cubic(k + 1, u, v));
     if (c > g) g = c;
     w = w * 0.9;
   }
   if (b.fraction > 0.0) {
-    const double c = b.fraction * w * std::fabs(noise::NoiseCubic(L, u * 1.1, v * 1.1));
+    const double c = b.fraction * w * std::fabs(r.Cubic(b.octaves + 1, u * 1.1, v * 1.1));
     if (c > g) g = c;
   }
   return g * b.amplitude;
@@ -377,38 +403,39 @@ inline double Rocky(const Block& b, double dx, double dy) {
 
 // "Cloudy": a turbulent product seeded by the unscaled read, the coordinates'
 // sign alternating from octave to octave.
-inline double Cloudy(const Block& b, double dx, double dy) {
-  const noise::NoiseLattice& L = *b.lattice;
+template <class Reads>
+double CloudyWith(const Block& b, double dx, double dy, Reads& r) {
   double u = dx + noise::kNoiseOriginX;
   double v = dy + noise::kNoiseOriginY;
-  double l = (noise::NoiseCubic(L, u, v) + 1.0) * 0.5;
+  double l = (r.Cubic(0, u, v) + 1.0) * 0.5;
   double w = 1.0;
   for (int32_t k = 0; k < b.octaves; ++k) {
     u = u * -kOctaveScale;
     v = v * -kOctaveScale;
-    l = l * (1.0 - w * std::fabs(noise::NoiseCubic(L, u, v)));
+    l = l * (1.0 - w * std::fabs(r.Cubic(k + 1, u, v)));
     w = w * kOctaveWeight;
   }
   if (b.fraction > 0.0)
-    l = l * (1.0 - w * b.fraction * std::fabs(noise::NoiseCubic(L, u * -kOctaveScale, v * -kOctaveScale)));
+    l = l * (1.0 - w * b.fraction * std::fabs(r.Cubic(b.octaves + 1, u * -kOctaveScale, v * -kOctaveScale)));
   return (1.0 - l) * b.amplitude;
 }
 
 // "Terrain": a clamped height from the unscaled read, eroded by every octave.
-inline double Terrain(const Block& b, double dx, double dy) {
-  const noise::NoiseLattice& L = *b.lattice;
+template <class Reads>
+double TerrainWith(const Block& b, double dx, double dy, Reads& r) {
   double u = dx + noise::kNoiseOriginX;
   double v = dy + noise::kNoiseOriginY;
-  const double g = noise::NoiseCubic(L, u, v) + 0.2;
+  const double g = r.Cubic(0, u, v) + 0.2;
   double h = (g >= 1.0) ? 1.0 : (g > 0.0 ? g : 0.0);
   double w = 0.5;
   for (int32_t k = 0; k < b.octaves; ++k) {
     u = u * -kOctaveScale;
     v = v * -kOctaveScale;
-    h = h - w * std::fabs(noise::NoiseCubic(L, u, v));
+    h = h - w * std::fabs(r.Cubic(k + 1, u, v));
     w = w * kOctaveWeight;
   }
-  if (b.fraction > 0.0) h = h - w * b.fraction * std::fabs(noise::NoiseCubic(L, u * -kOctaveScale, v * -kOctaveScale));
+  if (b.fraction > 0.0)
+    h = h - w * b.fraction * std::fabs(r.Cubic(b.octaves + 1, u * -kOctaveScale, v * -kOctaveScale));
   return h * b.amplitude;
 }
 
@@ -442,6 +469,22 @@ inline double Subscale(const Block& b, double dx, double dy) {
 // ---------------------------------------------------------------------------
 // Type table and the pixel
 // ---------------------------------------------------------------------------
+
+// A formula on reads taken afresh at every point.
+template <double (*F)(const Block&, double, double, PointReads&)>
+double OnPoints(const Block& b, double dx, double dy) {
+  PointReads r{*b.lattice};
+  return F(b, dx, dy, r);
+}
+
+inline constexpr Formula BasicLinear = OnPoints<BasicLinearWith<PointReads>>;
+inline constexpr Formula BasicSmooth = OnPoints<BasicSmoothWith<PointReads>>;
+inline constexpr Formula Soft = OnPoints<SoftWith<PointReads>>;
+inline constexpr Formula Standard = OnPoints<StandardWith<PointReads>>;
+inline constexpr Formula Sharp = OnPoints<SharpWith<PointReads>>;
+inline constexpr Formula Max = OnPoints<MaxWith<PointReads>>;
+inline constexpr Formula Cloudy = OnPoints<CloudyWith<PointReads>>;
+inline constexpr Formula Terrain = OnPoints<TerrainWith<PointReads>>;
 
 // The formula of a popup value; null for a header or a value outside 2..22.
 inline Formula FormulaFor(int32_t type) {
@@ -499,5 +542,59 @@ inline void ShadePixel(const Block& b, A_long x, A_long y, const PF_Pixel& in, P
   out.green = gray;
   out.blue = gray;
 }
+
+// ---------------------------------------------------------------------------
+// Rows
+// ---------------------------------------------------------------------------
+
+// Pixels 0 .. width - 1 of row y, each shaded as ShadePixel does, with one
+// RowReads for the whole row. `in` and `out` may be the same row.
+template <double (*F)(const Block&, double, double, RowReads&)>
+void ShadeRowWith(const Block& b, A_long y, A_long width, const PF_Pixel* in, PF_Pixel* out) {
+  RowReads r(*b.lattice);
+  const double dy = (double(y) - b.offset_y) * b.frequency;
+  for (A_long x = 0; x < width; ++x) {
+    const PF_Pixel p = in[x];
+    out[x] = p;
+    if (p.alpha == 0) continue;
+    const double dx = (double(x) - b.offset_x) * b.frequency;
+    const uint8_t gray = noise::MapOverflow(F(b, dx, dy, r), b.overflow);
+    out[x].red = gray;
+    out[x].green = gray;
+    out[x].blue = gray;
+  }
+}
+
+// The same for the types whose reads gain nothing from a row: ShadePixel in turn.
+inline void ShadeRowByPixel(const Block& b, A_long y, A_long width, const PF_Pixel* in, PF_Pixel* out) {
+  for (A_long x = 0; x < width; ++x) ShadePixel(b, x, y, in[x], out[x]);
+}
+
+// The row shader of a type (any value FormulaFor accepts).
+inline RowShader RowShaderFor(int32_t type) {
+  switch (type) {
+    case kBasicLinear:
+      return ShadeRowWith<BasicLinearWith<RowReads>>;
+    case kBasicSmooth:
+      return ShadeRowWith<BasicSmoothWith<RowReads>>;
+    case kSoft:
+      return ShadeRowWith<SoftWith<RowReads>>;
+    case kStandard:
+      return ShadeRowWith<StandardWith<RowReads>>;
+    case kSharp:
+      return ShadeRowWith<SharpWith<RowReads>>;
+    case kMax:
+      return ShadeRowWith<MaxWith<RowReads>>;
+    case kCloudy:
+      return ShadeRowWith<CloudyWith<RowReads>>;
+    case kTerrain:
+      return ShadeRowWith<TerrainWith<RowReads>>;
+    default:
+      return ShadeRowByPixel;
+  }
+}
+
+// Whether a frame's octave count fits the row readers' sites.
+inline bool RowsFit(int32_t octaves) { return octaves >= 0 && octaves <= kRowOctaves; }
 
 }  // namespace mistform

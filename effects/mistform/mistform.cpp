@@ -3,6 +3,7 @@
 // settings record, with a random seed and an optional loop period.
 #include <pf/dialogs.h>
 #include <pf/fixed.h>
+#include <pf/reference_paths.h>
 #include <pf/settings.h>
 #include <pf/shell.h>
 
@@ -71,6 +72,20 @@ PF_Err ShadePixel(void* refcon, A_long x, A_long y, PF_Pixel* in, PF_Pixel* out)
   return PF_Err_NONE;
 }
 
+// The row walk: the host iterates over the first column, each call shading
+// its whole row.
+struct RowJob {
+  const mistform::Block* block;
+  mistform::RowShader shade;
+  A_long width;
+};
+
+PF_Err ShadeRow(void* refcon, A_long, A_long y, PF_Pixel* in, PF_Pixel* out) {
+  const RowJob& job = *static_cast<const RowJob*>(refcon);
+  job.shade(*job.block, y, job.width, in, out);
+  return PF_Err_NONE;
+}
+
 PF_Err Render(PF_InData* in_data, PF_OutData*, PF_ParamDef* params[], PF_LayerDef* output, void*) {
   const double ox = pf::FixedToDouble(params[kParamOffset]->u.td.x_value);
   const double oy = pf::FixedToDouble(params[kParamOffset]->u.td.y_value);
@@ -107,8 +122,15 @@ PF_Err Render(PF_InData* in_data, PF_OutData*, PF_ParamDef* params[], PF_LayerDe
 
   mistform::Block block{
       &g_lattice, amplitude, frequency, split.octaves, split.fraction, ox, oy, mode, in_data->utils->ansi.pow, formula};
-  return in_data->utils->iterate(in_data, 0, output->height, &params[kParamInput]->u.ld, nullptr, &block, ShadePixel,
-                                 output);
+  PF_LayerDef* input = &params[kParamInput]->u.ld;
+  // Whole rows need the input at least as wide as the output, else the
+  // host's per-pixel walk answers as it does for any mismatch.
+  if (!pf::ReferencePathsRequested() && mistform::RowsFit(split.octaves) && input->width >= output->width) {
+    RowJob job{&block, mistform::RowShaderFor(type), output->width};
+    const PF_Rect column{0, 0, 1, output->height};
+    return in_data->utils->iterate(in_data, 0, output->height, input, &column, &job, ShadeRow, output);
+  }
+  return in_data->utils->iterate(in_data, 0, output->height, input, nullptr, &block, ShadePixel, output);
 }
 
 constexpr pf::Commands kCommands = pf::OptionsCommands(ParamsSetup, Render);

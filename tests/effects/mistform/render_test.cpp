@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -472,6 +473,56 @@ TEST(MistformRender, SameBytesOnOneThreadAndMany) {
   }
   EXPECT_TRUE(ombrix::SamePixels(outs[0].pf(), outs[1].pf()));
   EXPECT_TRUE(MatchesReference(in, outs[0], v, nullptr));
+}
+
+// The row walk against the per-pixel reference walk (OMBRIX_REFERENCE_PATHS),
+// byte for byte: every type, odd sizes with and without padding, a reduced
+// render, one to three threads, with a fractional octave and many octaves.
+TEST(MistformRender, RowWalkMatchesThePixelWalk) {
+  Fixture f;
+  const ombrix::RenderSettings half = Downsampled(2);
+  struct Case {
+    A_long w, h, pad;
+    bool reduced;
+    int threads;
+    PF_Fixed scale, complexity;
+  };
+  const Case cases[] = {
+      {61, 47, 0, false, 1, 30 << 16, 3 << 16 | 0x6000},    {37, 29, 5, false, 2, 100 << 16, 6 << 16},
+      {45, 17, 3, true, 3, 20 << 16, 5 << 16 | 0x4000},     {1, 9, 2, false, 3, 2000 << 16, 20 << 16},
+      {33, 21, 7, false, 3, 9000 << 16, 13 << 16 | 0x1000},
+  };
+  for (const Case& c : cases) {
+    for (int type : kTypes) {
+      SCOPED_TRACE(::testing::Message() << "type " << type << " size " << c.w << "x" << c.h << " pad " << c.pad
+                                        << " threads " << c.threads << (c.reduced ? " reduced" : ""));
+      f.host.SetThreads(c.threads);
+      Values v;
+      v.type = type;
+      v.scale = c.scale;
+      v.complexity = c.complexity;
+      v.evolution = 211 * 65536 + 99;
+      v.offset_x = 9.75;
+      v.offset_y = -4.5;
+      const A_long lw = c.reduced ? 2 * c.w : c.w, lh = c.reduced ? 2 * c.h : c.h;
+      Instance inst(f.effect, TimeBase{}, lw, lh);
+      Apply(inst, v, v.offset_x, v.offset_y);
+      World in(lw, lh, c.pad);
+      FillPattern(in, uint32_t(type));
+      World outs[2] = {World(c.w, c.h, c.pad), World(c.w, c.h, c.pad)};
+      for (int reference = 0; reference < 2; ++reference) {
+        if (reference) setenv("OMBRIX_REFERENCE_PATHS", "1", 1);
+        World reduced;
+        const bool ok = c.reduced ? bool(RenderReduced(inst, in, outs[reference], half, reduced))
+                                  : inst.RenderFrame(0, in.pf(), outs[reference].pf()).err == PF_Err_NONE;
+        unsetenv("OMBRIX_REFERENCE_PATHS");
+        ASSERT_TRUE(ok);
+      }
+      ASSERT_TRUE(ombrix::SamePixels(outs[0].pf(), outs[1].pf()));
+      ASSERT_TRUE(PaddingUntouched(outs[0]));
+    }
+  }
+  f.host.SetThreads(1);
 }
 
 TEST(MistformRender, HostErrorsAreReturnedUnchanged) {
