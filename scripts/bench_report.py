@@ -39,6 +39,7 @@ EFFECTS = [
 SERVICES = [
     ("ombrix_sampling_bench", "BM_SubpixelSampleRemap", "BM_OpenCV_Remap", "OpenCV remap"),
     ("ombrix_sampling_bench", "BM_AreaSampleRemap", "BM_OpenCV_Remap", "OpenCV remap"),
+    ("ombrix_sampling_bench", "BM_SwirlshiftSampling", "BM_OpenCV_RemapSwirlshift", "OpenCV remap, same positions"),
     ("ombrix_sampling_bench", "BM_HlsRoundTrip", "BM_OpenCV_HlsRoundTrip", "OpenCV HLS round trip"),
     ("ombrix_sampling_bench", "BM_ScaledCopyReduce", "BM_OpenCV_ResizeArea", "OpenCV resize INTER_AREA"),
     ("services_bench", "BM_SubpixelThroughHost", "BM_SubpixelDirect", "the pixel function called directly"),
@@ -143,7 +144,8 @@ def effect_rows(fig):
                 lines.append(f"{common} - | - | - | - | - | {note} |")
                 continue
             for peer_base, peer_label in peers:
-                peer = fig.get((binary, peer_base, key[2]))
+                # A peer without our extra arguments (e.g. the plain forms' switch) serves all of them.
+            peer = fig.get((binary, peer_base, key[2])) or fig.get((binary, peer_base, ""))
                 if not peer:
                     peer = fig.get((binary, peer_base, ""))
                 if not peer or "error" in peer:
@@ -166,7 +168,8 @@ def service_rows(fig):
             if key[0] != binary or key[1] != ours_base:
                 continue
             ours = fig.get(key)
-            peer = fig.get((binary, peer_base, key[2]))
+            # A peer without our extra arguments (e.g. the plain forms' switch) serves all of them.
+            peer = fig.get((binary, peer_base, key[2])) or fig.get((binary, peer_base, ""))
             lines.append(f"| {ours_base[3:]} | {key[2] or '-'} | {ms(ours.get('one'))} | {ms(ours.get('all'))} | "
                          f"{peer_label} | {ms(peer.get('one'))} | {ms(peer.get('all'))} | "
                          f"{ratio(ours.get('one'), peer.get('one'))} | {ratio(ours.get('all'), peer.get('all'))} |")

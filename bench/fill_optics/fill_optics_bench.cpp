@@ -2,15 +2,19 @@
 // card at 1920x1080, in megapixels per second, on one thread and on all
 // cores (argument: thread count, 0 for all). Peers, when OpenCV is built in:
 // floodFill from the same point with the same tolerance, and remap with the
-// forward lens map and the magnifier's map, each computed once.
+// forward lens map and the magnifier's map, each computed once. With
+// OMBRIX_BENCH_PLAIN_SAMPLERS set in the environment the host's samplers run
+// in their plain forms (the figures before their fast forms).
 #include <ombrix/host/host.h>
 #include <ombrix/host/image_io.h>
+#include <ombrix/host/pixel_ops.h>
 
 #include <benchmark/benchmark.h>
 
 #include "common/effect_bench.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,6 +36,7 @@ const ombrix::World& Card() {
 using Values = std::vector<std::pair<int, ombrix::ParamValue>>;
 
 void Run(benchmark::State& state, const char* name, const Values& values) {
+  ombrix::SetReferenceSampling(std::getenv("OMBRIX_BENCH_PLAIN_SAMPLERS") != nullptr);
   EffectBench b(std::string(name) + ".aex", int(state.range(0)));
   for (const auto& [index, v] : values) b.instance.SetValue(index, v);
   b.in = Card();

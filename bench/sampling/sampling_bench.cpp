@@ -1,4 +1,5 @@
-// The host's pixel services over a 1920x1080 frame, megapixels per second.
+// The host's pixel services over a 1920x1080 frame, megapixels per second;
+// the samplers in their fast and (plain:1) their plain forms.
 #include <ombrix/host/pixel_ops.h>
 
 #include "bench_data.h"
@@ -17,6 +18,7 @@ void BM_SubpixelSampleRemap(benchmark::State& state) {
   const auto& mx = MapX();
   const auto& my = MapY();
   std::vector<PF_Pixel> out(f.pixels.size());
+  SetReferenceSampling(state.range(1) != 0);
   for (auto _ : state) {
     SplitRows(kHeight, int(state.range(0)), [&](int y0, int y1) {
       for (int y = y0; y < y1; ++y)
@@ -27,9 +29,14 @@ void BM_SubpixelSampleRemap(benchmark::State& state) {
     });
     benchmark::DoNotOptimize(out.data());
   }
+  SetReferenceSampling(false);
   SetRate(state, double(kWidth) * kHeight);
 }
-BENCHMARK(BM_SubpixelSampleRemap)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SubpixelSampleRemap)
+    ->ArgsProduct({{1, 2}, {0, 1}})
+    ->ArgNames({"threads", "plain"})
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 // Area sampling with a one-pixel radius (a 2 x 2 pixel box, 3 x 3 pixels touched).
 void BM_AreaSampleRemap(benchmark::State& state) {
@@ -37,6 +44,7 @@ void BM_AreaSampleRemap(benchmark::State& state) {
   const auto& mx = MapX();
   const auto& my = MapY();
   std::vector<PF_Pixel> out(f.pixels.size());
+  SetReferenceSampling(state.range(1) != 0);
   for (auto _ : state) {
     SplitRows(kHeight, int(state.range(0)), [&](int y0, int y1) {
       for (int y = y0; y < y1; ++y)
@@ -47,9 +55,14 @@ void BM_AreaSampleRemap(benchmark::State& state) {
     });
     benchmark::DoNotOptimize(out.data());
   }
+  SetReferenceSampling(false);
   SetRate(state, double(kWidth) * kHeight);
 }
-BENCHMARK(BM_AreaSampleRemap)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AreaSampleRemap)
+    ->ArgsProduct({{1, 2}, {0, 1}})
+    ->ArgNames({"threads", "plain"})
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 void BM_HlsRoundTrip(benchmark::State& state) {
   const Frame& f = TestFrame();

@@ -50,8 +50,9 @@ inline A_u_char ToByte(float v) {
 
 // The 4 x 4 cubic B-spline of the layer around (x, y), each channel on its
 // own, pixels outside the layer transparent black: a row pass per source row
-// (each kept as a byte), then the column pass.
-inline PF_Pixel SampleSofter(double x, double y, const PF_EffectWorld& layer) {
+// (each kept as a byte), then the column pass. The plain form, tap by tap;
+// SampleSofter gives the same bytes faster.
+inline PF_Pixel SampleSofterReference(double x, double y, const PF_EffectWorld& layer) {
   // Far outside, every tap is outside: no integer conversion of a huge value.
   if (!(x > -3.0 && y > -3.0 && x < layer.width + 2.0 && y < layer.height + 2.0)) return PF_Pixel{0, 0, 0, 0};
   const double fx_floor = std::floor(x), fy_floor = std::floor(y);
@@ -78,6 +79,45 @@ inline PF_Pixel SampleSofter(double x, double y, const PF_EffectWorld& layer) {
     for (int c = 0; c < 4; ++c) sum[c] += wy[j] * float(ToByte(row[c]));
   }
   return PF_Pixel{ToByte(sum[0] * kSixth), ToByte(sum[1] * kSixth), ToByte(sum[2] * kSixth), ToByte(sum[3] * kSixth)};
+}
+
+// Four channels (alpha, red, green, blue) side by side: the same single
+// precision operations in the same order on every lane, so each lane holds
+// exactly what SampleSofterReference computes for its channel.
+typedef float Lanes __attribute__((vector_size(16)));
+typedef int32_t IntLanes __attribute__((vector_size(16)));
+
+inline Lanes PixelLanes(const PF_Pixel& p) {
+  return __builtin_convertvector((IntLanes{p.alpha, p.red, p.green, p.blue}), Lanes);
+}
+
+// ToByte on every lane: truncation, then held to 0..255.
+inline IntLanes ToBytes(Lanes v) {
+  IntLanes i = __builtin_convertvector(v, IntLanes);
+  i = i < 0 ? IntLanes{0, 0, 0, 0} : i;
+  return i > 255 ? IntLanes{255, 255, 255, 255} : i;
+}
+
+// SampleSofterReference with the four channels in one vector where all 16
+// taps lie inside the layer; near the border it is used as it is.
+inline PF_Pixel SampleSofter(double x, double y, const PF_EffectWorld& layer) {
+  if (!(x >= 1.0 && y >= 1.0 && x < layer.width - 2.0 && y < layer.height - 2.0))
+    return SampleSofterReference(x, y, layer);
+  const double fx_floor = std::floor(x), fy_floor = std::floor(y);
+  const A_long ix = A_long(fx_floor), iy = A_long(fy_floor);
+  float wx[4], wy[4];
+  Basis(float(x - fx_floor), wx);
+  for (float& w : wx) w *= kSixth;
+  Basis(float(y - fy_floor), wy);
+  Lanes sum = {0, 0, 0, 0};
+  for (int j = 0; j < 4; ++j) {
+    const PF_Pixel* p = pf::PixelRow(layer, iy - 1 + j) + (ix - 1);
+    Lanes row = {0, 0, 0, 0};
+    for (int i = 0; i < 4; ++i) row += wx[i] * PixelLanes(p[i]);
+    sum += wy[j] * __builtin_convertvector(ToBytes(row), Lanes);
+  }
+  const IntLanes b = ToBytes(sum * kSixth);
+  return PF_Pixel{A_u_char(b[0]), A_u_char(b[1]), A_u_char(b[2]), A_u_char(b[3])};
 }
 
 // Weight of the lens at squared distance d_sq (inside the outer circle) and

@@ -34,6 +34,18 @@ PF_Pixel SubpixelSample(const PF_EffectWorld& w, PF_Fixed x, PF_Fixed y);
 // With both radii at or below half a pixel this equals SubpixelSample.
 PF_Pixel AreaSample(const PF_EffectWorld& w, PF_Fixed x, PF_Fixed y, PF_Fixed x_radius, PF_Fixed y_radius);
 
+// The two samplers in their plain form: every weight applied to every pixel
+// as the formulas above read, with none of the regrouping that makes
+// SubpixelSample and AreaSample fast. They give the same bytes; tests
+// compare the two.
+PF_Pixel SubpixelSampleReference(const PF_EffectWorld& w, PF_Fixed x, PF_Fixed y);
+PF_Pixel AreaSampleReference(const PF_EffectWorld& w, PF_Fixed x, PF_Fixed y, PF_Fixed x_radius, PF_Fixed y_radius);
+
+// While on, SubpixelSample and AreaSample answer with their plain forms, in
+// every thread of the process, so that whole renders through the host can be
+// compared against them. Off by default.
+void SetReferenceSampling(bool on);
+
 // Copies src into dst of any size. Each destination pixel averages the
 // source area its footprint covers (the source stretched so that its edges
 // meet the destination's edges, each axis on its own), with fractional
