@@ -145,9 +145,7 @@ def effect_rows(fig):
                 continue
             for peer_base, peer_label in peers:
                 # A peer without our extra arguments (e.g. the plain forms' switch) serves all of them.
-            peer = fig.get((binary, peer_base, key[2])) or fig.get((binary, peer_base, ""))
-                if not peer:
-                    peer = fig.get((binary, peer_base, ""))
+                peer = fig.get((binary, peer_base, key[2])) or fig.get((binary, peer_base, ""))
                 if not peer or "error" in peer:
                     lines.append(f"{common} {peer_label}: not built or failed | - | - | - | - | {note} |")
                     continue
@@ -251,7 +249,11 @@ def goal_rows(fig):
                        pick("Hueswap", hls) + pick("Speckhue", hls), vs_peer, 2.0, said))
     rows.append(_judge("Lenswarp and Magnify within 2x of OpenCV remap with the same mapping",
                        pick("Lenswarp") + pick("Magnify"), vs_peer, 2.0, said))
-    rows.append(_judge("Swirlshift's sampling stage within 2x of OpenCV remap", pick("Swirlshift sampling"),
+    remap = fig.runs.get(("ombrix_sampling_bench", "BM_OpenCV_RemapSwirlshift", ""), {}).get("one")
+    stage = [{"label": "Swirlshift sampling stage", "mode": args, "one": r.get("one"), "p_one": remap}
+             for (binary, base, args), r in fig.runs.items()
+             if base == "BM_SwirlshiftSampling" and "plain:0" in args]
+    rows.append(_judge("Swirlshift's sampling stage within 2x of OpenCV remap over the same positions", stage,
                        vs_peer, 2.0, said))
     rows.append(_judge("Floodspill within 1.5x of OpenCV floodFill", pick("Floodspill"), vs_peer, 1.5, said))
     rows.append(_judge("Facetry at least 2x ahead of libvips worley on every type", pick("Facetry"), vs_peer, 0.5,
