@@ -159,6 +159,42 @@ TEST(Discs, EveryPixelOfTheBoxIsDecidedByItsDistance) {
   EXPECT_TRUE(ombrix::SamePixels(full.pf(), fast.pf()));
 }
 
+// The four-lane rows against the pixel-by-pixel rows on narrow and odd
+// widths (the lanes' tail), with amounts past 255, not-a-number centres and
+// amounts, and radii from a fraction of a pixel to far beyond the frame.
+TEST(Discs, FourLaneRowsMatchPixelByPixelRows) {
+  const float nan = std::nanf("");
+  struct Case {
+    float cx, cy, r, a;
+  };
+  const Case cases[] = {{2.5f, 3.0f, 3.0f, 400.0f},  {0.3f, 1.7f, 0.6f, 90.0f},  {nan, 4.0f, 5.0f, 200.0f},
+                        {6.0f, 2.0f, 1e30f, 120.0f}, {4.2f, 4.9f, 7.5f, nan},    {-3.0f, 3.0f, 9.0f, 255.0f},
+                        {5.5f, 5.5f, 2.2f, 1e9f},    {1.0f, 0.0f, 4.0f, -50.0f}, {3.3f, 6.1f, 40.0f, 30.0f}};
+  for (A_long width : {1, 3, 4, 5, 7, 13}) {
+    World lanes(width, 9, 8), plain(width, 9, 8);
+    for (A_long y = 0; y < 9; ++y)
+      for (A_long x = 0; x < width; ++x) lanes.At(x, y) = plain.At(x, y) = Px((x * 53 + y * 31) % 256, x, y, 7);
+    const World start = plain;
+    int i = 0;
+    for (const Case& c : cases) {
+      for (int kind : {lightning::kCoreDisc, lightning::kGlowDisc}) {
+        lightning::Disc d;
+        const bool made = kind == lightning::kCoreDisc
+                              ? lightning::PrepareCoreDisc(c.cx, c.cy, c.r, c.a, lanes.pf(), &d)
+                              : lightning::PrepareGlowDisc(c.cx, c.cy, c.r, c.a, lanes.pf(), &d);
+        if (!made) continue;
+        const PF_Pixel colour = Px(kind == lightning::kCoreDisc ? 210 : 255, 20 * i++, 200, 90);
+        for (A_long y = d.box.y0; y <= d.box.y1; ++y) {
+          lightning::StampDiscRow(d, colour, y, lanes.pf());
+          lightning::StampDiscRowByPixel(d, colour, y, plain.pf());
+        }
+      }
+    }
+    EXPECT_TRUE(ombrix::SamePixels(lanes.pf(), plain.pf())) << "width " << width;
+    EXPECT_FALSE(ombrix::SamePixels(lanes.pf(), start.pf())) << "nothing stamped at width " << width;
+  }
+}
+
 // A straight path of n points one pixel apart, all at one strength.
 lightning::BoltPath StraightPath(std::vector<lightning::PathPoint>& store, int n, float strength) {
   store.clear();
