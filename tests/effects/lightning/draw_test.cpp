@@ -46,6 +46,29 @@ TEST(BlendWeighted, DivisionByTheAlphaUnionIsExact) {
       if (lightning::DivideByAlpha(n, a) != n / a) FAIL() << n << " div " << a;
 }
 
+// The four-lane mix against the one-pixel mix: every pair of alphas, with
+// channel values at the ends and the middle of the byte's range.
+TEST(BlendWeighted, FourLanesMatchOnePixel) {
+  const int values[] = {0, 1, 2, 127, 128, 200, 254, 255};
+  for (int as = 0; as <= 255; ++as)
+    for (int ad = 0; ad <= 255; ad += 4)
+      for (int s : values) {
+        const PF_Pixel src = Px(as, s, 255 - s, s / 2);
+        lightning::Words4 dst;
+        PF_Pixel dst_px[4];
+        for (int i = 0; i < 4; ++i) dst_px[i] = Px(std::min(255, ad + i), values[(i + s) % 8], 255 - s, values[i]);
+        std::memcpy(&dst, dst_px, sizeof dst);
+        const lightning::Words4 got = lightning::BlendWeighted4(dst, lightning::Ints4{} + as, src);
+        PF_Pixel got_px[4];
+        std::memcpy(got_px, &got, sizeof got_px);
+        for (int i = 0; i < 4; ++i) {
+          const PF_Pixel want = BlendWeighted(src, dst_px[i]);
+          ASSERT_TRUE(Is(got_px[i], want.alpha, want.red, want.green, want.blue))
+              << "as " << as << " ad " << int(dst_px[i].alpha) << " s " << s;
+        }
+      }
+}
+
 TEST(StepLength, CompressedAboveFive) {
   EXPECT_EQ(lightning::StepLength(2.0f), 1.0f);
   EXPECT_EQ(lightning::StepLength(10.0f), 5.0f);
