@@ -85,6 +85,10 @@ PF_Err ShadeRow(void* refcon, A_long, A_long y, PF_Pixel*, PF_Pixel*) {
 }
 
 PF_Err ShadeRows(PF_InData* in_data, const facetry::Block& block, PF_EffectWorld* input, PF_LayerDef* output) {
+  // Each row reads the input across the output's width: an input narrower
+  // than a non-empty output is refused, as iterate refuses a source that
+  // does not cover its area.
+  if (output->width > 0 && output->height > 0 && input->width < output->width) return PF_Err_BAD_CALLBACK_PARAM;
   RowJob job{&block, input, output};
   const PF_Rect rows{0, 0, 1, output->height};
   return in_data->utils->iterate(in_data, 0, output->height, input, &rows, &job, ShadeRow, output);
