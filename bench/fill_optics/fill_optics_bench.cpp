@@ -1,7 +1,8 @@
 // Floodspill, Lenswarp, Magnify and Lampcast through the host on the test
 // card at 1920x1080, in megapixels per second, on one thread and on all
 // cores (argument: thread count, 0 for all). Peers, when OpenCV is built in:
-// floodFill from the same point with the same tolerance, and remap with the
+// floodFill from the same point with the same tolerance (and with the whole
+// frame as its region for the Uniform mode), and remap with the
 // forward lens map and the magnifier's map, each computed once. With
 // OMBRIX_BENCH_PLAIN_SAMPLERS set in the environment the host's samplers run
 // in their plain forms (the figures before their fast forms).
@@ -151,7 +152,24 @@ void BM_OpenCV_RemapMagnify(benchmark::State& state) {
   });
 }
 
+// The peer of the Uniform mode: floodFill with a range of 255 either side,
+// so that, as there, the whole frame is one region.
+void BM_OpenCV_FloodFillUniform(benchmark::State& state) {
+  cv::setNumThreads(int(state.range(0)));
+  cv::Mat bgra = CardMat(), rgb;
+  cv::cvtColor(bgra, rgb, cv::COLOR_BGRA2BGR);
+  cv::Mat work;
+  for (auto _ : state) {
+    rgb.copyTo(work);
+    cv::floodFill(work, cv::Point(int(kSeedX), int(kSeedY)), cv::Scalar(0, 0, 255), nullptr, cv::Scalar::all(255),
+                  cv::Scalar::all(255), 4);
+    benchmark::DoNotOptimize(work.data);
+  }
+  SetRate(state);
+}
+
 BENCHMARK(BM_OpenCV_FloodFill) OMBRIX_THREADS;
+BENCHMARK(BM_OpenCV_FloodFillUniform) OMBRIX_THREADS;
 BENCHMARK(BM_OpenCV_RemapLens) OMBRIX_THREADS;
 BENCHMARK(BM_OpenCV_RemapMagnify) OMBRIX_THREADS;
 #endif

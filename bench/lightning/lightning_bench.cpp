@@ -3,6 +3,7 @@
 // frame) and as walks alone (points walked per second). The render counter
 // "points" is the number of points the frame's bolts walk, from the same
 // walk run once beforehand.
+#include "batch.h"
 #include "bolt.h"
 
 #include <ombrix/host/host.h>
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -49,9 +51,10 @@ const PF_UtilCallbacks* Utils() {
   return &u;
 }
 
-// The render's walks for the default parameters and `cfg`, without drawing;
-// returns the number of points stored.
-int64_t WalkFrame(const Config& cfg, lightning::BoltLattice& lattice, const PF_EffectWorld& input) {
+// The render's walks for the default parameters and `cfg`, each path handed
+// to path(c, p) before it is freed; returns the number of points stored.
+template <class Path>
+int64_t WalkFrame(const Config& cfg, lightning::BoltLattice& lattice, const PF_EffectWorld& input, Path&& path) {
   lightning::BuildBoltLattice(lattice, 0.0);
   lightning::WalkContext c{};
   c.origin_x = 0.45f * kWidth;
@@ -76,16 +79,24 @@ int64_t WalkFrame(const Config& cfg, lightning::BoltLattice& lattice, const PF_E
   c.input = const_cast<PF_EffectWorld*>(&input);
   c.utils = Utils();
   c.lattice = &lattice;
+  c.output = const_cast<PF_EffectWorld*>(&input);
+  c.core_radius = 2.0f;
+  c.core_amount = float(0.75 * 0.75 * 210.0);
+  c.core_colour = PF_Pixel{210, 255, 255, 255};
+  c.glow_radius = 50.0f;
+  c.glow_amount = float(0.5 * 0.5 * 255.0);
+  c.glow_colour = PF_Pixel{255, 50, 50, 255};
   lightning::BoltQueue queue;
   lightning::CreateQueue(c.utils, &queue);
   lightning::BoltRecord main{0, lightning::kMainPhase, 1.0, c.origin_x, c.origin_y, c.target_x, c.target_y};
   lightning::AppendRecord(&queue, main);
   int64_t points = 0;
   for (int32_t i = 0; i < queue.count; ++i) {
-    lightning::BoltPath path;
-    if (lightning::WalkBolt(queue.records[i], c, &queue, &path)) {
-      points += path.count;
-      lightning::FreePath(c.utils, &path);
+    lightning::BoltPath p;
+    if (lightning::WalkBolt(queue.records[i], c, &queue, &p)) {
+      points += p.count;
+      path(c, p);
+      lightning::FreePath(c.utils, &p);
     }
   }
   lightning::FreeQueue(c.utils, &queue);
@@ -96,7 +107,7 @@ void Walks(benchmark::State& state, Config cfg) {
   auto lattice = std::make_unique<lightning::BoltLattice>();
   ombrix::World input(kWidth, kHeight);
   int64_t points = 0;
-  for (auto _ : state) points += WalkFrame(cfg, *lattice, input.pf());
+  for (auto _ : state) points += WalkFrame(cfg, *lattice, input.pf(), [](auto&, auto&) {});
   state.counters["points_per_s"] = benchmark::Counter(double(points), benchmark::Counter::kIsRate);
   state.counters["points"] = double(points) / double(state.iterations());
 }
@@ -108,7 +119,7 @@ void Render(benchmark::State& state, Config cfg) {
   EffectBench b("lightning.aex", int(state.range(0)), record);
   b.instance.SetValue(13, Scalar(cfg.forking));
   auto lattice = std::make_unique<lightning::BoltLattice>();
-  const int64_t points = WalkFrame(cfg, *lattice, b.in.pf());
+  const int64_t points = WalkFrame(cfg, *lattice, b.in.pf(), [](auto&, auto&) {});
   for (auto _ : state)
     if (!b.Render(state)) break;
   state.counters["points"] = double(points);
@@ -116,7 +127,41 @@ void Render(benchmark::State& state, Config cfg) {
       benchmark::Counter(double(points) * double(state.iterations()), benchmark::Counter::kIsRate);
 }
 
+// The frame's discs, stamped one by one on this thread into a cleared frame
+// (`stamp`), or the clearing alone: the render's time besides the walk.
+void Stamps(benchmark::State& state, Config cfg, bool stamp) {
+  auto lattice = std::make_unique<lightning::BoltLattice>();
+  ombrix::World frame(kWidth, kHeight);
+  std::vector<std::pair<lightning::Disc, PF_Pixel>> discs;
+  WalkFrame(cfg, *lattice, frame.pf(), [&](const lightning::WalkContext& c, const lightning::BoltPath& p) {
+    auto keep = [&](bool made, const lightning::Disc& d, PF_Pixel colour) {
+      if (made) discs.emplace_back(d, colour);
+    };
+    lightning::PlaceCoreDiscs(p, c, [&](float cx, float cy, float r, float a) {
+      lightning::Disc d;
+      keep(lightning::PrepareCoreDisc(cx, cy, r, a, frame.pf(), &d), d, c.core_colour);
+    });
+    lightning::PlaceGlowDiscs(p, c, [&](float cx, float cy, float r, float a) {
+      lightning::Disc d;
+      keep(lightning::PrepareGlowDisc(cx, cy, r, a, frame.pf(), &d), d, c.glow_colour);
+    });
+  });
+  int64_t pixels = 0;
+  for (const auto& [d, colour] : discs) pixels += int64_t(d.box.x1 - d.box.x0 + 1) * (d.box.y1 - d.box.y0 + 1);
+  for (auto _ : state) {
+    std::memset(frame.pf().data, 0, size_t(frame.rowbytes()) * size_t(kHeight));
+    if (stamp)
+      for (const auto& [d, colour] : discs) lightning::StampDisc(d, colour, frame.pf());
+    benchmark::DoNotOptimize(frame.pf().data);
+  }
+  state.counters["discs"] = double(discs.size());
+  state.counters["box_pixels"] = double(pixels);
+}
+
 void BM_LightningRender_Default(benchmark::State& state) { Render(state, kDefault); }
+void BM_LightningClear(benchmark::State& state) { Stamps(state, kDefault, false); }
+void BM_LightningStampSerial_Default(benchmark::State& state) { Stamps(state, kDefault, true); }
+void BM_LightningStampSerial_ForkHeavy(benchmark::State& state) { Stamps(state, kForkHeavy, true); }
 void BM_LightningRender_ForkHeavy(benchmark::State& state) { Render(state, kForkHeavy); }
 void BM_LightningWalk_Default(benchmark::State& state) { Walks(state, kDefault); }
 void BM_LightningWalk_ForkHeavy(benchmark::State& state) { Walks(state, kForkHeavy); }
@@ -130,6 +175,9 @@ BENCHMARK(BM_LightningRender_ForkHeavy)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LightningWalk_Default)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LightningWalk_ForkHeavy)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LightningClear)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LightningStampSerial_Default)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LightningStampSerial_ForkHeavy)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

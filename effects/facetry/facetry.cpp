@@ -7,6 +7,7 @@
 #include <pf/fixed.h>
 #include <pf/settings.h>
 #include <pf/shell.h>
+#include <pf/world.h>
 
 #include <noise/cell.h>
 #include <noise/fractal.h>
@@ -67,8 +68,30 @@ PF_Err ParamsSetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef*[], PF_
   return pf::RegisterParams(in_data, out_data, kParams, pf::ParamRecord::kClearedEach);
 }
 
-PF_Err ShadePixel(void* refcon, A_long x, A_long y, PF_Pixel* in, PF_Pixel* out) {
-  return facetry::ShadePixel(*static_cast<const facetry::Block*>(refcon), x, y, *in, *out);
+// What the row function reads besides the constant block.
+struct RowJob {
+  const facetry::Block* block;
+  const PF_EffectWorld* input;
+  PF_EffectWorld* output;
+};
+
+// Called by iterate once per output row (an area one column wide), so that
+// the pixels of a row share their cells' feature points; the host still
+// splits the rows among its threads.
+PF_Err ShadeRow(void* refcon, A_long, A_long y, PF_Pixel*, PF_Pixel*) {
+  const RowJob& job = *static_cast<const RowJob*>(refcon);
+  return facetry::ShadeRow(*job.block, y, 0, job.output->width, pf::PixelRow(*job.input, y),
+                           pf::PixelRow(*job.output, y));
+}
+
+PF_Err ShadeRows(PF_InData* in_data, const facetry::Block& block, PF_EffectWorld* input, PF_LayerDef* output) {
+  // Each row reads the input across the output's width: an input narrower
+  // than a non-empty output is refused, as iterate refuses a source that
+  // does not cover its area.
+  if (output->width > 0 && output->height > 0 && input->width < output->width) return PF_Err_BAD_CALLBACK_PARAM;
+  RowJob job{&block, input, output};
+  const PF_Rect rows{0, 0, 1, output->height};
+  return in_data->utils->iterate(in_data, 0, output->height, input, &rows, &job, ShadeRow, output);
 }
 
 // Disposes the reduced copy, keeping an earlier error ahead of its own.
@@ -119,8 +142,7 @@ PF_Err Render(PF_InData* in_data, PF_OutData*, PF_ParamDef* params[], PF_LayerDe
   if (facetry::IsStatic(type)) noise::BuildPlateBytes(g_plate_bytes);
 
   PF_EffectWorld* input = &params[kParamInput]->u.ld;
-  if (!facetry::IsCrystallize(type))
-    return in_data->utils->iterate(in_data, 0, output->height, input, nullptr, &block, ShadePixel, output);
+  if (!facetry::IsCrystallize(type)) return ShadeRows(in_data, block, input, output);
 
   // The crystallize types read each cell's colour from a copy of the input
   // reduced to about two pixels per cell.
@@ -140,8 +162,7 @@ PF_Err Render(PF_InData* in_data, PF_OutData*, PF_ParamDef* params[], PF_LayerDe
   block.colour.y_scale = double(cs.height) / double(input->height) * 65536.0;
   block.colour.x_limit = FixedLimit(cs.width);
   block.colour.y_limit = FixedLimit(cs.height);
-  const PF_Err e = in_data->utils->iterate(in_data, 0, output->height, input, nullptr, &block, ShadePixel, output);
-  return Release(in_data, &copy, e);
+  return Release(in_data, &copy, ShadeRows(in_data, block, input, output));
 }
 
 constexpr pf::Commands kCommands = pf::OptionsCommands(ParamsSetup, Render);

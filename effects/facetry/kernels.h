@@ -11,6 +11,8 @@
 #include <pf/smoothstep.h>
 
 #include <cstdint>
+#include <cstring>
+#include <limits>
 
 namespace facetry {
 
@@ -174,24 +176,90 @@ inline PF_Pixel BlendColours(const PF_Pixel& c1, const PF_Pixel& c2, double t) {
   return PF_Pixel{ByteOf(alpha), channel(c1.red, c2.red), channel(c1.green, c2.green), channel(c1.blue, c2.blue)};
 }
 
+// From one feature point `from` to every other one j: the squared length of
+// q[j] - q[from] and its square root. Both depend on the cell alone, so the
+// pixels of a cell share them.
+struct PairRow {
+  double len2[noise::kNeighbours];
+  double root[noise::kNeighbours];
+};
+
+inline void FillPairRow(const noise::CellPoint q[noise::kNeighbours], int from, noise::SqrtFunc sqrt_fn, PairRow& row) {
+  for (int j = 0; j < noise::kNeighbours; ++j) {
+    const double ux = q[j].x - q[from].x, uy = q[j].y - q[from].y;
+    row.len2[j] = ux * ux + uy * uy;
+    row.root[j] = row.len2[j] > 0.0 ? sqrt_fn(row.len2[j]) : 0.0;
+  }
+}
+
+// What the pixels of one cell share: its nine feature points, the pair rows
+// filled so far (bit `from` of `rows`) and, for the crystallize types, the
+// colours of the neighbouring cells read so far (bit i of `colours`). A row
+// of pixels keeps one on its stack; `valid` is false until the first cell.
+struct CellCache {
+  bool valid;
+  int32_t cx, cy;
+  uint32_t rows, colours;
+  noise::CellPoint q[noise::kNeighbours];
+  PairRow pairs[noise::kNeighbours];
+  PF_Pixel colour[noise::kNeighbours];
+};
+
+// The pair row of `from`, filled on first use.
+inline const PairRow& CachedPairRow(CellCache& cache, int from, noise::SqrtFunc sqrt_fn) {
+  if ((cache.rows & (1u << from)) == 0) {
+    FillPairRow(cache.q, from, sqrt_fn, cache.pairs[from]);
+    cache.rows |= 1u << from;
+  }
+  return cache.pairs[from];
+}
+
+// Two lanes of double precision (GCC vector extensions, SSE2 on every
+// x86-64); each lane does the scalar operations exactly.
+typedef double Doubles2 __attribute__((vector_size(16)));
+
+// The edge terms from a pair row: the same arithmetic as
+// noise::ComputeEdgeTerms, with the square roots taken from the row and the
+// divisions done two at a time.
+inline void EdgeTermsFromRow(CellCache& cache, const double d[noise::kNeighbours], noise::SqrtFunc sqrt_fn,
+                             noise::EdgeTerms& out) {
+  const int n1 = noise::FindNearest(d);
+  const PairRow& row = CachedPairRow(cache, n1, sqrt_fn);
+  const double inf = std::numeric_limits<double>::infinity();
+  out.i1 = n1;
+  int i = 0;
+  for (; i + 1 < noise::kNeighbours; i += 2) {
+    Doubles2 di, len2, root;
+    std::memcpy(&di, d + i, sizeof di);
+    std::memcpy(&len2, row.len2 + i, sizeof len2);
+    std::memcpy(&root, row.root + i, sizeof root);
+    const Doubles2 e = len2 > 0.0 ? (di - d[n1]) / root : Doubles2{} + inf;
+    std::memcpy(out.e + i, &e, sizeof e);
+  }
+  for (; i < noise::kNeighbours; ++i) out.e[i] = row.len2[i] > 0.0 ? (d[i] - d[n1]) / row.root[i] : inf;
+  out.e[n1] = inf;
+}
+
 // The smallest distance from p to the segments from q[from] to the other
 // points (not `skip`, not `from`) that are at most about one cell away, where
-// p projects inside the segment; `best` when none is nearer.
+// p projects inside the segment; `best` when none is nearer. The squared
+// lengths and their roots come from `row` (the pair row of `from`) when
+// given, else are computed here.
 inline double NearestSegment(const noise::CellPoint q[noise::kNeighbours], int from, int skip, double px, double py,
-                             noise::SqrtFunc sqrt_fn, double best) {
+                             noise::SqrtFunc sqrt_fn, double best, const PairRow* row = nullptr) {
   const noise::CellPoint a = q[from];
   for (int j = 0; j < noise::kNeighbours; ++j) {
     if (j == from || j == skip) continue;
     const noise::CellPoint b = q[j];
     const double bax = b.x - a.x, bay = b.y - a.y;
-    const double len2 = bax * bax + bay * bay;
+    const double len2 = row ? row->len2[j] : bax * bax + bay * bay;
     if (len2 > 0.99 || !(len2 > 0.0)) continue;
     const double bpx = b.x - px, bpy = b.y - py;
     const double s = (bpx * bax + bpy * bay) / len2;
     if (!(s > 0.0 && s < 1.0)) continue;
     double cross = bpx * (a.y - b.y) - bpy * (a.x - b.x);
     if (cross < 0.0) cross = -cross;
-    const double dist = cross / sqrt_fn(len2);
+    const double dist = cross / (row ? row->root[j] : sqrt_fn(len2));
     if (dist < best) best = dist;
   }
   return best;
@@ -200,26 +268,54 @@ inline double NearestSegment(const noise::CellPoint q[noise::kNeighbours], int f
 inline void SetGray(PF_Pixel& out, uint8_t g) { out.red = out.green = out.blue = g; }
 
 // One output pixel. Where the input is transparent only the alpha is written.
-inline PF_Err ShadePixel(const Block& b, A_long x, A_long y, const PF_Pixel& in, PF_Pixel& out) {
+// With a cache, what the pixel's cell shares with its neighbours along the
+// row is kept there; without one (the plain per-pixel form) everything is
+// worked out for this pixel alone. Both give the same bytes.
+inline PF_Err ShadePixelWith(const Block& b, CellCache* cache, A_long x, A_long y, const PF_Pixel& in, PF_Pixel& out) {
   out.alpha = in.alpha;
   if (in.alpha == 0) return PF_Err_NONE;
 
   const noise::CellPosition c = noise::LocateCell(double(x), double(y), b.ox, b.oy, b.k);
-  noise::CellPoint q[noise::kNeighbours];
+  noise::CellPoint own[noise::kNeighbours];
+  const noise::CellPoint* q = own;
+  if (cache) {
+    if (!cache->valid || cache->cx != c.cx || cache->cy != c.cy) {
+      cache->valid = true;
+      cache->cx = c.cx;
+      cache->cy = c.cy;
+      cache->rows = cache->colours = 0;
+      noise::FeaturePoints(b.grid, c.cx, c.cy, cache->q);
+    }
+    q = cache->q;
+  } else {
+    noise::FeaturePoints(b.grid, c.cx, c.cy, own);
+  }
   double d[noise::kNeighbours];
-  noise::FeaturePoints(b.grid, c.cx, c.cy, q);
   noise::SquaredDistances(c.px, c.py, q, d);
   auto cell_x = [&](int i) { return noise::detail::Offset(c.cx, noise::kNeighbourDx[i]); };
   auto cell_y = [&](int i) { return noise::detail::Offset(c.cy, noise::kNeighbourDy[i]); };
   auto plate = [&](int i) { return noise::PlateValue(b.grid, cell_x(i), cell_y(i)); };
   auto plate_byte = [&](int i) { return double(noise::PlateByte(*b.plates, b.grid, cell_x(i), cell_y(i))); };
+  auto colour_of = [&](int i, PF_Pixel& colour) -> PF_Err {
+    if (cache && (cache->colours & (1u << i)) != 0) {
+      colour = cache->colour[i];
+      return PF_Err_NONE;
+    }
+    if (PF_Err e = CellColour(b.colour, cell_x(i), cell_y(i), b.h, b.ox, b.oy, colour)) return e;
+    if (cache) {
+      cache->colour[i] = colour;
+      cache->colours |= 1u << i;
+    }
+    return PF_Err_NONE;
+  };
   auto crystallize = [&](int i1, int i2, double t) -> PF_Err {
     PF_Pixel c1, c2;
-    if (PF_Err e = CellColour(b.colour, cell_x(i1), cell_y(i1), b.h, b.ox, b.oy, c1)) return e;
-    if (PF_Err e = CellColour(b.colour, cell_x(i2), cell_y(i2), b.h, b.ox, b.oy, c2)) return e;
+    if (PF_Err e = colour_of(i1, c1)) return e;
+    if (PF_Err e = colour_of(i2, c2)) return e;
     out = BlendColours(c1, c2, t);
     return PF_Err_NONE;
   };
+  auto pair_row = [&](int from) { return cache ? &CachedPairRow(*cache, from, b.sqrt) : nullptr; };
   auto clamp01 = [](double t) { return t < 0.0 ? 0.0 : (t > 1.0 ? 1.0 : t); };
 
   switch (b.type) {
@@ -253,8 +349,8 @@ inline PF_Err ShadePixel(const Block& b, A_long x, A_long y, const PF_Pixel& in,
     case kTubular: {
       const noise::NearestTwo n = noise::FindNearestTwo(d);
       double t = b.sqrt(n.f1);
-      t = NearestSegment(q, n.i1, n.i1, c.px, c.py, b.sqrt, t);
-      t = NearestSegment(q, n.i2, n.i1, c.px, c.py, b.sqrt, t);
+      t = NearestSegment(q, n.i1, n.i1, c.px, c.py, b.sqrt, t, pair_row(n.i1));
+      t = NearestSegment(q, n.i2, n.i1, c.px, c.py, b.sqrt, t, pair_row(n.i2));
       double v = t * t;
       if (v > 1.0) v = 1.0;
       SetGray(out, MapFacetryOverflow(b.amplitude * v, b.mode));
@@ -265,7 +361,10 @@ inline PF_Err ShadePixel(const Block& b, A_long x, A_long y, const PF_Pixel& in,
   }
 
   noise::EdgeTerms terms;
-  noise::ComputeEdgeTerms(q, d, b.sqrt, terms);
+  if (cache)
+    EdgeTermsFromRow(*cache, d, b.sqrt, terms);
+  else
+    noise::ComputeEdgeTerms(q, d, b.sqrt, terms);
   if (b.type == kPillow) {
     double s = 0.0;
     for (int i = 0; i < noise::kNeighbours; ++i)
@@ -296,6 +395,21 @@ inline PF_Err ShadePixel(const Block& b, A_long x, A_long y, const PF_Pixel& in,
     default:
       return PF_Err_NONE;
   }
+}
+
+inline PF_Err ShadePixel(const Block& b, A_long x, A_long y, const PF_Pixel& in, PF_Pixel& out) {
+  return ShadePixelWith(b, nullptr, x, y, in, out);
+}
+
+// Pixels x0 .. x1 - 1 of row y, left to right, sharing one cell cache: the
+// feature points of a cell are read once per run of its pixels instead of
+// once per pixel.
+inline PF_Err ShadeRow(const Block& b, A_long y, A_long x0, A_long x1, const PF_Pixel* in, PF_Pixel* out) {
+  CellCache cache;
+  cache.valid = false;
+  for (A_long x = x0; x < x1; ++x)
+    if (PF_Err e = ShadePixelWith(b, &cache, x, y, in[x], out[x])) return e;
+  return PF_Err_NONE;
 }
 
 }  // namespace facetry

@@ -14,6 +14,7 @@
 #include <pf/blend.h>
 #include <pf/world.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -90,8 +91,10 @@ inline bool FillOne(Fill& f, A_long x, A_long y, unsigned& bits) {
 // Fills the run of inside pixels through (x, y) in row y: rightward from x,
 // then leftward from x - 1 (also when (x, y) itself is not inside), marking
 // the inside pixels above and below the run as pending. Returns kMarkedAbove
-// and kMarkedBelow for the rows where it marked at least one pixel.
-inline unsigned FillSpan(Fill& f, A_long x, A_long y) {
+// and kMarkedBelow for the rows where it marked at least one pixel. One
+// pixel at a time, each marking its neighbours as it is filled: the plain
+// form that FillSpan must match.
+inline unsigned FillSpanByPixel(Fill& f, A_long x, A_long y) {
   if (x < 0 || y < 0 || x >= f.width || y >= f.height) return 0;
   unsigned bits = 0;
   for (A_long i = x; i < f.width && FillOne(f, i, y, bits); ++i) {
@@ -101,14 +104,113 @@ inline unsigned FillSpan(Fill& f, A_long x, A_long y) {
   return bits;
 }
 
-inline void RunFill(Fill& f, PF_Fixed point_x, PF_Fixed point_y) {
+// Whether a pixel in state m joins the run: pending, filled (it was inside
+// when filled) or unseen and inside. The test leaves the mask as it is.
+inline bool Joins(const Fill& f, uint8_t m, const PF_Pixel& p) {
+  return m != kOutside && (m != kUnseen || Inside(f, p));
+}
+
+// Four lanes of 32-bit integers (GCC vector extensions, SSE2 on every x86-64).
+typedef int32_t Lanes __attribute__((vector_size(16)));
+typedef uint32_t ULanes __attribute__((vector_size(16)));
+
+// The tolerance test of four neighbouring pixels, each lane -1 when inside:
+// Inside's integer arithmetic, lane by lane.
+inline Lanes InsideLanes(const Fill& f, const PF_Pixel* p) {
+  ULanes v;
+  std::memcpy(&v, p, sizeof v);
+  const Lanes a = Lanes(v & 255u);  // PF_Pixel's bytes: alpha, red, green, blue
+  if (f.underfill) return a < f.threshold;
+  auto abs = [](Lanes d) { return d < 0 ? -d : d; };
+  const Lanes r = Lanes((v >> 8) & 255u), g = Lanes((v >> 16) & 255u), b = Lanes(v >> 24);
+  const Lanes d = (abs(r * a - f.seed_r) + abs(g * a - f.seed_g) + abs(b * a - f.seed_b)) >> 8;
+  return d < f.threshold;
+}
+
+// True when one of the eight mask bytes at m is kUnseen (0xFF).
+inline bool AnyUnseen(const uint8_t* m) {
+  uint64_t w;
+  std::memcpy(&w, m, sizeof w);
+  const uint64_t u = ~w;  // a zero byte where the mask is kUnseen
+  return ((u - 0x0101010101010101ull) & ~u & 0x8080808080808080ull) != 0;
+}
+
+// Marks the unseen pixels x0 .. x1 - 1 of row y; true when one became pending.
+// Words of eight examined pixels are stepped over; the test runs four
+// pixels at a time.
+inline bool MarkRow(Fill& f, A_long x0, A_long x1, A_long y) {
+  uint8_t* m = f.mask + intptr_t(y) * f.width;
+  const PF_Pixel* in = pf::PixelRow(*f.input, y);
+  bool marked = false;
+  auto mark = [&](A_long x, bool inside) {
+    if (m[x] != kUnseen) return;
+    m[x] = inside ? kPending : kOutside;
+    marked = marked || inside;
+  };
+  A_long x = x0;
+  while (x + 8 <= x1) {
+    uint64_t word;
+    std::memcpy(&word, m + x, sizeof word);
+    if (word == ~uint64_t(0)) {
+      // Eight unseen pixels: their states are the tests' results as bytes.
+      static_assert(kPending == 1 && kOutside == 0);
+      const Lanes lo = InsideLanes(f, in + x) & 1, hi = InsideLanes(f, in + x + 4) & 1;
+      word = 0;
+      for (int i = 0; i < 4; ++i) word |= uint64_t(lo[i]) << (8 * i) | uint64_t(hi[i]) << (8 * i + 32);
+      std::memcpy(m + x, &word, sizeof word);
+      marked = marked || word != 0;
+      x += 8;
+      continue;
+    }
+    if (!AnyUnseen(m + x)) {
+      x += 8;
+      continue;
+    }
+    for (A_long end = x + 8; x < end; x += 4) {
+      const Lanes inside = InsideLanes(f, in + x);
+      for (int i = 0; i < 4; ++i) mark(x + i, inside[i] != 0);
+    }
+  }
+  for (; x < x1; ++x) mark(x, Inside(f, in[x]));
+  return marked;
+}
+
+// FillSpanByPixel a run at a time: the run's ends are found first, then it is
+// filled, then the rows above and below are marked under it. A pixel's
+// marks touch only its column of the other rows, never the run's own row,
+// so the order of the steps changes no byte of the output or the mask.
+inline unsigned FillSpan(Fill& f, A_long x, A_long y) {
+  if (x < 0 || y < 0 || x >= f.width || y >= f.height) return 0;
+  uint8_t* m = f.mask + intptr_t(y) * f.width;
+  const PF_Pixel* in = pf::PixelRow(*f.input, y);
+  A_long hi = x, lo = x;
+  while (hi < f.width && Joins(f, m[hi], in[hi])) ++hi;
+  while (lo > 0 && Joins(f, m[lo - 1], in[lo - 1])) --lo;
+  if (lo == hi) return 0;
+  PF_Pixel* out = pf::PixelRow(*f.output, y);
+  if (!f.underfill && f.colour.alpha == 255) {
+    // An opaque colour over anything is the colour.
+    std::fill(out + lo, out + hi, f.colour);
+  } else {
+    for (A_long i = lo; i < hi; ++i) WriteFill(f, out[i]);
+  }
+  std::memset(m + lo, kFilled, size_t(hi - lo));
+  unsigned bits = 0;
+  if (y > 0 && MarkRow(f, lo, hi, y - 1)) bits |= kMarkedAbove;
+  if (y + 1 < f.height && MarkRow(f, lo, hi, y + 1)) bits |= kMarkedBelow;
+  return bits;
+}
+
+using SpanFunc = unsigned (*)(Fill& f, A_long x, A_long y);
+
+inline void RunFill(Fill& f, PF_Fixed point_x, PF_Fixed point_y, SpanFunc span = FillSpan) {
   const A_long sx = point_x / 65536;  // truncation toward zero
   const A_long sy = point_y / 65536;
   for (A_long y = sy; y < f.height; ++y) {
-    if ((FillSpan(f, sx, y) & kMarkedBelow) == 0) break;
+    if ((span(f, sx, y) & kMarkedBelow) == 0) break;
   }
   for (A_long y = A_long((int64_t(point_y) - 65536) / 65536); y >= 0; --y) {
-    if ((FillSpan(f, sx, y) & kMarkedAbove) == 0) break;
+    if ((span(f, sx, y) & kMarkedAbove) == 0) break;
   }
   // The sweep: every pending pixel left behind by the passes, row by row;
   // a span that marks seeds in the row above sends the sweep back there.
@@ -120,7 +222,7 @@ inline void RunFill(Fill& f, PF_Fixed point_x, PF_Fixed point_y) {
       const void* next = std::memchr(row + k, kPending, size_t(f.width - k));
       if (next == nullptr) break;
       k = A_long(static_cast<const uint8_t*>(next) - row);
-      if (FillSpan(f, k, j) & kMarkedAbove) {
+      if (span(f, k, j) & kMarkedAbove) {
         back = true;
         break;
       }
@@ -129,14 +231,41 @@ inline void RunFill(Fill& f, PF_Fixed point_x, PF_Fixed point_y) {
   }
 }
 
-// Widens and softens the region's edge: a disc with a paraboloid falloff on
-// every filled pixel that has a neighbour outside the region. The border
-// rows and columns are not used as centres.
-inline void Bleed(Fill& f, double bleed, double scale) {
+// The bleed's disc: radius r = bleed x scale + 1 and its paraboloid falloff.
+struct BleedDisc {
+  double r;
+  float r2, alpha_scale;
+};
+
+inline BleedDisc MakeBleedDisc(double bleed, double scale) {
   const double r = bleed * scale + 1.0;
   const float rf = float(r);
   const float r2 = rf * rf;
-  const float alpha_scale = 255.0f / r2;
+  return BleedDisc{r, r2, 255.0f / r2};
+}
+
+// The alpha of the disc's pixel at squared distance d2 from its centre, or -1
+// outside the disc.
+inline int BleedAlpha(const BleedDisc& disc, A_long d2) {
+  if (!(float(d2) < disc.r2)) return -1;
+  return A_u_char(int((disc.r2 - float(d2)) * disc.alpha_scale));
+}
+
+inline void BleedPixel(const Fill& f, int alpha, PF_Pixel& out) {
+  PF_Pixel c = f.colour;
+  c.alpha = A_u_char(alpha);
+  if (f.underfill) {
+    if (out.alpha != 255) out = pf::BlendOver(out, c);
+  } else {
+    out = pf::BlendOver(c, out);
+  }
+}
+
+// Every filled pixel with a neighbour outside the region, row by row, with
+// its disc's box clamped into the frame: edge(p, m, x0, x1, y0, y1). The
+// border rows and columns are not used as centres.
+template <class Edge>
+void ForEachBleedCentre(const Fill& f, double r, Edge&& edge) {
   const A_long w = f.width, h = f.height;
   for (A_long m = 1; m + 1 < h; ++m) {
     const uint8_t* row = f.mask + intptr_t(m) * w;
@@ -149,22 +278,53 @@ inline void Bleed(Fill& f, double bleed, double scale) {
       if (y0 < 0) y0 = 0;
       if (x1 > w - 1) x1 = w - 1;
       if (y1 > h - 1) y1 = h - 1;
-      for (A_long y = y0; y <= y1; ++y) {
-        for (A_long x = x0; x <= x1; ++x) {
-          const A_long d2 = (p - x) * (p - x) + (m - y) * (m - y);
-          if (!(float(d2) < r2)) continue;
-          PF_Pixel& out = pf::PixelAt(*f.output, x, y);
-          PF_Pixel c = f.colour;
-          c.alpha = A_u_char(int((r2 - float(d2)) * alpha_scale));
-          if (f.underfill) {
-            if (out.alpha != 255) out = pf::BlendOver(out, c);
-          } else {
-            out = pf::BlendOver(c, out);
-          }
-        }
-      }
+      edge(p, m, x0, x1, y0, y1);
     }
   }
+}
+
+// Widens and softens the region's edge: a disc with a paraboloid falloff on
+// every filled pixel that has a neighbour outside the region, each disc's
+// pixels worked out as it is stamped. The plain form Bleed must match.
+inline void BleedByPixel(Fill& f, double bleed, double scale) {
+  const BleedDisc disc = MakeBleedDisc(bleed, scale);
+  ForEachBleedCentre(f, disc.r, [&](A_long p, A_long m, A_long x0, A_long x1, A_long y0, A_long y1) {
+    for (A_long y = y0; y <= y1; ++y) {
+      for (A_long x = x0; x <= x1; ++x) {
+        const int alpha = BleedAlpha(disc, (p - x) * (p - x) + (m - y) * (m - y));
+        if (alpha >= 0) BleedPixel(f, alpha, pf::PixelAt(*f.output, x, y));
+      }
+    }
+  });
+}
+
+// The widest disc the table holds: Bleed at most 20 at full scale.
+inline constexpr A_long kBleedTableReach = 24;
+inline constexpr A_long kBleedTableSide = 2 * kBleedTableReach + 1;
+
+// BleedByPixel with the disc's alphas worked out once, in a table by offset
+// from the centre. A box reaches at most floor(r) + 1 pixels from its centre
+// (the bounds are r either side, truncated); larger discs (a bleed scaled
+// up beyond the slider) take the plain form.
+inline void Bleed(Fill& f, double bleed, double scale) {
+  const BleedDisc disc = MakeBleedDisc(bleed, scale);
+  if (!(disc.r + 1.0 < double(kBleedTableReach))) {
+    BleedByPixel(f, bleed, scale);
+    return;
+  }
+  int16_t table[kBleedTableSide * kBleedTableSide];
+  for (A_long dy = -kBleedTableReach; dy <= kBleedTableReach; ++dy)
+    for (A_long dx = -kBleedTableReach; dx <= kBleedTableReach; ++dx)
+      table[(dy + kBleedTableReach) * kBleedTableSide + dx + kBleedTableReach] =
+          int16_t(BleedAlpha(disc, dx * dx + dy * dy));
+  ForEachBleedCentre(f, disc.r, [&](A_long p, A_long m, A_long x0, A_long x1, A_long y0, A_long y1) {
+    for (A_long y = y0; y <= y1; ++y) {
+      const int16_t* alphas = table + (y - m + kBleedTableReach) * kBleedTableSide + kBleedTableReach;
+      PF_Pixel* out = pf::PixelRow(*f.output, y);
+      for (A_long x = x0; x <= x1; ++x)
+        if (alphas[x - p] >= 0) BleedPixel(f, alphas[x - p], out[x]);
+    }
+  });
 }
 
 // Opaque black where the test says inside, opaque white elsewhere.

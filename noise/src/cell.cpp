@@ -31,14 +31,7 @@ CellGrid MakeCellGrid(const NoiseLattice* lattice, double dispersion) {
 }
 
 void ComputeEdgeTerms(const CellPoint q[kNeighbours], const double d[kNeighbours], SqrtFunc sqrt_fn, EdgeTerms& out) {
-  int n1 = kOwnCell;
-  double best = kCellFar;
-  for (int i = 0; i < kNeighbours; ++i) {
-    if (d[i] < best) {
-      best = d[i];
-      n1 = i;
-    }
-  }
+  const int n1 = FindNearest(d);
   out.i1 = n1;
   const double inf = std::numeric_limits<double>::infinity();
   for (int i = 0; i < kNeighbours; ++i) {

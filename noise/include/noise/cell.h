@@ -127,6 +127,20 @@ inline NearestTwo FindNearestTwo(const double d[kNeighbours]) {
 
 using SqrtFunc = double (*)(double);
 
+// The index of the nearest point by squared distance (ties keep the earlier
+// index; the own cell when none is below kCellFar).
+inline int FindNearest(const double d[kNeighbours]) {
+  int n1 = kOwnCell;
+  double best = kCellFar;
+  for (int i = 0; i < kNeighbours; ++i) {
+    if (d[i] < best) {
+      best = d[i];
+      n1 = i;
+    }
+  }
+  return n1;
+}
+
 // The edge terms of the HQ patterns: the nearest point I1 and, for every
 // other neighbour, e_i = (d_i - d_I1) / |q_i - q_I1|, twice the distance from
 // the pixel to the bisector between the two points. A point that coincides

@@ -517,6 +517,40 @@ TEST(FacetryRender, SameBytesOnOneThreadAndMany) {
   }
 }
 
+// Rows are shaded on the host's threads, the pixels of a row sharing their
+// cells: every type at several thread counts, at full and reduced
+// resolution, with tight and padded rows, against the reference.
+TEST(FacetryRender, EveryThreadCountAndResolutionMatchesTheReference) {
+  Fixture f;
+  struct Case {
+    int threads;
+    A_u_long den;
+    A_long pad;
+  };
+  const Case cases[] = {{1, 1, 0}, {2, 1, kPad}, {3, 3, 8}, {4, 2, 0}};
+  for (const Case& c : cases) {
+    f.host.SetThreads(c.threads);
+    for (int type : kTypes) {
+      SCOPED_TRACE(::testing::Message() << "type " << type << " threads " << c.threads << " 1/" << c.den);
+      Values v;
+      v.type = type;
+      v.size = 11;
+      v.disperse = 1.1;
+      v.downsample = 1.0 / double(c.den);
+      v.has_record = true;
+      Instance inst(f.effect, TimeBase{}, kW * A_long(c.den), kH * A_long(c.den));
+      Apply(inst, v, 9.0, 6.0);
+      v.ox = 9.0 / double(c.den);
+      v.oy = 6.0 / double(c.den);
+      World full(kW * A_long(c.den), kH * A_long(c.den), c.pad), out(kW, kH, c.pad), reduced;
+      FillPattern(full, uint32_t(type + c.threads));
+      const World before(kW, kH);
+      ASSERT_TRUE(RenderReduced(inst, full, out, Downsampled(c.den), reduced));
+      ASSERT_TRUE(MatchesReference(reduced, before, out, v));
+    }
+  }
+}
+
 // The reduced copy is released whichever host service fails, and the error
 // comes back unchanged.
 TEST(FacetryRender, ReducedCopyReleasedOnEveryPath) {

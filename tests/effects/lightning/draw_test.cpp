@@ -46,6 +46,29 @@ TEST(BlendWeighted, DivisionByTheAlphaUnionIsExact) {
       if (lightning::DivideByAlpha(n, a) != n / a) FAIL() << n << " div " << a;
 }
 
+// The four-lane mix against the one-pixel mix: every pair of alphas, with
+// channel values at the ends and the middle of the byte's range.
+TEST(BlendWeighted, FourLanesMatchOnePixel) {
+  const int values[] = {0, 1, 2, 127, 128, 200, 254, 255};
+  for (int as = 0; as <= 255; ++as)
+    for (int ad = 0; ad <= 255; ad += 4)
+      for (int s : values) {
+        const PF_Pixel src = Px(as, s, 255 - s, s / 2);
+        lightning::Words4 dst;
+        PF_Pixel dst_px[4];
+        for (int i = 0; i < 4; ++i) dst_px[i] = Px(std::min(255, ad + i), values[(i + s) % 8], 255 - s, values[i]);
+        std::memcpy(&dst, dst_px, sizeof dst);
+        const lightning::Words4 got = lightning::BlendWeighted4(dst, lightning::Ints4{} + as, src);
+        PF_Pixel got_px[4];
+        std::memcpy(got_px, &got, sizeof got_px);
+        for (int i = 0; i < 4; ++i) {
+          const PF_Pixel want = BlendWeighted(src, dst_px[i]);
+          ASSERT_TRUE(Is(got_px[i], want.alpha, want.red, want.green, want.blue))
+              << "as " << as << " ad " << int(dst_px[i].alpha) << " s " << s;
+        }
+      }
+}
+
 TEST(StepLength, CompressedAboveFive) {
   EXPECT_EQ(lightning::StepLength(2.0f), 1.0f);
   EXPECT_EQ(lightning::StepLength(10.0f), 5.0f);
@@ -157,6 +180,42 @@ TEST(Discs, EveryPixelOfTheBoxIsDecidedByItsDistance) {
       }
   }
   EXPECT_TRUE(ombrix::SamePixels(full.pf(), fast.pf()));
+}
+
+// The four-lane rows against the pixel-by-pixel rows on narrow and odd
+// widths (the lanes' tail), with amounts past 255, not-a-number centres and
+// amounts, and radii from a fraction of a pixel to far beyond the frame.
+TEST(Discs, FourLaneRowsMatchPixelByPixelRows) {
+  const float nan = std::nanf("");
+  struct Case {
+    float cx, cy, r, a;
+  };
+  const Case cases[] = {{2.5f, 3.0f, 3.0f, 400.0f},  {0.3f, 1.7f, 0.6f, 90.0f},  {nan, 4.0f, 5.0f, 200.0f},
+                        {6.0f, 2.0f, 1e30f, 120.0f}, {4.2f, 4.9f, 7.5f, nan},    {-3.0f, 3.0f, 9.0f, 255.0f},
+                        {5.5f, 5.5f, 2.2f, 1e9f},    {1.0f, 0.0f, 4.0f, -50.0f}, {3.3f, 6.1f, 40.0f, 30.0f}};
+  for (A_long width : {1, 3, 4, 5, 7, 13}) {
+    World lanes(width, 9, 8), plain(width, 9, 8);
+    for (A_long y = 0; y < 9; ++y)
+      for (A_long x = 0; x < width; ++x) lanes.At(x, y) = plain.At(x, y) = Px((x * 53 + y * 31) % 256, x, y, 7);
+    const World start = plain;
+    int i = 0;
+    for (const Case& c : cases) {
+      for (int kind : {lightning::kCoreDisc, lightning::kGlowDisc}) {
+        lightning::Disc d;
+        const bool made = kind == lightning::kCoreDisc
+                              ? lightning::PrepareCoreDisc(c.cx, c.cy, c.r, c.a, lanes.pf(), &d)
+                              : lightning::PrepareGlowDisc(c.cx, c.cy, c.r, c.a, lanes.pf(), &d);
+        if (!made) continue;
+        const PF_Pixel colour = Px(kind == lightning::kCoreDisc ? 210 : 255, 20 * i++, 200, 90);
+        for (A_long y = d.box.y0; y <= d.box.y1; ++y) {
+          lightning::StampDiscRow(d, colour, y, lanes.pf());
+          lightning::StampDiscRowByPixel(d, colour, y, plain.pf());
+        }
+      }
+    }
+    EXPECT_TRUE(ombrix::SamePixels(lanes.pf(), plain.pf())) << "width " << width;
+    EXPECT_FALSE(ombrix::SamePixels(lanes.pf(), start.pf())) << "nothing stamped at width " << width;
+  }
 }
 
 // A straight path of n points one pixel apart, all at one strength.
