@@ -70,4 +70,10 @@ void RgbToHls(const PF_Pixel& rgb, PF_Fixed hls[3]);
 // back byte for byte from RgbToHls followed by HlsToRgb.
 void HlsToRgb(const PF_Fixed hls[3], PF_Pixel& rgb);
 
+// The same two conversions evaluated plainly, one channel after another in
+// double: the slow forms the fast ones above must equal word for word and
+// byte for byte.
+void RgbToHlsReference(const PF_Pixel& rgb, PF_Fixed hls[3]);
+void HlsToRgbReference(const PF_Fixed hls[3], PF_Pixel& rgb);
+
 }  // namespace ombrix
