@@ -176,4 +176,23 @@ inline PF_Err GrainPixel(const Block& b, const PF_Pixel& in, PF_Pixel& out) {
   return err;
 }
 
+// Rows of `width` pixels through NoisePixel, GrainFieldPixel and
+// GrainPixel, left to right, stopping at the first error as the per-pixel
+// walk does.
+inline PF_Err NoiseRow(const Block& b, A_long y, A_long width, const PF_Pixel* in, PF_Pixel* out) {
+  for (A_long x = 0; x < width; ++x)
+    if (PF_Err err = NoisePixel(b, x, y, in[x], out[x])) return err;
+  return PF_Err_NONE;
+}
+
+inline void GrainFieldRow(const Block& b, A_long y, A_long width, PF_Pixel* out) {
+  for (A_long x = 0; x < width; ++x) GrainFieldPixel(b, x, y, out[x]);
+}
+
+inline PF_Err GrainRow(const Block& b, A_long width, const PF_Pixel* in, PF_Pixel* out) {
+  for (A_long x = 0; x < width; ++x)
+    if (PF_Err err = GrainPixel(b, in[x], out[x])) return err;
+  return PF_Err_NONE;
+}
+
 }  // namespace speckhue
