@@ -25,13 +25,6 @@
 
 namespace effect_test {
 
-// Host options with `threads` worker threads (0: all cores).
-inline ombrix::HostOptions Threads(int threads) {
-  ombrix::HostOptions options;
-  options.threads = threads;
-  return options;
-}
-
 using testimage::Byte;
 using testimage::FillPixels;
 using testimage::Lcg;

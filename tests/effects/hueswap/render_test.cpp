@@ -27,11 +27,17 @@ using ombrix::World;
 
 enum { kFrom = 1, kTo, kChange, kChangeBy, kHueTol, kLightTol, kSatTol, kSoftness, kViewMask };
 
+ombrix::HostOptions WithThreads(int threads) {
+  ombrix::HostOptions options;
+  options.threads = threads;
+  return options;
+}
+
 struct Fixture {
   Host host;
   Effect effect{host, TestPlugin("hueswap.aex")};
   Fixture() = default;
-  explicit Fixture(int threads) : host(Threads(threads)) {}
+  explicit Fixture(int threads) : host(WithThreads(threads)) {}
 };
 
 // The parameters of one render, as raw values.

@@ -30,11 +30,17 @@ using speckhue_ref::Settings;
 
 enum { kNoise = 1, kHue, kLightness, kSaturation, kGrainSize, kPhase };
 
+ombrix::HostOptions WithThreads(int threads) {
+  ombrix::HostOptions options;
+  options.threads = threads;
+  return options;
+}
+
 struct Fixture {
   Host host;
   Effect effect{host, TestPlugin("speckhue.aex")};
   Fixture() = default;
-  explicit Fixture(int threads) : host(Threads(threads)) {}
+  explicit Fixture(int threads) : host(WithThreads(threads)) {}
 };
 
 void Apply(Instance& inst, const Settings& s) {
