@@ -10,9 +10,10 @@
 // rationals (16.16 fractions, or coverage in units of the two sizes), all
 // sums are kept in integers, and every rounded quotient equals the one of
 // the real-number formula (RoundQuotient in src/pixel_ops_internal.h).
-// The HLS conversion is the hexcone model evaluated in IEEE double in the
-// order written below, so that an independent double implementation
-// gives the same 16.16 words and bytes.
+// The HLS conversion gives the 16.16 words and bytes of the hexcone model
+// evaluated in IEEE double in the order written below, so that an
+// independent double implementation agrees (the forward direction reaches
+// them in integers, the inverse computes only the channel on a ramp).
 #pragma once
 
 #include <pf/api.h>
