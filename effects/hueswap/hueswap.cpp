@@ -3,6 +3,7 @@
 // tolerance per component and a soft selection edge; the mask view shows
 // the selection strength as grey levels.
 #include <pf/fixed.h>
+#include <pf/rows.h>
 #include <pf/shell.h>
 
 #include "kernels.h"
@@ -53,12 +54,12 @@ PF_Err ParamsSetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef*[], PF_
   return pf::RegisterParams(in_data, out_data, kParams, pf::ParamRecord::kReused);
 }
 
-PF_Err ColourPixel(void* refcon, A_long, A_long, PF_Pixel* in, PF_Pixel* out) {
-  return hueswap::ColourPixel(*static_cast<const hueswap::Block*>(refcon), *in, *out);
+PF_Err ColourRow(void* refcon, A_long, A_long width, PF_Pixel* in, PF_Pixel* out) {
+  return hueswap::ColourRow(*static_cast<const hueswap::Block*>(refcon), width, in, out);
 }
 
-PF_Err MaskPixel(void* refcon, A_long, A_long, PF_Pixel* in, PF_Pixel* out) {
-  return hueswap::MaskPixel(*static_cast<const hueswap::Block*>(refcon), *in, *out);
+PF_Err MaskRow(void* refcon, A_long, A_long width, PF_Pixel* in, PF_Pixel* out) {
+  return hueswap::MaskRow(*static_cast<const hueswap::Block*>(refcon), width, in, out);
 }
 
 // Nothing is selected: the mask view is opaque black, the colour view the input.
@@ -94,17 +95,17 @@ PF_Err Render(PF_InData* in_data, PF_OutData*, PF_ParamDef* params[], PF_LayerDe
   if (b.dh == 0 && b.dl == 0 && b.ds == 0) return NothingSelected(in_data, input, output, mask);
 
   hueswap::SetWeights(b, hue_tol, light_tol, sat_tol, params[kParamSoftness]->u.fd.value);
-  PF_IteratePixel8Func pixel = ColourPixel;
+  pf::RowFunc row = ColourRow;
   if (mask) {
     b.f = b.f * 255.0;
-    pixel = MaskPixel;
+    row = MaskRow;
   } else {
     const A_long change = params[kParamChange]->u.pd.value;
     b.change_lightness = change == kHueLightness || change == kAllChannels;
     b.change_saturation = change == kHueSaturation || change == kAllChannels;
     b.transform = params[kParamChangeBy]->u.pd.value == kTransformingTo;
   }
-  return in_data->utils->iterate(in_data, 0, output->height, input, nullptr, &b, pixel, output);
+  return pf::IterateRows(in_data, input, output, &b, row);
 }
 
 constexpr pf::Commands kCommands{

@@ -125,4 +125,21 @@ inline PF_Err MaskPixel(const Block& b, const PF_Pixel& in, PF_Pixel& out) {
   return PF_Err_NONE;
 }
 
+// A row of `width` pixels through ColourPixel or MaskPixel, left to right,
+// stopping at the first error as the per-pixel walk does.
+template <PF_Err (*Pixel)(const Block&, const PF_Pixel&, PF_Pixel&)>
+inline PF_Err Row(const Block& b, A_long width, const PF_Pixel* in, PF_Pixel* out) {
+  for (A_long x = 0; x < width; ++x)
+    if (PF_Err err = Pixel(b, in[x], out[x])) return err;
+  return PF_Err_NONE;
+}
+
+inline PF_Err ColourRow(const Block& b, A_long width, const PF_Pixel* in, PF_Pixel* out) {
+  return Row<ColourPixel>(b, width, in, out);
+}
+
+inline PF_Err MaskRow(const Block& b, A_long width, const PF_Pixel* in, PF_Pixel* out) {
+  return Row<MaskPixel>(b, width, in, out);
+}
+
 }  // namespace hueswap

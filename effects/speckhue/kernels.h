@@ -101,15 +101,10 @@ inline void PixelNoise(const Block& b, A_long x, A_long y, double noise[3]) {
   const uint32_t* row = b.rows + size_t(y) * kStreams;
   uint32_t offset = pf::Advance(row[0], b.offset_jump[x]);
   const float r = float(pf::RandomUnit(offset)) + b.phi;
-  int lower = 1;  // s0
-  float t = r;
-  if (r < 0.0f) {
-    lower = 0;
-    t = r + 1.0f;
-  } else if (r > 1.0f) {
-    lower = 2;
-    t = r - 1.0f;
-  }
+  // The pair starts at s-1 below 0, at s1 above 1, else at s0; t = r + 1,
+  // r - 1 or r. Computed without branches: r's side is random.
+  const int lower = int(r >= 0.0f) + int(r > 1.0f);
+  const float t = r - float(lower - 1);
   uint32_t lo = pf::Advance(row[1 + lower], b.phase_jump[x]);
   uint32_t hi = pf::Advance(row[2 + lower], b.phase_jump[x]);
   double low[3];
@@ -122,8 +117,10 @@ inline void PixelNoise(const Block& b, A_long x, A_long y, double noise[3]) {
 
 // A hue in 16.16 degrees brought into [0, 360).
 constexpr PF_Fixed WrapHue(int64_t h) {
-  h %= kFullTurn;
-  if (h < 0) h += kFullTurn;
+  if (h >= kFullTurn || h < 0) {  // the division only for hues out of range
+    h %= kFullTurn;
+    if (h < 0) h += kFullTurn;
+  }
   return PF_Fixed(h);
 }
 
@@ -174,6 +171,25 @@ inline PF_Err GrainPixel(const Block& b, const PF_Pixel& in, PF_Pixel& out) {
   result.alpha = in.alpha;
   out = result;
   return err;
+}
+
+// Rows of `width` pixels through NoisePixel, GrainFieldPixel and
+// GrainPixel, left to right, stopping at the first error as the per-pixel
+// walk does.
+inline PF_Err NoiseRow(const Block& b, A_long y, A_long width, const PF_Pixel* in, PF_Pixel* out) {
+  for (A_long x = 0; x < width; ++x)
+    if (PF_Err err = NoisePixel(b, x, y, in[x], out[x])) return err;
+  return PF_Err_NONE;
+}
+
+inline void GrainFieldRow(const Block& b, A_long y, A_long width, PF_Pixel* out) {
+  for (A_long x = 0; x < width; ++x) GrainFieldPixel(b, x, y, out[x]);
+}
+
+inline PF_Err GrainRow(const Block& b, A_long width, const PF_Pixel* in, PF_Pixel* out) {
+  for (A_long x = 0; x < width; ++x)
+    if (PF_Err err = GrainPixel(b, in[x], out[x])) return err;
+  return PF_Err_NONE;
 }
 
 }  // namespace speckhue

@@ -4,6 +4,7 @@
 // random field to the next. Uniform, squared (small changes favoured) or
 // grain (noise smoothed by the host to a grain size).
 #include <pf/fixed.h>
+#include <pf/rows.h>
 #include <pf/shell.h>
 #include <pf/smooth.h>
 
@@ -44,17 +45,17 @@ PF_Err ParamsSetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef*[], PF_
   return pf::RegisterParams(in_data, out_data, kParams, pf::ParamRecord::kReused);
 }
 
-PF_Err NoisePixel(void* refcon, A_long x, A_long y, PF_Pixel* in, PF_Pixel* out) {
-  return speckhue::NoisePixel(*static_cast<const speckhue::Block*>(refcon), x, y, *in, *out);
+PF_Err NoiseRow(void* refcon, A_long y, A_long width, PF_Pixel* in, PF_Pixel* out) {
+  return speckhue::NoiseRow(*static_cast<const speckhue::Block*>(refcon), y, width, in, out);
 }
 
-PF_Err GrainFieldPixel(void* refcon, A_long x, A_long y, PF_Pixel*, PF_Pixel* out) {
-  speckhue::GrainFieldPixel(*static_cast<const speckhue::Block*>(refcon), x, y, *out);
+PF_Err GrainFieldRow(void* refcon, A_long y, A_long width, PF_Pixel*, PF_Pixel* out) {
+  speckhue::GrainFieldRow(*static_cast<const speckhue::Block*>(refcon), y, width, out);
   return PF_Err_NONE;
 }
 
-PF_Err GrainPixel(void* refcon, A_long, A_long, PF_Pixel* in, PF_Pixel* out) {
-  return speckhue::GrainPixel(*static_cast<const speckhue::Block*>(refcon), *in, *out);
+PF_Err GrainRow(void* refcon, A_long, A_long width, PF_Pixel* in, PF_Pixel* out) {
+  return speckhue::GrainRow(*static_cast<const speckhue::Block*>(refcon), width, in, out);
 }
 
 // The noise tables of one render: row start states and column jumps, in
@@ -103,15 +104,13 @@ PF_Err Render(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], P
   b.offset_jump = offset_jump;
   b.phase_jump = phase_jump;
 
-  PF_Err (*const iterate)(PF_InData*, A_long, A_long, PF_EffectWorld*, const PF_Rect*, void*, PF_IteratePixel8Func,
-                          PF_EffectWorld*) = in_data->utils->iterate;
-  if (!grain) return iterate(in_data, 0, height, input, nullptr, &b, NoisePixel, output);
+  if (!grain) return pf::IterateRows(in_data, input, output, &b, NoiseRow);
 
-  PF_Err err = iterate(in_data, 0, height, input, nullptr, &b, GrainFieldPixel, output);
+  PF_Err err = pf::IterateRows(in_data, input, output, &b, GrainFieldRow);
   // The field softened to grains of about F pixels; alpha stays 255.
   A_long block[3] = {333, 666, 999};
   if (err == PF_Err_NONE) err = pf::SmoothWorld(in_data, out_data, grain_size, block, '~', output);
-  if (err == PF_Err_NONE) err = iterate(in_data, 0, height, input, nullptr, &b, GrainPixel, output);
+  if (err == PF_Err_NONE) err = pf::IterateRows(in_data, input, output, &b, GrainRow);
   return err;
 }
 

@@ -27,9 +27,17 @@ using ombrix::World;
 
 enum { kFrom = 1, kTo, kChange, kChangeBy, kHueTol, kLightTol, kSatTol, kSoftness, kViewMask };
 
+ombrix::HostOptions WithThreads(int threads) {
+  ombrix::HostOptions options;
+  options.threads = threads;
+  return options;
+}
+
 struct Fixture {
   Host host;
   Effect effect{host, TestPlugin("hueswap.aex")};
+  Fixture() = default;
+  explicit Fixture(int threads) : host(WithThreads(threads)) {}
 };
 
 // The parameters of one render, as raw values.
@@ -352,6 +360,35 @@ TEST(HueswapRender, EveryModeMatchesTheRules) {
         int changed = 0;
         ASSERT_TRUE(MatchesReference(f, v, in, pad, &changed));
         EXPECT_GT(changed, 0);
+      }
+    }
+  }
+}
+
+// Rows are shared out in bands among the host's threads: any thread count,
+// odd sizes and padded rows give the rules' bytes.
+TEST(HueswapRender, ThreadCountsAndSizesMatchTheRules) {
+  struct Case {
+    int threads;
+    A_long w, h, pad;
+  };
+  const Case cases[] = {{1, 67, 41, 12}, {2, 67, 41, 0}, {3, 67, 41, 12}, {2, 1, 35, 4}, {3, 53, 1, 0}, {3, 3, 50, 8}};
+  for (const Case& c : cases) {
+    Fixture f(c.threads);
+    for (int change_by : {1, 2}) {
+      for (bool mask : {false, true}) {
+        Values v;
+        v.from = kOrange;
+        v.to = PF_Pixel{255, 40, 200, 90};
+        v.change = 4;
+        v.change_by = change_by;
+        v.hue_tol = 0x8000;
+        v.mask = mask;
+        SCOPED_TRACE(::testing::Message()
+                     << c.threads << " threads " << c.w << "x" << c.h << " by " << change_by << " mask " << mask);
+        World in(c.w, c.h, c.pad);
+        FillPattern(in, uint32_t(c.w + c.h), kOrange);
+        ASSERT_TRUE(MatchesReference(f, v, in, c.pad));
       }
     }
   }

@@ -30,9 +30,17 @@ using speckhue_ref::Settings;
 
 enum { kNoise = 1, kHue, kLightness, kSaturation, kGrainSize, kPhase };
 
+ombrix::HostOptions WithThreads(int threads) {
+  ombrix::HostOptions options;
+  options.threads = threads;
+  return options;
+}
+
 struct Fixture {
   Host host;
   Effect effect{host, TestPlugin("speckhue.aex")};
+  Fixture() = default;
+  explicit Fixture(int threads) : host(WithThreads(threads)) {}
 };
 
 void Apply(Instance& inst, const Settings& s) {
@@ -317,6 +325,53 @@ TEST(SpeckhueRender, GrainThroughTheSmoothingRoutine) {
   World field = speckhue_ref::GrainField(kW, kH, s);
   ombrix::SmoothWorld(field.pf(), 2.0, ombrix::kSmoothColor);
   EXPECT_TRUE(SameImage(out, speckhue_ref::ApplyGrain(reduced, field, s)));
+}
+
+// Rows are shared out in bands among the host's threads: every mode at any
+// thread count, odd sizes and padded rows gives the walk's bytes, the grain
+// also at half resolution.
+TEST(SpeckhueRender, ThreadCountsAndSizesMatchTheWalk) {
+  struct Case {
+    int threads;
+    A_long w, h, pad;
+  };
+  const Case cases[] = {{1, 45, 37, 8}, {2, 45, 37, 0}, {3, 45, 37, 8}, {3, 1, 40, 4}, {2, 49, 1, 0}};
+  for (const Case& c : cases) {
+    Fixture f(c.threads);
+    for (int mode : {1, 2, 3}) {
+      Settings s;
+      s.mode = mode;
+      s.hue = 0x6000;
+      s.lightness = 0x3000;
+      s.saturation = 0x5000;
+      s.grain_size = 2 << 16;
+      s.phase = 123 * kDegree;
+      SCOPED_TRACE(::testing::Message() << c.threads << " threads " << c.w << "x" << c.h << " mode " << mode);
+      World in(c.w, c.h, c.pad);
+      FillPattern(in, uint32_t(c.w * c.h));
+      const World out = RenderWith(f, s, in, c.pad);
+      if (mode != 3) {
+        ASSERT_TRUE(SameImage(out, speckhue_ref::Render(in, s)));
+        continue;
+      }
+      World field = speckhue_ref::GrainField(c.w, c.h, s);
+      ombrix::SmoothWorld(field.pf(), speckhue_ref::GrainRadius(s), ombrix::kSmoothColor);
+      ASSERT_TRUE(SameImage(out, speckhue_ref::ApplyGrain(in, field, s)));
+    }
+    // Half resolution: a 2w x 2h layer rendered into w x h buffer pixels.
+    ombrix::RenderSettings half;
+    half.downsample_x = half.downsample_y = PF_RationalScale{1, 2};
+    Settings s;
+    s.mode = 1;
+    s.hue = s.lightness = s.saturation = 0x8000;
+    s.downsample = 0.5;
+    Instance inst(f.effect, TimeBase{}, 2 * c.w, 2 * c.h);
+    Apply(inst, s);
+    World full(2 * c.w, 2 * c.h, c.pad), out(c.w, c.h, c.pad);
+    FillPattern(full, 4);
+    ASSERT_EQ(inst.RenderFrame(0, full.pf(), out.pf(), half).err, PF_Err_NONE);
+    EXPECT_TRUE(SameImage(out, speckhue_ref::Render(ombrix::DownsampledWorld(full.pf(), half, c.pad), s)));
+  }
 }
 
 // Smoothing really happens: the grain field of a flat grey frame varies less

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 
@@ -142,6 +143,49 @@ TEST(Hls, InverseWrapsHueAndClampsLightnessAndSaturation) {
         ref.alpha = 77;
         ASSERT_EQ(to_rgb(h, l, s), ref) << h << " " << l << " " << s;
       }
+}
+
+// The fast inverse against its plain form on words the effects produce:
+// in-range hues at every 1/64 degree near the sector edges, shifted and
+// wrapped hues, lightness and saturation a little outside 0..1.
+TEST(Hls, FastInverseEqualsPlainForm) {
+  uint32_t s = 12345;
+  auto next = [&s] { return s = s * 1664525u + 1013904223u; };
+  const PF_Fixed edges[] = {0, 60, 120, 180, 240, 300, 360};
+  uint32_t bad = 0;
+  PF_Fixed first[3] = {};
+  auto check = [&](PF_Fixed h, PF_Fixed l, PF_Fixed sat) {
+    const PF_Fixed hls[3] = {h, l, sat};
+    PF_Pixel fast{9, 0, 0, 0}, plain{9, 0, 0, 0};
+    HlsToRgb(hls, fast);
+    HlsToRgbReference(hls, plain);
+    if (!(fast == plain) && bad++ == 0) std::copy(hls, hls + 3, first);
+  };
+  for (int i = 0; i < 2000000; ++i) {
+    const PF_Fixed h = PF_Fixed(next() % (720u << 16)) - (180 << 16);
+    check(h, PF_Fixed(next() % 0x14000) - 0x2000, PF_Fixed(next() % 0x14000) - 0x2000);
+  }
+  for (PF_Fixed h = 0; h < (360 << 16); h += 3) {
+    check(h, 0x8000, 0x10000);
+    check(h, 0x6A3D, 0xB7E1);
+  }
+  for (PF_Fixed e : edges)
+    for (PF_Fixed d = -256; d <= 256; ++d)
+      for (PF_Fixed l : {0, 1, 0x7FFF, 0x8000, 0x8001, 0xB000, 0xFFFF, 0x10000})
+        check((e << 16) + d * 64, l, PF_Fixed(next() % 0x10001));
+  EXPECT_EQ(bad, 0u) << "first at " << first[0] << " " << first[1] << " " << first[2];
+}
+
+TEST(Hls, FastForwardEqualsPlainFormOnEveryColour) {
+  uint32_t bad = 0;
+  for (uint32_t c = 0; c < (1u << 24); c += kColourStride) {
+    const PF_Pixel rgb{255, uint8_t(c >> 16), uint8_t(c >> 8), uint8_t(c)};
+    PF_Fixed fast[3], plain[3];
+    RgbToHls(rgb, fast);
+    RgbToHlsReference(rgb, plain);
+    bad += !std::equal(fast, fast + 3, plain);
+  }
+  EXPECT_EQ(bad, 0u);
 }
 
 }  // namespace

@@ -10,9 +10,10 @@
 // rationals (16.16 fractions, or coverage in units of the two sizes), all
 // sums are kept in integers, and every rounded quotient equals the one of
 // the real-number formula (RoundQuotient in src/pixel_ops_internal.h).
-// The HLS conversion is the hexcone model evaluated in IEEE double in the
-// order written below, so that an independent double implementation
-// gives the same 16.16 words and bytes.
+// The HLS conversion gives the 16.16 words and bytes of the hexcone model
+// evaluated in IEEE double in the order written below, so that an
+// independent double implementation agrees (the forward direction reaches
+// them in integers, the inverse computes only the channel on a ramp).
 #pragma once
 
 #include <pf/api.h>
@@ -81,5 +82,11 @@ void RgbToHls(const PF_Pixel& rgb, PF_Fixed hls[3]);
 // The 16.16 words are fine enough that every one of the 2^24 colours comes
 // back byte for byte from RgbToHls followed by HlsToRgb.
 void HlsToRgb(const PF_Fixed hls[3], PF_Pixel& rgb);
+
+// The same two conversions evaluated plainly, one channel after another in
+// double: the slow forms the fast ones above must equal word for word and
+// byte for byte.
+void RgbToHlsReference(const PF_Pixel& rgb, PF_Fixed hls[3]);
+void HlsToRgbReference(const PF_Fixed hls[3], PF_Pixel& rgb);
 
 }  // namespace ombrix
