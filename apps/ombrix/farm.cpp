@@ -8,6 +8,7 @@
 
 #include <ombrix/host/plugin_file.h>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -399,7 +400,7 @@ int RunFarmResubmit(const CommonOptions& common, const FarmJobOptions& o) {
     const QueueView queue = AskQueue(job);
     for (int64_t k = 0; k < job.chunks; ++k) {
       const Chunk c = ChunkFrames(job.first, job.last, job.chunk, k);
-      const bool active = queue.states.count(k) && Classify({0, 1, "", queue.states.at(k)}) != ChunkState::kFailed;
+      const bool active = queue.states.count(k) > 0;  // squeue lists chunks queued or running only
       for (int64_t f = c.first; f <= c.last && !active; ++f) {
         if (CheckFrame(job, f) != FrameCheck::kGood) {
           chunks.push_back(k);

@@ -92,6 +92,8 @@ scontrol update jobid="${job}_1" StartTime=now
 wait_job "$job" 600
 echo "48 frames in chunks of 10 with a requeue: $((SECONDS - start)) s"
 check "farm frames match the local render" same_frames out1
+leftover=$(ls -A out1 | grep -v '^f\.[0-9]*\.png$' || true)
+[ -z "$leftover" ] || fail "the requeued task left files behind: $leftover"
 grep -q "going on from frame 1[1-9]" job1/logs/"${job}"_1.out || fail "the requeued chunk did not go on where it stopped"
 status=$("$ombrix" farm status job1)
 echo "$status"
