@@ -3,7 +3,9 @@
 #include "farm.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
+#include <cstring>
 #include <set>
 #include <sstream>
 
@@ -76,7 +78,7 @@ std::vector<int64_t> ParseChunkList(const std::string& text, int64_t count) {
 
 std::string ShellQuote(const std::string& text) {
   const bool plain = !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) || std::strchr("-_./=:,@%+#", c);
+    return std::isalnum(static_cast<unsigned char>(c)) || std::strchr("-_./=:,@%+", c);
   });
   if (plain) return text;
   std::string out = "'";
