@@ -87,8 +87,12 @@ if [ -e job1/frames/19 ] || [ ! -e job1/frames/10 ]; then
   fail "chunk 1 was not caught mid-chunk ($(ls job1/frames | wc -l) frames recorded)"
 fi
 scontrol requeue "${job}_1"
-sleep 1
-scontrol update jobid="${job}_1" StartTime=now
+# A requeued job waits before it may start again; it may start at once
+# (scontrol refuses that until the killed run has ended).
+for _ in $(seq 100); do
+  scontrol update jobid="${job}_1" StartTime=now 2>/dev/null && break
+  sleep 0.3
+done
 wait_job "$job" 600
 echo "48 frames in chunks of 10 with a requeue: $((SECONDS - start)) s"
 check "farm frames match the local render" same_frames out1
