@@ -180,17 +180,17 @@ FarmJob ReadFarmJob(const std::string& dir) {
   FarmJob job;
   job.dir = fs::absolute(dir).lexically_normal().string();
   if (!job.dir.empty() && job.dir.back() == '/') job.dir.pop_back();
-  const std::string spec_path = job.dir + "/job.json";
+  const std::string record_path = job.dir + "/job.json";
   try {
-    job.spec = json::parse(ReadText(spec_path, "not a farm job folder: '" + spec_path + "': "));
-    job.first = job.spec.at("first");
-    job.last = job.spec.at("last");
-    job.chunk = job.spec.at("chunk");
+    job.record = json::parse(ReadText(record_path, "not a farm job folder: '" + record_path + "': "));
+    job.first = job.record.at("first");
+    job.last = job.record.at("last");
+    job.chunk = job.record.at("chunk");
   } catch (const json::exception& e) {
-    throw UsageError("damaged farm job file '" + spec_path + "': " + e.what());
+    throw UsageError("damaged farm job file '" + record_path + "': " + e.what());
   }
   if (job.chunk < 1 || job.first < 0 || job.last < job.first)
-    throw UsageError("damaged farm job file '" + spec_path + "'");
+    throw UsageError("damaged farm job file '" + record_path + "'");
   job.chunks = ChunkCount(job.first, job.last, job.chunk);
   std::ifstream jobs(job.dir + "/slurm-jobs");
   for (std::string id, array; jobs >> id >> array;) job.slurm_jobs.push_back(id);
@@ -198,9 +198,9 @@ FarmJob ReadFarmJob(const std::string& dir) {
 }
 
 std::string FrameFile(const FarmJob& job, int64_t frame) {
-  const OutputSpec out = ParseOutput(job.spec.at("output").get<std::string>());
+  const OutputSpec out = ParseOutput(job.record.at("output").get<std::string>());
   const fs::path path = FramePath(*out.pattern, frame);
-  return (path.is_absolute() ? path : fs::path(job.spec.at("cwd").get<std::string>()) / path).string();
+  return (path.is_absolute() ? path : fs::path(job.record.at("cwd").get<std::string>()) / path).string();
 }
 
 FrameCheck CheckFrame(const FarmJob& job, int64_t frame) {
@@ -277,7 +277,7 @@ ProgramResult RunProgram(const std::vector<std::string>& argv) {
 }
 
 std::string SubmitChunks(const FarmJob& job, const std::vector<int64_t>& chunks, int max_parallel) {
-  const std::string array = ArraySpec(chunks) + (max_parallel > 0 ? "%" + std::to_string(max_parallel) : "");
+  const std::string array = ArrayIndices(chunks) + (max_parallel > 0 ? "%" + std::to_string(max_parallel) : "");
   const ProgramResult r = RunProgram({"sbatch", "--parsable", "--array=" + array, job.dir + "/job.sbatch"});
   if (r.status != 0) throw HostError("sbatch failed: " + FirstLine(r.err.empty() ? r.out : r.err));
   const std::string id = JobIdOf(r.out);
@@ -308,17 +308,17 @@ int RunFarmSubmit(const CommonOptions& common, const FarmSubmitOptions& o) {
     render.sequence_data = (dir / "sequence-data").string();
     ReplaceFile(render.sequence_data, "cannot copy the sequence data: ", data.data(), data.size());
   }
-  json spec = {{"first", checked.range->first},
-               {"last", checked.range->last},
-               {"chunk", o.chunk},
-               {"cwd", fs::current_path().string()},
-               {"ombrix", SelfPath()},
-               {"plugins", plugins.string()},
-               {"identity", IdentityJson(identity)},
-               {"render", RenderArgs(render)},
-               {"max_parallel", o.max_parallel},
-               {"output", render.output}};
-  WriteText((dir / "job.json").string(), spec.dump(2) + "\n");
+  json record = {{"first", checked.range->first},
+                 {"last", checked.range->last},
+                 {"chunk", o.chunk},
+                 {"cwd", fs::current_path().string()},
+                 {"ombrix", SelfPath()},
+                 {"plugins", plugins.string()},
+                 {"identity", IdentityJson(identity)},
+                 {"render", RenderArgs(render)},
+                 {"max_parallel", o.max_parallel},
+                 {"output", render.output}};
+  WriteText((dir / "job.json").string(), record.dump(2) + "\n");
   ScriptSettings script{
       "ombrix-" + o.render.effect, dir.string(), fs::current_path().string(), SelfPath(), o.partition, o.slurm_options};
   WriteText((dir / "job.sbatch").string(), BatchScript(script));
@@ -349,9 +349,9 @@ int RunFarmTask(const CommonOptions& common, const FarmJobOptions& o) {
   }
   const Chunk c = ChunkFrames(job.first, job.last, job.chunk, k);
   WriteChunkState(job, k, "running");
-  const std::string plugins = job.spec.at("plugins");
+  const std::string plugins = job.record.at("plugins");
   const std::vector<std::string> changes =
-      IdentityChanges(IdentityFromJson(job.spec.at("identity")), ScanIdentity(plugins));
+      IdentityChanges(IdentityFromJson(job.record.at("identity")), ScanIdentity(plugins));
   if (!changes.empty()) {
     std::string reason = "the plug-ins in '" + plugins + "' differ from those recorded at submission:";
     for (const std::string& change : changes) reason += " " + change + ";";
@@ -372,7 +372,7 @@ int RunFarmTask(const CommonOptions& common, const FarmJobOptions& o) {
   if (from <= c.last) {
     std::vector<std::string> argv = {SelfPath(), "render",      "--plugins",        plugins,
                                      "-q",       "--checksums", job.dir + "/frames"};
-    for (const json& a : job.spec.at("render")) argv.push_back(a);
+    for (const json& a : job.record.at("render")) argv.push_back(a);
     argv.insert(argv.end(), {"--frames", std::to_string(from) + "-" + std::to_string(c.last)});
     const int status = RunAttached(argv);
     if (status != kExitOk) {
@@ -413,10 +413,11 @@ int RunFarmResubmit(const CommonOptions& common, const FarmJobOptions& o) {
     if (!common.quiet) std::cerr << "ombrix: nothing to resubmit: every frame is there and matches its checksum\n";
     return kExitOk;
   }
-  const int max_parallel = o.max_parallel > 0 ? o.max_parallel : job.spec.value("max_parallel", 0);
+  const int max_parallel = o.max_parallel > 0 ? o.max_parallel : job.record.value("max_parallel", 0);
   const std::string id = SubmitChunks(job, chunks, max_parallel);
   std::cout << id << std::endl;
-  if (!common.quiet) std::cerr << "ombrix: resubmitted chunks " << ArraySpec(chunks) << " as Slurm job " << id << "\n";
+  if (!common.quiet)
+    std::cerr << "ombrix: resubmitted chunks " << ArrayIndices(chunks) << " as Slurm job " << id << "\n";
   return kExitOk;
 }
 

@@ -35,7 +35,7 @@ struct Chunk {
 int64_t ChunkCount(int64_t first, int64_t last, int64_t size);
 Chunk ChunkFrames(int64_t first, int64_t last, int64_t size, int64_t k);
 // Sorted chunk indices as Slurm's --array takes them: "0-4", "1,3-5".
-std::string ArraySpec(const std::vector<int64_t>& chunks);
+std::string ArrayIndices(const std::vector<int64_t>& chunks);
 // "1,3-5" back to indices below `count`; throws UsageError for anything else.
 std::vector<int64_t> ParseChunkList(const std::string& text, int64_t count);
 
@@ -121,7 +121,7 @@ int RunFarmResubmit(const CommonOptions& common, const FarmJobOptions& o);
 // A job folder read back.
 struct FarmJob {
   std::string dir;
-  nlohmann::json spec;  // job.json
+  nlohmann::json record;  // job.json
   int64_t first = 0, last = 0, chunk = 1, chunks = 1;
   std::vector<std::string> slurm_jobs;  // every submission's job id, oldest first
 };

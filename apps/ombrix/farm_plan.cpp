@@ -48,7 +48,7 @@ Chunk ChunkFrames(int64_t first, int64_t last, int64_t size, int64_t k) {
   return {a, std::min(last, a + size - 1)};
 }
 
-std::string ArraySpec(const std::vector<int64_t>& chunks) {
+std::string ArrayIndices(const std::vector<int64_t>& chunks) {
   std::string out;
   for (size_t i = 0; i < chunks.size();) {
     size_t j = i;

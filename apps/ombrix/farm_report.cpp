@@ -17,7 +17,7 @@ std::string JoinIds(const FarmJob& job) {
 
 // "3, 5-9, 12" for sorted frame numbers.
 std::string FrameList(const std::vector<int64_t>& frames) {
-  std::string text = ArraySpec(frames);
+  std::string text = ArrayIndices(frames);
   for (size_t i = 0; (i = text.find(',', i)) != std::string::npos; i += 2) text.insert(i + 1, " ");
   return text;
 }
@@ -37,7 +37,7 @@ const char* StateWord(ChunkState s) {
 }
 
 std::string ResubmitCommand(const FarmJob& job, const std::vector<int64_t>& chunks) {
-  return ShellCommand({"ombrix", "farm", "resubmit", job.dir, "--chunks", ArraySpec(chunks)});
+  return ShellCommand({"ombrix", "farm", "resubmit", job.dir, "--chunks", ArrayIndices(chunks)});
 }
 
 }  // namespace
@@ -131,14 +131,14 @@ int RunFarmCollect(const CommonOptions& common, const FarmJobOptions& o) {
     if (chunks.empty() || chunks.back() != k) chunks.push_back(k);
   }
   std::cout << "on the farm:  " << ResubmitCommand(job, chunks) << "\n";
-  std::vector<std::string> render = {"ombrix", "render", "--plugins", job.spec.at("plugins")};
-  for (const nlohmann::json& a : job.spec.at("render")) render.push_back(a);
+  std::vector<std::string> render = {"ombrix", "render", "--plugins", job.record.at("plugins")};
+  for (const nlohmann::json& a : job.record.at("render")) render.push_back(a);
   for (size_t i = 0; i < bad.size();) {
     size_t j = i;
     while (j + 1 < bad.size() && bad[j + 1] == bad[j] + 1) ++j;
     std::vector<std::string> argv = render;
     argv.insert(argv.end(), {"--frames", std::to_string(bad[i]) + "-" + std::to_string(bad[j])});
-    std::cout << (i == 0 ? "or here, in " + ShellQuote(job.spec.at("cwd")) + ":\n" : "") << "  " << ShellCommand(argv)
+    std::cout << (i == 0 ? "or here, in " + ShellQuote(job.record.at("cwd")) + ":\n" : "") << "  " << ShellCommand(argv)
               << "\n";
     i = j + 1;
   }

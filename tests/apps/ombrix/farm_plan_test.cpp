@@ -66,12 +66,12 @@ TEST(FarmPlan, ChunksCoverTheRangeOnce) {
   }
 }
 
-TEST(FarmPlan, ChunkListsAndArraySpecs) {
+TEST(FarmPlan, ChunkListsAndArrayIndicess) {
   const struct {
     std::string text;
     int64_t count;
     std::vector<int64_t> chunks;  // empty: refused
-    std::string spec;
+    std::string array;
   } cases[] = {
       {"1,3-5", 6, {1, 3, 4, 5}, "1,3-5"},
       {"4,0,1,1", 5, {0, 1, 4}, "0-1,4"},
@@ -89,7 +89,7 @@ TEST(FarmPlan, ChunkListsAndArraySpecs) {
       continue;
     }
     EXPECT_EQ(ParseChunkList(c.text, c.count), c.chunks) << c.text;
-    EXPECT_EQ(ArraySpec(c.chunks), c.spec) << c.text;
+    EXPECT_EQ(ArrayIndices(c.chunks), c.array) << c.text;
   }
 }
 
