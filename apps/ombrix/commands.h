@@ -57,8 +57,12 @@ struct RenderOptions {
   std::string out_depth;              // 8, 16, half or float; empty: the format's default
   std::string compression;            // as the output format takes it; empty: its default
   A_long host_tool = 1;               // the tool the host reports as current (1: the arrow tool)
+  std::string checksums;              // --checksums DIR: each frame's size and SHA-256 in DIR/FRAME
 };
-int RunRender(const CommonOptions& common, const RenderOptions& options);
+// With `check_only`, everything is read, checked and set up as for the
+// render (the effect's sequence set up, dialog answered, values and keys
+// set), and nothing is rendered or written.
+int RunRender(const CommonOptions& common, const RenderOptions& options, bool check_only = false);
 
 struct DemoOptions {
   std::string out_dir = "out";

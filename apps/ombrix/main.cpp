@@ -4,7 +4,9 @@
 // 2 for a mistake in the command line (option, effect, parameter, value,
 // input), 1 when an effect or a file operation fails.
 #include "commands.h"
+#include "farm.h"
 #include "paint_cmd.h"
+#include "render_cli.h"
 #include "streams.h"
 
 #include <CLI/CLI.hpp>
@@ -109,12 +111,6 @@ void InstallCrashReport() {
 
 }  // namespace ombrix::cli
 
-// Numbers on the command line are plain decimals; CLI11 alone would also
-// read 0x10, 0o10 and 0b10.
-std::string DecimalOnly(std::string& text) {
-  return ParseDecimal(text) ? std::string() : "expected a decimal number, got '" + text + "'";
-}
-
 int main(int argc, char** argv) {
   CLI::App app{"ombrix: list, describe and render Ombrix One effects"};
   app.require_subcommand(1);
@@ -129,6 +125,9 @@ int main(int argc, char** argv) {
       "  ombrix demo [OUTDIR] [-i SOURCE]\n"
       "  ombrix paint info DRAWING [--json] | import STROKES.json -o DRAWING | export DRAWING -o STROKES.json\n"
       "  ombrix paint apply DRAWING SCRIPT.json -o DRAWING [--registry DIR] [--view-log FILE]\n"
+      "  ombrix farm submit EFFECT [render options] --frames FIRST-LAST [--chunk N] [--partition P]\n"
+      "                [--max-parallel K] [--slurm=OPTION]... [--job-dir DIR]\n"
+      "  ombrix farm status|collect|task|resubmit JOB\n"
       "\n"
       "Every subcommand also takes --plugins DIR and -q/--quiet; `ombrix SUBCOMMAND --help` lists its options.\n"
       "SOURCE: a file, a sequence (name.####.png, name.%04d.png), solid:WxH[:COLOUR], testcard[:WxH],\n"
@@ -165,63 +164,7 @@ int main(int argc, char** argv) {
   RenderOptions render;
   CLI::App* render_cmd =
       app.add_subcommand("render", "Render an effect into image files, or through standard input and output");
-  render_cmd->add_option("EFFECT", render.effect, "Short name, display name or match name")->required();
-  render_cmd
-      ->add_option("-i,--input", render.input,
-                   "Image file, sequence (name.####.png, name.%04d.png), solid:WxH[:#RRGGBBAA], "
-                   "testcard[:WxH], - (an image file on standard input) or rgba:WxH:PATH (raw RGBA "
-                   "frames from a file or FIFO, PATH - for standard input)")
-      ->capture_default_str();
-  render_cmd
-      ->add_option("-o,--output", render.output,
-                   "Output file (png, exr, tif, jpg); #### or %04d renders frames; png:-, exr:-, tif:-, "
-                   "jpg:- write one image to standard output, rgba:- raw RGBA frames")
-      ->required();
-  render_cmd->add_option("-p,--param", render.params, "NAME=VALUE, the value at every time (repeatable)")
-      ->allow_extra_args(false);
-  render_cmd->add_option("-k,--key", render.keys, "NAME@SECONDS=VALUE, a keyframe (repeatable)")
-      ->allow_extra_args(false);
-  render_cmd->add_option("--dialog", render.dialog,
-                         "ID=VALUE,... answers for the options dialog (edit text, on/off, bar position, "
-                         "click), ok and cancel press those buttons; OK is pressed after the last answer "
-                         "unless it was ok or cancel; color=#RRGGBB or color=cancel answer the colour "
-                         "choosers the dialog opens, in order (ids: ombrix info EFFECT)");
-  render_cmd->add_option("--sequence-data", render.sequence_data, "Restore stored sequence data from FILE");
-  render_cmd->add_option("--save-sequence-data", render.save_sequence_data, "Write the sequence data to FILE");
-  render_cmd->add_option("--host-tool", render.host_tool, "The host's current tool for the effect (1: the arrow tool)")
-      ->capture_default_str();
-  render_cmd->add_option("--registry", render.registry, "Folder of the settings registry (default: the user's)");
-  const CLI::Validator decimal(DecimalOnly, "");
-  CLI::Option* time_opt = render_cmd->add_option("--time", render.time, "Time in seconds")->check(decimal);
-  CLI::Option* frame_opt = render_cmd->add_option("--frame", render.frame, "Frame number");
-  time_opt->excludes(frame_opt);
-  render_cmd->add_option("--fps", render.fps, "Frame rate: N, N/D, or 23.976, 29.97, 59.94 (N x 1000/1001)")
-      ->capture_default_str();
-  render_cmd->add_option("--frames", render.frames, "Frame range FIRST-LAST for an output pattern or rgba:-");
-  render_cmd->add_option("--time-scale", render.time_scale, "Ticks per second")->check(decimal);
-  render_cmd->add_option("--quality", render.quality, "high or low")->capture_default_str();
-  render_cmd->add_option("--threads", render.threads, "Worker threads (0: all cores)")
-      ->capture_default_str()
-      ->check(decimal);
-  render_cmd->add_option("--pad-rows", render.pad_rows, "Bytes of padding after each row of every world the host makes")
-      ->capture_default_str()
-      ->check(decimal);
-  render_cmd->add_option("--downsample", render.downsample, "Render at reduced resolution N/D (1/2: half size)")
-      ->capture_default_str();
-  render_cmd->add_option("--pixel-aspect", render.pixel_aspect, "Pixel aspect ratio N/D")->capture_default_str();
-  render_cmd
-      ->add_option("--layer", render.layers,
-                   "NAME=SOURCE for a layer parameter: self, none, or a source as for --input (repeatable)")
-      ->allow_extra_args(false);
-  render_cmd
-      ->add_option("--exr-values", render.exr_values,
-                   "EXR inputs, layers and outputs: linear (light, sRGB-encoded for effects) or raw (value x 255)")
-      ->capture_default_str();
-  render_cmd->add_option("--out-depth", render.out_depth,
-                         "Output samples: 8 or 16 (png), 8, 16, half or float (tif), 8 (jpg), half or float (exr)");
-  render_cmd->add_option("--compression", render.compression,
-                         "jpg QUALITY[,4:2:0|4:2:2|4:4:4], png 0..9, exr none|rle|zips|zip|piz|pxr24|b44|b44a|dwaa|dwab"
-                         "[:LEVEL], tif none|lzw|zip|packbits");
+  AddRenderOptions(render_cmd, render);
   add_common(render_cmd);
 
   DemoOptions demo;
@@ -232,12 +175,14 @@ int main(int argc, char** argv) {
 
   PaintCommands paint;
   AddPaintCommands(app, paint);
+  FarmCommands farm;
+  AddFarmCommands(app, farm, common);
 
   bool known = argc < 2 || argv[1][0] == '-';
   for (const CLI::App* sub : app.get_subcommands({})) known = known || sub->get_name() == argv[1];
   if (!known) {
-    return Fail(kExitBadInput,
-                std::string("unknown command '") + argv[1] + "' (expected list, info, about, render, demo or paint)");
+    return Fail(kExitBadInput, std::string("unknown command '") + argv[1] +
+                                   "' (expected list, info, about, render, demo, paint or farm)");
   }
   try {
     app.parse(argc, argv);
@@ -258,6 +203,7 @@ int main(int argc, char** argv) {
     if (*about_cmd) return RunAbout(common, about);
     if (*render_cmd) return RunRender(common, render);
     if (*demo_cmd) return RunDemo(common, demo);
+    if (*farm.farm) return RunFarm(common, farm);
     if (*paint.paint) {
       paint.plugins = common.plugins;
       return RunPaint(paint);

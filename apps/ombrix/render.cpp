@@ -6,6 +6,7 @@
 // a failed or interrupted run never leaves a partial file behind.
 #include "effect_run.h"
 #include "render_options.h"
+#include "sha256.h"
 #include "streams.h"
 
 #include <ombrix/host/image_io.h>
@@ -307,6 +308,8 @@ int64_t RenderFrames(const RenderOptions& o, const CommonOptions& common, Render
     messages.Settle(job.effect_name, ("render at " + TimeText(job.tb, ticks)).c_str(), result);
     job.files.write.metadata = in.info.metadata;
     sink.Write(job.first + done, output.pf(), job.files.write);
+    if (!o.checksums.empty())
+      RecordChecksum(o.checksums, job.first + done, FramePath(*job.out.pattern, job.first + done));
     if (progress) ShowProgress(done + 1, job.count);
   }
   if (progress && job.open_end) std::fputc('\n', stderr);
@@ -316,7 +319,7 @@ int64_t RenderFrames(const RenderOptions& o, const CommonOptions& common, Render
 
 }  // namespace
 
-int RunRender(const CommonOptions& common, const RenderOptions& o) {
+int RunRender(const CommonOptions& common, const RenderOptions& o, bool check_only) {
   CatchInterrupts();
   RenderJob job;
   CheckOptions(o, job);
@@ -342,6 +345,7 @@ int RunRender(const CommonOptions& common, const RenderOptions& o) {
 
   Instance instance(effect, job.tb, job.source.width, job.source.height, StoredSequenceData(o, effect));
   SetUpInstance(instance, o, common, job, messages);
+  if (check_only) return kExitOk;
   const int64_t done = RenderFrames(o, common, job, instance, messages, sink);
   if (!common.quiet) sink.Report(job.first, done);
   if (!o.save_sequence_data.empty()) WriteSequenceData(o.save_sequence_data, instance.SequenceDataBytes());

@@ -195,6 +195,13 @@ void CheckOptions(const RenderOptions& o, CheckedOptions& c) {
       throw UsageError("cannot write --save-sequence-data '" + o.save_sequence_data + "': " + problem);
     }
   }
+  if (!o.checksums.empty() && c.out.kind != OutputSpec::Kind::kPattern) {
+    throw UsageError("--checksums needs an output pattern (name.####.png)");
+  }
+  std::error_code ec;
+  if (!o.checksums.empty() && !fs::is_directory(o.checksums, ec)) {
+    throw UsageError("bad --checksums '" + o.checksums + "': no such folder");
+  }
   c.answers = ParseDialogAnswers(o.dialog);
 }
 

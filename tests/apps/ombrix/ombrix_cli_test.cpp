@@ -971,4 +971,80 @@ TEST_F(OmbrixDamaged, FiftyRandomBytesNeverCrashTheCommand) {
   EXPECT_NE(list.out.find("flatwash"), std::string::npos);
 }
 
+// `ombrix farm` without a cluster: sbatch is a stand-in on PATH that notes
+// its arguments and answers a job id. A refused render submits nothing; an
+// accepted one leaves a job folder whose task renders its chunk as a local
+// render does and records each frame's checksum (checked with sha256sum).
+TEST_F(OmbrixCli, FarmSubmitChecksFirstAndATaskRendersItsChunk) {
+  const fs::path bin = Path("bin");
+  fs::create_directories(bin);
+  fs::create_directories(Path("out"));
+  fs::create_directories(Path("ref"));
+  {
+    std::ofstream sbatch(bin / "sbatch");
+    sbatch << "#!/bin/sh\necho \"$@\" >>" << Quote(Path("sbatch-calls").string()) << "\necho '4242;cluster'\n";
+  }
+  fs::permissions(bin / "sbatch", fs::perms::owner_all);
+  const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
+  ASSERT_EQ(::setenv("PATH", (bin.string() + ":" + path).c_str(), 1), 0);
+  const std::string job = Path("job").string();
+  const std::vector<std::string> render = {
+      "flatwash", "-i", "solid:8x4:#80402010", "-k", "Blend With Original@0=0", "-k", "Blend With Original@1=1",
+      "--fps",    "10"};
+  auto submit = [&](std::vector<std::string> extra) {
+    std::vector<std::string> args = {"farm", "submit", "--job-dir", job, "--chunk", "4", "--max-parallel", "2"};
+    args.insert(args.end(), render.begin(), render.end());
+    args.insert(args.end(), extra.begin(), extra.end());
+    return Ombrix(args);
+  };
+  const std::string out = Path("out/f.####.png").string();
+  const std::vector<std::vector<std::string>> refused = {
+      {"-o", out},                                                 // no --frames
+      {"-o", Path("one.png").string(), "--frames", "0-9"},         // not a pattern
+      {"-o", out, "--frames", "0-9", "-p", "Nope=1"},              // the render's own check
+      {"-o", out, "--frames", "0-9", "-i", "-"},                   // standard input
+      {"-o", out, "--frames", "0-9", "--save-sequence-data", "x"}  // every task would write it
+  };
+  for (const auto& extra : refused) {
+    const Result r = submit(extra);
+    EXPECT_EQ(r.status, 2) << extra.back() << ": " << r.err;
+    EXPECT_FALSE(fs::exists(job)) << extra.back();
+  }
+  EXPECT_FALSE(fs::exists(Path("sbatch-calls")));
+
+  const Result ok = submit({"-o", out, "--frames", "0-9"});
+  ::setenv("PATH", path.c_str(), 1);
+  ASSERT_EQ(ok.status, 0) << ok.err;
+  EXPECT_EQ(ok.out, "4242\n");
+  EXPECT_EQ(Slurp(Path("sbatch-calls")), "--parsable --array=0-2%2 " + job + "/job.sbatch\n");
+  EXPECT_EQ(Slurp(Path("job/slurm-jobs")), "4242 0-2%2\n");
+  EXPECT_NE(Slurp(Path("job/job.sbatch")).find(" farm task " + job), std::string::npos);
+
+  const Result task = Ombrix({"farm", "task", job, "1"});
+  ASSERT_EQ(task.status, 0) << task.err;
+  std::vector<std::string> local = {"render"};
+  local.insert(local.end(), render.begin(), render.end());
+  local.insert(local.end(), {"-o", Path("ref/f.####.png").string(), "--frames", "4-7", "-q"});
+  ASSERT_EQ(Ombrix(local).status, 0);
+  for (int f = 0; f <= 9; ++f) {
+    char name[16];
+    std::snprintf(name, sizeof name, "f.%04d.png", f);
+    const bool in_chunk = f >= 4 && f <= 7;
+    ASSERT_EQ(fs::exists(Path("out") / name), in_chunk) << name;
+    if (!in_chunk) continue;
+    EXPECT_EQ(Bytes(Path("out") / name), Bytes(Path("ref") / name)) << name;
+    const std::string sum = Slurp(Path("job/frames/" + std::to_string(f)));
+    FILE* p = ::popen(("sha256sum " + Quote((Path("out") / name).string())).c_str(), "r");
+    char digest[65] = {};
+    ASSERT_EQ(std::fread(digest, 1, 64, p), 64u);
+    ::pclose(p);
+    EXPECT_EQ(sum, std::string(digest) + " " + std::to_string(fs::file_size(Path("out") / name)) + "\n") << name;
+  }
+  EXPECT_EQ(Slurp(Path("job/chunks/1")), "done\n");
+  const Result collect = Ombrix({"farm", "collect", job});
+  EXPECT_EQ(collect.status, 1);
+  EXPECT_NE(collect.out.find("missing: 0-3, 8-9\n"), std::string::npos) << collect.out;
+  EXPECT_NE(collect.out.find("--chunks 0,2\n"), std::string::npos) << collect.out;
+}
+
 }  // namespace
