@@ -3,6 +3,8 @@
 #include <ombrix/host/pixel_ops.h>
 #include <ombrix/platform/headless.h>
 
+#include <cstring>
+
 #include "host/services/services_fixture.h"
 
 namespace ombrix::svctest {
@@ -113,6 +115,33 @@ TEST_F(SamplingServices, InjectedFailuresComeBackFromInsideIterate) {
     host.failures().Arm(service, 500, 4242);
     EXPECT_EQ(inst.RenderFrame(0, input.pf(), out.pf()).err, 4242) << service;
     host.failures().Clear();
+  }
+}
+
+TEST_F(SamplingServices, ServicesAnswerWhatTheirMathsGiveInsideThePlugin) {
+  // Each per-pixel service called through the host's table gives the bytes
+  // of the same maths called directly in the plug-in, on one thread and
+  // several, so the bookkeeping around a call changes nothing.
+  World input(37, 29, 12);
+  Randomize(input, 5);
+  const std::pair<Mode, Mode> pairs[] = {
+      {kSubpixel, kSubpixelInPlugin}, {kArea, kAreaInPlugin}, {kHueShift, kHueShiftInPlugin}};
+  for (int threads : {1, 3}) {
+    host.SetThreads(threads);
+    for (const auto& [through_host, in_plugin] : pairs) {
+      SCOPED_TRACE(testing::Message() << "mode " << through_host << " on " << threads << " threads");
+      Instance inst(effect, TimeBase{}, 37, 29);
+      inst.SetValue(kShiftX, Val(0x6000));
+      inst.SetValue(kShiftY, Val(-0x2800));
+      inst.SetValue(kRadiusX, Val(0x14000));
+      inst.SetValue(kRadiusY, Val(0x9000));
+      World served(37, 29), direct(37, 29);
+      inst.SetValue(kMode, Val(through_host));
+      ASSERT_EQ(inst.RenderFrame(0, input.pf(), served.pf()).err, PF_Err_NONE);
+      inst.SetValue(kMode, Val(in_plugin));
+      ASSERT_EQ(inst.RenderFrame(0, input.pf(), direct.pf()).err, PF_Err_NONE);
+      for (A_long y = 0; y < 29; ++y) ASSERT_EQ(0, std::memcmp(served.Row(y), direct.Row(y), 37 * 4)) << "row " << y;
+    }
   }
 }
 
