@@ -72,11 +72,33 @@ inline V8i LoadSums(const uint32_t* p) {
 
 inline void StoreSums(uint32_t* p, V8i v) { std::memcpy(p, &v, sizeof v); }
 
-// Rows along x in bands of this many lanes (rows x channels), columns along
-// y in strips of this many lanes (columns x channels): a band's or strip's
-// two buffers stay in a core's cache.
-constexpr A_long kRowLanes = 32;
-constexpr A_long kLanes = 64;
+// The rows of one pass: quotient(s, ends) gives eight outputs from their
+// window sums and end-tap sums, one(s, lo, hi) a single output.
+template <class Quotient, class One>
+[[gnu::always_inline]] inline void PassRows(const uint16_t* in, size_t in_stride, uint16_t* out, size_t out_stride,
+                                            A_long n, A_long lanes, const Pass& p, uint32_t* acc, const uint16_t* zeros,
+                                            Quotient quotient, One one) {
+  const A_long k = p.k;
+  const A_long vector_lanes = lanes & ~A_long(7);
+  for (A_long y = 0; y < n; ++y) {
+    const uint16_t* lo = PassRow(in, in_stride, n, y - k - 1, p, zeros);
+    const uint16_t* hi = PassRow(in, in_stride, n, y + k + 1, p, zeros);
+    const uint16_t* leaving = PassRow(in, in_stride, n, y - k, p, zeros);
+    uint16_t* o = out + size_t(y) * out_stride;
+    A_long j = 0;
+    for (; j < vector_lanes; j += 8) {
+      const V8i h = Widen(hi + j);
+      V8i s = LoadSums(acc + j);
+      Narrow(o + j, quotient(s, Widen(lo + j) + h));
+      s += h - Widen(leaving + j);
+      StoreSums(acc + j, s);
+    }
+    for (; j < lanes; ++j) {
+      o[j] = one(acc[j], lo[j], hi[j]);
+      acc[j] += uint32_t(hi[j]) - uint32_t(leaving[j]);
+    }
+  }
+}
 
 // One pass along a sequence of n rows of `lanes` values each (row i at
 // in + i * in_stride, written to out + i * out_stride; in and out do not
@@ -87,91 +109,36 @@ __attribute__((target_clones("avx2", "default")))
 #endif
 void VectorPass(const uint16_t* in, size_t in_stride, uint16_t* out, size_t out_stride, A_long n, A_long lanes,
                 const Pass& p, uint32_t* acc, const uint16_t* zeros) {
-  const A_long k = p.k;
-  auto row = [&](A_long i) -> const uint16_t* {
-    if (i < 0) return p.clamp ? in : zeros;
-    if (i >= n) return p.clamp ? in + size_t(n - 1) * in_stride : zeros;
-    return in + size_t(i) * in_stride;
-  };
-  // The window of the first output: rows -k..k. A window sum is below
-  // 65025 x 32001 < 2^31 (k is at most 16000).
-  std::fill(acc, acc + lanes, 0u);
-  const A_long last_inside = std::min(k, n - 1);
-  for (A_long i = 0; i <= last_inside; ++i) {
-    const uint16_t* r = in + size_t(i) * in_stride;
-    for (A_long j = 0; j < lanes; ++j) acc[j] += r[j];
-  }
-  if (p.clamp) {
-    const uint32_t before = uint32_t(k), after = uint32_t(std::max<A_long>(0, k - (n - 1)));
-    const uint16_t* first = in;
-    const uint16_t* last = in + size_t(n - 1) * in_stride;
-    for (A_long j = 0; j < lanes; ++j) acc[j] += before * first[j] + after * last[j];
-  }
-  const A_long vector_lanes = lanes & ~A_long(7);
+  StartWindow(in, in_stride, n, lanes, p, acc);
   if (p.fits32) {
-    // N = 256 S + a (lo + hi) + D / 2 < 2^31. The float quotient is within
-    // 0.02 of N / D, so its truncation is floor(N / D) or one off; the
-    // remainder, exact in 32 bits, puts it right.
+    // Divide32 on eight lanes.
     const int32_t a = p.a32, half = p.half32, D = p.d32;
     const float inv = p.inv32;
-    for (A_long y = 0; y < n; ++y) {
-      const uint16_t* lo = row(y - k - 1);
-      const uint16_t* hi = row(y + k + 1);
-      const uint16_t* leaving = row(y - k);
-      uint16_t* o = out + size_t(y) * out_stride;
-      A_long j = 0;
-      for (; j < vector_lanes; j += 8) {
-        const V8i h = Widen(hi + j);
-        V8i s = LoadSums(acc + j);
-        const V8i N = (s << 8) + a * (Widen(lo + j) + h) + half;
-        V8i q = __builtin_convertvector(__builtin_convertvector(N, V8f) * inv, V8i);
-        const V8i r = V8i(V8u(N) - V8u(q) * uint32_t(D));
-        q = q - (r >= D) + (r < 0);  // comparisons are -1 where true
-        Narrow(o + j, q);
-        s += h - Widen(leaving + j);
-        StoreSums(acc + j, s);
-      }
-      for (; j < lanes; ++j) {
-        const int32_t N = int32_t(acc[j] << 8) + a * (int32_t(lo[j]) + int32_t(hi[j])) + half;
-        int32_t q = int32_t(float(N) * inv);
-        const int32_t r = int32_t(uint32_t(N) - uint32_t(q) * uint32_t(D));
-        q += int32_t(r >= D) - int32_t(r < 0);
-        o[j] = uint16_t(q);
-        acc[j] += uint32_t(hi[j]) - uint32_t(leaving[j]);
-      }
-    }
+    auto quotient = [&](V8i s, V8i ends) {
+      const V8i N = (s << 8) + a * ends + half;
+      V8i q = __builtin_convertvector(__builtin_convertvector(N, V8f) * inv, V8i);
+      const V8i r = V8i(V8u(N) - V8u(q) * uint32_t(D));
+      return q - (r >= D) + (r < 0);  // comparisons are -1 where true
+    };
+    auto one = [&](uint32_t s, uint16_t lo, uint16_t hi) { return Divide32(s, lo, hi, p); };
+    PassRows(in, in_stride, out, out_stride, n, lanes, p, acc, zeros, quotient, one);
     return;
   }
+  // DivideWide on two halves of four lanes. Window sums are below 2^31, so
+  // as signed numbers they are the same.
   const double a = p.a, half = p.half, inv = p.inv;
-  for (A_long y = 0; y < n; ++y) {
-    const uint16_t* lo = row(y - k - 1);
-    const uint16_t* hi = row(y + k + 1);
-    const uint16_t* leaving = row(y - k);
-    uint16_t* o = out + size_t(y) * out_stride;
-    A_long j = 0;
-    for (; j < vector_lanes; j += 8) {
-      const V8i h = Widen(hi + j);
-      V8i s = LoadSums(acc + j);
-      const V8i ends = Widen(lo + j) + h;
-      // Window sums are below 2^31, so as signed numbers they are the same.
-      V4i part[2];
-      for (int half_index = 0; half_index < 2; ++half_index) {
-        const V4i s4 = {s[4 * half_index], s[4 * half_index + 1], s[4 * half_index + 2], s[4 * half_index + 3]};
-        const V4i e4 = {ends[4 * half_index], ends[4 * half_index + 1], ends[4 * half_index + 2],
-                        ends[4 * half_index + 3]};
-        const V4d sum = 256.0 * __builtin_convertvector(s4, V4d) + a * __builtin_convertvector(e4, V4d);
-        part[half_index] = __builtin_convertvector((sum + half) * inv + 0x1p-30, V4i);
-      }
-      const V8i q = {part[0][0], part[0][1], part[0][2], part[0][3], part[1][0], part[1][1], part[1][2], part[1][3]};
-      Narrow(o + j, q);
-      s += h - Widen(leaving + j);
-      StoreSums(acc + j, s);
+  auto quotient = [&](V8i s, V8i ends) {
+    V4i part[2];
+    for (int h = 0; h < 2; ++h) {
+      const V4i s4 = {s[4 * h], s[4 * h + 1], s[4 * h + 2], s[4 * h + 3]};
+      const V4i e4 = {ends[4 * h], ends[4 * h + 1], ends[4 * h + 2], ends[4 * h + 3]};
+      const V4d sum = 256.0 * __builtin_convertvector(s4, V4d) + a * __builtin_convertvector(e4, V4d);
+      part[h] = __builtin_convertvector((sum + half) * inv + 0x1p-30, V4i);
     }
-    for (; j < lanes; ++j) {
-      o[j] = DivideRound(256.0 * double(acc[j]) + a * double(int32_t(lo[j]) + int32_t(hi[j])), half, inv);
-      acc[j] += uint32_t(hi[j]) - uint32_t(leaving[j]);
-    }
-  }
+    return V8i{part[0][0], part[0][1], part[0][2], part[0][3], part[1][0], part[1][1], part[1][2], part[1][3]};
+  };
+  auto one = [&](uint32_t s, uint16_t lo, uint16_t hi) { return DivideWide(s, lo, hi, p); };
+  PassRows(in, in_stride, out, out_stride, n, lanes, p, acc, zeros, quotient, one);
 }
 
 // The scratch of one task: a band's two buffers and the window sums.
@@ -197,21 +164,14 @@ int TaskCount(int items) {
 }  // namespace
 
 void SmoothWorld(PF_EffectWorld& world, double radius, A_long mode, const SmoothRunner& run) {
-  const SmoothKernel kernel = SmoothKernelFor(radius);
-  const A_long W = world.width, H = world.height;
-  if (kernel.k < 0 || W <= 0 || H <= 0 || !world.data) return;
-  const A_long channels = ChannelsOf(mode);
-  const Pass pass = PassFor(kernel, mode == kSmoothColor);
-
-  // One plane of interleaved channel values: row y at y * pitch.
-  const size_t pitch = size_t(W) * size_t(channels);
+  const Run r = RunFor(world, radius, mode);
+  if (!r.smooth) return;
+  const A_long W = r.W, H = r.H, channels = r.channels, band_rows = r.band_rows, strip_cols = r.strip_cols;
+  const int bands = r.bands, strips = r.strips;
+  const Pass& pass = r.pass;
+  const size_t pitch = r.pitch;
   const auto plane = Scratch<uint16_t>(pitch * size_t(H));
 
-  // (three channels: lanes kept a multiple of 8, the vector width)
-  const A_long band_rows = channels == 3 ? 16 : kRowLanes / channels;
-  const int bands = int((H + band_rows - 1) / band_rows);
-  const A_long strip_cols = channels == 3 ? 32 : kLanes / channels;
-  const int strips = int((W + strip_cols - 1) / strip_cols);
   const int row_tasks = TaskCount(bands), column_tasks = TaskCount(strips);
   std::vector<TaskScratch> row_scratch, column_scratch;
   row_scratch.reserve(size_t(row_tasks));
@@ -229,24 +189,11 @@ void SmoothWorld(PF_EffectWorld& world, double radius, A_long mode, const Smooth
       const A_long rows = std::min(band_rows, H - y0);
       const A_long lanes = rows * channels;
       uint16_t *t0 = s.t0.get(), *t1 = s.t1.get();
-      for (A_long j = 0; j < rows; ++j) {
-        const PF_Pixel* px = RowOf(world, y0 + j);
-        uint16_t* t = t0 + size_t(j) * channels;
-        for (A_long x = 0; x < W; ++x) Load(px[x], mode, t + size_t(x) * lanes);
-      }
+      LoadBand(world, mode, y0, rows, t0);
       VectorPass(t0, lanes, t1, lanes, W, lanes, pass, s.acc.get(), s.zeros.data());
       VectorPass(t1, lanes, t0, lanes, W, lanes, pass, s.acc.get(), s.zeros.data());
       VectorPass(t0, lanes, t1, lanes, W, lanes, pass, s.acc.get(), s.zeros.data());
-      for (A_long j = 0; j < rows; ++j) {
-        uint16_t* dst = plane.get() + size_t(y0 + j) * pitch;
-        const uint16_t* src = t1 + size_t(j) * channels;
-        if (channels == 4) {
-          for (A_long x = 0; x < W; ++x) std::memcpy(dst + size_t(x) * 4, src + size_t(x) * lanes, 8);
-        } else {
-          for (A_long x = 0; x < W; ++x)
-            for (A_long c = 0; c < channels; ++c) dst[size_t(x) * channels + c] = src[size_t(x) * lanes + c];
-        }
-      }
+      BandToPlane(t1, rows, channels, W, plane.get() + size_t(y0) * pitch, pitch);
     }
   });
 
