@@ -12,7 +12,7 @@ PF_ProgressInfo*& CurrentCall() {
   return current;
 }
 
-constinit thread_local PixelBand* current_pixel_band __attribute__((tls_model("initial-exec"))) = nullptr;
+constinit thread_local PixelBand* current_pixel_band = nullptr;
 
 PF_Err CaughtError() noexcept {
   try {

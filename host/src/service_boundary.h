@@ -67,11 +67,10 @@ struct PixelBand {
 };
 
 // The band running on this thread; NULL outside iterate's bands. Read on
-// every per-pixel service call: the initial-exec model reads it with one
-// load instead of a call to __tls_get_addr (the library is built as
-// position-independent code for the frei0r module, whose loading then takes
-// these 8 bytes from the static TLS space the loader keeps for such modules).
-extern constinit thread_local PixelBand* current_pixel_band __attribute__((tls_model("initial-exec")));
+// every per-pixel service call (pixel_services.cpp is compiled with TLS
+// descriptors, whose lookup keeps every register, so the quick way saves
+// none; a program links it to a plain load).
+extern constinit thread_local PixelBand* current_pixel_band;
 
 // A per-pixel service: inside an iterate band of the same effect_ref it is
 // counted in the band's tally; otherwise it is served as Serve serves.
