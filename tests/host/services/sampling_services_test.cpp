@@ -1,6 +1,7 @@
 // subpixel_sample, area_sample and the HLS conversion as a plug-in calls
 // them: inside iterate, on padded worlds, on any number of threads.
 #include <ombrix/host/pixel_ops.h>
+#include <ombrix/host/smooth.h>
 #include <ombrix/platform/headless.h>
 
 #include <cstring>
@@ -142,6 +143,26 @@ TEST_F(SamplingServices, ServicesAnswerWhatTheirMathsGiveInsideThePlugin) {
       ASSERT_EQ(inst.RenderFrame(0, input.pf(), direct.pf()).err, PF_Err_NONE);
       for (A_long y = 0; y < 29; ++y) ASSERT_EQ(0, std::memcmp(served.Row(y), direct.Row(y), 37 * 4)) << "row " << y;
     }
+  }
+}
+
+TEST_F(SamplingServices, SmoothingThroughTheHostEqualsThePlainFormOnAnyThreadCount) {
+  // The routine -2 a plug-in gets, run on the host's pool at its thread
+  // setting, against the one-lane reference form on this thread.
+  World input(61, 37, 8);
+  Randomize(input, 9);
+  World want(61, 37);
+  for (A_long y = 0; y < 37; ++y) std::memcpy(want.Row(y), input.Row(y), 61 * 4);
+  SmoothWorldReference(want.pf(), 7.5, kSmoothColorAlpha);
+  for (int threads : {1, 2, 3}) {
+    host.SetThreads(threads);
+    Instance inst(effect, TimeBase{}, 61, 37);
+    inst.SetValue(kMode, Val(kSmooth));
+    inst.SetValue(kRadiusX, Val(0x78000));  // 7.5
+    World out(61, 37, 4);
+    ASSERT_EQ(inst.RenderFrame(0, input.pf(), out.pf()).err, PF_Err_NONE);
+    for (A_long y = 0; y < 37; ++y)
+      ASSERT_EQ(0, std::memcmp(out.Row(y), want.Row(y), 61 * 4)) << "row " << y << " on " << threads << " threads";
   }
 }
 
