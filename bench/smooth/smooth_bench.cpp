@@ -2,7 +2,7 @@
 // 111, colour and alpha), on one thread and on all cores (argument
 // "threads": 1, or 0 for all), beside OpenCV's GaussianBlur, libvips'
 // gaussblur and a plain three-pass box blur at the same standard deviation
-// (radius / 2) in the same run.
+// (radius / 2) in the same run, and beside the routine's plain reference form.
 #include <ombrix/host/host.h>
 #include <ombrix/host/smooth.h>
 
@@ -46,7 +46,9 @@ int Threads(const benchmark::State& state) {
   return state.range(1) ? int(state.range(1)) : int(std::max(1u, std::thread::hardware_concurrency()));
 }
 
-void BM_Smooth(benchmark::State& state) {
+// Argument `reference`: the plain one-lane-at-a-time form the vector passes
+// are tested against, for the gain in the same run.
+void Smooth(benchmark::State& state, bool reference) {
   const double radius = double(state.range(0));
   ombrix::ThreadPool pool(Threads(state));
   const std::vector<uint8_t> source = Noise();
@@ -58,11 +60,15 @@ void BM_Smooth(benchmark::State& state) {
     state.PauseTiming();
     for (A_long y = 0; y < kHeight; ++y) std::memcpy(world.Row(y), &source[size_t(y) * kWidth * 4], size_t(kWidth) * 4);
     state.ResumeTiming();
-    ombrix::SmoothWorld(world.pf(), radius, ombrix::kSmoothColorAlpha, run);
+    (reference ? ombrix::SmoothWorldReference : ombrix::SmoothWorld)(world.pf(), radius, ombrix::kSmoothColorAlpha,
+                                                                     run);
     benchmark::DoNotOptimize(world.pf().data);
   }
   SetRate(state);
 }
+
+void BM_Smooth(benchmark::State& state) { Smooth(state, false); }
+void BM_SmoothReference(benchmark::State& state) { Smooth(state, true); }
 
 // A plain three-pass box blur as a baseline peer: three running-sum boxes
 // along the rows, then three down the columns, of the half-width that makes
@@ -191,6 +197,7 @@ void Radii(benchmark::internal::Benchmark* b) {
 }  // namespace
 
 BENCHMARK(BM_Smooth)->Apply(Radii);
+BENCHMARK(BM_SmoothReference)->Apply(Radii);
 BENCHMARK(BM_BoxBlur3)->Apply(Radii);
 #ifdef OMBRIX_BENCH_OPENCV
 BENCHMARK(BM_OpenCV_GaussianBlur)->Apply(Radii);

@@ -66,17 +66,45 @@ struct PixelBand {
   FailureInjector::Tally tally;
 };
 
-// The band running on this thread; NULL outside iterate's bands.
+// The band running on this thread; NULL outside iterate's bands. Read on
+// every per-pixel service call (pixel_services.cpp is compiled with TLS
+// descriptors, whose lookup keeps every register, so the quick way saves
+// none; a program links it to a plain load).
 extern constinit thread_local PixelBand* current_pixel_band;
 
 // A per-pixel service: inside an iterate band of the same effect_ref it is
 // counted in the band's tally; otherwise it is served as Serve serves.
 // body() answers.
+// The quick way in for a per-pixel service: true, with the call counted,
+// inside an iterate band of the same effect_ref when the service has no
+// armed failure to come; the service then answers without further
+// bookkeeping. Else false, counting nothing: ServePixel serves the call.
+inline bool CountedInBand(PF_ProgPtr ref, int service) noexcept {
+  PixelBand* band = current_pixel_band;
+  return band && band->ref == ref && band->tally.CountUnarmed(service);
+}
+
 template <class Body>
 PF_Err ServePixel(PF_ProgPtr ref, int service, Body&& body) noexcept {
   PixelBand* band = current_pixel_band;
   if (band && band->ref == ref) return Guarded([&] { return band->tally.Check(service); }, body);
   return Serve(ref, service, [&](CallContext&) { return body(); });
+}
+
+// A per-pixel service whose work is work(ref, args...), a function that
+// throws nothing: the quick way when CountedInBand allows it, else
+// ServePixel, kept out of line. Both are calls with the service's own
+// arguments, so the quick way moves and saves no registers.
+template <int service, auto work, class... Args>
+[[gnu::noinline]] PF_Err ServePixelChecked(PF_ProgPtr ref, Args... args) noexcept {
+  return ServePixel(ref, service, [&] { return work(ref, args...); });
+}
+
+template <int service, auto work, class... Args>
+PF_Err ServePixelWork(PF_ProgPtr ref, Args... args) {
+  static_assert(noexcept(work(ref, args...)));
+  if (CountedInBand(ref, service)) return work(ref, args...);
+  return ServePixelChecked<service, work>(ref, args...);
 }
 
 }  // namespace ombrix

@@ -1,22 +1,26 @@
-// The smoothing routine: six weighted-box passes in exact integer values.
+// The smoothing routine: six weighted-box passes in exact integer values,
+// eight lanes at a time.
 //
-// The passes run on one plane of 16-bit values (the channels of a pixel
-// side by side). Rows are smoothed along x in bands of rows, then columns
-// along y in strips of columns; each band or strip is one task, so the work
-// spreads over the host's threads while every value is computed the same
-// way whatever the split. Window sums are whole numbers; the division by the
-// box sum is done in 32-bit integers with a float estimate of the quotient
-// while the sums allow it (radii up to about 127), else in doubles, both
-// exact (see BoxPass and DivideRound).
-#include <ombrix/host/smooth.h>
+// The same numbers as SmoothWorldReference (smooth_reference.cpp), laid out
+// the same way: rows are smoothed along x in bands of rows, transposed so
+// that the rows of a band are side-by-side lanes, into one plane of 16-bit
+// channel values; then columns along y in strips of columns, whose last pass
+// goes straight back into the pixels. The passes run on vectors of eight
+// lanes (GCC vector extensions: the same integer and float operations, in
+// the same order and precision, as the scalar loop, so the same results).
+//
+// The work is split into a fixed number of tasks, each taking a run of
+// bands or strips with scratch of its own, all taken before anything is
+// written: a task allocates nothing, and a failed allocation leaves the
+// world untouched.
+#include "smooth_internal.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <new>
+#include <thread>
 #include <vector>
 
 namespace ombrix {
@@ -36,305 +40,184 @@ bool SmoothModeKnown(A_long mode) { return mode == kSmoothAlpha || mode == kSmoo
 
 namespace {
 
-// Rows along x are smoothed in bands: the band's channel values are laid
-// out x-major ([x][row][channel]) so that the inner loop runs over
-// independent lanes. Columns along y are smoothed in strips of columns
-// straight from the plane ([y][x][channel]), whose rows are already lanes.
-constexpr A_long kRowLanes = 32;  // a band's two buffers stay in a core's cache
-constexpr A_long kLanes = 64;
+using namespace smoothing;
 
-// Scratch that every pass writes before it is read: no clearing.
-template <typename T>
-std::unique_ptr<T[]> Scratch(size_t n) {
-  return std::unique_ptr<T[]>(new T[n]);
+// The vector helpers are inlined into each target's clone of the passes, so
+// no 32-byte vector crosses a call (GCC warns of the ABI of such calls).
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+typedef int32_t V8i __attribute__((vector_size(32)));
+typedef uint32_t V8u __attribute__((vector_size(32)));
+typedef float V8f __attribute__((vector_size(32)));
+typedef uint16_t V8s __attribute__((vector_size(16)));
+typedef int32_t V4i __attribute__((vector_size(16)));
+typedef double V4d __attribute__((vector_size(32)));
+
+inline V8i Widen(const uint16_t* p) {
+  V8s v;
+  std::memcpy(&v, p, sizeof v);
+  return __builtin_convertvector(v, V8i);
 }
 
-struct Pass {
-  A_long k;
-  double a;     // end weight
-  double half;  // D / 2 (D is even)
-  double inv;   // 1 / D
-  bool clamp;   // edges clamped (else zero outside)
-  // Whole-number form, used when every sum plus D / 2 stays below 2^31
-  // (D x 65025.5 < 2^31, which holds for k up to 63, radius about 127).
-  bool fits32;
-  int32_t a32, half32, d32;
-  float inv32;
-};
+inline void Narrow(uint16_t* p, V8i v) {
+  const V8s s = __builtin_convertvector(v, V8s);
+  std::memcpy(p, &s, sizeof s);
+}
 
-Pass PassFor(const SmoothKernel& kernel, bool clamp) {
-  const double D = 256.0 * (2.0 * kernel.k + 1) + 2.0 * kernel.a;
-  Pass p{kernel.k, double(kernel.a), D / 2, 1.0 / D, clamp, D * 65025.5 < 2147483647.0, 0, 0, 0, 0.0f};
-  if (p.fits32) {
-    p.a32 = int32_t(kernel.a);
-    p.d32 = int32_t(D);
-    p.half32 = p.d32 / 2;
-    p.inv32 = 1.0f / float(D);
+inline V8i LoadSums(const uint32_t* p) {
+  V8i v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+inline void StoreSums(uint32_t* p, V8i v) { std::memcpy(p, &v, sizeof v); }
+
+// The rows of one pass: quotient(s, ends) gives eight outputs from their
+// window sums and end-tap sums, one(s, lo, hi) a single output.
+template <class Quotient, class One>
+[[gnu::always_inline]] inline void PassRows(const uint16_t* in, size_t in_stride, uint16_t* out, size_t out_stride,
+                                            A_long n, A_long lanes, const Pass& p, uint32_t* acc, const uint16_t* zeros,
+                                            Quotient quotient, One one) {
+  const A_long k = p.k;
+  const A_long vector_lanes = lanes & ~A_long(7);
+  for (A_long y = 0; y < n; ++y) {
+    const uint16_t* lo = PassRow(in, in_stride, n, y - k - 1, p, zeros);
+    const uint16_t* hi = PassRow(in, in_stride, n, y + k + 1, p, zeros);
+    const uint16_t* leaving = PassRow(in, in_stride, n, y - k, p, zeros);
+    uint16_t* o = out + size_t(y) * out_stride;
+    A_long j = 0;
+    for (; j < vector_lanes; j += 8) {
+      const V8i h = Widen(hi + j);
+      V8i s = LoadSums(acc + j);
+      Narrow(o + j, quotient(s, Widen(lo + j) + h));
+      s += h - Widen(leaving + j);
+      StoreSums(acc + j, s);
+    }
+    for (; j < lanes; ++j) {
+      o[j] = one(acc[j], lo[j], hi[j]);
+      acc[j] += uint32_t(hi[j]) - uint32_t(leaving[j]);
+    }
   }
-  return p;
-}
-
-// floor(n / D + 1/2) for whole n + D/2 below 2^40 and D below 2^24: the
-// product with the rounded reciprocal is within 2^-36 of the true quotient,
-// whose fraction is 0 or at least 1/D > 2^-24, so adding 2^-30 before
-// truncating lands in the right integer.
-inline uint16_t DivideRound(double sum, double half, double inv) {
-  return uint16_t(int32_t((sum + half) * inv + 0x1p-30));
 }
 
 // One pass along a sequence of n rows of `lanes` values each (row i at
 // in + i * in_stride, written to out + i * out_stride; in and out do not
 // overlap). acc holds `lanes` window sums, zeros `lanes` zero values.
+// Lanes past the last multiple of eight are done one at a time.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_ADDRESS__)
-// Wider vectors where the processor has them; the same operations in the same
-// order, so the same results.
 __attribute__((target_clones("avx2", "default")))
 #endif
-void BoxPass(const uint16_t* in, size_t in_stride, uint16_t* out, size_t out_stride, A_long n, A_long lanes,
-             const Pass& p, uint32_t* acc, const uint16_t* zeros) {
-  const A_long k = p.k;
-  auto row = [&](A_long i) -> const uint16_t* {
-    if (i < 0) return p.clamp ? in : zeros;
-    if (i >= n) return p.clamp ? in + size_t(n - 1) * in_stride : zeros;
-    return in + size_t(i) * in_stride;
-  };
-  // The window of the first output: rows -k..k. A window sum is below
-  // 65025 x 32001 < 2^31 (k is at most 16000).
-  std::fill(acc, acc + lanes, 0u);
-  const A_long last_inside = std::min(k, n - 1);
-  for (A_long i = 0; i <= last_inside; ++i) {
-    const uint16_t* r = in + size_t(i) * in_stride;
-    for (A_long j = 0; j < lanes; ++j) acc[j] += r[j];
-  }
-  if (p.clamp) {
-    const uint32_t before = uint32_t(k), after = uint32_t(std::max<A_long>(0, k - (n - 1)));
-    const uint16_t* first = in;
-    const uint16_t* last = in + size_t(n - 1) * in_stride;
-    for (A_long j = 0; j < lanes; ++j) acc[j] += before * first[j] + after * last[j];
-  }
+void VectorPass(const uint16_t* in, size_t in_stride, uint16_t* out, size_t out_stride, A_long n, A_long lanes,
+                const Pass& p, uint32_t* acc, const uint16_t* zeros) {
+  StartWindow(in, in_stride, n, lanes, p, acc);
   if (p.fits32) {
-    // N = 256 S + a (lo + hi) + D / 2 < 2^31. The float quotient is within
-    // 0.02 of N / D (three roundings of 2^-24 on a quotient below 65026), so
-    // its truncation is floor(N / D) or one off; the remainder, exact in
-    // 32 bits, puts it right.
+    // Divide32 on eight lanes.
     const int32_t a = p.a32, half = p.half32, D = p.d32;
     const float inv = p.inv32;
-    for (A_long y = 0; y < n; ++y) {
-      const uint16_t* __restrict lo = row(y - k - 1);
-      const uint16_t* __restrict hi = row(y + k + 1);
-      const uint16_t* __restrict leaving = row(y - k);
-      uint16_t* __restrict o = out + size_t(y) * out_stride;
-      uint32_t* __restrict sums = acc;
-      for (A_long j = 0; j < lanes; ++j) {
-        const int32_t N = int32_t(sums[j] << 8) + a * (int32_t(lo[j]) + int32_t(hi[j])) + half;
-        int32_t q = int32_t(float(N) * inv);
-        const int32_t r = int32_t(uint32_t(N) - uint32_t(q) * uint32_t(D));
-        q += int32_t(r >= D) - int32_t(r < 0);
-        o[j] = uint16_t(q);
-        sums[j] += uint32_t(hi[j]) - uint32_t(leaving[j]);
-      }
-    }
+    auto quotient = [&](V8i s, V8i ends) {
+      const V8i N = (s << 8) + a * ends + half;
+      V8i q = __builtin_convertvector(__builtin_convertvector(N, V8f) * inv, V8i);
+      const V8i r = V8i(V8u(N) - V8u(q) * uint32_t(D));
+      return q - (r >= D) + (r < 0);  // comparisons are -1 where true
+    };
+    auto one = [&](uint32_t s, uint16_t lo, uint16_t hi) { return Divide32(s, lo, hi, p); };
+    PassRows(in, in_stride, out, out_stride, n, lanes, p, acc, zeros, quotient, one);
     return;
   }
+  // DivideWide on two halves of four lanes. Window sums are below 2^31, so
+  // as signed numbers they are the same.
   const double a = p.a, half = p.half, inv = p.inv;
-  for (A_long y = 0; y < n; ++y) {
-    const uint16_t* __restrict lo = row(y - k - 1);
-    const uint16_t* __restrict hi = row(y + k + 1);
-    const uint16_t* __restrict leaving = row(y - k);
-    uint16_t* __restrict o = out + size_t(y) * out_stride;
-    uint32_t* __restrict sums = acc;
-    for (A_long j = 0; j < lanes; ++j) {
-      o[j] = DivideRound(256.0 * double(sums[j]) + a * double(int32_t(lo[j]) + int32_t(hi[j])), half, inv);
-      sums[j] += uint32_t(hi[j]) - uint32_t(leaving[j]);
+  auto quotient = [&](V8i s, V8i ends) {
+    V4i part[2];
+    for (int h = 0; h < 2; ++h) {
+      const V4i s4 = {s[4 * h], s[4 * h + 1], s[4 * h + 2], s[4 * h + 3]};
+      const V4i e4 = {ends[4 * h], ends[4 * h + 1], ends[4 * h + 2], ends[4 * h + 3]};
+      const V4d sum = 256.0 * __builtin_convertvector(s4, V4d) + a * __builtin_convertvector(e4, V4d);
+      part[h] = __builtin_convertvector((sum + half) * inv + 0x1p-30, V4i);
     }
-  }
+    return V8i{part[0][0], part[0][1], part[0][2], part[0][3], part[1][0], part[1][1], part[1][2], part[1][3]};
+  };
+  auto one = [&](uint32_t s, uint16_t lo, uint16_t hi) { return DivideWide(s, lo, hi, p); };
+  PassRows(in, in_stride, out, out_stride, n, lanes, p, acc, zeros, quotient, one);
 }
 
-inline PF_Pixel* RowOf(PF_EffectWorld& w, A_long y) {
-  return reinterpret_cast<PF_Pixel*>(reinterpret_cast<uint8_t*>(w.data) + size_t(y) * size_t(w.rowbytes));
-}
+// The scratch of one task: a band's two buffers and the window sums.
+struct TaskScratch {
+  std::unique_ptr<uint16_t[]> t0, t1;
+  std::unique_ptr<uint32_t[]> acc;
+  std::vector<uint16_t> zeros;
 
-// The channel values of one pixel before the passes.
-inline void Load(const PF_Pixel& px, A_long mode, uint16_t* v) {
-  switch (mode) {
-    case kSmoothAlpha:
-      v[0] = uint16_t(255 * px.alpha);
-      break;
-    case kSmoothColorAlpha:
-      v[0] = uint16_t(255 * px.alpha);
-      v[1] = uint16_t(px.red * px.alpha);
-      v[2] = uint16_t(px.green * px.alpha);
-      v[3] = uint16_t(px.blue * px.alpha);
-      break;
-    default:
-      v[0] = uint16_t(255 * px.red);
-      v[1] = uint16_t(255 * px.green);
-      v[2] = uint16_t(255 * px.blue);
-      break;
-  }
-}
+  TaskScratch(size_t size, A_long lanes)
+      : t0(Scratch<uint16_t>(size)),
+        t1(Scratch<uint16_t>(size)),
+        acc(Scratch<uint32_t>(size_t(lanes))),
+        zeros(size_t(lanes), 0) {}
+};
 
-inline uint8_t Round255(uint32_t v) { return uint8_t((2 * v + 255) / 510); }
-
-// The pixel after the passes from its smoothed values.
-inline void Store(const uint16_t* v, A_long mode, PF_Pixel& px) {
-  switch (mode) {
-    case kSmoothAlpha:
-      px.alpha = Round255(v[0]);
-      break;
-    case kSmoothColorAlpha: {
-      const uint32_t A = v[0];
-      px.alpha = Round255(A);
-      const double inv2a = A ? 1.0 / (2.0 * A) : 0.0;
-      uint8_t* colour[3] = {&px.red, &px.green, &px.blue};
-      for (int c = 0; c < 3; ++c) {
-        // round(255 C / A) = floor((510 C + A) / 2A): the numerator is below
-        // 2^26, so the product with the rounded reciprocal is within 2^-40 of
-        // the quotient, whose fraction is 0 or at least 1/2A > 2^-18.
-        if (A == 0) {
-          *colour[c] = 0;
-        } else {
-          const int32_t q = int32_t((510.0 * v[c + 1] + A) * inv2a + 0x1p-30);
-          *colour[c] = uint8_t(std::min(q, 255));
-        }
-      }
-      break;
-    }
-    default:
-      px.red = Round255(v[0]);
-      px.green = Round255(v[1]);
-      px.blue = Round255(v[2]);
-      px.alpha = 255;
-      break;
-  }
-}
-
-// Mode 111's pixels of one row from their smoothed values (v: W groups of
-// A, C_red, C_green, C_blue), the same numbers as Store. C <= A everywhere
-// (the passes keep the order of the premultiplied inputs), so a quotient is
-// below 256; the float estimate of floor((510 C + A) / 2A) (numerator below
-// 2^26) is within 2^-12 of it, so its truncation is right or one off, and
-// the remainder, exact in integers, puts it right.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_ADDRESS__)
-__attribute__((target_clones("avx2", "default")))
-#endif
-void StoreColorAlphaRow(const uint16_t* __restrict v, uint8_t* __restrict px, A_long width) {
-  // Written without branches so that it runs as vectors.
-  for (A_long x = 0; x < width; ++x) {
-    const int32_t A = v[4 * x];
-    const int32_t den = 2 * A;
-    const int32_t keep = -int32_t(A != 0);  // all ones where A > 0
-    const float inv = 1.0f / float(den + int32_t(A == 0));
-    px[4 * x] = uint8_t((uint32_t(den) + 255) / 510);
-    int32_t num = 510 * int32_t(v[4 * x + 1]) + A;
-    int32_t q = int32_t(float(num) * inv);
-    int32_t r = num - q * den;
-    q += int32_t(r >= den) - int32_t(r < 0);
-    px[4 * x + 1] = uint8_t(std::min(q, 255) & keep);
-    num = 510 * int32_t(v[4 * x + 2]) + A;
-    q = int32_t(float(num) * inv);
-    r = num - q * den;
-    q += int32_t(r >= den) - int32_t(r < 0);
-    px[4 * x + 2] = uint8_t(std::min(q, 255) & keep);
-    num = 510 * int32_t(v[4 * x + 3]) + A;
-    q = int32_t(float(num) * inv);
-    r = num - q * den;
-    q += int32_t(r >= den) - int32_t(r < 0);
-    px[4 * x + 3] = uint8_t(std::min(q, 255) & keep);
-  }
-}
-
-void RunAll(const SmoothRunner& run, int count, const std::function<void(int)>& task) {
-  if (run) {
-    run(count, task);
-  } else {
-    for (int i = 0; i < count; ++i) task(i);
-  }
+// Tasks for `items` bands or strips: a few per processor, each a run of
+// neighbours, so that scratch is taken once per task.
+int TaskCount(int items) {
+  const int processors = int(std::max(1u, std::thread::hardware_concurrency()));
+  return std::max(1, std::min(items, 4 * processors));
 }
 
 }  // namespace
 
 void SmoothWorld(PF_EffectWorld& world, double radius, A_long mode, const SmoothRunner& run) {
-  const SmoothKernel kernel = SmoothKernelFor(radius);
-  const A_long W = world.width, H = world.height;
-  if (kernel.k < 0 || W <= 0 || H <= 0 || !world.data) return;
-  const A_long channels = mode == kSmoothAlpha ? 1 : mode == kSmoothColorAlpha ? 4 : 3;
-  const Pass pass = PassFor(kernel, mode == kSmoothColor);
+  const Run r = RunFor(world, radius, mode);
+  if (!r.smooth) return;
+  const A_long W = r.W, H = r.H, channels = r.channels, band_rows = r.band_rows, strip_cols = r.strip_cols;
+  const int bands = r.bands, strips = r.strips;
+  const Pass& pass = r.pass;
+  const size_t pitch = r.pitch;
+  const auto plane = Scratch<uint16_t>(pitch * size_t(H));
 
-  // One plane of interleaved channel values: row y at y * pitch.
-  const size_t pitch = size_t(W) * size_t(channels);
-  std::vector<uint16_t> plane(pitch * size_t(H));
-  std::atomic<bool> out_of_memory{false};
+  const int row_tasks = TaskCount(bands), column_tasks = TaskCount(strips);
+  std::vector<TaskScratch> row_scratch, column_scratch;
+  row_scratch.reserve(size_t(row_tasks));
+  column_scratch.reserve(size_t(column_tasks));
+  for (int t = 0; t < row_tasks; ++t)
+    row_scratch.emplace_back(size_t(W) * size_t(band_rows * channels), band_rows * channels);
+  for (int t = 0; t < column_tasks; ++t)
+    column_scratch.emplace_back(size_t(H) * size_t(strip_cols * channels), strip_cols * channels);
 
   // Along x, in bands of rows, each band laid out x-major.
-  // (three channels: lanes kept a multiple of 8, the vector width)
-  const A_long band_rows = channels == 3 ? 16 : kRowLanes / channels;
-  const int bands = int((H + band_rows - 1) / band_rows);
-  RunAll(run, bands, [&](int band) {
-    try {
+  RunAll(run, row_tasks, [&](int task) {
+    TaskScratch& s = row_scratch[size_t(task)];
+    for (int band = bands * task / row_tasks; band < bands * (task + 1) / row_tasks; ++band) {
       const A_long y0 = A_long(band) * band_rows;
       const A_long rows = std::min(band_rows, H - y0);
       const A_long lanes = rows * channels;
-      const size_t band_size = size_t(W) * size_t(lanes);
-      auto t0 = Scratch<uint16_t>(band_size), t1 = Scratch<uint16_t>(band_size);
-      auto acc = Scratch<uint32_t>(size_t(lanes));
-      std::vector<uint16_t> zeros(static_cast<size_t>(lanes));
-      for (A_long j = 0; j < rows; ++j) {
-        const PF_Pixel* px = RowOf(world, y0 + j);
-        uint16_t* t = t0.get() + size_t(j) * channels;
-        for (A_long x = 0; x < W; ++x) Load(px[x], mode, t + size_t(x) * lanes);
-      }
-      BoxPass(t0.get(), lanes, t1.get(), lanes, W, lanes, pass, acc.get(), zeros.data());
-      BoxPass(t1.get(), lanes, t0.get(), lanes, W, lanes, pass, acc.get(), zeros.data());
-      BoxPass(t0.get(), lanes, t1.get(), lanes, W, lanes, pass, acc.get(), zeros.data());
-      for (A_long j = 0; j < rows; ++j) {
-        uint16_t* dst = plane.data() + size_t(y0 + j) * pitch;
-        const uint16_t* src = t1.get() + size_t(j) * channels;
-        if (channels == 4) {
-          for (A_long x = 0; x < W; ++x) std::memcpy(dst + size_t(x) * 4, src + size_t(x) * lanes, 8);
-        } else {
-          for (A_long x = 0; x < W; ++x)
-            for (A_long c = 0; c < channels; ++c) dst[size_t(x) * channels + c] = src[size_t(x) * lanes + c];
-        }
-      }
-    } catch (const std::bad_alloc&) {
-      out_of_memory = true;
+      uint16_t *t0 = s.t0.get(), *t1 = s.t1.get();
+      LoadBand(world, mode, y0, rows, t0);
+      VectorPass(t0, lanes, t1, lanes, W, lanes, pass, s.acc.get(), s.zeros.data());
+      VectorPass(t1, lanes, t0, lanes, W, lanes, pass, s.acc.get(), s.zeros.data());
+      VectorPass(t0, lanes, t1, lanes, W, lanes, pass, s.acc.get(), s.zeros.data());
+      BandToPlane(t1, rows, channels, W, plane.get() + size_t(y0) * pitch, pitch);
     }
   });
-  if (out_of_memory) throw std::bad_alloc();
 
   // Along y, in strips of columns: the first pass reads the plane and the
-  // last writes it back.
-  const A_long strip_cols = channels == 3 ? 32 : kLanes / channels;
-  const int strips = int((W + strip_cols - 1) / strip_cols);
-  RunAll(run, strips, [&](int strip) {
-    try {
+  // last pass's values become the strip's pixels.
+  RunAll(run, column_tasks, [&](int task) {
+    TaskScratch& s = column_scratch[size_t(task)];
+    for (int strip = strips * task / column_tasks; strip < strips * (task + 1) / column_tasks; ++strip) {
       const A_long x0 = A_long(strip) * strip_cols;
-      const A_long lanes = std::min(strip_cols, W - x0) * channels;
-      const size_t strip_size = size_t(lanes) * size_t(H);
-      auto t0 = Scratch<uint16_t>(strip_size), t1 = Scratch<uint16_t>(strip_size);
-      auto acc = Scratch<uint32_t>(size_t(lanes));
-      std::vector<uint16_t> zeros(static_cast<size_t>(lanes));
-      uint16_t* column = plane.data() + size_t(x0) * channels;
-      BoxPass(column, pitch, t1.get(), lanes, H, lanes, pass, acc.get(), zeros.data());
-      BoxPass(t1.get(), lanes, t0.get(), lanes, H, lanes, pass, acc.get(), zeros.data());
-      BoxPass(t0.get(), lanes, column, pitch, H, lanes, pass, acc.get(), zeros.data());
-    } catch (const std::bad_alloc&) {
-      out_of_memory = true;
-    }
-  });
-  if (out_of_memory) throw std::bad_alloc();
-
-  // Back into the pixels; nothing is written before all scratch was had.
-  RunAll(run, bands, [&](int band) {
-    const A_long y1 = std::min(H, A_long(band + 1) * band_rows);
-    for (A_long y = A_long(band) * band_rows; y < y1; ++y) {
-      PF_Pixel* px = RowOf(world, y);
-      const uint16_t* v = plane.data() + size_t(y) * pitch;
-      if (mode == kSmoothColorAlpha) {
-        StoreColorAlphaRow(v, reinterpret_cast<uint8_t*>(px), W);
-      } else {
-        for (A_long x = 0; x < W; ++x) Store(v + size_t(x) * channels, mode, px[x]);
+      const A_long cols = std::min(strip_cols, W - x0);
+      const A_long lanes = cols * channels;
+      uint16_t *t0 = s.t0.get(), *t1 = s.t1.get();
+      const uint16_t* column = plane.get() + size_t(x0) * channels;
+      VectorPass(column, pitch, t1, lanes, H, lanes, pass, s.acc.get(), s.zeros.data());
+      VectorPass(t1, lanes, t0, lanes, H, lanes, pass, s.acc.get(), s.zeros.data());
+      VectorPass(t0, lanes, t1, lanes, H, lanes, pass, s.acc.get(), s.zeros.data());
+      for (A_long y = 0; y < H; ++y) {
+        PF_Pixel* px = RowOf(world, y) + x0;
+        const uint16_t* v = t1 + size_t(y) * lanes;
+        if (mode == kSmoothColorAlpha) {
+          StoreColorAlphaRow(v, reinterpret_cast<uint8_t*>(px), cols);
+        } else {
+          for (A_long x = 0; x < cols; ++x) Store(v + size_t(x) * channels, mode, px[x]);
+        }
       }
     }
   });

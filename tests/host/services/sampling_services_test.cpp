@@ -1,7 +1,10 @@
 // subpixel_sample, area_sample and the HLS conversion as a plug-in calls
 // them: inside iterate, on padded worlds, on any number of threads.
 #include <ombrix/host/pixel_ops.h>
+#include <ombrix/host/smooth.h>
 #include <ombrix/platform/headless.h>
+
+#include <cstring>
 
 #include "host/services/services_fixture.h"
 
@@ -113,6 +116,53 @@ TEST_F(SamplingServices, InjectedFailuresComeBackFromInsideIterate) {
     host.failures().Arm(service, 500, 4242);
     EXPECT_EQ(inst.RenderFrame(0, input.pf(), out.pf()).err, 4242) << service;
     host.failures().Clear();
+  }
+}
+
+TEST_F(SamplingServices, ServicesAnswerWhatTheirMathsGiveInsideThePlugin) {
+  // Each per-pixel service called through the host's table gives the bytes
+  // of the same maths called directly in the plug-in, on one thread and
+  // several, so the bookkeeping around a call changes nothing.
+  World input(37, 29, 12);
+  Randomize(input, 5);
+  const std::pair<Mode, Mode> pairs[] = {
+      {kSubpixel, kSubpixelInPlugin}, {kArea, kAreaInPlugin}, {kHueShift, kHueShiftInPlugin}};
+  for (int threads : {1, 3}) {
+    host.SetThreads(threads);
+    for (const auto& [through_host, in_plugin] : pairs) {
+      SCOPED_TRACE(testing::Message() << "mode " << through_host << " on " << threads << " threads");
+      Instance inst(effect, TimeBase{}, 37, 29);
+      inst.SetValue(kShiftX, Val(0x6000));
+      inst.SetValue(kShiftY, Val(-0x2800));
+      inst.SetValue(kRadiusX, Val(0x14000));
+      inst.SetValue(kRadiusY, Val(0x9000));
+      World served(37, 29), direct(37, 29);
+      inst.SetValue(kMode, Val(through_host));
+      ASSERT_EQ(inst.RenderFrame(0, input.pf(), served.pf()).err, PF_Err_NONE);
+      inst.SetValue(kMode, Val(in_plugin));
+      ASSERT_EQ(inst.RenderFrame(0, input.pf(), direct.pf()).err, PF_Err_NONE);
+      for (A_long y = 0; y < 29; ++y) ASSERT_EQ(0, std::memcmp(served.Row(y), direct.Row(y), 37 * 4)) << "row " << y;
+    }
+  }
+}
+
+TEST_F(SamplingServices, SmoothingThroughTheHostEqualsThePlainFormOnAnyThreadCount) {
+  // The routine -2 a plug-in gets, run on the host's pool at its thread
+  // setting, against the one-lane reference form on this thread.
+  World input(61, 37, 8);
+  Randomize(input, 9);
+  World want(61, 37);
+  for (A_long y = 0; y < 37; ++y) std::memcpy(want.Row(y), input.Row(y), 61 * 4);
+  SmoothWorldReference(want.pf(), 7.5, kSmoothColorAlpha);
+  for (int threads : {1, 2, 3}) {
+    host.SetThreads(threads);
+    Instance inst(effect, TimeBase{}, 61, 37);
+    inst.SetValue(kMode, Val(kSmooth));
+    inst.SetValue(kRadiusX, Val(0x78000));  // 7.5
+    World out(61, 37, 4);
+    ASSERT_EQ(inst.RenderFrame(0, input.pf(), out.pf()).err, PF_Err_NONE);
+    for (A_long y = 0; y < 37; ++y)
+      ASSERT_EQ(0, std::memcmp(out.Row(y), want.Row(y), 61 * 4)) << "row " << y << " on " << threads << " threads";
   }
 }
 

@@ -18,6 +18,12 @@ enum Mode {
   kRenderLayer = 7,        // shows the value of "Other" handed to RENDER
   kScaledCopy = 8,         // copies the input into the output's top-left quarter (half width and height)
   kSmooth = 9,             // copies the input, then smooths it through the smoothing routine ('o', Radius X)
+  // The work of kSubpixel, kArea and kHueShift with the host's pixel maths
+  // compiled into the probe and called directly, inside the same iterate:
+  // the services' cost beyond the work of a sample.
+  kSubpixelInPlugin = 10,
+  kAreaInPlugin = 11,
+  kHueShiftInPlugin = 12,
   kModeCount
 };
 

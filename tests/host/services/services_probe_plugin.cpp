@@ -2,6 +2,7 @@
 // and checks layers out, the way the sampling, colour and layer effects do.
 // Its Mode parameter picks what RENDER does; what it saw of a layer comes
 // back as its message ("WxH" or "none").
+#include <ombrix/host/pixel_ops.h>
 #include <pf/api.h>
 
 #include <array>
@@ -68,6 +69,24 @@ PF_Err Sample(void* refcon, A_long x, A_long y, PF_Pixel*, PF_Pixel* dst) {
   PF_UtilCallbacks* u = b->in->utils;
   return b->mode == kSubpixel ? u->subpixel_sample(b->in->effect_ref, sx, sy, &b->pb, dst)
                               : u->area_sample(b->in->effect_ref, sx, sy, &b->pb, dst);
+}
+
+PF_Err SampleInPlugin(void* refcon, A_long x, A_long y, PF_Pixel*, PF_Pixel* dst) {
+  const Block* b = static_cast<const Block*>(refcon);
+  const PF_Fixed sx = x * 0x10000 + b->shift_x, sy = y * 0x10000 + b->shift_y;
+  *dst = b->mode == kSubpixelInPlugin ? ombrix::SubpixelSample(*b->pb.src, sx, sy)
+                                      : ombrix::AreaSample(*b->pb.src, sx, sy, b->pb.x_radius, b->pb.y_radius);
+  return PF_Err_NONE;
+}
+
+PF_Err ShiftHueInPlugin(void* refcon, A_long, A_long, PF_Pixel* src, PF_Pixel* dst) {
+  const Block* b = static_cast<const Block*>(refcon);
+  PF_HLS_Pixel hls;
+  ombrix::RgbToHls(*src, hls);
+  hls[0] += b->shift_x;
+  *dst = *src;
+  ombrix::HlsToRgb(hls, *dst);
+  return PF_Err_NONE;
 }
 
 PF_Err ShiftHue(void* refcon, A_long, A_long, PF_Pixel* src, PF_Pixel* dst) {
@@ -144,6 +163,11 @@ PF_Err Render(PF_InData* in, PF_OutData* out, PF_ParamDef* params[], PF_LayerDef
       return in->utils->iterate(in, 0, output->height, &params[0]->u.ld, nullptr, &b, Sample, output);
     case kHueShift:
       return in->utils->iterate(in, 0, output->height, &params[0]->u.ld, nullptr, &b, ShiftHue, output);
+    case kSubpixelInPlugin:
+    case kAreaInPlugin:
+      return in->utils->iterate(in, 0, output->height, &params[0]->u.ld, nullptr, &b, SampleInPlugin, output);
+    case kHueShiftInPlugin:
+      return in->utils->iterate(in, 0, output->height, &params[0]->u.ld, nullptr, &b, ShiftHueInPlugin, output);
     case kCheckout:
     case kCheckoutSelf:
     case kCheckoutKeep:

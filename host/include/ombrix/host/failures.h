@@ -78,7 +78,8 @@ class FailureInjector {
   // lives within one. Calls counts a tally's calls once it is flushed.
   class Tally {
    public:
-    explicit Tally(FailureInjector& failures) : failures_(failures) {}
+    explicit Tally(FailureInjector& failures)
+        : failures_(failures), armed_at_start_(failures.armed_mask_.load(std::memory_order_acquire)) {}
     ~Tally() { Flush(); }
     Tally(const Tally&) = delete;
     Tally& operator=(const Tally&) = delete;
@@ -89,10 +90,20 @@ class FailureInjector {
       ++pending_[service_index];
       return PF_Err_NONE;
     }
+    // Counts the call and answers true when `service_index` had no armed
+    // failure to come as the tally began (arms do not change while it
+    // lives, so none can fire); false, counting nothing, when it had: the
+    // call is then to be checked with Check.
+    bool CountUnarmed(int service_index) {
+      if (armed_at_start_ & (1u << service_index)) return false;
+      ++pending_[service_index];
+      return true;
+    }
     void Flush();
 
    private:
     FailureInjector& failures_;
+    const uint32_t armed_at_start_;  // armed_mask_ when the tally began
     int pending_[kMaxServices] = {};
   };
 

@@ -58,4 +58,8 @@ using SmoothRunner = std::function<void(int count, const std::function<void(int)
 // throw std::bad_alloc (scratch planes of 2 bytes per channel and pixel).
 void SmoothWorld(PF_EffectWorld& world, double radius, A_long mode, const SmoothRunner& run = {});
 
+// The same bytes computed one value at a time, without vectors: the plain
+// form of SmoothWorld, for tests that compare the two.
+void SmoothWorldReference(PF_EffectWorld& world, double radius, A_long mode, const SmoothRunner& run = {});
+
 }  // namespace ombrix
