@@ -5,9 +5,9 @@
 // and the tiling of the cells.
 #include <pf/dialogs.h>
 #include <pf/fixed.h>
+#include <pf/rows.h>
 #include <pf/settings.h>
 #include <pf/shell.h>
-#include <pf/world.h>
 
 #include <noise/cell.h>
 #include <noise/fractal.h>
@@ -68,30 +68,15 @@ PF_Err ParamsSetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef*[], PF_
   return pf::RegisterParams(in_data, out_data, kParams, pf::ParamRecord::kClearedEach);
 }
 
-// What the row function reads besides the constant block.
-struct RowJob {
-  const facetry::Block* block;
-  const PF_EffectWorld* input;
-  PF_EffectWorld* output;
-};
-
-// Called by iterate once per output row (an area one column wide), so that
-// the pixels of a row share their cells' feature points; the host still
-// splits the rows among its threads.
-PF_Err ShadeRow(void* refcon, A_long, A_long y, PF_Pixel*, PF_Pixel*) {
-  const RowJob& job = *static_cast<const RowJob*>(refcon);
-  return facetry::ShadeRow(*job.block, y, 0, job.output->width, pf::PixelRow(*job.input, y),
-                           pf::PixelRow(*job.output, y));
+// Called once per output row through pf::IterateRows, so that the pixels
+// of a row share their cells' feature points; the host still splits the
+// rows among its threads.
+PF_Err ShadeRow(void* refcon, A_long y, A_long width, PF_Pixel* in, PF_Pixel* out) {
+  return facetry::ShadeRow(*static_cast<const facetry::Block*>(refcon), y, 0, width, in, out);
 }
 
 PF_Err ShadeRows(PF_InData* in_data, const facetry::Block& block, PF_EffectWorld* input, PF_LayerDef* output) {
-  // Each row reads the input across the output's width: an input narrower
-  // than a non-empty output is refused, as iterate refuses a source that
-  // does not cover its area.
-  if (output->width > 0 && output->height > 0 && input->width < output->width) return PF_Err_BAD_CALLBACK_PARAM;
-  RowJob job{&block, input, output};
-  const PF_Rect rows{0, 0, 1, output->height};
-  return in_data->utils->iterate(in_data, 0, output->height, input, &rows, &job, ShadeRow, output);
+  return pf::IterateRows(in_data, input, output, const_cast<facetry::Block*>(&block), ShadeRow);
 }
 
 // Disposes the reduced copy, keeping an earlier error ahead of its own.

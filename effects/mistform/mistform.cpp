@@ -4,6 +4,7 @@
 #include <pf/dialogs.h>
 #include <pf/fixed.h>
 #include <pf/reference_paths.h>
+#include <pf/rows.h>
 #include <pf/settings.h>
 #include <pf/shell.h>
 
@@ -72,17 +73,15 @@ PF_Err ShadePixel(void* refcon, A_long x, A_long y, PF_Pixel* in, PF_Pixel* out)
   return PF_Err_NONE;
 }
 
-// The row walk: the host iterates over the first column, each call shading
-// its whole row.
+// The row walk: pf::IterateRows hands each of the host's calls a whole row.
 struct RowJob {
   const mistform::Block* block;
   mistform::RowShader shade;
-  A_long width;
 };
 
-PF_Err ShadeRow(void* refcon, A_long, A_long y, PF_Pixel* in, PF_Pixel* out) {
+PF_Err ShadeRow(void* refcon, A_long y, A_long width, PF_Pixel* in, PF_Pixel* out) {
   const RowJob& job = *static_cast<const RowJob*>(refcon);
-  job.shade(*job.block, y, job.width, in, out);
+  job.shade(*job.block, y, width, in, out);
   return PF_Err_NONE;
 }
 
@@ -126,9 +125,8 @@ PF_Err Render(PF_InData* in_data, PF_OutData*, PF_ParamDef* params[], PF_LayerDe
   // Whole rows need the input at least as wide as the output, else the
   // host's per-pixel walk answers as it does for any mismatch.
   if (!pf::ReferencePathsRequested() && mistform::RowsFit(split.octaves) && input->width >= output->width) {
-    RowJob job{&block, mistform::RowShaderFor(type), output->width};
-    const PF_Rect column{0, 0, 1, output->height};
-    return in_data->utils->iterate(in_data, 0, output->height, input, &column, &job, ShadeRow, output);
+    RowJob job{&block, mistform::RowShaderFor(type)};
+    return pf::IterateRows(in_data, input, output, &job, ShadeRow);
   }
   return in_data->utils->iterate(in_data, 0, output->height, input, nullptr, &block, ShadePixel, output);
 }
