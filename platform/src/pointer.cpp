@@ -1,5 +1,6 @@
 // The pointer, headless: a script of events taken one per poll, the hooks
 // that see them, and the cursor shown.
+#include <ombrix/platform/clock.h>
 #include <ombrix/platform/headless.h>
 #include <ombrix/platform/input.h>
 #include <ombrix/platform/pointer.h>
@@ -71,6 +72,11 @@ void Apply(const PointerEvent& e) {
   SetKeyDown(kVkAlt, e.alt);
   SetKeyDown(kVkEscape, e.escape);
   if (e.time_us >= 0) SetScriptedClock(e.time_us);
+  if (e.pen) {
+    TabletScriptPacket packet = *e.pen;
+    packet.time = GetTickCount();
+    AddTabletPackets({packet});
+  }
   std::vector<Hook*> chain;
   {
     std::lock_guard lock(s.mu);
