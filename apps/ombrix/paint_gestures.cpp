@@ -332,7 +332,13 @@ void RunGestures(const GestureSession& session, const std::vector<Gesture>& gest
         plat::ClearPointer();
         plat::PushPointerEvents(then);
         if (s.menu) plat::PushMenuAnswer(*s.menu);
-        if (s.t) plat::SetScriptedClock(int64_t(std::llround(*s.t * 1e6)));
+        if (s.t) {
+          // The clock is stopped; a wait of the effect's may have moved it
+          // past the step's time, and it does not go back.
+          int64_t now = 0;
+          plat::QueryMicrosecondCounter(&now);
+          plat::SetScriptedClock(std::max(now, int64_t(std::llround(*s.t * 1e6))));
+        }
         if (pens[k]) {
           // The host sends the press itself; the pen reports it first.
           plat::TabletScriptPacket packet = *pens[k];

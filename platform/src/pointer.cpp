@@ -10,6 +10,8 @@
 #include <deque>
 #include <mutex>
 
+#include "internal.h"
+
 namespace ombrix::platform {
 
 struct Hook {
@@ -71,7 +73,7 @@ void Apply(const PointerEvent& e) {
   SetKeyDown(kVkControl, e.control);
   SetKeyDown(kVkAlt, e.alt);
   SetKeyDown(kVkEscape, e.escape);
-  if (e.time_us >= 0) SetScriptedClock(e.time_us);
+  if (e.time_us >= 0) detail::SetScriptedClockNoEarlier(e.time_us);
   if (e.pen) {
     TabletScriptPacket packet = *e.pen;
     packet.time = GetTickCount();

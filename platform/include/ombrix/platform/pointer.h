@@ -4,7 +4,8 @@
 // In the headless backend the pointer follows a script the host fills
 // (PushPointerEvents below). A loop that polls the pointer takes the next
 // scripted event on each poll: the position, buttons and modifier keys
-// change, the clock is stopped at the event's time, the pen's packet (if
+// change, the clock is stopped at the event's time (or stays, when a wait
+// has already moved it past), the pen's packet (if
 // any) reaches the tablet driver, and the hooks of the polling thread see
 // the event's message. When the script runs out the
 // buttons are released, so that a loop waiting for a release always ends.
