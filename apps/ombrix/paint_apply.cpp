@@ -46,6 +46,7 @@ struct Script {
   double time = 0.0;
   int width = 640, height = 360;
   GestureView view;
+  GestureTablet tablet;
   std::vector<Step> steps;
 };
 
@@ -127,17 +128,21 @@ void ReadScript(const std::string& path, Script& script) {
     const json& doc = script.doc;
     if (!doc.is_object()) throw UsageError("expected an object");
     for (const auto& [key, value] : doc.items()) {
-      if (key == "tablet") throw UsageError("tablet: pen input is not replayed yet");
-      if (key != "time" && key != "width" && key != "height" && key != "steps" && key != "view")
-        throw UsageError(key + ": unknown key (expected time, width, height, view or steps)");
+      if (key != "time" && key != "width" && key != "height" && key != "steps" && key != "view" && key != "tablet")
+        throw UsageError(key + ": unknown key (expected time, width, height, view, tablet or steps)");
     }
     if (const json* v = Member(doc, "view")) script.view = ReadGestureView(*v, "view");
+    if (const json* t = Member(doc, "tablet")) script.tablet = ReadGestureTablet(*t, "tablet");
     if (const json* t = Member(doc, "time")) script.time = TimeOf(*t, "time");
     script.width = SizeOf(Member(doc, "width"), script.width, "width");
     script.height = SizeOf(Member(doc, "height"), script.height, "height");
     const json* steps = Member(doc, "steps");
     if (!steps || !steps->is_array()) throw UsageError("no \"steps\" array");
-    for (size_t i = 0; i < steps->size(); ++i) script.steps.push_back(ReadStep((*steps)[i], StepName(i)));
+    for (size_t i = 0; i < steps->size(); ++i) {
+      script.steps.push_back(ReadStep((*steps)[i], StepName(i)));
+      if (script.steps.back().gesture.pressure && !script.tablet.present)
+        throw UsageError(StepName(i) + ".pressure: the pen needs \"tablet\": {\"present\": true}");
+    }
   } catch (const UsageError& e) {
     throw UsageError("'" + path + "': " + e.what());
   }
@@ -267,7 +272,8 @@ int RunApplyCommand(const PaintCommands& p) {
   ctx.current_time = script.time;
   ctx.parent = plat::MainWindow();
   std::vector<std::string> view_log;
-  GestureSession session{p.plugins, p.registry, script.width, script.height, script.view, 0.0, &view_log};
+  GestureSession session{p.plugins,   p.registry,    script.width, script.height,
+                         script.view, script.tablet, 0.0,          &view_log};
   for (size_t i = 0; i < script.steps.size(); ++i) {
     const Step& step = script.steps[i];
     const std::string where = "'" + p.script + "': " + StepName(i);

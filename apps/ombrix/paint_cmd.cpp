@@ -257,7 +257,7 @@ int RunInfoCommand(const PaintCommands& p) {
   LoadedDrawing loaded;
   Load(p.input, loaded);
   const paint::MemoryBlock* d = loaded.ref.unflat;
-  json out = DrawingJson(d, false);
+  json out = DrawingJson(d, p.points);
   out["version"] = loaded.facts.version;
   out["byte_order"] = OrderName(loaded.facts.order);
   out["stroke_count"] = paint::StrokeCount(d);
@@ -295,7 +295,11 @@ int RunInfoCommand(const PaintCommands& p) {
   for (const json& s : out["strokes"]) {
     std::cout << "stroke " << s["index"] << ": id " << s["id"] << ", time " << s["time"] << " s, duration "
               << s["duration"] << " s, type " << s["brush"]["type"] << ", radius " << s["brush"]["radius"] << ", "
-              << s["points"] << " points" << (s["selected"] ? ", selected" : "") << "\n";
+              << (p.points ? s["points"].size() : s["points"].get<size_t>()) << " points"
+              << (s["selected"] ? ", selected" : "") << "\n";
+    if (p.points)
+      for (const json& pt : s["points"])
+        std::cout << "  time " << pt[0] << " s, x " << pt[1] << ", y " << pt[2] << ", pressure " << pt[3] << "\n";
   }
   return kExitOk;
 }
@@ -355,6 +359,7 @@ void AddPaintCommands(CLI::App& app, PaintCommands& p) {
   p.info = p.paint->add_subcommand("info", "Version, byte order, brushes and strokes of a drawing");
   p.info->add_option("DRAWING", p.input, "A drawing file (Paint's stored sequence data)")->required();
   p.info->add_flag("--json", p.json, "Print JSON");
+  p.info->add_flag("--points", p.points, "List each stroke's points: time, x, y (layer fractions) and pressure");
   p.import = p.paint->add_subcommand("import", "Build a drawing from a JSON strokes file");
   p.import->add_option("STROKES", p.input, "The JSON strokes file (docs/paint.md)")->required();
   p.import->add_option("-o,--output", p.output, "The drawing file to write")->required();

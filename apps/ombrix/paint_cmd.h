@@ -24,6 +24,7 @@ struct PaintCommands {
   std::string view_log;  // apply --view-log FILE: what the effect drew on the views
   std::string plugins;   // the plug-in folder (--plugins; empty: the default)
   bool json = false;     // info --json
+  bool points = false;   // info --points: each stroke's points
   std::string byte_order = "little";
 };
 

@@ -18,7 +18,10 @@ namespace ombrix::cli {
 
 struct Gesture {
   enum class Kind { kTool, kDown, kMove, kUp, kControl } kind = Kind::kMove;
-  int x = 0, y = 0;  // view pixels (fractions dropped)
+  int x = 0, y = 0;                 // view pixels (fractions dropped)
+  double exact_x = 0, exact_y = 0;  // view pixels as given (the pen keeps the fractions)
+  std::optional<double> pressure;   // 0..1 of the pen's axis; none: the mouse
+  bool eraser = false;              // the pen's eraser end (else its tip)
   bool right = false;
   bool shift = false, control = false, alt = false, escape = false;
   std::optional<double> t;  // the platform clock, seconds
@@ -27,6 +30,14 @@ struct Gesture {
   int item = 0;                      // kControl
   std::optional<double> value;       // kControl: the "Set" dialog's answer
   std::optional<std::string> color;  // kControl: the colour chooser's answer
+  int drag_x = 0, drag_y = 0;        // kControl: where the press is dragged to, from the item's centre
+  bool drag = false;
+};
+
+// The pen tablet the session's driver stands for.
+struct GestureTablet {
+  bool present = false;
+  int pressure_max = 1023;  // the pressure axis runs 0..pressure_max
 };
 
 struct GestureView {
@@ -39,12 +50,14 @@ struct GestureView {
 bool IsGesture(const nlohmann::json& s);
 Gesture ReadGesture(const nlohmann::json& s, const std::string& where);
 GestureView ReadGestureView(const nlohmann::json& view, const std::string& where);
+GestureTablet ReadGestureTablet(const nlohmann::json& tablet, const std::string& where);
 
 struct GestureSession {
   std::string plugins;   // the plug-in folder (empty: the default)
   std::string registry;  // where the preferences are kept (empty: the user's)
   int width = 640, height = 360;
   GestureView view;
+  GestureTablet tablet;
   double time = 0.0;                   // the layer time, seconds
   std::vector<std::string>* view_log;  // what the effect drew, appended (may be null)
 };

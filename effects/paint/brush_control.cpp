@@ -213,6 +213,26 @@ bool ClickItem(const PaintEvent& e, DrawingHeader& h, int item) {
   }
 }
 
+// A stylus indicator: its label on the item's colour, and the icon of the
+// set in use at its right end (left out when the icon cannot be loaded).
+void StylusIndicator(const PaintEvent& e, int item, bool on, bool swedish) {
+  const ItemRect* r = RectOf(item);
+  const plat::ColorRef back = on ? kOn : kOff;
+  Fill(e, item, back);
+  plat::ViewText(e.view, r->left + 2, r->top, PaintString(kStrItemBase + item).c_str(), e.small_font, kText);
+  const int which = (item == kItemPressureOpacity ? 2 : 0) + (on ? 0 : 1);
+  const plat::IconResource* icon =
+      plat::LoadIconResource(PaintResources(), (swedish ? kSwedishStylusIcons : kStylusIcons)[which]);
+  if (icon == nullptr || icon->width != kStylusIconSize || icon->height != kStylusIconSize) return;
+  // The view takes opaque 0x00RRGGBB: clear pixels become the item's colour.
+  const uint32_t behind =
+      (uint32_t(plat::RedOf(back)) << 16) | (uint32_t(plat::GreenOf(back)) << 8) | plat::BlueOf(back);
+  uint32_t px[kStylusIconSize * kStylusIconSize];
+  for (int i = 0; i < kStylusIconSize * kStylusIconSize; ++i)
+    px[i] = (icon->pixels[i] >> 24) != 0 ? icon->pixels[i] & 0xFFFFFFu : behind;
+  plat::ViewBlit(e.view, r->right - kStylusIconSize, r->top, kStylusIconSize, kStylusIconSize, px, kStylusIconSize);
+}
+
 }  // namespace
 
 bool BrushControlItemCentre(int item, int* x, int* y) {
@@ -248,12 +268,9 @@ void DrawBrushControl(const PaintEvent& e) {
     Fill(e, item, kBarFill, fraction);
   }
   for (int item : {kItemRadiusHandle, kItemOpacityHandle, kItemFeatherHandle, kItemEyedropper}) Fill(e, item, kBar);
-  Fill(e, kItemPressureRadius, (b.stylus & kPressureRadius) ? kOn : kOff);
-  Fill(e, kItemPressureOpacity, (b.stylus & kPressureOpacity) ? kOn : kOff);
-  plat::ViewText(e.view, RectOf(kItemPressureRadius)->left + 2, RectOf(kItemPressureRadius)->top,
-                 PaintString(kStrItemBase + 7).c_str(), e.small_font, kText);
-  plat::ViewText(e.view, RectOf(kItemPressureOpacity)->left + 2, RectOf(kItemPressureOpacity)->top,
-                 PaintString(kStrItemBase + 8).c_str(), e.small_font, kText);
+  const bool swedish = e.globals != nullptr && e.globals->swedish_ui;
+  StylusIndicator(e, kItemPressureRadius, (b.stylus & kPressureRadius) != 0, swedish);
+  StylusIndicator(e, kItemPressureOpacity, (b.stylus & kPressureOpacity) != 0, swedish);
   Text(e, kItemColorClone, PaintString(kStrItemBase + (ColorClone(h) ? 10 : 11)));
 }
 

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "brush.h"
+#include "memory_block.h"
 #include "menu.h"
 #include "resources.h"
 #include "tablet.h"
@@ -81,17 +83,23 @@ double ViewScale(const PaintEvent& e) {
 }
 
 // Where the pointer is: the pen's sub-pixel position when high-resolution
-// coordinates are in force, else the mouse.
+// coordinates are in force and the pen is near the tablet, else the mouse
+// (the pen's last packet says nothing about where the mouse is).
 ViewPoint PointerNow(const PaintEvent& e) {
   float x, y;
-  if (e.globals != nullptr && e.globals->high_res_coordinates && PenScreenPosition(e.globals, &x, &y)) return {x, y};
+  const PaintGlobals* g = e.globals;
+  if (g != nullptr && g->high_res_coordinates && PenInProximity(g) && PenScreenPosition(g, &x, &y)) return {x, y};
   plat::PointerPoint p;
   plat::GetCursorPos(&p);
   return {float(p.x), float(p.y)};
 }
 
+// The pen's pressure while it is near the tablet. With the pen away (the
+// mouse in use, or no packet yet) the newest packet holds no pressure worth
+// the name (0 for a pen that left), so the mouse paints at full pressure.
 float PressureNow(const PaintEvent& e) {
-  return e.globals != nullptr && e.globals->tablet_has_pressure ? PenPressure(e.globals) : 1.0f;
+  const PaintGlobals* g = e.globals;
+  return g != nullptr && g->tablet_has_pressure && PenInProximity(g) ? PenPressure(g) : 1.0f;
 }
 
 void InfoText(const PaintEvent& e, const char* line1, const char* line2) {
@@ -132,8 +140,84 @@ ClickOutcome OutOfMemory(ClickOutcome o) {
   return o;
 }
 
+// The dabs previewing one segment: `n` of them along it, their position,
+// radius and pressure interpolated.
+struct PreviewDabs {
+  ViewPoint p0, p1;
+  double r0, r1;
+  float pr0, pr1;
+  int n;
+  double XAt(int i) const { return p0.x + (p1.x - p0.x) * (double(i) / n); }
+  double YAt(int i) const { return p0.y + (p1.y - p0.y) * (double(i) / n); }
+  double RadiusAt(int i) const { return r0 + (r1 - r0) * (double(i) / n); }
+  float PressureAt(int i) const { return pr0 + (pr1 - pr0) * (float(i) / float(n)); }
+};
+
+// The better preview: the segment's dabs laid by the brush's own shapes and
+// blended, pixel by pixel, into a 32-bit copy of the part of the view they
+// cover, which is then shown. The copy is read from the screen (the
+// composition view), so each segment blends over what the earlier ones
+// showed. False when it cannot be done (no memory, an eraser, nothing of
+// the segment on the view): the plain preview stands in.
+bool BlendedPreview(const PaintEvent& e, const BrushSettings& b, const PreviewDabs& d) {
+  if (IsEraser(b)) return false;
+  int vw = 0, vh = 0;
+  plat::ViewSize(e.view, &vw, &vh);
+  const double reach = std::max(d.r0, d.r1) + 2.0;
+  const int x0 = std::max(0, int(std::floor(std::min(d.p0.x, d.p1.x) - reach)));
+  const int y0 = std::max(0, int(std::floor(std::min(d.p0.y, d.p1.y) - reach)));
+  const int x1 = std::min(vw, int(std::ceil(std::max(d.p0.x, d.p1.x) + reach)) + 1);
+  const int y1 = std::min(vh, int(std::ceil(std::max(d.p0.y, d.p1.y) + reach)) + 1);
+  const int w = x1 - x0, h = y1 - y0;
+  if (w <= 0 || h <= 0 || int64_t(w) * h > (int64_t(1) << 22)) return false;
+  const uint32_t pixels = uint32_t(w) * uint32_t(h);
+  MemoryBlock* mem = NewMemoryBlock(pixels * 2 * sizeof(PF_Pixel) + uint32_t(h) * sizeof(DirtySpan));
+  if (mem == nullptr) return false;
+  auto* view_px = static_cast<PF_Pixel*>(mem->data);
+  PF_Pixel* scratch_px = view_px + pixels;
+  StrokeScratch scratch;
+  scratch.spans = reinterpret_cast<DirtySpan*>(scratch_px + pixels);
+  PF_EffectWorld copy{}, dabs{};
+  for (PF_EffectWorld* world : {&copy, &dabs}) {
+    world->data = world == &copy ? view_px : scratch_px;
+    world->rowbytes = A_long(w * A_long(sizeof(PF_Pixel)));
+    world->width = w;
+    world->height = h;
+  }
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      const plat::ColorRef c = plat::GetScreenPixel(x0 + x, y0 + y);
+      view_px[y * w + x] = PF_Pixel{255, plat::RedOf(c), plat::GreenOf(c), plat::BlueOf(c)};
+      scratch_px[y * w + x] = PF_Pixel{0, 0, 0, 0};
+    }
+  }
+  scratch.world = &dabs;
+  ResetDirtySpans(scratch);
+  StrokeRecord record{};
+  record.brush = b;
+  StrokeRenderContext ctx;
+  ctx.scratch = &scratch;
+  StartStroke(ctx, record);
+  // The Paint shape keeps its opacity apart from its colour; here it
+  // weighs each dab.
+  const float alpha = float(ctx.colour.alpha) * (BrushShape(b) == kBrushPaint ? ctx.opacity : 1.0f);
+  for (int i = 1; i <= d.n; ++i) {
+    const int32_t a = int32_t((b.stylus & kPressureOpacity) ? alpha * d.PressureAt(i) : alpha);
+    if (a != 0) LayDab(ctx, d.XAt(i) - x0, d.YAt(i) - y0, d.RadiusAt(i), a);
+  }
+  CompositeStroke(ctx, copy);
+  // Shown as 0x00RRGGBB words, in the scratch pixels' place.
+  auto* shown = reinterpret_cast<uint32_t*>(scratch_px);
+  for (uint32_t k = 0; k < pixels; ++k)
+    shown[k] = uint32_t(view_px[k].red) << 16 | uint32_t(view_px[k].green) << 8 | view_px[k].blue;
+  plat::ViewBlit(e.view, x0, y0, w, h, shown, w);
+  DisposeMemoryBlock(mem);
+  return true;
+}
+
 // The preview of one segment: discs in the brush colour along it, their
-// position and radius interpolated.
+// position and radius interpolated; with "Better Preview While Drawing"
+// the brush's dabs blended into the view.
 void PreviewSegment(const PaintEvent& e, const BrushSettings& b, double scale, ViewPoint p0, float pr0, ViewPoint p1,
                     float pr1) {
   if (e.view == nullptr) return;
@@ -143,11 +227,9 @@ void PreviewSegment(const PaintEvent& e, const BrushSettings& b, double scale, V
   const double length = std::fabs(double(p1.x) - p0.x) + std::fabs(double(p1.y) - p0.y);
   int n = int(std::min(length, std::trunc(6.0 * length / (r0 + r1 + 0.1))));
   if (n < 1) n = 1;
-  for (int i = 1; i <= n; ++i) {
-    const double t = double(i) / n;
-    plat::ViewFillDisc(e.view, p0.x + (p1.x - p0.x) * t, p0.y + (p1.y - p0.y) * t, r0 + (r1 - r0) * t,
-                       BrushColorRef(b));
-  }
+  const PreviewDabs dabs{p0, p1, r0, r1, pr0, pr1, n};
+  if (e.globals != nullptr && e.globals->better_preview && BlendedPreview(e, b, dabs)) return;
+  for (int i = 1; i <= n; ++i) plat::ViewFillDisc(e.view, dabs.XAt(i), dabs.YAt(i), dabs.RadiusAt(i), BrushColorRef(b));
 }
 
 // Adds the point at view position `v` to the stroke.

@@ -1,6 +1,8 @@
-// Paint's string table.
+// Paint's string table and icons.
 #include "resources.h"
 
+#include <array>
+#include <cstdint>
 #include <iterator>
 
 namespace paint {
@@ -38,7 +40,45 @@ constexpr ombrix::platform::StringResource kStrings[] = {
     {35, "Stylus vendor: unknown"},
 };
 
-constexpr ombrix::platform::ModuleResources kResources = {kStrings, int(std::size(kStrings)), nullptr, 0};
+// The stylus indicators' pictures: a pen tip (a disc, filled when the
+// pressure control is on, a ring when off); the Swedish set has a blue
+// square, crossed in yellow when on. Clear pixels show the item behind.
+using IconPixels = std::array<uint32_t, kStylusIconSize * kStylusIconSize>;
+
+constexpr IconPixels StylusIconPixels(bool swedish, bool on) {
+  IconPixels px{};
+  for (int y = 0; y < kStylusIconSize; ++y) {
+    for (int x = 0; x < kStylusIconSize; ++x) {
+      uint32_t& p = px[size_t(y * kStylusIconSize + x)];
+      if (swedish) {
+        const bool cross = x == 3 || x == 4 || y == 4 || y == 5;
+        p = on && cross ? 0xFFFFCC00u : 0xFF005BA0u;
+      } else {
+        // Twice the distance from the centre, squared, against radii 4.5 and 3.5.
+        const int dx = 2 * x - 9, dy = 2 * y - 9, d2 = dx * dx + dy * dy;
+        p = d2 <= 81 && (on || d2 >= 49) ? 0xFF202020u : 0u;
+      }
+    }
+  }
+  return px;
+}
+
+constexpr IconPixels kPenOn = StylusIconPixels(false, true), kPenOff = StylusIconPixels(false, false);
+constexpr IconPixels kFlagOn = StylusIconPixels(true, true), kFlagOff = StylusIconPixels(true, false);
+
+constexpr ombrix::platform::IconResource kIcons[] = {
+    {kStylusIcons[0], kStylusIconSize, kStylusIconSize, kPenOn.data()},
+    {kStylusIcons[1], kStylusIconSize, kStylusIconSize, kPenOff.data()},
+    {kStylusIcons[2], kStylusIconSize, kStylusIconSize, kPenOn.data()},
+    {kStylusIcons[3], kStylusIconSize, kStylusIconSize, kPenOff.data()},
+    {kSwedishStylusIcons[0], kStylusIconSize, kStylusIconSize, kFlagOn.data()},
+    {kSwedishStylusIcons[1], kStylusIconSize, kStylusIconSize, kFlagOff.data()},
+    {kSwedishStylusIcons[2], kStylusIconSize, kStylusIconSize, kFlagOn.data()},
+    {kSwedishStylusIcons[3], kStylusIconSize, kStylusIconSize, kFlagOff.data()},
+};
+
+constexpr ombrix::platform::ModuleResources kResources = {kStrings, int(std::size(kStrings)), kIcons,
+                                                          int(std::size(kIcons))};
 
 }  // namespace
 

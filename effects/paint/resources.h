@@ -1,6 +1,7 @@
 // Paint's resources beside its code: the string table of labels and names
 // (read by index from a base: timing mode, tool, input device, control
-// item, brush shape) and the module record the loaders take.
+// item, brush shape), the icons of the stylus indicators and the module
+// record the loaders take.
 #pragma once
 
 #include <ombrix/platform/resources.h>
@@ -15,6 +16,13 @@ inline constexpr int kStrItemBase = 15;    // + item of the "Brush Settings" con
 inline constexpr int kStrShapeBase = 27;   // + brush shape 1..4
 inline constexpr int kStrOpacity = 19;
 inline constexpr int kStrNoStylus = 33;
+
+// The icons of the stylus indicators in the "Brush Settings" control, in
+// the order pressure -> radius on, off, pressure -> opacity on, off; the
+// second set is the one "Swedish UI" selects.
+inline constexpr int kStylusIcons[4] = {145, 144, 147, 146};
+inline constexpr int kSwedishStylusIcons[4] = {136, 141, 142, 143};
+inline constexpr int kStylusIconSize = 10;  // square, in control pixels
 
 const ombrix::platform::ModuleResources* PaintResources();
 

@@ -3,6 +3,8 @@
 #include <ombrix/platform/clock.h>
 #include <ombrix/platform/headless.h>
 
+#include "internal.h"
+
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -56,6 +58,12 @@ void SetScriptedClock(int64_t microseconds) {
   State& s = S();
   s.scripted_us.store(microseconds);
   s.scripted.store(true);
+}
+
+void detail::SetScriptedClockNoEarlier(int64_t microseconds) noexcept {
+  State& s = S();
+  if (s.scripted.load() && s.scripted_us.load() > microseconds) return;
+  SetScriptedClock(microseconds);
 }
 
 void AdvanceScriptedClock(int64_t microseconds) {

@@ -13,6 +13,10 @@
 
 namespace ombrix::platform::detail {
 
+// Stops the clock at `microseconds`, unless it is stopped at a later time
+// already (a wait moved it on since): a stopped clock does not go back.
+void SetScriptedClockNoEarlier(int64_t microseconds) noexcept;
+
 // Sends one line to the diagnostics hook.
 void Diagnose(const std::string& message) noexcept;
 

@@ -1,5 +1,6 @@
 // The pointer, headless: a script of events taken one per poll, the hooks
 // that see them, and the cursor shown.
+#include <ombrix/platform/clock.h>
 #include <ombrix/platform/headless.h>
 #include <ombrix/platform/input.h>
 #include <ombrix/platform/pointer.h>
@@ -8,6 +9,8 @@
 #include <atomic>
 #include <deque>
 #include <mutex>
+
+#include "internal.h"
 
 namespace ombrix::platform {
 
@@ -70,7 +73,12 @@ void Apply(const PointerEvent& e) {
   SetKeyDown(kVkControl, e.control);
   SetKeyDown(kVkAlt, e.alt);
   SetKeyDown(kVkEscape, e.escape);
-  if (e.time_us >= 0) SetScriptedClock(e.time_us);
+  if (e.time_us >= 0) detail::SetScriptedClockNoEarlier(e.time_us);
+  if (e.pen) {
+    TabletScriptPacket packet = *e.pen;
+    packet.time = GetTickCount();
+    AddTabletPackets({packet});
+  }
   std::vector<Hook*> chain;
   {
     std::lock_guard lock(s.mu);

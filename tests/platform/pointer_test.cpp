@@ -62,6 +62,14 @@ TEST_F(PointerTest, EventsMoveThePointerKeysAndClock) {
   EXPECT_EQ(GetTickCount(), 17u);
   EXPECT_TRUE(GetKeyState(kVkShift) & kKeyDownBit);
   EXPECT_FALSE(GetKeyState(kVkControl) & kKeyDownBit);
+  // A wait moved the stopped clock past the next event's time: it stays.
+  Sleep(5);
+  PushPointerEvents({Ev(PointerEvent::kMove, 7, 8, PointerButton::kLeft, 20000),
+                     Ev(PointerEvent::kMove, 7, 8, PointerButton::kLeft, 30000)});
+  ASSERT_TRUE(PollPointer(kVkLButton));
+  EXPECT_EQ(GetTickCount(), 22u);
+  ASSERT_TRUE(PollPointer(kVkLButton));
+  EXPECT_EQ(GetTickCount(), 30u);
 }
 
 TEST_F(PointerTest, WaitForPressSkipsMovesAndFailsAtTheEnd) {

@@ -4,6 +4,8 @@
 #include <ombrix/platform/clock.h>
 #include <ombrix/platform/dialog.h>
 #include <ombrix/platform/headless.h>
+#include <ombrix/platform/input.h>
+#include <ombrix/platform/pointer.h>
 #include <ombrix/platform/tablet.h>
 #include <ombrix/platform/window.h>
 
@@ -202,6 +204,26 @@ TEST(TabletDriverTest, ProximityChangesAreSentToTheOwnerWindow) {
     if (s.msg == plat::kWtProximity) proximity.push_back(s.lparam);
   EXPECT_EQ(proximity, (std::vector<intptr_t>{0x10001, 0}));
   EXPECT_EQ(g_sent.front().msg, plat::kWtCtxOpen);
+}
+
+TEST(TabletDriverTest, APenMovingThePointerReportsWhenTheEventIsTaken) {
+  Driver t(plat::TabletDriver{});
+  plat::PointerEvent move;
+  move.time_us = 2'345'678;
+  move.pen = plat::TabletScriptPacket{0, 40, 60, 300, plat::kCursorEraser};
+  plat::PointerEvent down = move;
+  down.kind = plat::PointerEvent::kDown;
+  plat::PushPointerEvents({down, move});
+  uint32_t oldest = 0, newest = 0;
+  EXPECT_FALSE(t.queued(t.context, &oldest, &newest));  // nothing until the pointer is polled
+  ASSERT_TRUE(plat::WaitForPress());
+  ASSERT_TRUE(t.queued(t.context, &oldest, &newest));
+  uint32_t p[6] = {};  // status, time, cursor, x, y, pressure
+  ASSERT_TRUE(t.packet(t.context, newest, p));
+  EXPECT_EQ(std::vector<uint32_t>(p, p + 6), (std::vector<uint32_t>{0, 2345, plat::kCursorEraser, 40, 60, 300}));
+  EXPECT_TRUE(plat::PollPointer(plat::kVkLButton));
+  EXPECT_TRUE(t.queued(t.context, &oldest, &newest));
+  plat::ClearPointer();
 }
 
 TEST(TabletDriverTest, ACallCanBeToldToFail) {

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -347,7 +348,8 @@ TEST_F(PaintApply, GesturesReplayThroughTheEffectAndTheDrawingRenders) {
     EXPECT_FLOAT_EQ(float(points[i][1].get<double>()), float(want[i][0] / 64)) << i;
     EXPECT_FLOAT_EQ(float(points[i][2].get<double>()), float(want[i][1] / 48)) << i;
   }
-  EXPECT_NE(Bytes(Path("view.log")).find("view disc"), std::string::npos);
+  // The default preferences preview strokes blended into the view.
+  EXPECT_NE(Bytes(Path("view.log")).find("view blit"), std::string::npos);
   const Result render =
       Ombrix({"render", "paint", "-i", "solid:64x48", "-o", Path("out.png"), "--sequence-data", Path("out.paint")});
   EXPECT_EQ(render.status, 0) << render.err;
@@ -369,6 +371,114 @@ TEST_F(PaintApply, MalformedGesturesAreRefused) {
     EXPECT_EQ(r.status, 2) << c.script;
     EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(Path("out.paint"))) << c.script;
+  }
+}
+
+// The points of a drawing's last stroke and its brush type, as `info --points` lists them.
+struct LastStroke {
+  json points;
+  int type = 0;
+};
+
+class PaintPen : public PaintApply {
+ protected:
+  LastStroke Last(const std::string& drawing) {
+    const Result r = Paint({"info", Path(drawing), "--json", "--points"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const json strokes = json::parse(r.out)["strokes"];
+    return {strokes.back()["points"], strokes.back()["brush"]["type"].get<int>()};
+  }
+};
+
+TEST_F(PaintPen, PenPressureAndTheEraserEndReachTheStroke) {
+  const int nine_type = Info("nine.paint")["brush"]["type"];
+  const int shape = nine_type > 8 ? nine_type - 8 : nine_type;
+  const struct {
+    const char* what;
+    const char* steps;
+    std::vector<double> pressures;  // of the axis; negative: the mouse (full pressure)
+    int type;
+    bool mouse = false;  // "Disable Mouse Drawing" (on by default) turned off first
+  } cases[] = {
+      {"the tip, pressing harder, never lifted (the end of the steps lets go)",
+       R"([{"down": [10, 10], "pressure": 0.25, "t": 0}, {"move": [20, 10], "pressure": 0.5, "t": 0.1},
+           {"move": [30, 12], "pressure": 1, "t": 0.2}])",
+       {0.25, 0.5, 1},
+       shape},
+      {"the eraser end",
+       R"([{"down": [10, 10], "pressure": 0.3, "cursor": "eraser"}, {"move": [20, 14], "pressure": 0.7, "cursor": "eraser"},
+           {"up": [20, 14]}])",
+       {0.3, 0.7},
+       shape + 8},
+      {"the mouse beside a tablet",
+       R"([{"down": [10, 10]}, {"move": [20, 10]}, {"up": [20, 10]}])",
+       {-1, -1},
+       shape,
+       true},
+      {"the mouse after the pen left",
+       R"([{"down": [4, 4], "pressure": 0.1}, {"up": [5, 4]}, {"down": [10, 10]}, {"move": [20, 10]}, {"up": [20, 10]}])",
+       {-1, -1},
+       shape,
+       true},
+  };
+  const int max = 1023;
+  for (const auto& c : cases) {
+    json script = {{"width", 64}, {"height", 48}, {"tablet", {{"present", true}, {"pressure_max", max}}}};
+    script["steps"] = json::parse(c.steps);
+    script["steps"].insert(script["steps"].begin(), json{{"tool", 2}});
+    if (c.mouse) script["steps"].insert(script["steps"].begin(), json{{"menu", 40051}, {"dialog", "check 1007=0; ok"}});
+    const Result r = Apply(script);
+    ASSERT_EQ(r.status, 0) << c.what << ": " << r.err;
+    const LastStroke last = Last("out.paint");
+    EXPECT_EQ(last.type, c.type) << c.what;
+    ASSERT_EQ(last.points.size(), c.pressures.size()) << c.what << ": " << last.points;
+    for (size_t i = 0; i < c.pressures.size(); ++i) {
+      // The raw axis value the pen sends, scaled back by the axis.
+      const float want = c.pressures[i] < 0 ? 1.0f : float(std::lround(c.pressures[i] * max)) * (1.0f / float(max));
+      EXPECT_FLOAT_EQ(float(last.points[i][3].get<double>()), want) << c.what << " point " << i;
+    }
+  }
+}
+
+TEST_F(PaintPen, BrushSettingsHandlesDragWithTheirKeys) {
+  const json before = Info("nine.paint")["brush"];
+  const double radius = before["radius"], opacity = double(before["opacity"]) * 100;
+  // Dragged 20 pixels on the level: 150 x 20 x 0.005 = 15 (Alt: a tenth).
+  const struct {
+    int item;
+    const char* field;
+    int dx;
+    const char* modifiers;
+    double want;  // radius, or opacity in per cent
+  } cases[] = {
+      {13, "radius", 20, "[]", radius + 15},
+      {13, "radius", 20, R"(["escape"])", radius},
+      {14, "opacity", -20, R"(["alt"])", std::clamp(opacity - 1.5, 0.0, 100.0)},
+  };
+  for (const auto& c : cases) {
+    json step = {{"control", c.item}, {"drag", {c.dx, 0}}, {"modifiers", json::parse(c.modifiers)}};
+    ASSERT_EQ(Apply(json{{"steps", {step}}}).status, 0) << c.item << " " << c.modifiers;
+    const json brush = Info("out.paint")["brush"];
+    const double got = std::string(c.field) == "radius" ? double(brush["radius"]) : double(brush["opacity"]) * 100;
+    EXPECT_NEAR(got, c.want, 1e-4) << c.item << " " << c.modifiers;
+  }
+}
+
+TEST_F(PaintPen, PenStepsNeedATablet) {
+  const struct {
+    const char* script;
+    const char* says;
+  } cases[] = {
+      {R"({"steps": [{"down": [1, 1], "pressure": 0.5}]})", "steps[0].pressure: the pen needs"},
+      {R"({"tablet": {"present": true}, "steps": [{"down": [1, 1], "cursor": "eraser"}]})", "the pen needs a"},
+      {R"({"tablet": {"present": true}, "steps": [{"down": [1, 1], "pressure": 1.5}]})", "expected 0..1"},
+      {R"({"tablet": {"pressure_max": 0}, "steps": []})", "tablet.pressure_max: expected"},
+      {R"({"steps": [{"tool": 2, "drag": [1, 1]}]})", "drag: only with"},
+  };
+  for (const auto& c : cases) {
+    const Result r = Apply(json::parse(c.script));
+    EXPECT_EQ(r.status, 2) << c.script;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
   }
 }
 

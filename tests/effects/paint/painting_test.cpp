@@ -92,6 +92,44 @@ TEST_F(Tools, StrokeOutOfMemoryBeepsAnswers108AndKeepsTheDrawing) {
   EXPECT_EQ(paint::StrokeCount(drawing), 1);
 }
 
+TEST_F(Tools, BetterPreviewBlendsTheBrushIntoTheView) {
+  // A red Solid brush of radius 3 at full opacity over a black view, from
+  // (5, 5) to (15, 5): the path turns red either way, a pixel 7 below it
+  // stays black. The better preview shows a blended copy of the view; the
+  // plain one and erasers draw discs.
+  struct Case {
+    bool better;
+    int32_t type;
+    const char* drawn;  // the view's log holds this and not the other
+    const char* not_drawn;
+  };
+  const Case cases[] = {
+      {false, paint::kBrushSolid, "disc", "blit"},
+      {true, paint::kBrushSolid, "blit", "disc"},
+      {true, paint::kBrushSolid + paint::kEraserOffset, "disc", "blit"},
+  };
+  for (const Case& c : cases) {
+    plat::SetViewPixels(view, std::vector<uint32_t>(size_t(kW * kH), 0));
+    plat::ClearViewLog(view);
+    globals.better_preview = c.better;
+    globals.tool = c.type > paint::kEraserOffset ? paint::kToolEraser : paint::kToolPaint;
+    paint::BrushSettings& b = paint::HeaderOf(drawing)->brush;
+    paint::SetBrushColor(b, 1.0f, 0.0f, 0.0f);
+    b.type = paint::kBrushSolid;
+    b.radius = 3.0f;
+    b.opacity = 1.0f;
+    b.stylus = 0;
+    Click({5, 5}, 0, {At(plat::PointerEvent::kMove, 15, 5), At(plat::PointerEvent::kUp, 15, 5)});
+    const std::vector<uint32_t> px = plat::ViewPixels(view);
+    EXPECT_EQ(px[5 * kW + 10], 0xFF0000u) << c.better << " " << c.type;
+    EXPECT_EQ(px[12 * kW + 10], 0u) << c.better << " " << c.type;
+    std::string log;
+    for (const std::string& line : plat::ViewLog(view)) log += line + "\n";
+    EXPECT_NE(log.find(c.drawn), std::string::npos) << log;
+    EXPECT_EQ(log.find(c.not_drawn), std::string::npos) << log;
+  }
+}
+
 TEST_F(Tools, EyedropperTakesTheWeightedMeanAndReturnsToTheTool) {
   // A gradient: pixel (x, y) has red 4x, green 5y, blue 100.
   std::vector<uint32_t> px(size_t(kW * kH));
@@ -198,6 +236,35 @@ TEST_F(Tools, ControlHandlesDragValues) {
     EXPECT_FLOAT_EQ(b.radius, c.radius) << c.what;
     EXPECT_FLOAT_EQ(b.opacity, c.opacity) << c.what;
   }
+}
+
+TEST_F(Tools, StylusIndicatorsShowTheIconSetOfTheLanguage) {
+  // The icons sit at the right end of items 7 (right 102) and 8 (right 166),
+  // 10 pixels square from the top (54): their centre pixels are (96, 58) and
+  // (160, 58). The plain set fills a disc when on and leaves it hollow (the
+  // item's grey) when off; the Swedish set is a blue square, crossed in
+  // yellow when on.
+  struct Case {
+    bool swedish;
+    int32_t stylus;
+    uint32_t radius_centre, opacity_centre;
+  };
+  const Case cases[] = {
+      {false, paint::kPressureRadius, 0x202020, 0xA0A0A0},
+      {false, paint::kPressureOpacity, 0xA0A0A0, 0x202020},
+      {true, paint::kPressureRadius, 0xFFCC00, 0x005BA0},
+      {true, paint::kPressureRadius | paint::kPressureOpacity, 0xFFCC00, 0xFFCC00},
+  };
+  plat::View* control = plat::CreateView(260, 74);
+  for (const Case& c : cases) {
+    globals.swedish_ui = c.swedish;
+    paint::HeaderOf(drawing)->brush.stylus = c.stylus;
+    paint::DrawBrushControl(paint::PaintEvent{&in, &extra, drawing, &globals, control, nullptr});
+    const std::vector<uint32_t> px = plat::ViewPixels(control);
+    EXPECT_EQ(px[58 * 260 + 96], c.radius_centre) << c.swedish << " " << c.stylus;
+    EXPECT_EQ(px[58 * 260 + 160], c.opacity_centre) << c.swedish << " " << c.stylus;
+  }
+  plat::DestroyView(control);
 }
 
 TEST_F(Tools, ControlItemsActWhenPressAndReleaseMeet) {

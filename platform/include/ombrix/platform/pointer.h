@@ -4,14 +4,18 @@
 // In the headless backend the pointer follows a script the host fills
 // (PushPointerEvents below). A loop that polls the pointer takes the next
 // scripted event on each poll: the position, buttons and modifier keys
-// change, the clock is stopped at the event's time, and the hooks of the
-// polling thread see the event's message. When the script runs out the
+// change, the clock is stopped at the event's time (or stays, when a wait
+// has already moved it past), the pen's packet (if
+// any) reaches the tablet driver, and the hooks of the polling thread see
+// the event's message. When the script runs out the
 // buttons are released, so that a loop waiting for a release always ends.
 #pragma once
 
+#include <ombrix/platform/tablet.h>
 #include <ombrix/platform/types.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -88,6 +92,11 @@ struct PointerEvent {
   PointerButton button = PointerButton::kLeft;                       // for kDown and kUp
   bool shift = false, control = false, alt = false, escape = false;  // key states from this event on
   int64_t time_us = -1;                                              // the clock is stopped here; negative leaves it
+  // What the pen sends with this event, as a real pen moves the pointer and
+  // reports to the tablet driver at once: when the event is taken the
+  // packet is stamped with the clock's tick count and added to the
+  // installed driver's packets (tablet.h).
+  std::optional<TabletScriptPacket> pen;
 };
 
 // Appends events to the script.
