@@ -85,6 +85,19 @@ inline uint64_t Coverage(const AxisSpan& s, A_long i) {
   return uint64_t(b - a);
 }
 
+// A box's pixel from its weighted sums: alpha is the mean over the box's
+// area, the colours the alpha-weighted means; nothing covered gives zero.
+template <class Sum>
+PF_Pixel BoxResult(Sum sa, Sum sr, Sum sg, Sum sb, u128 area) {
+  if (sa == 0) return PF_Pixel{};
+  PF_Pixel out;
+  out.alpha = ClampByte(RoundQuotient(sa, area));
+  out.red = ClampByte(RoundQuotient(sr, sa));
+  out.green = ClampByte(RoundQuotient(sg, sa));
+  out.blue = ClampByte(RoundQuotient(sb, sa));
+  return out;
+}
+
 // The premultiplied box sums and the resolved pixel. Row sums stay below
 // 2^63 for any row width (coverage <= 2^16, a*c < 2^16); Sum holds the
 // weighted sums over rows.
@@ -108,13 +121,7 @@ PF_Pixel BoxSum(const PF_EffectWorld& w, const AxisSpan& xs, const AxisSpan& ys,
     sg += Sum(rg) * cy;
     sb += Sum(rb) * cy;
   }
-  if (sa == 0) return PF_Pixel{};
-  PF_Pixel out;
-  out.alpha = ClampByte(RoundQuotient(sa, area));
-  out.red = ClampByte(RoundQuotient(sr, sa));
-  out.green = ClampByte(RoundQuotient(sg, sa));
-  out.blue = ClampByte(RoundQuotient(sb, sa));
-  return out;
+  return BoxResult(sa, sr, sg, sb, area);
 }
 
 // ---------------------------------------------------------------------------
@@ -229,13 +236,7 @@ PF_Pixel BoxSumFast(const PF_EffectWorld& w, const AxisSpan& xs, const AxisSpan&
     sg += Sum(s.g) * cy;
     sb += Sum(s.b) * cy;
   }
-  if (sa == 0) return PF_Pixel{};
-  PF_Pixel out;
-  out.alpha = ClampByte(RoundQuotient(sa, area));
-  out.red = ClampByte(RoundQuotient(sr, sa));
-  out.green = ClampByte(RoundQuotient(sg, sa));
-  out.blue = ClampByte(RoundQuotient(sb, sa));
-  return out;
+  return BoxResult(sa, sr, sg, sb, area);
 }
 
 }  // namespace
