@@ -72,9 +72,6 @@ struct PixelBand {
 // none; a program links it to a plain load).
 extern constinit thread_local PixelBand* current_pixel_band;
 
-// A per-pixel service: inside an iterate band of the same effect_ref it is
-// counted in the band's tally; otherwise it is served as Serve serves.
-// body() answers.
 // The quick way in for a per-pixel service: true, with the call counted,
 // inside an iterate band of the same effect_ref when the service has no
 // armed failure to come; the service then answers without further
@@ -84,6 +81,9 @@ inline bool CountedInBand(PF_ProgPtr ref, int service) noexcept {
   return band && band->ref == ref && band->tally.CountUnarmed(service);
 }
 
+// A per-pixel service: inside an iterate band of the same effect_ref it is
+// counted in the band's tally; otherwise it is served as Serve serves.
+// body() answers.
 template <class Body>
 PF_Err ServePixel(PF_ProgPtr ref, int service, Body&& body) noexcept {
   PixelBand* band = current_pixel_band;
