@@ -4,8 +4,8 @@
 // floodFill from the same point with the same tolerance (and with the whole
 // frame as its region for the Uniform mode), and remap with the
 // forward lens map and the magnifier's map, each computed once. With
-// OMBRIX_BENCH_PLAIN_SAMPLERS set in the environment the host's samplers run
-// in their plain forms (the figures before their fast forms).
+// OMBRIX_REFERENCE_PATHS=1 in the environment the host's samplers and the
+// plug-ins run their plain forms (the figures before the fast forms).
 #include <ombrix/host/host.h>
 #include <ombrix/host/image_io.h>
 #include <ombrix/host/pixel_ops.h>
@@ -37,7 +37,6 @@ const ombrix::World& Card() {
 using Values = std::vector<std::pair<int, ombrix::ParamValue>>;
 
 void Run(benchmark::State& state, const char* name, const Values& values) {
-  ombrix::SetReferenceSampling(std::getenv("OMBRIX_BENCH_PLAIN_SAMPLERS") != nullptr);
   EffectBench b(std::string(name) + ".aex", int(state.range(0)));
   for (const auto& [index, v] : values) b.instance.SetValue(index, v);
   b.in = Card();

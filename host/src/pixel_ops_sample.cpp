@@ -11,6 +11,8 @@
 
 #include "pixel_ops_internal.h"
 
+#include <pf/reference_paths.h>
+
 #include <algorithm>
 #include <atomic>
 #include <bit>
@@ -23,7 +25,10 @@ using namespace pixel_ops;
 
 namespace {
 
-std::atomic<bool> reference_sampling{false};
+// OMBRIX_REFERENCE_PATHS, the switch that sends plug-ins down their plain
+// paths, starts the host's samplers in their plain forms too, so one
+// variable compares a whole render against its reference.
+std::atomic<bool> reference_sampling{pf::ReferencePathsRequested()};
 
 constexpr int64_t kOne = 0x10000;  // one pixel in 16.16
 constexpr int64_t kHalf = 0x8000;

@@ -44,7 +44,8 @@ PF_Pixel AreaSampleReference(const PF_EffectWorld& w, PF_Fixed x, PF_Fixed y, PF
 
 // While on, SubpixelSample and AreaSample answer with their plain forms, in
 // every thread of the process, so that whole renders through the host can be
-// compared against them. Off by default.
+// compared against them. Off by default, on when OMBRIX_REFERENCE_PATHS
+// was set when the process started.
 void SetReferenceSampling(bool on);
 
 // Copies src into dst of any size. Each destination pixel averages the
