@@ -19,21 +19,12 @@ namespace {
 
 using nlohmann::json;
 
-json DialogDetails(Effect& effect) {
-  const cli::OptionsDialogInfo dialog = cli::InspectOptionsDialog(effect);
-  json j{{"has_dialog", dialog.has_dialog}, {"title", dialog.title}, {"controls", json::array()}};
-  if (!dialog.error.empty()) j["error"] = dialog.error;
-  for (const cli::DialogControlInfo& c : dialog.controls) {
-    std::string kind = cli::ControlKindName(c.kind);
-    std::replace(kind.begin(), kind.end(), ' ', '_');
-    j["controls"].push_back({{"id", c.id},
-                             {"kind", kind},
-                             {"label", c.label},
-                             {"values", cli::ControlValues(c)},
-                             {"min", c.min},
-                             {"max", c.max},
-                             {"enabled", c.enabled}});
-  }
+// The options dialog as `info --json` describes it, with "has_dialog".
+json DialogDetails(const json& info) {
+  const json& dialog = info["options_dialog"];
+  if (dialog.is_null()) return json{{"has_dialog", false}, {"title", ""}, {"controls", json::array()}};
+  json j = dialog;
+  j["has_dialog"] = true;
   return j;
 }
 
@@ -83,7 +74,7 @@ json Session::EffectDetails(const std::string& name) {
   json j;
   j["info"] = json(cli::EffectInfoJson(effect.file(), effect));
   j["about"] = cli::AboutText(effect, false).text;
-  j["dialog"] = DialogDetails(effect);
+  j["dialog"] = DialogDetails(j["info"]);
   return j;
 }
 

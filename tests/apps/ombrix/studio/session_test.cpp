@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -131,7 +132,7 @@ TEST_F(StudioSession, BadProjectFilesAreRefusedNamingTheField) {
   auto project = [&](const std::string& params, const std::string& extra = "") {
     return R"({"ombrix_project": 1, "composition": {"width": 64, "height": 36, "fps": "24", "frames": 4},)"
            R"( "layers": [)" +
-           good_layer + params + "]" + extra + "}]}";
+           good_layer + params + "]" + extra + "}]}]}";
   };
   struct Case {
     std::string text, message;
@@ -189,8 +190,8 @@ TEST_F(StudioSession, SaveThenOpenIsByteStable) {
   Session reopened(common_, Path("a.ombrix"));
   reopened.Save(Path("b.ombrix"));
   EXPECT_EQ(Bytes(Path("a.ombrix")), Bytes(Path("b.ombrix")));
-  const json seq = reopened.State()["project"]["layers"][0]["effects"][0]["sequence_data"];
-  ASSERT_TRUE(seq.is_string());
+  const json seq = reopened.State()["project"]["layers"][1]["effects"][0]["sequence_data"];
+  ASSERT_TRUE(seq.is_string()) << reopened.State().dump();
   EXPECT_EQ(Base64Encode(*Base64Decode(seq.get<std::string>())), seq.get<std::string>());
 }
 
@@ -213,7 +214,11 @@ TEST_F(StudioSession, EditsUndoRedoAndMergedDrags) {
     return params.empty() ? json(nullptr) : params[0]["value"];
   };
   const json drag{{"op", "set_param"}, {"layer", layer}, {"entry", entry}, {"param", 3}, {"merge", true}};
-  for (const char* v : {"120", "140", "160"}) s.Edit(json(drag).update({{"value", v}}));
+  for (const char* v : {"120", "140", "160"}) {
+    json step = drag;
+    step["value"] = v;
+    s.Edit(step);
+  }
   EXPECT_EQ(scale(), "160");
   s.Undo();  // the whole drag is one step
   EXPECT_EQ(scale(), nullptr);
@@ -295,6 +300,19 @@ TEST_F(StudioSession, RenderProjectWritesTheSessionsFrames) {
   EXPECT_NE(Ombrix("render --project " + Quote(Path("p.ombrix")) + " -p Scale=3 -o " + Quote(Path("x.png"))), 0);
   EXPECT_NE(Ombrix("render --project " + Quote(Path("p.ombrix")) + " --frame 48 -o " + Quote(Path("x.png"))), 0);
   EXPECT_FALSE(fs::exists(Path("x.png")));
+}
+
+TEST_F(StudioSession, EffectDetailsComeFromTheEffect) {
+  Session s(common_, std::nullopt);
+  const json effects = s.Effects();
+  EXPECT_TRUE(std::any_of(effects.begin(), effects.end(), [](const json& e) { return e["name"] == "mistform"; }));
+  const json d = s.EffectDetails("mistform");
+  EXPECT_EQ(d["info"]["params"][3]["name"], "Scale");
+  EXPECT_FALSE(d["about"].get<std::string>().empty());
+  EXPECT_TRUE(d["dialog"]["has_dialog"].get<bool>());
+  const json controls = d["dialog"]["controls"];
+  EXPECT_TRUE(std::any_of(controls.begin(), controls.end(), [](const json& c) { return c["id"] == 1002; }));
+  EXPECT_THROW(s.EffectDetails("nosuch"), cli::UsageError);
 }
 
 TEST_F(StudioSession, DownsampledPreviewAndCancel) {
