@@ -92,11 +92,13 @@ json StateJson(SessionState& s) {
               {"revision", s.revision}};
 }
 
-json Session::New() {
-  SessionState& s = *state_;
+namespace {
+
+// A project replaces the current one with a history of its own.
+json Replace(SessionState& s, Project project, std::optional<std::string> path) {
   std::lock_guard lock(s.mutex);
-  s.project = Project();
-  s.path.reset();
+  s.project = std::move(project);
+  s.path = std::move(path);
   s.saved_text = ProjectText(s.project);
   s.undo.clear();
   s.redo.clear();
@@ -104,6 +106,10 @@ json Session::New() {
   ++s.revision;
   return StateJson(s);
 }
+
+}  // namespace
+
+json Session::New() { return Replace(*state_, Project(), std::nullopt); }
 
 json Session::Open(const std::string& path) {
   SessionState& s = *state_;
@@ -116,15 +122,7 @@ json Session::Open(const std::string& path) {
   } catch (const UsageError& e) {
     throw UsageError(what + e.what());
   }
-  std::lock_guard lock(s.mutex);
-  s.project = std::move(project);
-  s.path = path;
-  s.saved_text = ProjectText(s.project);
-  s.undo.clear();
-  s.redo.clear();
-  s.merge_key.clear();
-  ++s.revision;
-  return StateJson(s);
+  return Replace(s, std::move(project), path);
 }
 
 json Session::Save(const std::optional<std::string>& path) {
