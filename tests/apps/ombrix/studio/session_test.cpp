@@ -10,10 +10,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 namespace ombrix::studio {
 namespace {
@@ -330,6 +332,37 @@ TEST_F(StudioSession, DownsampledPreviewAndCancel) {
   ExpectSameFrame(*s.Render(5, "1/1", &go), full);
   EXPECT_THROW(s.Render(48, "1/1", nullptr), cli::UsageError);
   EXPECT_THROW(s.Render(0, "2/1", nullptr), cli::UsageError);
+}
+
+TEST_F(StudioSession, RendersRunBesideEditsAndStopWhenCancelled) {
+  Session s(common_, std::nullopt);
+  s.Edit({{"op", "set_composition"}, {"width", 1600}, {"height", 1600}});
+  const std::string layer = s.Edit({{"op", "add_layer"}, {"source", "solid:1600x1600:#808080"}})["added"];
+  const std::string entry = s.Edit({{"op", "add_effect"}, {"layer", layer}, {"effect", "mistform"}})["added"];
+  s.Edit({{"op", "set_param"}, {"layer", layer}, {"entry", entry}, {"param", 5}, {"value", "20"}});
+  const auto t0 = std::chrono::steady_clock::now();
+  const Frame full = *s.Render(0, "1/1", nullptr);
+  const auto full_time = std::chrono::steady_clock::now() - t0;
+  std::atomic<bool> cancel{false};
+  std::optional<Frame> cancelled;
+  std::chrono::steady_clock::duration cancelled_time{};
+  std::thread render([&] {
+    const auto t1 = std::chrono::steady_clock::now();
+    cancelled = s.Render(0, "1/1", &cancel);
+    cancelled_time = std::chrono::steady_clock::now() - t1;
+  });
+  // Edits go on while the render runs; it renders the project as it was.
+  for (int i = 0; i < 5; ++i) {
+    s.Edit({{"op", "set_param"}, {"layer", layer}, {"entry", entry}, {"param", 3}, {"value", std::to_string(60 + i)}});
+  }
+  std::this_thread::sleep_for(full_time / 10);
+  cancel = true;
+  render.join();
+  EXPECT_FALSE(cancelled);
+  // Stopped inside the effect's render, not after it.
+  EXPECT_LT(cancelled_time, full_time);
+  for (int i = 0; i < 5; ++i) s.Undo();
+  ExpectSameFrame(*s.Render(0, "1/1", nullptr), full);
 }
 
 }  // namespace
