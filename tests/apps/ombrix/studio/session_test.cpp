@@ -164,6 +164,7 @@ TEST_F(StudioSession, BadProjectFilesAreRefusedNamingTheField) {
       {project("", R"(, "sequence_data": "AAA")"), "layers[0].effects[0].sequence_data"},
       {project("", R"(, "sequence_data": 5)"), "layers[0].effects[0].sequence_data"},
       {project("", R"(, "colour": "red")"), "unknown field \"colour\""},
+      {project("", R"(, "enabled": true, "enabled": false)"), "\"enabled\" is given twice"},
   };
   Session s(common_, std::nullopt);
   s.Edit({{"op", "add_layer"}, {"source", "testcard"}});
@@ -195,6 +196,15 @@ TEST_F(StudioSession, SaveThenOpenIsByteStable) {
   const json seq = reopened.State()["project"]["layers"][1]["effects"][0]["sequence_data"];
   ASSERT_TRUE(seq.is_string()) << reopened.State().dump();
   EXPECT_EQ(Base64Encode(*Base64Decode(seq.get<std::string>())), seq.get<std::string>());
+}
+
+TEST_F(StudioSession, TheDocumentedExampleOpens) {
+  const std::string doc = Bytes(fs::path(OMBRIX_TEST_SOURCE_DIR) / "docs" / "studio.md");
+  const size_t start = doc.find("```json\n");
+  ASSERT_NE(start, std::string::npos);
+  WriteText("example.ombrix", doc.substr(start + 8, doc.find("```", start + 8) - start - 8));
+  Session s(common_, Path("example.ombrix"));
+  EXPECT_EQ(s.State()["project"]["layers"][0]["effects"][0]["params"][1]["name"], "Scale");
 }
 
 TEST(StudioBase64, KnownTextsAndRefusals) {
