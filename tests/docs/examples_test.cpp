@@ -174,6 +174,15 @@ void WriteEdits(const fs::path& path) {
     {"menu": 40019}, {"menu": 40043, "value": 50}, {"menu": 40042, "color": "#FF8000"}]})";
 }
 
+// A studio project for `ombrix render --project` (docs/studio.md): the test
+// card with Mistform over a solid.
+void WriteProject(const fs::path& path) {
+  std::ofstream(path) << R"({"ombrix_project": 1, "composition": {"width": 64, "height": 36, "fps": "24", "frames": 24},
+    "layers": [{"id": "L1", "source": "testcard:64x36", "effects": [{"id": "E1", "effect": "mistform",
+      "params": [{"index": 3, "value": "40", "keys": [{"time": 0, "value": "40"}, {"time": 1, "value": "90"}]}]}]},
+      {"id": "L2", "source": "solid:64x36:#203040"}]})";
+}
+
 // Makes what the command reads and the folders it writes into.
 void MakeFixtures(const std::vector<std::string>& words, const fs::path& dir) {
   int first = 0, last = 2;
@@ -205,6 +214,7 @@ void MakeFixtures(const std::vector<std::string>& words, const fs::path& dir) {
         !fs::exists(dir / words[i + 2])) {
       WriteEdits(dir / words[i + 2]);
     }
+    if (option == "--project" && !fs::exists(dir / value)) WriteProject(dir / value);
     if (option == "--layer" && value.find('=') != std::string::npos) make_input(value.substr(value.find('=') + 1));
     if (option == "-o" || option == "--output" || option == "--save-sequence-data") {
       const fs::path parent = fs::path(value).parent_path();
