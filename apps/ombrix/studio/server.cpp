@@ -105,7 +105,7 @@ class Server {
   // I/O thread only.
   void Broadcast(const json& message);
   void Opened(const std::shared_ptr<Socket>& socket) { sockets_.push_back(socket); }
-  void Closed();
+  void Closed(const Socket* socket);
   // Why a request is refused (wrong Host, a socket from another site, no token), or nothing.
   std::optional<std::string> Refusal(const Request& request, bool upgrade) const;
   void Handle(Request request, Reply reply);
@@ -185,7 +185,7 @@ class Socket : public std::enable_shared_from_this<Socket> {
     if (ec) {
       open_ = false;
       server_.worker().Forget(this);
-      server_.Closed();
+      server_.Closed(this);
       return;
     }
     if (ws_.got_text()) Message(beast::buffers_to_string(buffer_.data()));
@@ -381,8 +381,13 @@ void Server::Broadcast(const json& message) {
   }
 }
 
-void Server::Closed() {
-  std::erase_if(sockets_, [](const std::weak_ptr<Socket>& s) { return s.expired(); });
+void Server::Closed(const Socket* closed) {
+  std::erase_if(sockets_, [closed](const std::weak_ptr<Socket>& s) {
+    const auto socket = s.lock();
+    return !socket || socket.get() == closed;
+  });
+  // Stopping: the loop ends once the last page has been told.
+  if (stopping_ && sockets_.empty()) ioc_.stop();
 }
 
 bool Server::CarriesToken(const Request& request) const {
@@ -571,6 +576,7 @@ void Server::Stop() {
     if (const auto socket = weak.lock()) socket->Close();
   }
   // The sockets have a moment to say goodbye; open HTTP connections are simply dropped.
+  if (sockets_.empty()) return ioc_.stop();
   stop_timer_.expires_after(kStopGrace);
   stop_timer_.async_wait([this](beast::error_code) { ioc_.stop(); });
 }
