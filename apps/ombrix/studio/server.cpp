@@ -235,6 +235,7 @@ class Socket : public std::enable_shared_from_this<Socket> {
         deliver({{"type", "preview"},
                  {"id", id},
                  {"frame", frame},
+                 {"downsample", downsample},
                  {"width", image->width},
                  {"height", image->height},
                  {"ms", ms}},
