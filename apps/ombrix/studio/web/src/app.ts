@@ -143,16 +143,27 @@ export class App {
   // Runs a request that answers with the new state; edits run one at a time
   // in the order they were made.
   run(what: () => Promise<ProjectState>, done?: string): Promise<void> {
+    this.pending(1);
     const next = this.editChain.then(async () => {
       try {
         this.setState(await what());
         if (done) this.status(done, false);
       } catch (e) {
         this.fail(e);
+      } finally {
+        this.pending(-1);
       }
     });
     this.editChain = next;
     return next;
+  }
+
+  // How many requests that change the project are on their way, on the
+  // page for anyone who waits for it to settle (the browser tests do).
+  private inFlight = 0;
+  private pending(by: number): void {
+    this.inFlight += by;
+    document.body.dataset.pending = String(this.inFlight);
   }
 
   edit(edit: Edit): Promise<void> {
@@ -161,8 +172,13 @@ export class App {
 
   // Edits made while dragging: only the newest one for `key` is sent when the
   // server is free again, so a fast drag does not queue up stale values.
+  // A replaced edit that started a new undo step passes that on.
   editLatest(key: string, edit: Edit): void {
-    const waiting = this.coalesced.has(key);
+    const waiting = this.coalesced.get(key);
+    if (waiting && !waiting.merge) {
+      const { merge: _merge, ...unmerged } = edit;
+      edit = unmerged as Edit;
+    }
     this.coalesced.set(key, edit);
     if (waiting) return;
     void this.run(() => {
