@@ -107,13 +107,17 @@ export class App {
   }
 
   setState(state: ProjectState): void {
-    const revisionChanged = this.state?.revision !== state.revision;
+    const previous = this.state;
+    const revisionChanged = previous?.revision !== state.revision;
+    // The same state again (a change the page already has, announced on the
+    // socket) redraws nothing, so that a field being typed in keeps its text.
+    if (previous && !revisionChanged && previous.path === state.path && previous.dirty === state.dirty) return;
     this.state = state;
     const layers = state.project.layers;
     if (state.added && layers.some((l) => l.id === state.added)) this.selectedLayer = state.added;
     if (!layers.some((l) => l.id === this.selectedLayer)) this.selectedLayer = layers[0]?.id ?? null;
     this.frame = Math.min(this.frame, Math.max(0, state.project.composition.frames - 1));
-    void this.loadDetails().then(() => this.changed());
+    void this.loadDetails().then((loaded) => loaded && this.changed());
     this.changed();
     if (revisionChanged) this.requestPreview(this.interacting);
   }
@@ -127,17 +131,21 @@ export class App {
   }
 
   // Details (parameters, about, dialog) of every effect the project uses.
-  private async loadDetails(): Promise<void> {
+  // True when it fetched any.
+  private async loadDetails(): Promise<boolean> {
     const names = new Set<string>();
     for (const layer of this.state?.project.layers ?? []) for (const e of layer.effects) names.add(e.effect);
+    let loaded = false;
     for (const name of names) {
       if (this.details.has(name)) continue;
       try {
         this.details.set(name, await api.effect(name));
+        loaded = true;
       } catch (e) {
         this.fail(e);
       }
     }
+    return loaded;
   }
 
   // Runs a request that answers with the new state; edits run one at a time
@@ -189,6 +197,7 @@ export class App {
   }
 
   setFrame(frame: number, draft: boolean): void {
+    if (frame === this.frame && this.preview?.frame === frame && !draft) return;
     this.frame = frame;
     this.changed();
     this.requestPreview(draft);

@@ -191,7 +191,7 @@ function keyButtons(c: Ctx, testid: string): HTMLElement[] {
         void c.app.edit({ op: 'set_param', ...ref, value: c.text, ...(c.animated ? {} : { time: c.time }) });
       },
     },
-    '⏱',
+    '◔',
   );
   if (!c.animated) return [stopwatch];
   const param = c.entry.params.find((p) => p.index === c.info.index);

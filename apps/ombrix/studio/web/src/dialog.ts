@@ -41,6 +41,9 @@ function controlRow(c: DialogControl, answer: (id: number, value: string) => voi
   }
 }
 
+// The template's own OK and Cancel (ids 1 and 2) are the modal's buttons.
+const ownButton = (c: DialogControl) => c.kind === 'button' && (c.id === 1 || c.id === 2);
+
 export function openOptions(app: App, ref: { layer: string; entry: string }, details: EffectDetails): void {
   const dialog = details.dialog;
   if (!dialog?.has_dialog) return;
@@ -55,7 +58,11 @@ export function openOptions(app: App, ref: { layer: string; entry: string }, det
   const close = () => backdrop.remove();
   const body = dialog.error
     ? h('p', { class: 'error' }, `The dialog could not be shown: ${dialog.error}`)
-    : h('div', { class: 'dialog-controls' }, ...(dialog.controls ?? []).map((c) => controlRow(c, answer)));
+    : h(
+        'div',
+        { class: 'dialog-controls' },
+        ...(dialog.controls ?? []).filter((c) => !ownButton(c)).map((c) => controlRow(c, answer)),
+      );
   const ok = h(
     'button',
     {

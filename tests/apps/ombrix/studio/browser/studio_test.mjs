@@ -12,7 +12,7 @@ import os from 'node:os';
 import path from 'node:path';
 import { decodePng, launch, needChromium, playwright, run, startStudio } from './harness.mjs';
 
-const [ombrix, plugins, web, webSource] = process.argv.slice(2);
+const [ombrix, plugins, web, webSource] = process.argv.slice(2).map((a) => path.resolve(a));
 needChromium();
 const pw = playwright(webSource);
 const work = mkdtempSync(path.join(os.tmpdir(), 'ombrix-studio-test-'));
@@ -231,10 +231,10 @@ try {
     await byId(page, `param-${entry}-${await paramIndex('Scale')}-stopwatch`).click();
     await expectState((s) => scaleKeys(s).length === 1 && scaleKeys(s)[0].time === 0, 'a key at 0 s');
     await byId(page, 'frame-number').fill('24');
-    await byId(page, 'frame-number').dispatchEvent('change');
+    await byId(page, 'frame-number').press('Enter');
     const field = byId(page, `param-${entry}-${await paramIndex('Scale')}-value`);
     await field.fill('50');
-    await field.dispatchEvent('change');
+    await field.press('Enter');
     await expectState((s) => scaleKeys(s).length === 2, 'a second key');
     const keys = [...scaleKeys(await stateOf(studio))].sort((a, b) => a.time - b.time);
     // Frame 24 at 24 frames per second is 1 s.
@@ -253,7 +253,7 @@ try {
     await page.mouse.up();
     const first = await shownPreview(page, 0);
     await byId(page, 'frame-number').fill('24');
-    await byId(page, 'frame-number').dispatchEvent('change');
+    await byId(page, 'frame-number').press('Enter');
     const later = await shownPreview(page, 24);
     assert.ok(differing(first, later) > 0, 'frames 0 and 24 differ');
     assert.equal(differing(later, await framePixels(studio, 24)), 0, 'frame 24 is /api/frame');
