@@ -8,6 +8,8 @@
 #include <ombrix/platform/dialog.h>
 #include <ombrix/platform/headless.h>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include <sys/types.h>
 
 #include <optional>
@@ -34,6 +36,7 @@ int RunInfo(const CommonOptions& common, const InfoOptions& options);
 
 struct RenderOptions {
   std::string effect;
+  std::string project;              // --project FILE: the studio project's composition instead of EFFECT
   std::vector<std::string> dialog;  // --dialog ID=VALUE,... answers for the options dialog
   std::string sequence_data;        // --sequence-data FILE: restored with SEQUENCE_RESETUP
   std::string save_sequence_data;   // --save-sequence-data FILE
@@ -76,6 +79,14 @@ struct AboutOptions {
   std::string registry;  // --registry DIR
 };
 int RunAbout(const CommonOptions& common, const AboutOptions& options);
+// The effect's ABOUT command: its text (UTF-8, lines broken with newlines) and result.
+struct AboutResult {
+  PF_Err err = PF_Err_NONE;
+  std::string text;
+};
+AboutResult AboutText(Effect& effect, bool alt);
+// What `info --json` prints for an effect.
+nlohmann::ordered_json EffectInfoJson(const PluginFile& file, Effect& effect);
 
 // Options dialogs and sequence data for render (options.cpp).
 

@@ -337,6 +337,45 @@ int RunList(const CommonOptions& common, const ListOptions& options) {
   return kExitOk;
 }
 
+ordered_json EffectInfoJson(const PluginFile& file, Effect& effect) {
+  const PiplInfo& pipl = file.pipl;
+  const int count = int(effect.params().size());
+  ordered_json j;
+  j["short_name"] = file.short_name;
+  j["file"] = file.path.string();
+  j["display_name"] = pipl.display_name;
+  j["match_name"] = pipl.match_name;
+  j["category"] = pipl.category;
+  j["kind"] = pipl.kind;
+  j["entry_point"] = pipl.entry_point;
+  j["pipl_version"] = std::to_string(pipl.pipl_major) + "." + std::to_string(pipl.pipl_minor);
+  j["api_version"] = std::to_string(pipl.api_major) + "." + std::to_string(pipl.api_minor);
+  j["effect_version"] = pipl.effect_version;
+  j["info_flags"] = pipl.info_flags;
+  j["global_flags"] = pipl.global_flags;
+  j["ae_flags"] = pipl.ae_flags;
+  j["ae_reserved"] = pipl.ae_reserved;
+  j["my_version"] = effect.my_version();
+  j["version"] = VersionText(effect.my_version());
+  j["global_out_flags"] = effect.global_out_flags();
+  ordered_json block = ordered_json::object();
+  for (const auto& [key, value] : OrderedVersion(file)) block[key] = value;
+  j["version_block"] = block;
+  j["num_params"] = effect.num_params();
+  ordered_json params = ordered_json::array();
+  for (int i = 0; i < count; ++i) params.push_back(ParamJson(DescribeParam(effect, i)));
+  j["params"] = params;
+  j["options_dialog"] = DialogJson(effect);
+  ordered_json ui = nullptr;
+  if (effect.custom_ui()) {
+    ui = {{"events", effect.custom_ui()->events}, {"windows", ordered_json::array()}};
+    for (const auto& [window, name] : kUiWindows)
+      if (effect.WantsEvents(window)) ui["windows"].push_back(name);
+  }
+  j["custom_ui"] = ui;
+  return j;
+}
+
 int RunInfo(const CommonOptions& common, const InfoOptions& options) {
   const PluginScan scan = ScanPlugins(common);
   const PluginFile& file = FindEffect(scan, options.effect);
@@ -346,40 +385,7 @@ int RunInfo(const CommonOptions& common, const InfoOptions& options) {
   const int count = int(effect.params().size());
 
   if (options.json) {
-    ordered_json j;
-    j["short_name"] = file.short_name;
-    j["file"] = file.path.string();
-    j["display_name"] = pipl.display_name;
-    j["match_name"] = pipl.match_name;
-    j["category"] = pipl.category;
-    j["kind"] = pipl.kind;
-    j["entry_point"] = pipl.entry_point;
-    j["pipl_version"] = std::to_string(pipl.pipl_major) + "." + std::to_string(pipl.pipl_minor);
-    j["api_version"] = std::to_string(pipl.api_major) + "." + std::to_string(pipl.api_minor);
-    j["effect_version"] = pipl.effect_version;
-    j["info_flags"] = pipl.info_flags;
-    j["global_flags"] = pipl.global_flags;
-    j["ae_flags"] = pipl.ae_flags;
-    j["ae_reserved"] = pipl.ae_reserved;
-    j["my_version"] = effect.my_version();
-    j["version"] = VersionText(effect.my_version());
-    j["global_out_flags"] = effect.global_out_flags();
-    ordered_json block = ordered_json::object();
-    for (const auto& [key, value] : OrderedVersion(file)) block[key] = value;
-    j["version_block"] = block;
-    j["num_params"] = effect.num_params();
-    ordered_json params = ordered_json::array();
-    for (int i = 0; i < count; ++i) params.push_back(ParamJson(DescribeParam(effect, i)));
-    j["params"] = params;
-    j["options_dialog"] = DialogJson(effect);
-    ordered_json ui = nullptr;
-    if (effect.custom_ui()) {
-      ui = {{"events", effect.custom_ui()->events}, {"windows", ordered_json::array()}};
-      for (const auto& [window, name] : kUiWindows)
-        if (effect.WantsEvents(window)) ui["windows"].push_back(name);
-    }
-    j["custom_ui"] = ui;
-    std::cout << Dump(j) << "\n";
+    std::cout << Dump(EffectInfoJson(file, effect)) << "\n";
     return kExitOk;
   }
 

@@ -391,27 +391,33 @@ CommandResult RunOptionsDialog(Instance& instance, const std::string& effect_nam
   return result;
 }
 
+AboutResult AboutText(Effect& effect, bool alt) {
+  PF_InData in = effect.BaseInData();
+  PF_OutData out{};
+  out.global_data = effect.global_data();
+  plat::SetKeyDown(plat::kVkAlt, alt);
+  AboutResult about;
+  about.err = effect.Send(PF_Cmd_ABOUT, in, out, nullptr, nullptr, nullptr);
+  plat::SetKeyDown(plat::kVkAlt, false);
+  about.text = FromWindows1252(std::string_view(out.return_msg, strnlen(out.return_msg, sizeof out.return_msg)));
+  // The text breaks lines with carriage returns; a terminal wants newlines.
+  for (char& c : about.text)
+    if (c == '\r') c = '\n';
+  return about;
+}
+
 int RunAbout(const CommonOptions& common, const AboutOptions& o) {
   const PluginScan scan = ScanPlugins(common);
   const PluginFile& file = FindEffect(scan, o.effect);
   HostOptions host_options;
   host_options.registry_dir = o.registry;
   Host host(host_options);
-  std::string message;
-  host.on_message = [&](std::string_view m) { message = FromWindows1252(m); };
+  host.on_message = [](std::string_view) {};  // the text is printed below
   Effect effect(host, file);
-  PF_InData in = effect.BaseInData();
-  PF_OutData out{};
-  out.global_data = effect.global_data();
-  plat::SetKeyDown(plat::kVkAlt, o.alt);
-  const PF_Err err = effect.Send(PF_Cmd_ABOUT, in, out, nullptr, nullptr, nullptr);
-  plat::SetKeyDown(plat::kVkAlt, false);
-  // The text breaks lines with carriage returns; a terminal wants newlines.
-  for (char& c : message)
-    if (c == '\r') c = '\n';
-  if (!message.empty()) std::cout << message << "\n";
-  if (err != PF_Err_NONE)
-    throw HostError(file.pipl.display_name + ": about failed with error " + std::to_string(err), err);
+  const AboutResult about = AboutText(effect, o.alt);
+  if (!about.text.empty()) std::cout << about.text << "\n";
+  if (about.err != PF_Err_NONE)
+    throw HostError(file.pipl.display_name + ": about failed with error " + std::to_string(about.err), about.err);
   return kExitOk;
 }
 

@@ -8,8 +8,11 @@
 #include "render_options.h"
 #include "sha256.h"
 #include "streams.h"
+#include "studio/composite.h"
 
 #include <ombrix/host/image_io.h>
+
+#include <nlohmann/json.hpp>
 
 #include <unistd.h>
 
@@ -317,9 +320,82 @@ int64_t RenderFrames(const RenderOptions& o, const CommonOptions& common, Render
   return done;
 }
 
+// A project holds its effects, sources, values and frame rate; options that
+// would set those again are refused rather than ignored.
+void CheckProjectOptions(const RenderOptions& o) {
+  const RenderOptions defaults;
+  const std::pair<bool, const char*> given[] = {
+      {!o.effect.empty(), "EFFECT"},
+      {o.input != defaults.input, "-i"},
+      {!o.params.empty(), "-p"},
+      {!o.keys.empty(), "-k"},
+      {!o.layers.empty(), "--layer"},
+      {!o.dialog.empty(), "--dialog"},
+      {!o.sequence_data.empty(), "--sequence-data"},
+      {!o.save_sequence_data.empty(), "--save-sequence-data"},
+      {o.time.has_value(), "--time"},
+      {o.fps != defaults.fps, "--fps"},
+      {o.time_scale.has_value(), "--time-scale"},
+      {o.pixel_aspect != defaults.pixel_aspect, "--pixel-aspect"},
+      {o.quality != defaults.quality, "--quality"},
+      {o.pad_rows != defaults.pad_rows, "--pad-rows"},
+      {o.host_tool != defaults.host_tool, "--host-tool"},
+      {!o.checksums.empty(), "--checksums"},
+  };
+  for (const auto& [set, name] : given) {
+    if (set) throw UsageError(std::string(name) + " cannot be given with --project (the project file holds it)");
+  }
+}
+
+// The frames of the composition to render: --frames, --frame, every frame
+// for an output that takes a range, else the first.
+FrameRange ProjectFrames(const CheckedOptions& c, int64_t frames) {
+  FrameRange range{0, 0};
+  if (c.range && c.frame && !(c.range->first == *c.frame && c.range->last == *c.frame)) {
+    throw UsageError("--frame cannot be combined with a frame range");
+  }
+  if (c.range)
+    range = *c.range;
+  else if (c.frame)
+    range = {*c.frame, *c.frame};
+  else if (c.out.takes_range())
+    range = {0, frames - 1};
+  if (range.last >= frames) {
+    throw UsageError("frame " + std::to_string(range.last) + " is outside the composition (0.." +
+                     std::to_string(frames - 1) + ")");
+  }
+  return range;
+}
+
+// `render --project`: the studio's composition frame by frame, each exactly
+// what the studio shows at that frame.
+int RunProjectRender(const CommonOptions& common, const RenderOptions& o) {
+  CatchInterrupts();
+  CheckProjectOptions(o);
+  CheckedOptions c;
+  CheckOptions(o, c);
+  FrameSink sink(c.out);
+  studio::Session session(common, o.project);
+  const int64_t frames = session.State()["project"]["composition"]["frames"].get<int64_t>();
+  const FrameRange range = ProjectFrames(c, frames);
+  CheckOutputs(c.out, range, {});
+  const int64_t count = range.last - range.first + 1;
+  const bool progress = !common.quiet && count > 1 && ::isatty(STDERR_FILENO);
+  for (int64_t frame = range.first; frame <= range.last; ++frame) {
+    const std::optional<studio::Frame> image = session.Render(frame, o.downsample, nullptr);
+    sink.Write(frame, studio::WorldOf(*image).pf(), c.files.write);
+    if (progress) ShowProgress(frame - range.first + 1, count);
+  }
+  if (!common.quiet) sink.Report(range.first, count);
+  return kExitOk;
+}
+
 }  // namespace
 
 int RunRender(const CommonOptions& common, const RenderOptions& o, bool check_only) {
+  if (!o.project.empty() && check_only) throw UsageError("--project renders only with `ombrix render`");
+  if (!o.project.empty()) return RunProjectRender(common, o);
+  if (o.effect.empty()) throw UsageError("render needs EFFECT (or --project FILE)");
   CatchInterrupts();
   RenderJob job;
   CheckOptions(o, job);

@@ -7,7 +7,10 @@ std::string DecimalOnly(std::string& text) {
 }
 
 void AddRenderOptions(CLI::App* cmd, RenderOptions& o) {
-  cmd->add_option("EFFECT", o.effect, "Short name, display name or match name")->required();
+  cmd->add_option("EFFECT", o.effect, "Short name, display name or match name (not with --project)");
+  cmd->add_option("--project", o.project,
+                  "Render the composition of a studio project file instead of one effect (with -o, --frame or "
+                  "--frames, --downsample and the output options)");
   cmd->add_option("-i,--input", o.input,
                   "Image file, sequence (name.####.png, name.%04d.png), solid:WxH[:#RRGGBBAA], "
                   "testcard[:WxH], - (an image file on standard input) or rgba:WxH:PATH (raw RGBA "

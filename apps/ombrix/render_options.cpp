@@ -118,7 +118,23 @@ void CheckRunLimits(const RenderOptions& o) {
   }
 }
 
-// --fps and --time-scale.
+// --frames, --time and --frame.
+void ReadWhen(const RenderOptions& o, CheckedOptions& c) {
+  if (!o.frames.empty()) c.range = ParseFrames(o.frames, c.tb);
+  if (c.range && !c.out.takes_range()) {
+    throw UsageError("--frames needs an output pattern with #### or %04d, or -o rgba:- (one image goes to " +
+                     std::string(c.out.to_stdout() ? "standard output as " + c.out.format : "a file") + ")");
+  }
+  if (o.time) {
+    char text[64];
+    std::snprintf(text, sizeof text, "--time '%g'", *o.time);
+    c.time_ticks = SecondsToTicksChecked(*o.time, text, c.tb);
+  }
+  if (!o.frame.empty()) c.frame = ParseFrameNumber(o.frame, "--frame '" + o.frame + "'", c.tb);
+}
+
+}  // namespace
+
 void ReadTimeBase(const RenderOptions& o, CheckedOptions& c) {
   try {
     c.rate = FrameRate::Parse(o.fps);
@@ -136,7 +152,6 @@ void ReadTimeBase(const RenderOptions& o, CheckedOptions& c) {
   }
 }
 
-// --quality, --downsample and --pixel-aspect.
 RenderSettings ReadSettings(const RenderOptions& o) {
   RenderSettings settings;
   settings.quality = o.quality == "high" ? PF_Quality_HI : PF_Quality_LO;
@@ -147,23 +162,6 @@ RenderSettings ReadSettings(const RenderOptions& o) {
   settings.pixel_aspect = ParseRatio(o.pixel_aspect, "--pixel-aspect");
   return settings;
 }
-
-// --frames, --time and --frame.
-void ReadWhen(const RenderOptions& o, CheckedOptions& c) {
-  if (!o.frames.empty()) c.range = ParseFrames(o.frames, c.tb);
-  if (c.range && !c.out.takes_range()) {
-    throw UsageError("--frames needs an output pattern with #### or %04d, or -o rgba:- (one image goes to " +
-                     std::string(c.out.to_stdout() ? "standard output as " + c.out.format : "a file") + ")");
-  }
-  if (o.time) {
-    char text[64];
-    std::snprintf(text, sizeof text, "--time '%g'", *o.time);
-    c.time_ticks = SecondsToTicksChecked(*o.time, text, c.tb);
-  }
-  if (!o.frame.empty()) c.frame = ParseFrameNumber(o.frame, "--frame '" + o.frame + "'", c.tb);
-}
-
-}  // namespace
 
 void OutOfTime(const std::string& what, const TimeBase& tb) {
   const int64_t last_frame = int64_t(INT32_MAX) / tb.time_step;

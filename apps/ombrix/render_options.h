@@ -46,6 +46,11 @@ struct CheckedOptions {
 };
 // Throws UsageError for the first option refused.
 void CheckOptions(const RenderOptions& o, CheckedOptions& checked);
+// Parts of CheckOptions: --fps and --time-scale into `checked.rate` and
+// `checked.tb`; the render settings from --quality, --downsample and
+// --pixel-aspect.
+void ReadTimeBase(const RenderOptions& o, CheckedOptions& checked);
+RenderSettings ReadSettings(const RenderOptions& o);
 
 // Checks every file the render will write before the first frame: each
 // must be replaceable (see platform::ReplaceProblem), and none may be a

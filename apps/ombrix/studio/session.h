@@ -26,6 +26,9 @@ struct Frame {
   std::vector<uint8_t> rgba;
 };
 
+// What a Session holds (studio/session_state.h).
+struct SessionState;
+
 class Session {
  public:
   // Scans the plug-in folder; opens `project_path` when given (UsageError
@@ -61,8 +64,7 @@ class Session {
   std::vector<uint8_t> EncodePng(const Frame& frame);
 
  private:
-  struct State;
-  std::unique_ptr<State> state_;
+  std::unique_ptr<SessionState> state_;
 };
 
 }  // namespace ombrix::studio
