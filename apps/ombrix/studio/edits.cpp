@@ -106,7 +106,7 @@ A_long Ticks(EditContext& c, double seconds) {
   return cli::SecondsToTicksChecked(seconds, c.f.At("time"), CompositionTimeBase(c.project.composition));
 }
 
-ParamEntry& ParamOf(EditContext& c, Layer& layer, EffectEntry& entry, const Effect& effect, bool create) {
+ParamEntry& ParamOf(EditContext& c, EffectEntry& entry, const Effect& effect, bool create) {
   const int index = int(c.f.Integer("param", 1, std::max<int64_t>(int64_t(effect.params().size()) - 1, 1)));
   if (size_t(index) >= effect.params().size()) Refuse(c.f.At("param"), "the effect has no parameters");
   auto it =
@@ -118,7 +118,6 @@ ParamEntry& ParamOf(EditContext& c, Layer& layer, EffectEntry& entry, const Effe
   p.name = effect.params()[size_t(index)].name;
   it = std::upper_bound(entry.params.begin(), entry.params.end(), index,
                         [](int i, const ParamEntry& e) { return i < e.index; });
-  (void)layer;
   return *entry.params.insert(it, std::move(p));
 }
 
@@ -132,7 +131,7 @@ void SetParam(EditContext& c) {
   Layer& layer = LayerOf(c);
   EffectEntry& entry = EntryOf(c, layer);
   const Effect& effect = c.s.catalog.Get(entry.effect);
-  ParamEntry& p = ParamOf(c, layer, entry, effect, true);
+  ParamEntry& p = ParamOf(c, entry, effect, true);
   const std::string value = c.f.String("value");
   const ImageSource source = ParseLayerSource(layer.source, "source");
   CheckParamValue(effect, p.index, value, source.width, source.height, c.f.At("value"));
@@ -158,7 +157,7 @@ void SetParam(EditContext& c) {
 void RemoveKey(EditContext& c) {
   Layer& layer = LayerOf(c);
   EffectEntry& entry = EntryOf(c, layer);
-  ParamEntry& p = ParamOf(c, layer, entry, c.s.catalog.Get(entry.effect), false);
+  ParamEntry& p = ParamOf(c, entry, c.s.catalog.Get(entry.effect), false);
   const A_long ticks = Ticks(c, KeyTime(c));
   auto at = std::find_if(p.keys.begin(), p.keys.end(), [&](const Key& k) { return Ticks(c, k.time) == ticks; });
   if (at == p.keys.end()) Refuse(c.f.At("time"), "parameter " + std::to_string(p.index) + " has no key there");
@@ -243,8 +242,6 @@ void ApplyEdit(EditContext& c, const std::string& op) {
   Refuse("op", "unknown edit '" + op + "'");
 }
 
-void ClearHistoryMark(SessionState& s) { s.merge_key.clear(); }
-
 }  // namespace
 
 std::string NewId(SessionState& s, const char* prefix) {
@@ -299,7 +296,7 @@ json Session::Undo() {
   s.redo.push_back(std::move(s.project));
   s.project = std::move(s.undo.back());
   s.undo.pop_back();
-  ClearHistoryMark(s);
+  s.merge_key.clear();  // a drag after this is a step of its own
   ++s.revision;
   return StateJson(s);
 }
@@ -311,7 +308,7 @@ json Session::Redo() {
   s.undo.push_back(std::move(s.project));
   s.project = std::move(s.redo.back());
   s.redo.pop_back();
-  ClearHistoryMark(s);
+  s.merge_key.clear();  // a drag after this is a step of its own
   ++s.revision;
   return StateJson(s);
 }

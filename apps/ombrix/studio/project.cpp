@@ -249,9 +249,19 @@ Project ProjectFromJson(const json& j, Catalog& catalog) {
 }
 
 Project ParseProject(const std::string& text, Catalog& catalog) {
+  // A field given twice would otherwise be read as its last value.
+  std::vector<std::set<std::string>> open_objects;
+  const json::parser_callback_t no_duplicates = [&](int, json::parse_event_t event, json& parsed) {
+    if (event == json::parse_event_t::object_start) open_objects.emplace_back();
+    if (event == json::parse_event_t::object_end) open_objects.pop_back();
+    if (event == json::parse_event_t::key && !open_objects.back().insert(parsed.get<std::string>()).second) {
+      throw UsageError("not a project file: the field \"" + parsed.get<std::string>() + "\" is given twice");
+    }
+    return true;
+  };
   json j;
   try {
-    j = json::parse(text);
+    j = json::parse(text, no_duplicates);
   } catch (const json::parse_error& e) {
     std::string why = e.what();
     const size_t bracket = why.find("] ");

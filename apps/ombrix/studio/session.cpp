@@ -19,21 +19,12 @@ namespace {
 
 using nlohmann::json;
 
-json DialogDetails(Effect& effect) {
-  const cli::OptionsDialogInfo dialog = cli::InspectOptionsDialog(effect);
-  json j{{"has_dialog", dialog.has_dialog}, {"title", dialog.title}, {"controls", json::array()}};
-  if (!dialog.error.empty()) j["error"] = dialog.error;
-  for (const cli::DialogControlInfo& c : dialog.controls) {
-    std::string kind = cli::ControlKindName(c.kind);
-    std::replace(kind.begin(), kind.end(), ' ', '_');
-    j["controls"].push_back({{"id", c.id},
-                             {"kind", kind},
-                             {"label", c.label},
-                             {"values", cli::ControlValues(c)},
-                             {"min", c.min},
-                             {"max", c.max},
-                             {"enabled", c.enabled}});
-  }
+// The options dialog as `info --json` describes it, with "has_dialog".
+json DialogDetails(const json& info) {
+  const json& dialog = info["options_dialog"];
+  if (dialog.is_null()) return json{{"has_dialog", false}, {"title", ""}, {"controls", json::array()}};
+  json j = dialog;
+  j["has_dialog"] = true;
   return j;
 }
 
@@ -83,7 +74,7 @@ json Session::EffectDetails(const std::string& name) {
   json j;
   j["info"] = json(cli::EffectInfoJson(effect.file(), effect));
   j["about"] = cli::AboutText(effect, false).text;
-  j["dialog"] = DialogDetails(effect);
+  j["dialog"] = DialogDetails(j["info"]);
   return j;
 }
 
@@ -101,11 +92,13 @@ json StateJson(SessionState& s) {
               {"revision", s.revision}};
 }
 
-json Session::New() {
-  SessionState& s = *state_;
+namespace {
+
+// A project replaces the current one with a history of its own.
+json Replace(SessionState& s, Project project, std::optional<std::string> path) {
   std::lock_guard lock(s.mutex);
-  s.project = Project();
-  s.path.reset();
+  s.project = std::move(project);
+  s.path = std::move(path);
   s.saved_text = ProjectText(s.project);
   s.undo.clear();
   s.redo.clear();
@@ -113,6 +106,10 @@ json Session::New() {
   ++s.revision;
   return StateJson(s);
 }
+
+}  // namespace
+
+json Session::New() { return Replace(*state_, Project(), std::nullopt); }
 
 json Session::Open(const std::string& path) {
   SessionState& s = *state_;
@@ -125,15 +122,7 @@ json Session::Open(const std::string& path) {
   } catch (const UsageError& e) {
     throw UsageError(what + e.what());
   }
-  std::lock_guard lock(s.mutex);
-  s.project = std::move(project);
-  s.path = path;
-  s.saved_text = ProjectText(s.project);
-  s.undo.clear();
-  s.redo.clear();
-  s.merge_key.clear();
-  ++s.revision;
-  return StateJson(s);
+  return Replace(s, std::move(project), path);
 }
 
 json Session::Save(const std::optional<std::string>& path) {

@@ -9,10 +9,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 namespace ombrix::studio {
 namespace {
@@ -131,7 +134,7 @@ TEST_F(StudioSession, BadProjectFilesAreRefusedNamingTheField) {
   auto project = [&](const std::string& params, const std::string& extra = "") {
     return R"({"ombrix_project": 1, "composition": {"width": 64, "height": 36, "fps": "24", "frames": 4},)"
            R"( "layers": [)" +
-           good_layer + params + "]" + extra + "}]}";
+           good_layer + params + "]" + extra + "}]}]}";
   };
   struct Case {
     std::string text, message;
@@ -161,6 +164,7 @@ TEST_F(StudioSession, BadProjectFilesAreRefusedNamingTheField) {
       {project("", R"(, "sequence_data": "AAA")"), "layers[0].effects[0].sequence_data"},
       {project("", R"(, "sequence_data": 5)"), "layers[0].effects[0].sequence_data"},
       {project("", R"(, "colour": "red")"), "unknown field \"colour\""},
+      {project("", R"(, "enabled": true, "enabled": false)"), "\"enabled\" is given twice"},
   };
   Session s(common_, std::nullopt);
   s.Edit({{"op", "add_layer"}, {"source", "testcard"}});
@@ -189,9 +193,18 @@ TEST_F(StudioSession, SaveThenOpenIsByteStable) {
   Session reopened(common_, Path("a.ombrix"));
   reopened.Save(Path("b.ombrix"));
   EXPECT_EQ(Bytes(Path("a.ombrix")), Bytes(Path("b.ombrix")));
-  const json seq = reopened.State()["project"]["layers"][0]["effects"][0]["sequence_data"];
-  ASSERT_TRUE(seq.is_string());
+  const json seq = reopened.State()["project"]["layers"][1]["effects"][0]["sequence_data"];
+  ASSERT_TRUE(seq.is_string()) << reopened.State().dump();
   EXPECT_EQ(Base64Encode(*Base64Decode(seq.get<std::string>())), seq.get<std::string>());
+}
+
+TEST_F(StudioSession, TheDocumentedExampleOpens) {
+  const std::string doc = Bytes(fs::path(OMBRIX_TEST_SOURCE_DIR) / "docs" / "studio.md");
+  const size_t start = doc.find("```json\n");
+  ASSERT_NE(start, std::string::npos);
+  WriteText("example.ombrix", doc.substr(start + 8, doc.find("```", start + 8) - start - 8));
+  Session s(common_, Path("example.ombrix"));
+  EXPECT_EQ(s.State()["project"]["layers"][0]["effects"][0]["params"][1]["name"], "Scale");
 }
 
 TEST(StudioBase64, KnownTextsAndRefusals) {
@@ -213,7 +226,11 @@ TEST_F(StudioSession, EditsUndoRedoAndMergedDrags) {
     return params.empty() ? json(nullptr) : params[0]["value"];
   };
   const json drag{{"op", "set_param"}, {"layer", layer}, {"entry", entry}, {"param", 3}, {"merge", true}};
-  for (const char* v : {"120", "140", "160"}) s.Edit(json(drag).update({{"value", v}}));
+  for (const char* v : {"120", "140", "160"}) {
+    json step = drag;
+    step["value"] = v;
+    s.Edit(step);
+  }
   EXPECT_EQ(scale(), "160");
   s.Undo();  // the whole drag is one step
   EXPECT_EQ(scale(), nullptr);
@@ -297,6 +314,19 @@ TEST_F(StudioSession, RenderProjectWritesTheSessionsFrames) {
   EXPECT_FALSE(fs::exists(Path("x.png")));
 }
 
+TEST_F(StudioSession, EffectDetailsComeFromTheEffect) {
+  Session s(common_, std::nullopt);
+  const json effects = s.Effects();
+  EXPECT_TRUE(std::any_of(effects.begin(), effects.end(), [](const json& e) { return e["name"] == "mistform"; }));
+  const json d = s.EffectDetails("mistform");
+  EXPECT_EQ(d["info"]["params"][3]["name"], "Scale");
+  EXPECT_FALSE(d["about"].get<std::string>().empty());
+  EXPECT_TRUE(d["dialog"]["has_dialog"].get<bool>());
+  const json controls = d["dialog"]["controls"];
+  EXPECT_TRUE(std::any_of(controls.begin(), controls.end(), [](const json& c) { return c["id"] == 1002; }));
+  EXPECT_THROW(s.EffectDetails("nosuch"), cli::UsageError);
+}
+
 TEST_F(StudioSession, DownsampledPreviewAndCancel) {
   Session s(common_, std::nullopt);
   MakeMistformProject(s);
@@ -312,6 +342,37 @@ TEST_F(StudioSession, DownsampledPreviewAndCancel) {
   ExpectSameFrame(*s.Render(5, "1/1", &go), full);
   EXPECT_THROW(s.Render(48, "1/1", nullptr), cli::UsageError);
   EXPECT_THROW(s.Render(0, "2/1", nullptr), cli::UsageError);
+}
+
+TEST_F(StudioSession, RendersRunBesideEditsAndStopWhenCancelled) {
+  Session s(common_, std::nullopt);
+  s.Edit({{"op", "set_composition"}, {"width", 1600}, {"height", 1600}});
+  const std::string layer = s.Edit({{"op", "add_layer"}, {"source", "solid:1600x1600:#808080"}})["added"];
+  const std::string entry = s.Edit({{"op", "add_effect"}, {"layer", layer}, {"effect", "mistform"}})["added"];
+  s.Edit({{"op", "set_param"}, {"layer", layer}, {"entry", entry}, {"param", 5}, {"value", "20"}});
+  const auto t0 = std::chrono::steady_clock::now();
+  const Frame full = *s.Render(0, "1/1", nullptr);
+  const auto full_time = std::chrono::steady_clock::now() - t0;
+  std::atomic<bool> cancel{false};
+  std::optional<Frame> cancelled;
+  std::chrono::steady_clock::duration cancelled_time{};
+  std::thread render([&] {
+    const auto t1 = std::chrono::steady_clock::now();
+    cancelled = s.Render(0, "1/1", &cancel);
+    cancelled_time = std::chrono::steady_clock::now() - t1;
+  });
+  // Edits go on while the render runs; it renders the project as it was.
+  for (int i = 0; i < 5; ++i) {
+    s.Edit({{"op", "set_param"}, {"layer", layer}, {"entry", entry}, {"param", 3}, {"value", std::to_string(60 + i)}});
+  }
+  std::this_thread::sleep_for(full_time / 10);
+  cancel = true;
+  render.join();
+  EXPECT_FALSE(cancelled);
+  // Stopped inside the effect's render, not after it.
+  EXPECT_LT(cancelled_time, full_time);
+  for (int i = 0; i < 5; ++i) s.Undo();
+  ExpectSameFrame(*s.Render(0, "1/1", nullptr), full);
 }
 
 }  // namespace
