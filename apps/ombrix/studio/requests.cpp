@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <fstream>
 #include <stdexcept>
@@ -51,13 +52,6 @@ bool SameToken(std::string_view a, std::string_view b) {
 
 namespace {
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // Calls `each(name, value)` for the `separator`-separated name=value pairs
 // of `text`, spaces around a pair trimmed; stops when `each` returns true.
 template <typename Each>
@@ -83,9 +77,10 @@ std::optional<std::string> PercentDecode(std::string_view text, bool plus_is_spa
     char c = text[i];
     if (c == '%') {
       if (i + 2 >= text.size()) return std::nullopt;
-      const int hi = HexDigit(text[i + 1]), lo = HexDigit(text[i + 2]);
-      if (hi < 0 || lo < 0) return std::nullopt;
-      c = char(hi * 16 + lo);
+      unsigned value = 0;
+      const char* end = text.data() + i + 3;
+      if (std::from_chars(text.data() + i + 1, end, value, 16).ptr != end) return std::nullopt;
+      c = char(value);
       i += 2;
     } else if (c == '+' && plus_is_space) {
       c = ' ';

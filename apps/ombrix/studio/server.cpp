@@ -85,10 +85,7 @@ class Server {
       : ioc_(ioc),
         acceptor_(std::move(acceptor)),
         session_(session),
-        queue_(session,
-               [this](const json& job) { Post([this, job] {
-                                           Broadcast({{"type", "queue"}, {"job", job}});
-                                         }); }),
+        queue_(session, [this](const json& job) { QueueChanged(job); }),
         port_(acceptor_.local_endpoint().port()),
         token_(std::move(token)),
         web_(std::move(web)),
@@ -104,6 +101,10 @@ class Server {
   void Post(std::function<void()> f) { net::post(ioc_, std::move(f)); }
   // I/O thread only.
   void Broadcast(const json& message);
+  // From the queue's thread: a job's new state, to every page.
+  void QueueChanged(const json& job) {
+    Post([this, job] { Broadcast({{"type", "queue"}, {"job", job}}); });
+  }
   void Opened(const std::shared_ptr<Socket>& socket) { sockets_.push_back(socket); }
   void Closed(const Socket* socket);
   // Why a request is refused (wrong Host, a socket from another site, no token), or nothing.
@@ -155,6 +156,7 @@ class Socket : public std::enable_shared_from_this<Socket> {
     if (!open_ || closing_) return;
     if (queued_ + data.size() > kMaxQueued) {
       // A page that stopped reading: drop it rather than hold its frames.
+      open_ = false;
       beast::get_lowest_layer(ws_).close();
       return;
     }

@@ -438,21 +438,31 @@ TEST_F(StudioServer, InterruptStopsCleanly) {
   EXPECT_TRUE(ec) << "the socket was closed";
 }
 
+// `ombrix studio ARGS` run to its end, stderr with stdout.
+ombrix_cli_test::Result RunToEnd(const std::string& args) {
+  ombrix_cli_test::Result result;
+  FILE* p = ::popen((ombrix_cli_test::Quote(OMBRIX_CLI) + " studio --no-open " + args + " 2>&1").c_str(), "r");
+  char buf[4096];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) result.out.append(buf, n);
+  result.status = WEXITSTATUS(::pclose(p));
+  return result;
+}
+
+// A second server on a port that is taken ends at once with the reason.
+TEST_F(StudioServer, RefusesAPortInUse) {
+  const auto r =
+      RunToEnd("--port " + std::to_string(port_) + " --web " + ombrix_cli_test::Quote((dir_ / "web").string()));
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_NE(r.out.find("cannot listen on 127.0.0.1:" + std::to_string(port_)), std::string::npos) << r.out;
+  EXPECT_EQ(Request("GET", "/").status, 200) << "the first server goes on";
+}
+
 TEST(StudioStart, RefusesAMissingFrontEnd) {
   const fs::path empty = fs::temp_directory_path() / ("studio_empty_web_" + std::to_string(::getpid()));
   fs::create_directories(empty);
-  const ombrix_cli_test::Result r = [&] {
-    const std::string cmd = ombrix_cli_test::Quote(OMBRIX_CLI) + " studio --no-open --web " +
-                            ombrix_cli_test::Quote(empty.string()) + " 2>&1";
-    ombrix_cli_test::Result result;
-    FILE* p = ::popen(cmd.c_str(), "r");
-    char buf[4096];
-    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) result.out.append(buf, n);
-    result.status = WEXITSTATUS(::pclose(p));
-    return result;
-  }();
+  const auto r = RunToEnd("--web " + ombrix_cli_test::Quote(empty.string()));
   fs::remove_all(empty);
-  EXPECT_NE(r.status, 0);
+  EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("no studio front end"), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find("http://"), std::string::npos) << r.out;
 }
