@@ -114,19 +114,22 @@ std::optional<World> RenderLayer(SessionState& s, const Layer& layer, const Comp
   return current;
 }
 
-// Instances of entries no longer in the project are set down.
+template <typename Map>
+void KeepOnly(Map& map, const std::set<std::string>& keys) {
+  for (auto it = map.begin(); it != map.end();) it = keys.count(it->first) ? std::next(it) : map.erase(it);
+}
+
+// Instances of entries no longer in the project are set down, and sources
+// no layer shows any more forgotten.
 void DropUnused(RenderCache& cache, const Project& project) {
-  std::set<std::string> ids;
-  for (const Layer& l : project.layers)
+  std::set<std::string> ids, sources;
+  for (const Layer& l : project.layers) {
+    sources.insert(l.source);
     for (const EffectEntry& e : l.effects) ids.insert(e.id);
-  for (auto it = cache.instances.begin(); it != cache.instances.end();) {
-    it = ids.count(it->first) ? std::next(it) : cache.instances.erase(it);
   }
-  std::set<std::string> sources;
-  for (const Layer& l : project.layers) sources.insert(l.source);
-  for (auto it = cache.stills.begin(); it != cache.stills.end();) {
-    it = sources.count(it->first) ? std::next(it) : cache.stills.erase(it);
-  }
+  KeepOnly(cache.instances, ids);
+  KeepOnly(cache.sources, sources);
+  KeepOnly(cache.stills, sources);
 }
 
 }  // namespace

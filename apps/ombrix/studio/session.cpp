@@ -6,6 +6,7 @@
 #include "session_state.h"
 
 #include <ombrix/host/image_io.h>
+#include <ombrix/platform/files.h>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -130,6 +131,9 @@ json Session::Save(const std::optional<std::string>& path) {
   std::lock_guard lock(s.mutex);
   const std::optional<std::string> target = path ? path : s.path;
   if (!target || target->empty()) throw UsageError("the project has no file yet: save it with a path");
+  if (const std::string problem = platform::ReplaceProblem(*target); !problem.empty()) {
+    throw UsageError("cannot save '" + *target + "': " + problem);
+  }
   const std::string text = ProjectText(s.project);
   cli::ReplaceFile(*target, "cannot save '" + *target + "': ", text.data(), text.size());
   s.path = *target;

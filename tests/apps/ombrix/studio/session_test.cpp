@@ -198,6 +198,22 @@ TEST_F(StudioSession, SaveThenOpenIsByteStable) {
   EXPECT_EQ(Base64Encode(*Base64Decode(seq.get<std::string>())), seq.get<std::string>());
 }
 
+TEST_F(StudioSession, AFailedSaveChangesNothing) {
+  Session s(common_, std::nullopt);
+  EXPECT_THROW(s.Save(std::nullopt), cli::UsageError);  // no file yet
+  s.Edit({{"op", "add_layer"}, {"source", "testcard"}});
+  WriteText("locked.ombrix", "old");
+  fs::permissions(Path("locked.ombrix"), fs::perms::owner_read);
+  fs::create_directories(Path("folder.ombrix"));
+  const json before = s.State();
+  for (const std::string& target : {Path("locked.ombrix"), Path("folder.ombrix"), Path("missing/p.ombrix")}) {
+    EXPECT_THROW(s.Save(target), cli::UsageError) << target;
+    EXPECT_EQ(s.State(), before);
+  }
+  EXPECT_EQ(Bytes(Path("locked.ombrix")), "old");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);  // no temporary left
+}
+
 TEST_F(StudioSession, TheDocumentedExampleOpens) {
   const std::string doc = Bytes(fs::path(OMBRIX_TEST_SOURCE_DIR) / "docs" / "studio.md");
   const size_t start = doc.find("```json\n");
