@@ -8,6 +8,7 @@
 #include "paint_cmd.h"
 #include "render_cli.h"
 #include "streams.h"
+#include "studio/server.h"
 
 #include <CLI/CLI.hpp>
 
@@ -80,6 +81,7 @@ int main(int argc, char** argv) {
       "  ombrix farm submit EFFECT [render options] --frames FIRST-LAST [--chunk N] [--partition P]\n"
       "                [--max-parallel K] [--slurm=OPTION]... [--job-dir DIR]\n"
       "  ombrix farm status|collect|task|resubmit JOB\n"
+      "  ombrix studio [PROJECT] [--port N] [--web DIR] [--no-open]\n"
       "\n"
       "Every subcommand also takes --plugins DIR and -q/--quiet; `ombrix SUBCOMMAND --help` lists its options.\n"
       "SOURCE: a file, a sequence (name.####.png, name.%04d.png), solid:WxH[:COLOUR], testcard[:WxH],\n"
@@ -130,11 +132,19 @@ int main(int argc, char** argv) {
   FarmCommands farm;
   AddFarmCommands(app, farm, common);
 
+  ombrix::studio::StudioOptions studio;
+  CLI::App* studio_cmd = app.add_subcommand("studio", "Apply, tweak and preview effects in a web browser");
+  studio_cmd->add_option("PROJECT", studio.project, "Project file to open");
+  studio_cmd->add_option("--port", studio.port, "Port on 127.0.0.1 (default: a free one)")->check(CLI::Range(0, 65535));
+  studio_cmd->add_option("--web", studio.web, "Folder of the front end (default: the installed or built one)");
+  studio_cmd->add_flag("--no-open", studio.no_open, "Print the address only; do not open a browser");
+  add_common(studio_cmd);
+
   bool known = argc < 2 || argv[1][0] == '-';
   for (const CLI::App* sub : app.get_subcommands({})) known = known || sub->get_name() == argv[1];
   if (!known) {
     return Fail(kExitBadInput, std::string("unknown command '") + argv[1] +
-                                   "' (expected list, info, about, render, demo, paint or farm)");
+                                   "' (expected list, info, about, render, demo, paint, farm or studio)");
   }
   try {
     app.parse(argc, argv);
@@ -156,6 +166,7 @@ int main(int argc, char** argv) {
     if (*render_cmd) return RunRender(common, render);
     if (*demo_cmd) return RunDemo(common, demo);
     if (*farm.farm) return RunFarm(common, farm);
+    if (*studio_cmd) return ombrix::studio::RunStudio(common, studio);
     if (*paint.paint) {
       paint.plugins = common.plugins;
       return RunPaint(paint);
