@@ -311,7 +311,7 @@ TEST_F(OmbrixStreams, HelpShowsTheDocumentedSynopsis) {
     EXPECT_NE(help.out.find(line), std::string::npos) << line;
     at = nl + 1;
   }
-  EXPECT_EQ(lines, 12);
+  EXPECT_EQ(lines, 13);
   for (const char* sub : {"list", "info", "about", "render", "demo", "paint", "farm", "studio"})
     EXPECT_NE(help.out.find(std::string("\n  ombrix ") + sub), std::string::npos) << sub;
 }
