@@ -289,28 +289,25 @@ json Session::Edit(const json& edit) {
   return state;
 }
 
-json Session::Undo() {
-  SessionState& s = *state_;
+namespace {
+
+// Undo and redo: the current project goes onto `to`, the newest of `from`
+// becomes current.
+json Step(SessionState& s, std::deque<Project>& from, std::deque<Project>& to, const char* nothing) {
   std::lock_guard lock(s.mutex);
-  if (s.undo.empty()) throw UsageError("nothing to undo");
-  s.redo.push_back(std::move(s.project));
-  s.project = std::move(s.undo.back());
-  s.undo.pop_back();
+  if (from.empty()) throw UsageError(nothing);
+  to.push_back(std::move(s.project));
+  s.project = std::move(from.back());
+  from.pop_back();
   s.merge_key.clear();  // a drag after this is a step of its own
   ++s.revision;
   return StateJson(s);
 }
 
-json Session::Redo() {
-  SessionState& s = *state_;
-  std::lock_guard lock(s.mutex);
-  if (s.redo.empty()) throw UsageError("nothing to redo");
-  s.undo.push_back(std::move(s.project));
-  s.project = std::move(s.redo.back());
-  s.redo.pop_back();
-  s.merge_key.clear();  // a drag after this is a step of its own
-  ++s.revision;
-  return StateJson(s);
-}
+}  // namespace
+
+json Session::Undo() { return Step(*state_, state_->undo, state_->redo, "nothing to undo"); }
+
+json Session::Redo() { return Step(*state_, state_->redo, state_->undo, "nothing to redo"); }
 
 }  // namespace ombrix::studio
