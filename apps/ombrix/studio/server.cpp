@@ -18,9 +18,9 @@
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket.hpp>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
+#include <ombrix/platform/files.h>
+#include <ombrix/platform/launch.h>
+
 #include <unistd.h>
 
 #include <array>
@@ -35,8 +35,6 @@
 #include <stdexcept>
 #include <thread>
 
-extern char** environ;
-
 namespace ombrix::studio {
 namespace {
 
@@ -45,6 +43,7 @@ namespace http = beast::http;
 namespace websocket = beast::websocket;
 namespace net = boost::asio;
 namespace fs = std::filesystem;
+namespace plat = ombrix::platform;
 using tcp = net::ip::tcp;
 using nlohmann::json;
 using Request = http::request<http::string_body>;
@@ -604,17 +603,12 @@ class Launcher {
     const bool written = ::write(fd, page.data(), page.size()) == ssize_t(page.size());
     ::close(fd);
     if (!written) return Fallback(url);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    char* argv[] = {const_cast<char*>("xdg-open"), file_.data(), nullptr};
-    pid_t pid = 0;
-    const int failed = posix_spawnp(&pid, "xdg-open", &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (failed) return Fallback(url);
-    std::thread([pid] { ::waitpid(pid, nullptr, 0); }).detach();
+    // The platform finds the browser as the effects' About boxes do ($BROWSER,
+    // the desktop's HTML handler, else xdg-open) and starts it detached.
+    char program[plat::kMaxPath];
+    if (plat::FindExecutable(file_.c_str(), nullptr, program, sizeof program) <= 32) return Fallback(url);
+    const char* argv[] = {program, file_.c_str(), nullptr};
+    if (plat::StartProgram(program, argv) != plat::kOk) return Fallback(url);
   }
 
  private:
